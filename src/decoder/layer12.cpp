@@ -1,0 +1,275 @@
+// Layer I and Layer II frame decoding (ISO/IEC 11172-3; ISO/IEC 13818-3 Table B.1 for Layer II at
+// the low sampling frequencies): bit allocation, scale factors, grouped samples and dequantization
+// into the interleaved sample buffer, then one call of the output stage.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "decoder_context.h"
+#include "layer12_tables.h"
+
+namespace plumo {
+namespace {
+
+struct Tables {
+  float scalefactor[64];   // 2^(-i/3) * 65536: the standard's table at 16-bit PCM scale
+  float layer2_factor[17]; // 2 / steps for the quantization classes
+  float layer1_factor[16]; // 2 / (2^b - 1) for b = 2..16 at index b - 1
+  int8_t group3[32][3];
+  int8_t group5[128][3];
+  int16_t group9[1024][3];
+
+  Tables() {
+    for (int i = 0; i < 64; ++i) scalefactor[i] = static_cast<float>(std::pow(2.0, -i / 3.0) * 65536.0);
+    for (int c = 0; c < 17; ++c) layer2_factor[c] = static_cast<float>(2.0 / kQuantSteps[c]);
+    layer1_factor[0] = 0.0f;
+    for (int b = 2; b <= 16; ++b) layer1_factor[b - 1] = static_cast<float>(2.0 / ((1 << b) - 1));
+    FillGroups(group3, 3, 32);
+    FillGroups(group5, 5, 128);
+    FillGroups(group9, 9, 1024);
+  }
+
+  template <typename T>
+  static void FillGroups(T (*table)[3], int n, int entries) {
+    for (int c = 0; c < entries; ++c) {
+      int v = c;
+      for (int k = 0; k < 3; ++k) {
+        table[c][k] = static_cast<T>(v % n - (n - 1) / 2);
+        v /= n;
+      }
+    }
+  }
+};
+
+const Tables& GetTables() {
+  static const Tables tables;
+  return tables;
+}
+
+// Header fields read again from the frame itself. Returns false unless it starts with the
+// twelve-bit sync (MPEG-2.5 frames are refused by these layers).
+struct FrameFields {
+  int protection_bit, bitrate_index, padding, mode, mode_extension;
+};
+
+bool ReadHeader(BitReader& br, FrameFields& f) {
+  if (br.ReadBits(12) != 0xFFF) return false;
+  br.ReadBits(3);  // id, layer
+  f.protection_bit = static_cast<int>(br.ReadBits(1));
+  f.bitrate_index = static_cast<int>(br.ReadBits(4));
+  br.ReadBits(2);  // sampling frequency
+  f.padding = static_cast<int>(br.ReadBits(1));
+  br.ReadBits(1);  // private
+  f.mode = static_cast<int>(br.ReadBits(2));
+  f.mode_extension = static_cast<int>(br.ReadBits(2));
+  br.ReadBits(4);  // copyright, original, emphasis
+  if (f.protection_bit == 0) br.ReadBits(16);  // CRC, not verified
+  return true;
+}
+
+// Sub-band bound below which both channels carry their own samples.
+int JointBound(const FrameFields& f, int subbands) {
+  return f.mode == 1 ? (f.mode_extension + 1) * 4 : subbands;
+}
+
+}  // namespace
+
+DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t size, uint8_t* pcm) {
+  const Tables& t = GetTables();
+  BitReader& br = ctx.frame_reader;
+  br.Start(frame, size);
+  FrameFields f{};
+  if (!ReadHeader(br, f)) return {};
+
+  const int nch = ctx.stream_channels;
+  const int bound = nch == 2 ? JointBound(f, 32) : 32;
+  const int synth = nch == 2 ? ctx.synth_subbands / 2 : ctx.synth_subbands;
+  int alloc[2][32] = {};
+  float scale[2][32] = {};
+
+  for (int sb = 0; sb < 32; ++sb) {
+    if (sb < bound) {
+      for (int ch = 0; ch < nch; ++ch) alloc[ch][sb] = static_cast<int>(br.ReadBits(4));
+    } else {
+      alloc[0][sb] = alloc[1][sb] = static_cast<int>(br.ReadBits(4));
+    }
+  }
+  for (int sb = 0; sb < 32; ++sb)
+    for (int ch = 0; ch < nch; ++ch)
+      if (alloc[ch][sb]) scale[ch][sb] = t.scalefactor[br.ReadBits(6)];
+
+  // Allocation value 15 is forbidden; it reads as 16 bits and dequantizes like 16-bit samples.
+  float* out = ctx.samples;
+  for (int s = 0; s < 12; ++s) {
+    float* slot = out + 64 * s;
+    for (int sb = 0; sb < 32; ++sb) {
+      if (sb < bound) {
+        for (int ch = 0; ch < nch; ++ch) {
+          const int a = alloc[ch][sb];
+          if (!a) continue;
+          const int bits = a + 1;
+          const int code = static_cast<int>(br.ReadBits(bits));
+          if (sb < synth) {
+            const float v = t.layer1_factor[bits - 1] * static_cast<float>(code - (1 << (bits - 1)) + 1);
+            slot[nch * sb + ch] = v * scale[ch][sb];
+          }
+        }
+      } else {
+        const int a = alloc[0][sb];
+        if (!a) continue;
+        const int bits = a + 1;
+        const int code = static_cast<int>(br.ReadBits(bits));
+        if (sb < synth) {
+          const float v = t.layer1_factor[bits - 1] * static_cast<float>(code - (1 << (bits - 1)) + 1);
+          slot[2 * sb] = v * scale[0][sb];
+          slot[2 * sb + 1] = v * scale[1][sb];
+        }
+      }
+    }
+    // Sub-bands without allocation carry zero samples.
+    for (int sb = 0; sb < synth; ++sb)
+      for (int ch = 0; ch < nch; ++ch)
+        if (!alloc[ch][sb]) slot[nch * sb + ch] = 0.0f;
+  }
+
+  ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 12);
+  return {ctx.frame_length + (f.padding ? 4 : 0), ctx.pcm_bytes_per_frame};
+}
+
+DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t size, uint8_t* pcm) {
+  const Tables& t = GetTables();
+  BitReader& br = ctx.frame_reader;
+  br.Start(frame, size);
+  FrameFields f{};
+  if (!ReadHeader(br, f)) return {};
+
+  const int nch = ctx.stream_channels;
+  const int sblimit = nch == 2 ? ctx.sblimit / 2 : ctx.sblimit;
+  const int bound = nch == 2 ? std::min(JointBound(f, sblimit), sblimit) : sblimit;
+  const int synth = nch == 2 ? ctx.synth_subbands / 2 : ctx.synth_subbands;
+  const LayerTwoTable& table = kLayer2Tables[ctx.alloc_table];
+
+  int cls[2][32] = {};  // quantization class per channel and sub-band, 0 = no allocation
+  int scfsi[2][32] = {};
+  float scale[2][32][3] = {};
+
+  for (int sb = 0; sb < sblimit; ++sb) {
+    const LayerTwoRow& row = table.rows[sb];
+    if (sb < bound) {
+      for (int ch = 0; ch < nch; ++ch) cls[ch][sb] = row.classes[br.ReadBits(row.nbal)];
+    } else {
+      cls[0][sb] = cls[1][sb] = row.classes[br.ReadBits(row.nbal)];
+    }
+  }
+  for (int sb = 0; sb < sblimit; ++sb)
+    for (int ch = 0; ch < nch; ++ch)
+      if (cls[ch][sb]) scfsi[ch][sb] = static_cast<int>(br.ReadBits(2));
+  for (int sb = 0; sb < sblimit; ++sb) {
+    for (int ch = 0; ch < nch; ++ch) {
+      if (!cls[ch][sb]) continue;
+      float* s = scale[ch][sb];
+      switch (scfsi[ch][sb]) {
+        case 0:
+          s[0] = t.scalefactor[br.ReadBits(6)];
+          s[1] = t.scalefactor[br.ReadBits(6)];
+          s[2] = t.scalefactor[br.ReadBits(6)];
+          break;
+        case 1:
+          s[0] = s[1] = t.scalefactor[br.ReadBits(6)];
+          s[2] = t.scalefactor[br.ReadBits(6)];
+          break;
+        case 2:
+          s[0] = s[1] = s[2] = t.scalefactor[br.ReadBits(6)];
+          break;
+        default:
+          s[0] = t.scalefactor[br.ReadBits(6)];
+          s[1] = s[2] = t.scalefactor[br.ReadBits(6)];
+          break;
+      }
+    }
+  }
+
+  // Reads the three samples of one granule for a sub-band of quantization class c as
+  // integers centred on zero.
+  auto read_triple = [&](int c, int v[3]) {
+    switch (c) {
+      case 1: {
+        const int8_t* g = t.group3[br.ReadBits(5) & 31];
+        v[0] = g[0], v[1] = g[1], v[2] = g[2];
+        break;
+      }
+      case 2: {
+        const int8_t* g = t.group5[br.ReadBits(7) & 127];
+        v[0] = g[0], v[1] = g[1], v[2] = g[2];
+        break;
+      }
+      case 4: {
+        const int16_t* g = t.group9[br.ReadBits(10) & 1023];
+        v[0] = g[0], v[1] = g[1], v[2] = g[2];
+        break;
+      }
+      default: {
+        const int bits = kQuantBits[c];
+        const int offset = (1 << (bits - 1)) - 1;
+        for (int k = 0; k < 3; ++k) v[k] = static_cast<int>(br.ReadBits(bits)) - offset;
+        break;
+      }
+    }
+  };
+
+  float* out = ctx.samples;
+  for (int gr = 0; gr < 12; ++gr) {
+    const int part = gr >> 2;
+    float* slots = out + 64 * 3 * gr;
+    for (int sb = 0; sb < sblimit; ++sb) {
+      int v[3];
+      if (sb < bound) {
+        for (int ch = 0; ch < nch; ++ch) {
+          const int c = cls[ch][sb];
+          if (!c) continue;
+          read_triple(c, v);
+          if (sb < synth) {
+            const float k = t.layer2_factor[c - 1] * scale[ch][sb][part];
+            for (int i = 0; i < 3; ++i) slots[64 * i + nch * sb + ch] = k * static_cast<float>(v[i]);
+          }
+        }
+      } else {
+        const int c = cls[0][sb];
+        if (!c) continue;
+        read_triple(c, v);
+        if (sb < synth) {
+          const float k0 = t.layer2_factor[c - 1] * scale[0][sb][part];
+          const float k1 = t.layer2_factor[c - 1] * scale[1][sb][part];
+          for (int i = 0; i < 3; ++i) {
+            slots[64 * i + 2 * sb] = k0 * static_cast<float>(v[i]);
+            slots[64 * i + 2 * sb + 1] = k1 * static_cast<float>(v[i]);
+          }
+        }
+      }
+    }
+    // Sub-bands without allocation carry zero samples.
+    const int top = std::min(synth, 32);
+    for (int sb = 0; sb < top; ++sb)
+      for (int ch = 0; ch < nch; ++ch)
+        if (sb >= sblimit || !cls[ch][sb])
+          for (int i = 0; i < 3; ++i) slots[64 * i + nch * sb + ch] = 0.0f;
+  }
+
+  ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 36);
+  return {ctx.frame_length + f.padding, ctx.pcm_bytes_per_frame};
+}
+
+bool SetupLayer2Allocation(DecoderContext& ctx, const FrameHeader& h) {
+  int table;
+  if (h.id == 0) {
+    table = 4;
+  } else {
+    table = kLayer2TableChoice[h.mode == 3 ? 1 : 0][h.sampling_frequency][h.bitrate_index];
+  }
+  if (table < 0) return false;
+  ctx.alloc_table = table;
+  ctx.sblimit = kLayer2Tables[table].sblimit;
+  return true;
+}
+
+}  // namespace plumo

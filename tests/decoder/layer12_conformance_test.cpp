@@ -1,0 +1,234 @@
+// Layers I and II against the ISO conformance references and ffmpeg's decodes of the samples,
+// the channel choices, polarity inversion, and damaged input.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pcm_compare.h"
+#include "stream_decode.h"
+#include "test_files.h"
+
+namespace plumo {
+namespace {
+
+struct Decoded {
+  StreamInfo info;
+  std::vector<int16_t> pcm;
+  int frames = 0;
+};
+
+Decoded DecodeBytes(const std::vector<uint8_t>& file, DecodeOptions options = {}) {
+  Decoder decoder;
+  Decoded d;
+  d.info = DecodeMpegStream(
+      decoder, file, options,
+      [&](std::span<const uint8_t> pcm) {
+        for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
+      },
+      &d.frames);
+  return d;
+}
+
+Decoded DecodeFile(const std::string& path, DecodeOptions options = {}) {
+  return DecodeBytes(test::ReadFile(path), options);
+}
+
+// Complete frames of a clean stream, counted by walking its headers.
+int CompleteFrames(const std::vector<uint8_t>& file) {
+  size_t pos = 0;
+  int frames = 0;
+  while (pos + 4 <= file.size()) {
+    FrameHeader h;
+    const int length = ParseFrameHeader(file.data() + pos, 0, h);
+    if (length <= 0) break;
+    const size_t padded = static_cast<size_t>(PaddedFrameLength(h, length));
+    if (pos + padded > file.size()) break;
+    pos += padded;
+    ++frames;
+  }
+  return frames;
+}
+
+class Layer12Conformance : public testing::TestWithParam<const char*> {};
+
+TEST_P(Layer12Conformance, MatchesTheReference) {
+  const std::string base = test::DataPath(std::string("conformance/") + GetParam());
+  const std::vector<uint8_t> bits = test::ReadFile(base + ".bit");
+  const Decoded d = DecodeBytes(bits);
+  const int channels = d.info.format.channels;
+  const int per_frame = d.info.format.samples_per_frame;
+  EXPECT_EQ(d.frames, CompleteFrames(bits));
+  EXPECT_EQ(d.pcm.size(), static_cast<size_t>(d.frames) * per_frame);
+
+  const std::vector<int16_t> ref = test::ReadPcm16(base + ".pcm");
+  const size_t common = std::min(d.pcm.size(), ref.size()) / channels;
+  const test::PcmComparison c = test::CompareLowPassed(d.pcm, ref, channels, common);
+  EXPECT_GT(c.frames, 0u);
+  EXPECT_GE(c.psnr_db, 100.0) << GetParam();
+  EXPECT_LT(c.max_difference, 2.6) << GetParam();
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, Layer12Conformance,
+                         testing::Values("l1-fl1", "l1-fl2", "l1-fl3", "l1-fl4", "l1-fl5", "l1-fl6", "l2-fl10",
+                                         "l2-fl11", "l2-fl12", "l2-fl13", "l2-fl14"),
+                         [](const testing::TestParamInfo<const char*>& i) {
+                           std::string n = i.param;
+                           for (char& ch : n)
+                             if (ch == '-') ch = '_';
+                           return n;
+                         });
+
+// The offset (in sample frames, 0..max_offset) at which `reference` best matches `ours`.
+size_t BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels,
+                  size_t max_offset) {
+  // A window away from the start, where a decoder that dropped frames has settled.
+  const size_t start = 4608, span = 8192;
+  size_t best = 0;
+  double best_error = -1.0;
+  for (size_t off = 0; off <= max_offset; ++off) {
+    if ((start + off + span) * channels > ours.size() || (start + span) * channels > reference.size()) break;
+    double e = 0.0;
+    for (size_t i = start * channels; i < (start + span) * channels; ++i) {
+      const double d = static_cast<double>(ours[off * channels + i]) - reference[i];
+      e += d * d;
+    }
+    if (best_error < 0 || e < best_error) best_error = e, best = off;
+  }
+  return best;
+}
+
+TEST(Layer12Samples, MatchFfmpegDecodes) {
+  int checked = 0;
+  for (const test::ManifestRow& row : test::ReadSamplesManifest()) {
+    if (row.at("layer") != "2" || row.at("ref_pcm").empty()) continue;
+    SCOPED_TRACE(row.at("file"));
+    const Decoded d = DecodeFile(test::DataPath("samples/" + row.at("file")));
+    const int channels = d.info.format.channels;
+    const std::vector<int16_t> ref = test::ReadPcm16(test::DataPath("samples/" + row.at("ref_pcm")));
+    const size_t offset = BestOffset(d.pcm, ref, channels, 2304);
+    // Where ffmpeg dropped leading frames, its synthesis starts without their history: compare
+    // from one frame later.
+    const size_t settle = offset > 0 ? 1152 : 0;
+    const std::vector<int16_t> ours(d.pcm.begin() + static_cast<long>((offset + settle) * channels), d.pcm.end());
+    const std::vector<int16_t> theirs(ref.begin() + static_cast<long>(settle * channels), ref.end());
+    const test::PcmComparison c =
+        test::CompareLowPassed(ours, theirs, channels, std::min(ours.size(), theirs.size()) / channels);
+    EXPECT_GE(c.psnr_db, 90.0) << "offset " << offset << " max " << c.max_difference;
+    ++checked;
+  }
+  EXPECT_GE(checked, 5);
+}
+
+TEST(Layer12Channels, MonoChoicesAreMeanLeftAndRight) {
+  const std::string path = test::DataPath("conformance/l2-fl12.bit");
+  const Decoded stereo = DecodeFile(path);
+  ASSERT_EQ(stereo.info.format.channels, 2);
+  const Decoded mix = DecodeFile(path, {.channel_choice = kChannelsMix});
+  const Decoded left = DecodeFile(path, {.channel_choice = kChannelsLeft});
+  const Decoded right = DecodeFile(path, {.channel_choice = kChannelsRight});
+  ASSERT_EQ(mix.pcm.size() * 2, stereo.pcm.size());
+  ASSERT_EQ(left.pcm.size() * 2, stereo.pcm.size());
+  ASSERT_EQ(right.pcm.size() * 2, stereo.pcm.size());
+  for (size_t i = 0; i < mix.pcm.size(); ++i) {
+    const int l = stereo.pcm[2 * i], r = stereo.pcm[2 * i + 1];
+    ASSERT_NEAR(left.pcm[i], l, 1) << i;
+    ASSERT_NEAR(right.pcm[i], r, 1) << i;
+    ASSERT_NEAR(mix.pcm[i], (l + r) / 2.0, 1.0) << i;
+  }
+}
+
+TEST(Layer12Polarity, InversionNegatesTheOutput) {
+  const std::string path = test::DataPath("conformance/l1-fl2.bit");
+  const Decoded normal = DecodeFile(path);
+  const Decoded inverted = DecodeFile(path, {.invert_polarity = true});
+  ASSERT_EQ(normal.pcm.size(), inverted.pcm.size());
+  for (size_t i = 0; i < normal.pcm.size(); ++i) {
+    if (normal.pcm[i] <= -32767) continue;  // -32768 cannot be negated without clipping
+    ASSERT_NEAR(inverted.pcm[i], -normal.pcm[i], 1) << i;
+  }
+}
+
+TEST(Layer12Damage, MutatedAndTruncatedStreamsAreHandled) {
+  std::mt19937 rng(20261208);
+  for (const char* name : {"l1-fl4", "l2-fl13", "l2-fl14", "l1-fl6"}) {
+    const std::vector<uint8_t> clean = test::ReadFile(test::DataPath(std::string("conformance/") + name + ".bit"));
+    for (int round = 0; round < 40; ++round) {
+      std::vector<uint8_t> bytes = clean;
+      const int flips = 1 + static_cast<int>(rng() % 64);
+      for (int i = 0; i < flips; ++i) bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
+      if (round % 4 == 0) bytes.resize(rng() % bytes.size());
+      if (round % 8 == 1) bytes.insert(bytes.begin() + static_cast<long>(rng() % bytes.size()), 5000, 0xFF);
+      try {
+        const Decoded d = DecodeBytes(bytes);
+        EXPECT_EQ(d.pcm.size(), static_cast<size_t>(d.frames) * d.info.format.samples_per_frame);
+      } catch (const UnknownFormatError&) {
+      }
+    }
+  }
+  // Pure noise, and frames whose headers claim every layer, rate and mode over noise.
+  for (int round = 0; round < 200; ++round) {
+    std::vector<uint8_t> bytes(1 + rng() % 6000);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+    for (size_t p = 0; p + 4 < bytes.size(); p += 1 + rng() % 700) {
+      bytes[p] = 0xFF;
+      bytes[p + 1] |= 0xE0;
+    }
+    try {
+      DecodeBytes(bytes);
+    } catch (const UnknownFormatError&) {
+    }
+  }
+}
+
+// Output of the command-line tool.
+struct ToolRun {
+  int status;
+  std::string errors;
+};
+
+ToolRun RunTool(const std::string& args) {
+  const std::string err = testing::TempDir() + "plumo_decode_stderr.txt";
+  const std::string cmd = std::string(PLUMO_DECODE_TOOL) + " " + args + " 2>" + err;
+  const int raw = std::system(cmd.c_str());
+  std::ifstream in(err);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text};
+}
+
+TEST(DecodeTool, ReportsDataThatIsNotMpegAudio) {
+  const std::string out = testing::TempDir() + "plumo_decode_out.wav";
+  for (const char* f : {"dmg_not_mpeg_png.mp3", "dmg_empty.mp3", "dmg_3bytes.mp3"}) {
+    const ToolRun r = RunTool(test::DataPath(std::string("samples/") + f) + " " + out);
+    EXPECT_EQ(r.status, 1) << f;
+    EXPECT_EQ(r.errors, "unknown MPEG Audio format.\n") << f;
+  }
+  const ToolRun missing = RunTool("/nonexistent/file.mp3 " + out);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.errors.find("/nonexistent/file.mp3"), std::string::npos);
+}
+
+TEST(DecodeTool, WritesWavAndRawPcm) {
+  const std::string in = test::DataPath("conformance/l2-fl13.bit");
+  const std::string wav = testing::TempDir() + "plumo_decode_out.wav";
+  const std::string raw = testing::TempDir() + "plumo_decode_out.pcm";
+  ASSERT_EQ(RunTool(in + " " + wav).status, 0);
+  ASSERT_EQ(RunTool(in + " " + raw).status, 0);
+  const std::vector<uint8_t> w = test::ReadFile(wav), r = test::ReadFile(raw);
+  ASSERT_EQ(w.size(), r.size() + 44);
+  EXPECT_EQ(std::string(w.begin(), w.begin() + 4), "RIFF");
+  EXPECT_EQ(std::string(w.begin() + 36, w.begin() + 40), "data");
+  const uint32_t data_size = w[40] | w[41] << 8 | w[42] << 16 | static_cast<uint32_t>(w[43]) << 24;
+  EXPECT_EQ(data_size, r.size());
+  EXPECT_TRUE(std::equal(r.begin(), r.end(), w.begin() + 44));
+  const Decoded d = DecodeFile(in);
+  EXPECT_EQ(r.size(), d.pcm.size() * 2);
+}
+
+}  // namespace
+}  // namespace plumo

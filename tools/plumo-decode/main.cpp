@@ -1,0 +1,151 @@
+// plumo-decode: decodes an MPEG audio file to WAV, raw PCM or standard output, or describes it.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "stream_decode.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: plumo-decode [--info] [--channels stereo|mix|left|right] [--invert] IN [OUT]\n"
+    "  OUT ending in .pcm or .raw: raw 16-bit little-endian PCM; '-': raw PCM on standard output;\n"
+    "  anything else: a WAV file.\n";
+
+struct Options {
+  bool info = false;
+  plumo::DecodeOptions decode;
+  std::string in, out;
+};
+
+bool EndsWith(const std::string& s, const char* suffix) {
+  const size_t n = std::strlen(suffix);
+  if (s.size() < n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
+  return true;
+}
+
+void PutLe(std::string& s, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+std::string WavHeader(const plumo::OutputFormat& f, uint32_t data_bytes) {
+  std::string h = "RIFF";
+  PutLe(h, 36 + data_bytes, 4);
+  h += "WAVEfmt ";
+  PutLe(h, 16, 4);
+  PutLe(h, 1, 2);
+  PutLe(h, static_cast<uint32_t>(f.channels), 2);
+  PutLe(h, static_cast<uint32_t>(f.sample_rate), 4);
+  PutLe(h, static_cast<uint32_t>(f.sample_rate * f.channels * 2), 4);
+  PutLe(h, static_cast<uint32_t>(f.channels * 2), 2);
+  PutLe(h, 16, 2);
+  h += "data";
+  PutLe(h, data_bytes, 4);
+  return h;
+}
+
+const char* ModeName(int mode) {
+  static const char* const names[] = {"stereo", "joint stereo", "dual channel", "single channel"};
+  return names[mode & 3];
+}
+
+void PrintInfo(const plumo::StreamInfo& s) {
+  const plumo::FrameHeader& h = s.header;
+  const int version = plumo::MpegVersionTimes10(h);
+  std::printf("version: MPEG-%d%s\n", version / 10, version == 25 ? ".5" : "");
+  std::printf("layer: %d\n", plumo::LayerNumber(h));
+  std::printf("sample rate: %d Hz\n", s.format.sample_rate);
+  std::printf("channels: %d (%s)\n", plumo::HeaderChannels(h), ModeName(h.mode));
+  std::printf("bit rate: %d kbit/s\n", s.bitrate / 1000);
+  if (s.bitrate > 0)
+    std::printf("length: %.2f s\n", static_cast<double>(s.data_length) * 8.0 / static_cast<double>(s.bitrate));
+}
+
+int Run(const Options& o) {
+  std::ifstream in(o.in, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + o.in + ": " + std::strerror(errno));
+  const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw std::runtime_error("cannot read " + o.in);
+
+  plumo::Decoder& decoder = plumo::ProcessDecoder();
+  if (o.info) {
+    PrintInfo(plumo::OpenMpegStream(decoder, file, o.decode));
+    return 0;
+  }
+
+  const bool to_stdout = o.out == "-";
+  const bool raw = to_stdout || EndsWith(o.out, ".pcm") || EndsWith(o.out, ".raw");
+  std::FILE* out = to_stdout ? stdout : std::fopen(o.out.c_str(), "wb");
+  if (!out) throw std::runtime_error("cannot write " + o.out + ": " + std::strerror(errno));
+  bool write_failed = false;
+  uint64_t data_bytes = 0;
+  const plumo::StreamInfo info = plumo::OpenMpegStream(decoder, file, o.decode);
+  if (!raw) {
+    const std::string header = WavHeader(info.format, 0);
+    write_failed |= std::fwrite(header.data(), 1, header.size(), out) != header.size();
+  }
+  plumo::DecodeMpegStream(decoder, file, o.decode, [&](std::span<const uint8_t> pcm) {
+    write_failed |= std::fwrite(pcm.data(), 1, pcm.size(), out) != pcm.size();
+    data_bytes += pcm.size();
+  });
+  if (!raw && !write_failed) {
+    const std::string header = WavHeader(info.format, static_cast<uint32_t>(std::min<uint64_t>(data_bytes, 0xFFFFFFDBu)));
+    write_failed |= std::fseek(out, 0, SEEK_SET) != 0;
+    write_failed |= std::fwrite(header.data(), 1, header.size(), out) != header.size();
+  }
+  write_failed |= std::fflush(out) != 0;
+  if (!to_stdout) write_failed |= std::fclose(out) != 0;
+  if (write_failed) throw std::runtime_error("cannot write " + o.out);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--info") {
+      o.info = true;
+    } else if (a == "--invert") {
+      o.decode.invert_polarity = true;
+    } else if (a == "--channels" && i + 1 < argc) {
+      const std::string c = argv[++i];
+      if (c == "stereo") o.decode.channel_choice = plumo::kChannelsBoth;
+      else if (c == "mix") o.decode.channel_choice = plumo::kChannelsMix;
+      else if (c == "left") o.decode.channel_choice = plumo::kChannelsLeft;
+      else if (c == "right") o.decode.channel_choice = plumo::kChannelsRight;
+      else {
+        std::fprintf(stderr, "plumo-decode: unknown channel choice '%s'\n%s", c.c_str(), kUsage);
+        return 1;
+      }
+    } else if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+      std::fprintf(stderr, "plumo-decode: unknown option '%s'\n%s", a.c_str(), kUsage);
+      return 1;
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (files.empty() || files.size() > 2 || (!o.info && files.size() != 2)) {
+    std::fputs(kUsage, stderr);
+    return 1;
+  }
+  o.in = files[0];
+  if (files.size() == 2) o.out = files[1];
+  try {
+    return Run(o);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
