@@ -45,8 +45,6 @@ int Decoder::Setup(const FrameHeader& h, int frame_length, int downsample_shift,
   // Only 16-bit output at the full rate exists.
   if (output_mode & 0x08) return 0;
   if (downsample_shift != 0) return 0;
-  // Layer III is decoded by its own frame decoders, which this build does not have yet.
-  if (h.layer_code == 1) return 0;
 
   ctx.frame_decoder = kFrameDecoders[h.layer_code];
   ctx.header = h;
@@ -58,25 +56,27 @@ int Decoder::Setup(const FrameHeader& h, int frame_length, int downsample_shift,
   ctx.frame_length = frame_length;
 
   const bool layer2 = h.layer_code == 2;
+  const bool layer3 = h.layer_code == 1;
   if (layer2) {
     if (!SetupLayer2Allocation(ctx, h)) return 0;
   } else {
     ctx.sblimit = 32;
   }
 
-  const int fs = kSampleRate[h.id][h.sampling_frequency];
+  int fs = kSampleRate[h.id][h.sampling_frequency];
+  if (layer3 && h.sync_kind == 2) fs /= 2;
   ctx.stream_channels = HeaderChannels(h);
   int subbands = std::min((band_limit_hz * 64 + fs / 2) / fs, 31);
   subbands = std::min(subbands, ctx.sblimit);
   ctx.synth_subbands = subbands;
-  if (ctx.stream_channels == 2) {
+  if (ctx.stream_channels == 2 && !layer3) {
     ctx.sblimit *= 2;
     ctx.synth_subbands *= 2;
   }
 
   const int v = ctx.stream_channels == 1 ? 0 : ctx.channel_choice + 1;
   ctx.output_channels = v == 1 ? 2 : 1;
-  const int per_channel = layer2 ? 1152 : 384;
+  const int per_channel = layer3 ? (h.id == 1 ? 1152 : 576) : (layer2 ? 1152 : 384);
   ctx.pcm_samples_per_frame = per_channel * ctx.output_channels;
   ctx.pcm_bytes_per_frame = ctx.pcm_samples_per_frame * 2;
   ctx.pcm_bytes_per_granule = ctx.pcm_bytes_per_frame / 2;
@@ -87,6 +87,7 @@ int Decoder::Setup(const FrameHeader& h, int frame_length, int downsample_shift,
 
   ctx.format = {ctx.output_channels, ctx.pcm_samples_per_frame, fs, 16, frame_length, 0};
   std::memset(ctx.samples, 0, sizeof(ctx.samples));
+  if (layer3) SetupLayer3(ctx, h);
   ResetSynthesis(ctx);
   ctx.configured = true;
   return 1;

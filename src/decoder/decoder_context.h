@@ -37,6 +37,64 @@ struct SynthesisWindow {
   alignas(64) float hi[16][16];
 };
 
+// Layer III side information of one granule and channel.
+struct GranuleInfo {
+  int32_t part2_3_length, big_values, global_gain, scalefac_compress, window_switching_flag, block_type,
+      mixed_block_flag, table_select[3], subblock_gain[3], region0_count, region1_count, preflag, scalefac_scale,
+      count1table_select;
+};
+
+// What requantization leaves for the stereo stages, per channel.
+struct RequantRecord {
+  int block_kind;          // 0 long only, 1 short or mixed
+  int last_band;           // last nonzero band (long) or the largest of the windows' (short)
+  int first_short_band;    // 0, 3 for mixed blocks, 12 without short blocks
+  int long_bands;          // 22, 0 for short blocks, 8 (MPEG-1) or 6 (LSF) for mixed blocks
+  int last_short_band[3];  // last nonzero short band per window
+};
+
+struct Layer3State {
+  static constexpr int kMainDataSize = 8192;
+  // Main-data reservoir; the slack lets the bit reader's look-ahead stay inside the array.
+  uint8_t main_data[kMainDataSize + 64] = {};
+  int main_fill = 0;
+  int frame_start = 0;
+  int bit_position = 0;
+
+  int main_data_begin = 0;
+  int private_bits = 0;
+  int mode = 0, mode_extension = 0;
+  int scfsi[2] = {0, 0};
+  GranuleInfo gi[2][2] = {};  // [granule or parity][channel]
+  int channels = 0;
+  bool ms = false, intensity = false;
+  int padding = 0, crc_length = 0, frame_length = 0;
+  bool mpeg25 = false;
+  uint32_t frame_counter = 0;
+  int scalefactors[2][2][62] = {};  // [granule or parity][channel]
+  // LSF intensity-stereo record of the right channel.
+  int is_partition_sizes[3] = {0, 0, 0};
+  int is_slen[3] = {0, 0, 0};
+  int intensity_scale = 0;
+  int lsf_parity = 0;
+  int gain_bias = 0;
+
+  // Line limits.
+  int decode_limit = 576;
+  int long_cap = 576;
+  int short_cap = 576;
+  int version = 0;  // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5
+  int long_start[23] = {};   // start of each long band; [22] = 576
+  int short_start[14] = {};  // start of each short band within a window; [13] = 192
+
+  int nonzero[2] = {0, 0};  // per channel, for the current granule
+  RequantRecord rq[2] = {};
+  int overlap_extent[2][2] = {};  // [channel][parity]
+  alignas(64) int32_t int_lines[2][576] = {};
+  alignas(64) float scratch[576] = {};
+  alignas(64) float timeslots[576] = {};
+};
+
 struct DecoderContext {
   // Stream configuration.
   FrameHeader header{};
@@ -75,6 +133,8 @@ struct DecoderContext {
   bool subband_eq_on = false;
   bool line_eq_on = false;
 
+  Layer3State l3;
+
   BitReader frame_reader;
   BitReader main_reader;
 
@@ -94,6 +154,10 @@ DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t
 DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t size, uint8_t* pcm);
 // Selects the Layer II allocation table; returns false for combinations the standard does not allow.
 bool SetupLayer2Allocation(DecoderContext& ctx, const FrameHeader& h);
+
+// Layer III.
+int SetupLayer3(DecoderContext& ctx, const FrameHeader& h);
+float* GranuleBuffer(DecoderContext& ctx, int channel, int parity);
 
 // Synthesis.
 void BuildSynthesisWindow(SynthesisWindow& w);
