@@ -1,0 +1,155 @@
+// TMP3Info: finds where the MPEG audio lies inside a file and collects the descriptive text
+// stored around it (MacBinary and RIFF wrappers, ID3v2 at the front, RIFF INFO, ID3v1 and
+// Lyrics3 at the end). It reads through the player's TMPStreamReader.
+//
+// Use: SetReader(reader) once the reader is attached, ReadFront(), then (seekable streams)
+// ReadEnd(); afterwards AudioStart()/AudioSize() bound the audio and Title()/Artist()/Album()
+// answer the display texts. Reading tags never fails loudly: a damaged or missing tag is simply
+// absent. All text is UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stream_reader.h"
+
+namespace plumo {
+
+enum TMP3InfoType : uint8_t { mitID3V1, mitID3V2, mitRiff, mitMacBin, mitLyrics };
+
+// Set of TMP3InfoType members; member m is bit m.
+class TMP3InfoTypes {
+ public:
+  constexpr TMP3InfoTypes() = default;
+  constexpr TMP3InfoTypes(std::initializer_list<TMP3InfoType> members) {
+    for (const TMP3InfoType m : members) Include(m);
+  }
+  static constexpr TMP3InfoTypes FromBits(uint8_t bits) {
+    TMP3InfoTypes s;
+    s.FBits = bits & 0x1F;
+    return s;
+  }
+  constexpr uint8_t Bits() const { return FBits; }
+  constexpr bool Contains(TMP3InfoType m) const { return (FBits >> m) & 1; }
+  constexpr void Include(TMP3InfoType m) { FBits = static_cast<uint8_t>(FBits | (1u << m)); }
+  constexpr void Exclude(TMP3InfoType m) { FBits = static_cast<uint8_t>(FBits & ~(1u << m)); }
+  constexpr bool Empty() const { return FBits == 0; }
+  friend constexpr bool operator==(TMP3InfoTypes, TMP3InfoTypes) = default;
+
+ private:
+  uint8_t FBits = 0;
+};
+
+class TMP3Info {
+ public:
+  // AudioSize and RiffDataSize while the size is not known (MaxInt).
+  static constexpr int64_t kOpenSize = 2147483647;
+  // At most this many lines are kept per list; further tag items are passed over.
+  static constexpr size_t kMaxLines = 1024;
+
+  TMP3Info() { Clear(); }
+
+  // Forgets the reader and everything found; AudioSize and RiffDataSize become open.
+  // NeedInfoType is kept.
+  void Clear();
+  // Clear, then examine through reader (not owned; nullptr only clears).
+  void SetReader(TMPStreamReader* reader);
+  TMPStreamReader* Reader() const { return FReader; }
+
+  // Reads MacBinary, RIFF and ID3v2 at the reader's position and leaves the reader at the audio
+  // start. True when at least one byte of audio follows.
+  bool ReadFront();
+  // Reads RIFF INFO, ID3v1 and Lyrics3 and bounds the audio so that it excludes every tag.
+  // False (and nothing read) when the stream is not seekable. The reader's position is
+  // undefined afterwards: seek it to AudioStart().
+  bool ReadEnd();
+
+  // The longest of the selected kinds' values (ID3v1, then ID3v2, then RIFF INFO on ties).
+  // Title falls back to FileName() without its folder.
+  std::string Title() const;
+  std::string Artist() const;
+  std::string Album() const;
+
+  TMP3InfoTypes NeedInfoType() const { return FNeedInfoType; }
+  void SetNeedInfoType(TMP3InfoTypes types) { FNeedInfoType = types; }
+  const std::string& FileName() const { return FFileName; }
+  void SetFileName(std::string fileName) { FFileName = std::move(fileName); }
+
+  // Which kinds were found.
+  TMP3InfoTypes Found() const { return FFound; }
+  // Byte range of the audio. AudioSize is kOpenSize until known (after ReadEnd it is known).
+  int64_t AudioStart() const { return FAudioStart; }
+  int64_t AudioSize() const { return FAudioSize; }
+  // MacBinary data fork (start, length, end) and resource fork length; valid with mitMacBin.
+  int64_t MacDataStart() const { return FMacDataStart; }
+  int64_t MacDataSize() const { return FMacDataSize; }
+  int64_t MacDataEnd() const { return FMacDataEnd; }
+  int64_t MacResSize() const { return FMacResSize; }
+  // Contents of the RIFF "data" chunk; valid with mitRiff.
+  int64_t RiffDataStart() const { return FRiffDataStart; }
+  int64_t RiffDataSize() const { return FRiffDataSize; }
+  // Offset of the ID3v1 tag (with mitID3V1) and of the Lyrics3 block (with mitLyrics).
+  int64_t TagPos() const { return FTagPos; }
+  int64_t LyricsPos() const { return FLyricsPos; }
+
+  // Tag lines "KEY=value", in file order, one list per kind:
+  //  RiffInfo: the INFO chunk id as key (INAM, IART, IPRD, ICMT, ISFT, ...);
+  //  Id3v1:    TITLE, ARTIST, ALBUM, YEAR, COMMENT, GENRE, GENREIDX and, for ID3v1.1, TRACK;
+  //  Id3v2:    the frame id as key (TIT2, TPE1, TALB, COMM, WXXX, ...); frames larger than the
+  //            reader's capacity are not listed;
+  //  Lyrics:   LYRICS for a version 1 block, the field ids (IND, LYR, ETT, EAR, EAL, ...) for
+  //            version 2.
+  // A list may hold lines of a kind that was not found (the tag broke off after them).
+  const std::vector<std::string>& RiffInfo() const { return FRiffInfo; }
+  const std::vector<std::string>& Id3v1() const { return FId3v1; }
+  const std::vector<std::string>& Id3v2() const { return FId3v2; }
+  const std::vector<std::string>& Lyrics() const { return FLyrics; }
+  // The list of a kind (mitMacBin has none: an empty list).
+  const std::vector<std::string>& Lines(TMP3InfoType kind) const;
+
+  // Value of the first line with the given key in lines; empty when there is none.
+  static std::string Value(const std::vector<std::string>& lines, std::string_view key);
+
+ private:
+  bool Peek(int64_t n);
+  void MoveTo(int64_t position);
+  void ReturnTo(int64_t start);
+  void AudioBegins(int64_t tagBytes);
+  int64_t TextLimit() const;
+  std::string Text(std::string_view bytes) const;
+  void Add(std::vector<std::string>& lines, std::string_view key, std::string value);
+  std::string Longest(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view riffKey) const;
+
+  void ReadMacBinary();
+  void ReadRiff();
+  void ReadId3v2();
+  void StoreId3v2Frame(std::string_view id, const uint8_t* body, int64_t size);
+  void ReadRiffInfo();
+  void ReadId3v1(int64_t streamSize);
+  void ReadLyrics3(int64_t streamSize);
+  void BoundAudio(int64_t streamSize);
+
+  TMPStreamReader* FReader = nullptr;
+  TMP3InfoTypes FFound;
+  TMP3InfoTypes FNeedInfoType{mitID3V1, mitID3V2, mitRiff};
+  std::string FFileName;
+  int64_t FAudioStart = 0;
+  int64_t FAudioSize = kOpenSize;
+  int64_t FMacDataStart = 0;
+  int64_t FMacDataSize = 0;
+  int64_t FMacDataEnd = 0;
+  int64_t FMacResSize = 0;
+  int64_t FRiffDataStart = 0;
+  int64_t FRiffDataSize = kOpenSize;
+  int64_t FTagPos = 0;
+  int64_t FLyricsPos = 0;
+  std::vector<std::string> FRiffInfo;
+  std::vector<std::string> FId3v1;
+  std::vector<std::string> FId3v2;
+  std::vector<std::string> FLyrics;
+};
+
+}  // namespace plumo
