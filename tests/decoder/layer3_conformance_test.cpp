@@ -1,6 +1,7 @@
 // Layer III against the ISO conformance references and ffmpeg's decodes of the samples.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,71 @@ void CompareLayer3Samples(bool mpeg25_stereo) {
 
 TEST(Layer3Samples, MatchFfmpegDecodes) { CompareLayer3Samples(false); }
 TEST(Layer3Samples, DISABLED_TwoChannelMpeg25MatchesFfmpeg) { CompareLayer3Samples(true); }
+
+}  // namespace
+}  // namespace plumo
+
+namespace plumo {
+namespace {
+
+Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options = {}) {
+  Decoder decoder;
+  Decoded d;
+  d.info = DecodeMpegStream(
+      decoder, bytes, options,
+      [&](std::span<const uint8_t> pcm) {
+        for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
+      },
+      &d.frames);
+  return d;
+}
+
+TEST(Layer3Channels, MonoChoicesAreMeanLeftAndRight) {
+  // A stereo stream without intensity stereo.
+  const std::vector<uint8_t> bytes = test::ReadFile(test::DataPath("samples/l3_m1_48k_192_dual.mp3"));
+  const Decoded stereo = DecodeBytes(bytes);
+  ASSERT_EQ(stereo.info.format.channels, 2);
+  const Decoded mix = DecodeBytes(bytes, {.channel_choice = kChannelsMix});
+  const Decoded left = DecodeBytes(bytes, {.channel_choice = kChannelsLeft});
+  const Decoded right = DecodeBytes(bytes, {.channel_choice = kChannelsRight});
+  ASSERT_EQ(mix.pcm.size() * 2, stereo.pcm.size());
+  ASSERT_EQ(left.pcm.size() * 2, stereo.pcm.size());
+  ASSERT_EQ(right.pcm.size() * 2, stereo.pcm.size());
+  for (size_t i = 0; i < mix.pcm.size(); ++i) {
+    const int l = stereo.pcm[2 * i], r = stereo.pcm[2 * i + 1];
+    ASSERT_NEAR(left.pcm[i], l, 1) << i;
+    ASSERT_NEAR(right.pcm[i], r, 1) << i;
+    ASSERT_NEAR(mix.pcm[i], (l + r) / 2.0, 2.0) << i;
+  }
+}
+
+TEST(Layer3Damage, MutatedAndTruncatedStreamsAreHandled) {
+  std::mt19937 rng(1208);
+  for (const char* name : {"conformance/l3-si_block.bit", "conformance/M2L3_compl24.bit", "conformance/l3-hecommon.bit",
+                           "samples/l3_m25_11k_32_joint.mp3", "samples/l3_m1_44k_128_joint_noinfo.mp3"}) {
+    const std::vector<uint8_t> clean = test::ReadFile(test::DataPath(name));
+    for (int round = 0; round < 30; ++round) {
+      std::vector<uint8_t> bytes = clean;
+      const int flips = 1 + static_cast<int>(rng() % 48);
+      // Mostly inside the first bytes of frames, where side information and scale factors live.
+      for (int i = 0; i < flips; ++i) bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
+      if (round % 3 == 0) bytes.resize(rng() % bytes.size());
+      try {
+        const Decoded d = DecodeBytes(bytes);
+        EXPECT_EQ(d.pcm.size(), static_cast<size_t>(d.frames) * d.info.format.samples_per_frame);
+      } catch (const UnknownFormatError&) {
+      }
+    }
+  }
+}
+
+TEST(Layer3Damage, FirstFrameAfterSetupWithReservoirDataIsSilent) {
+  // The stream starts mid-reservoir: its first frames refer to bytes before the stream.
+  const Decoded d = DecodeBytes(test::ReadFile(test::DataPath("conformance/l3-sin1k0db.bit")));
+  const size_t frame = static_cast<size_t>(d.info.format.samples_per_frame);
+  ASSERT_GT(d.pcm.size(), frame);
+  for (size_t i = 0; i < frame; ++i) ASSERT_EQ(d.pcm[i], 0) << i;
+}
 
 }  // namespace
 }  // namespace plumo
