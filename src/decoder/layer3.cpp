@@ -231,7 +231,6 @@ void StageSingle(DecoderContext& ctx, int16_t* pcm, int parity, int c) {
 }
 
 void Stage0(DecoderContext& ctx, int16_t* pcm, int parity) { StageSingle(ctx, pcm, parity, 0); }
-void Stage3(DecoderContext& ctx, int16_t* pcm, int parity) { StageSingle(ctx, pcm, parity, 0); }
 void Stage4(DecoderContext& ctx, int16_t* pcm, int parity) { StageSingle(ctx, pcm, parity, 1); }
 
 void Stage1(DecoderContext& ctx, int16_t* pcm, int parity) {
@@ -274,7 +273,8 @@ void Stage2(DecoderContext& ctx, int16_t* pcm, int parity) {
   ctx.layer3_output_stage(ctx, s.timeslots, pcm, 0);
 }
 
-constexpr ChannelStageFn kChannelStages[5] = {Stage0, Stage1, Stage2, Stage3, Stage4};
+// Left only (v = 3) is the single-channel stage on channel 0.
+constexpr ChannelStageFn kChannelStages[5] = {Stage0, Stage1, Stage2, Stage0, Stage4};
 
 // ---------------------------------------------------------------------------------------------
 // Scale factors.
@@ -447,7 +447,6 @@ void Requantize(DecoderContext& ctx, int c, int parity) {
     std::memcpy(out + base, scratch, sizeof(float) * static_cast<size_t>(pos - base));
     nonzero = pos;
     r.last_band = std::max({r.last_short_band[0], r.last_short_band[1], r.last_short_band[2]});
-    if (r.last_band < 0 && r.long_bands) r.last_band = -1;
   } else {
     nonzero = std::max(nonzero, done);
   }
@@ -469,6 +468,18 @@ int RightEndLine(const Layer3State& s) {
   return 3 * s.short_start[last + 1];
 }
 
+// Calls fn(band, first line, end line) for each long band above the right channel's last nonzero
+// band, up to band 20, within the left channel's nonzero lines.
+template <typename Fn>
+void ForEachIntensityLongBand(const Layer3State& s, Fn fn) {
+  const int left_count = s.nonzero[0];
+  for (int b = s.rq[1].last_band + 1; b < 21; ++b) {
+    const int start = s.long_start[b];
+    if (start >= left_count) break;
+    fn(b, start, std::min(s.long_start[b + 1], left_count));
+  }
+}
+
 void IntensityMpeg1(DecoderContext& ctx, int parity) {
   const Layer3Tables& t = T();
   Layer3State& s = ctx.l3;
@@ -479,10 +490,7 @@ void IntensityMpeg1(DecoderContext& ctx, int parity) {
   const RequantRecord& r = s.rq[1];
   const int left_count = s.nonzero[0];
   if (r.block_kind == 0) {
-    for (int b = r.last_band + 1; b < 21; ++b) {
-      const int start = s.long_start[b];
-      if (start >= left_count) break;
-      const int end = std::min(s.long_start[b + 1], left_count);
+    ForEachIntensityLongBand(s, [&](int b, int start, int end) {
       const int p = std::min(sf[b], 7);
       const float kl = t.is_ratio[ms][p][0], kr = t.is_ratio[ms][p][1];
       for (int i = start; i < end; ++i) {
@@ -490,7 +498,7 @@ void IntensityMpeg1(DecoderContext& ctx, int parity) {
         L[i] = v * kl;
         R[i] = v * kr;
       }
-    }
+    });
     return;
   }
   for (int w = 0; w < 3; ++w) {
@@ -534,7 +542,6 @@ void IntensityLsf(DecoderContext& ctx, int parity) {
   const int ms = s.ms ? 1 : 0;
   const RequantRecord& r = s.rq[1];
   const RequantRecord& rl = s.rq[0];
-  const int left_count = s.nonzero[0];
   auto apply = [&](int p, int illegal, int i) {
     const float v = L[i];
     if (p == illegal) {
@@ -546,13 +553,10 @@ void IntensityLsf(DecoderContext& ctx, int parity) {
     R[i] = v * k[1];
   };
   if (r.block_kind == 0) {
-    for (int b = r.last_band + 1; b < 21; ++b) {
-      const int start = s.long_start[b];
-      if (start >= left_count) break;
-      const int end = std::min(s.long_start[b + 1], left_count);
+    ForEachIntensityLongBand(s, [&](int b, int start, int end) {
       const int illegal = LsfIllegalPosition(s, b, false, false);
       for (int i = start; i < end; ++i) apply(sf[b], illegal, i);
-    }
+    });
     return;
   }
   const bool mixed = r.long_bands != 0;
@@ -632,8 +636,6 @@ void DecodeGranule(DecoderContext& ctx, int16_t* pcm, int parity) {
         IntensityLsf(ctx, parity);
     }
     if (s.mode_extension != 0) s.nonzero[0] = s.nonzero[1] = std::max(s.nonzero[0], s.nonzero[1]);
-  } else {
-    // A one-channel frame in a two-channel stream set-up: the same sound on both channels.
   }
 
   for (int c = 0; c < s.channels; ++c) {
