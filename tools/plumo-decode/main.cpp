@@ -90,7 +90,7 @@ int Run(const Options& o) {
     const std::string header = WavHeader(info.format, 0);
     write_failed |= std::fwrite(header.data(), 1, header.size(), out) != header.size();
   }
-  plumo::DecodeMpegStream(decoder, file, o.decode, [&](std::span<const uint8_t> pcm) {
+  plumo::DecodeOpenedStream(decoder, file, info, [&](std::span<const uint8_t> pcm) {
     write_failed |= std::fwrite(pcm.data(), 1, pcm.size(), out) != pcm.size();
     data_bytes += pcm.size();
   });

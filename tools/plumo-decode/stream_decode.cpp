@@ -89,9 +89,7 @@ StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const
   return info;
 }
 
-StreamInfo DecodeMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options,
-                            const PcmSink& sink, int* frames) {
-  StreamInfo info = OpenMpegStream(decoder, file, options);
+int DecodeOpenedStream(Decoder& decoder, std::span<const uint8_t> file, const StreamInfo& info, const PcmSink& sink) {
   const size_t end = std::min(file.size(), info.data_start + info.data_length);
   std::vector<uint8_t> pcm(static_cast<size_t>(decoder.PcmBytesPerFrame()));
   const uint8_t* first = info.reference_header;
@@ -117,7 +115,14 @@ StreamInfo DecodeMpegStream(Decoder& decoder, std::span<const uint8_t> file, con
     pos += static_cast<size_t>(length);
     junk = 0;
   }
-  if (frames) *frames = produced_frames;
+  return produced_frames;
+}
+
+StreamInfo DecodeMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options,
+                            const PcmSink& sink, int* frames) {
+  const StreamInfo info = OpenMpegStream(decoder, file, options);
+  const int produced = DecodeOpenedStream(decoder, file, info, sink);
+  if (frames) *frames = produced;
   return info;
 }
 

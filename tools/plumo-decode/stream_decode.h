@@ -44,6 +44,10 @@ using PcmSink = std::function<void(std::span<const uint8_t>)>;
 // data that is not (decodable) MPEG audio.
 StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options);
 
+// Decodes every frame of a stream that OpenMpegStream opened into the sink; returns the number
+// of frames produced.
+int DecodeOpenedStream(Decoder& decoder, std::span<const uint8_t> file, const StreamInfo& info, const PcmSink& sink);
+
 // Opens and decodes the whole stream into the sink; returns the stream's description and the
 // number of frames produced.
 StreamInfo DecodeMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options,
