@@ -10,34 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "pcm_compare.h"
-#include "stream_decode.h"
+#include "decoded_stream.h"
 #include "test_files.h"
 
 namespace plumo {
 namespace {
 
-struct Decoded {
-  StreamInfo info;
-  std::vector<int16_t> pcm;
-  int frames = 0;
-};
-
-Decoded DecodeBytes(const std::vector<uint8_t>& file, DecodeOptions options = {}) {
-  Decoder decoder;
-  Decoded d;
-  d.info = DecodeMpegStream(
-      decoder, file, options,
-      [&](std::span<const uint8_t> pcm) {
-        for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
-      },
-      &d.frames);
-  return d;
-}
-
-Decoded DecodeFile(const std::string& path, DecodeOptions options = {}) {
-  return DecodeBytes(test::ReadFile(path), options);
-}
+using test::Decoded;
+using test::DecodeBytes;
+using test::DecodeFile;
 
 // Complete frames of a clean stream, counted by walking its headers.
 int CompleteFrames(const std::vector<uint8_t>& file) {
@@ -84,25 +65,6 @@ INSTANTIATE_TEST_SUITE_P(Vectors, Layer12Conformance,
                            return n;
                          });
 
-// The offset (in sample frames, 0..max_offset) at which `reference` best matches `ours`.
-size_t BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels,
-                  size_t max_offset) {
-  // A window away from the start, where a decoder that dropped frames has settled.
-  const size_t start = 4608, span = 8192;
-  size_t best = 0;
-  double best_error = -1.0;
-  for (size_t off = 0; off <= max_offset; ++off) {
-    if ((start + off + span) * channels > ours.size() || (start + span) * channels > reference.size()) break;
-    double e = 0.0;
-    for (size_t i = start * channels; i < (start + span) * channels; ++i) {
-      const double d = static_cast<double>(ours[off * channels + i]) - reference[i];
-      e += d * d;
-    }
-    if (best_error < 0 || e < best_error) best_error = e, best = off;
-  }
-  return best;
-}
-
 TEST(Layer12Samples, MatchFfmpegDecodes) {
   int checked = 0;
   for (const test::ManifestRow& row : test::ReadSamplesManifest()) {
@@ -111,14 +73,11 @@ TEST(Layer12Samples, MatchFfmpegDecodes) {
     const Decoded d = DecodeFile(test::DataPath("samples/" + row.at("file")));
     const int channels = d.info.format.channels;
     const std::vector<int16_t> ref = test::ReadPcm16(test::DataPath("samples/" + row.at("ref_pcm")));
-    const size_t offset = BestOffset(d.pcm, ref, channels, 2304);
+    const size_t offset = test::BestOffset(d.pcm, ref, channels, 1, 2304);
     // Where ffmpeg dropped leading frames, its synthesis starts without their history: compare
     // from one frame later.
     const size_t settle = offset > 0 ? 1152 : 0;
-    const std::vector<int16_t> ours(d.pcm.begin() + static_cast<long>((offset + settle) * channels), d.pcm.end());
-    const std::vector<int16_t> theirs(ref.begin() + static_cast<long>(settle * channels), ref.end());
-    const test::PcmComparison c =
-        test::CompareLowPassed(ours, theirs, channels, std::min(ours.size(), theirs.size()) / channels);
+    const test::PcmComparison c = test::CompareFrom(d.pcm, ref, channels, offset, settle);
     EXPECT_GE(c.psnr_db, 90.0) << "offset " << offset << " max " << c.max_difference;
     ++checked;
   }

@@ -5,68 +5,23 @@
 #include <string>
 #include <vector>
 
-#include "pcm_compare.h"
-#include "stream_decode.h"
+#include "decoded_stream.h"
 #include "test_files.h"
 
 namespace plumo {
 namespace {
 
-struct Decoded {
-  StreamInfo info;
-  std::vector<int16_t> pcm;
-  int frames = 0;
-};
-
-Decoded Decode(const std::string& path) {
-  Decoder decoder;
-  Decoded d;
-  d.info = DecodeMpegStream(
-      decoder, test::ReadFile(path), {},
-      [&](std::span<const uint8_t> pcm) {
-        for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
-      },
-      &d.frames);
-  return d;
-}
+using test::BestOffset;
+using test::CompareFrom;
+using test::Decoded;
+using test::DecodeBytes;
+using test::DecodeFile;
 
 // One channel of an interleaved signal.
 std::vector<int16_t> Channel(const std::vector<int16_t>& pcm, int channels, int channel) {
   std::vector<int16_t> out;
   for (size_t i = static_cast<size_t>(channel); i < pcm.size(); i += static_cast<size_t>(channels)) out.push_back(pcm[i]);
   return out;
-}
-
-// Sum of squared differences of `ours` shifted by `offset` frames against the reference.
-double Mismatch(const std::vector<int16_t>& ours, const std::vector<int16_t>& ref, int channels, size_t offset,
-                size_t start, size_t span) {
-  double e = 0.0;
-  for (size_t i = start * channels; i < (start + span) * channels; ++i) {
-    const double d = static_cast<double>(ours[offset * channels + i]) - ref[i];
-    e += d * d;
-  }
-  return e;
-}
-
-// The offset in sample frames, a multiple of `step` up to `max_offset`, where ours best matches.
-size_t BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& ref, int channels, size_t step,
-                  size_t max_offset) {
-  const size_t start = 4608, span = 8192;
-  size_t best = 0;
-  double best_error = -1.0;
-  for (size_t off = 0; off <= max_offset; off += step) {
-    if ((start + off + span) * channels > ours.size() || (start + span) * channels > ref.size()) break;
-    const double e = Mismatch(ours, ref, channels, off, start, span);
-    if (best_error < 0 || e < best_error) best_error = e, best = off;
-  }
-  return best;
-}
-
-test::PcmComparison CompareFrom(const std::vector<int16_t>& ours, const std::vector<int16_t>& ref, int channels,
-                                size_t offset, size_t settle) {
-  const std::vector<int16_t> a(ours.begin() + static_cast<long>((offset + settle) * channels), ours.end());
-  const std::vector<int16_t> b(ref.begin() + static_cast<long>(settle * channels), ref.end());
-  return test::CompareLowPassed(a, b, channels, std::min(a.size(), b.size()) / channels);
 }
 
 // The first channel of a reference written frame by frame in each frame's own channel count, as
@@ -98,7 +53,7 @@ class Layer3Conformance : public testing::TestWithParam<Vector> {};
 TEST_P(Layer3Conformance, MatchesTheReference) {
   const Vector v = GetParam();
   const std::string base = test::DataPath(std::string("conformance/") + v.name);
-  const Decoded d = Decode(base + ".bit");
+  const Decoded d = DecodeFile(base + ".bit");
   const int channels = d.info.format.channels;
   EXPECT_EQ(d.pcm.size(), static_cast<size_t>(d.frames) * d.info.format.samples_per_frame);
 
@@ -151,7 +106,7 @@ void CompareLayer3Samples(bool mpeg25_stereo) {
     if (row.at("layer") != "3" || row.at("ref_pcm").empty() || row.at("file").rfind("dmg_", 0) == 0) continue;
     if (row.at("bitrate_kind") == "free" || IsTwoChannelMpeg25(row) != mpeg25_stereo) continue;
     SCOPED_TRACE(row.at("file"));
-    const Decoded d = Decode(test::DataPath("samples/" + row.at("file")));
+    const Decoded d = DecodeFile(test::DataPath("samples/" + row.at("file")));
     const int channels = d.info.format.channels;
     const std::vector<int16_t> ref = test::ReadPcm16(test::DataPath("samples/" + row.at("ref_pcm")));
     // ffmpeg trims the encoder delay of files with an encoder-delay header: find the offset.
@@ -171,24 +126,6 @@ void CompareLayer3Samples(bool mpeg25_stereo) {
 
 TEST(Layer3Samples, MatchFfmpegDecodes) { CompareLayer3Samples(false); }
 TEST(Layer3Samples, DISABLED_TwoChannelMpeg25MatchesFfmpeg) { CompareLayer3Samples(true); }
-
-}  // namespace
-}  // namespace plumo
-
-namespace plumo {
-namespace {
-
-Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options = {}) {
-  Decoder decoder;
-  Decoded d;
-  d.info = DecodeMpegStream(
-      decoder, bytes, options,
-      [&](std::span<const uint8_t> pcm) {
-        for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
-      },
-      &d.frames);
-  return d;
-}
 
 TEST(Layer3Channels, MonoChoicesAreMeanLeftAndRight) {
   // A stereo stream without intensity stereo.

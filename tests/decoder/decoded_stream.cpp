@@ -1,0 +1,51 @@
+#include "decoded_stream.h"
+
+#include <algorithm>
+
+#include "test_files.h"
+
+namespace plumo::test {
+
+Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options) {
+  Decoder decoder;
+  Decoded d;
+  d.info = DecodeMpegStream(
+      decoder, bytes, options,
+      [&](std::span<const uint8_t> pcm) {
+        for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
+      },
+      &d.frames);
+  return d;
+}
+
+Decoded DecodeFile(const std::string& path, DecodeOptions options) { return DecodeBytes(ReadFile(path), options); }
+
+size_t BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels, size_t step,
+                  size_t max_offset) {
+  const size_t start = 4608, span = 8192;
+  const size_t ch = static_cast<size_t>(channels);
+  size_t best = 0;
+  double best_error = -1.0;
+  for (size_t off = 0; off <= max_offset; off += step) {
+    if ((start + off + span) * ch > ours.size() || (start + span) * ch > reference.size()) break;
+    double e = 0.0;
+    for (size_t i = start * ch; i < (start + span) * ch; ++i) {
+      const double d = static_cast<double>(ours[off * ch + i]) - reference[i];
+      e += d * d;
+    }
+    if (best_error < 0 || e < best_error) best_error = e, best = off;
+  }
+  return best;
+}
+
+PcmComparison CompareFrom(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels,
+                          size_t offset, size_t settle) {
+  const size_t ch = static_cast<size_t>(channels);
+  const size_t skip_ours = std::min(ours.size(), (offset + settle) * ch);
+  const size_t skip_ref = std::min(reference.size(), settle * ch);
+  const std::vector<int16_t> a(ours.begin() + static_cast<long>(skip_ours), ours.end());
+  const std::vector<int16_t> b(reference.begin() + static_cast<long>(skip_ref), reference.end());
+  return CompareLowPassed(a, b, channels, std::min(a.size(), b.size()) / ch);
+}
+
+}  // namespace plumo::test

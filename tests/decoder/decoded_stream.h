@@ -1,0 +1,34 @@
+// Decoding whole test streams into memory and lining their PCM up with a reference decode.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pcm_compare.h"
+#include "stream_decode.h"
+
+namespace plumo::test {
+
+struct Decoded {
+  StreamInfo info;
+  std::vector<int16_t> pcm;
+  int frames = 0;
+};
+
+// Decodes a whole stream with a decoder of its own.
+Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options = {});
+Decoded DecodeFile(const std::string& path, DecodeOptions options = {});
+
+// The offset in sample frames, a multiple of `step` up to `max_offset`, at which `ours` best matches
+// the reference, measured on a window away from the start (where a decoder that dropped frames has
+// settled).
+size_t BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels, size_t step,
+                  size_t max_offset);
+
+// Low-passed comparison of `ours` from offset + settle against the reference from settle.
+PcmComparison CompareFrom(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels,
+                          size_t offset, size_t settle);
+
+}  // namespace plumo::test
