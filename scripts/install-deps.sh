@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg  # reference decoder for benchmarks
+  libsdl2-dev  # sound output
+  ffmpeg  # reference decoder for tests and benchmarks
 )
 
 missing=()

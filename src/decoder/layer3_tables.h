@@ -39,7 +39,7 @@ inline constexpr std::array<std::array<LongBandEnds, 3>, 3> kLongBandEnds = {{
         {6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464,
          522, 576},
     }},
-    // MPEG-2.5: 11.025 and 12 kHz use the MPEG-2 22.05 kHz bands; 8 kHz has its own.
+    // MPEG-2.5: 11.025 and 12 kHz use the MPEG-2 22.05 kHz long bands; 8 kHz has its own.
     {{
         {6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464,
          522, 576},
@@ -65,10 +65,11 @@ inline constexpr std::array<std::array<ShortBandEnds, 3>, 3> kShortBandEnds = {{
         {4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 136, 180, 192},
         {4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192},
     }},
-    // MPEG-2.5: 11.025, 12 kHz (the MPEG-2 22.05 kHz bands) and 8 kHz
+    // MPEG-2.5: 11.025 and 12 kHz use the MPEG-2 16 kHz short bands (as encoders write them);
+    // 8 kHz has its own.
     {{
-        {4, 8, 12, 18, 24, 32, 42, 56, 74, 100, 132, 174, 192},
-        {4, 8, 12, 18, 24, 32, 42, 56, 74, 100, 132, 174, 192},
+        {4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192},
+        {4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192},
         {8, 16, 24, 36, 52, 72, 96, 124, 160, 162, 164, 166, 192},
     }},
 }};
