@@ -119,7 +119,7 @@ TEST(Layer3Conformance, EveryFrameOfAChannelSwitchingStreamMatches) {
 TEST(Layer3Conformance, FreeFormatIsRefused) {
   Decoder decoder;
   EXPECT_THROW(OpenMpegStream(decoder, test::ReadFile(test::DataPath("conformance/l3-he_free.bit")), {}),
-               UnknownFormatError);
+               EUnknownFormat);
 }
 
 TEST(Layer3Samples, MatchFfmpegDecodes) {
@@ -273,7 +273,7 @@ TEST(Layer3Damage, MutatedAndTruncatedStreamsAreHandled) {
       try {
         const Decoded d = DecodeBytes(bytes);
         EXPECT_EQ(d.pcm.size(), static_cast<size_t>(d.frames) * d.info.format.samples_per_frame);
-      } catch (const UnknownFormatError&) {
+      } catch (const EUnknownFormat&) {
       }
     }
   }

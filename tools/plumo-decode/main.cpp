@@ -1,12 +1,13 @@
 // plumo-decode: decodes an MPEG audio file to WAV, raw PCM or standard output, or describes it.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "file_stream.h"
 #include "stream_decode.h"
 
 namespace {
@@ -55,27 +56,66 @@ const char* ModeName(int mode) {
   return names[mode & 3];
 }
 
-void PrintInfo(const plumo::StreamInfo& s) {
+void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
+  const plumo::StreamInfo s = d.Info();
   const plumo::FrameHeader& h = s.header;
   const int version = plumo::MpegVersionTimes10(h);
   std::printf("version: MPEG-%d%s\n", version / 10, version == 25 ? ".5" : "");
   std::printf("layer: %d\n", plumo::LayerNumber(h));
   std::printf("sample rate: %d Hz\n", s.format.sample_rate);
   std::printf("channels: %d (%s)\n", plumo::HeaderChannels(h), ModeName(h.mode));
-  std::printf("bit rate: %d kbit/s\n", s.bitrate / 1000);
-  if (s.bitrate > 0)
-    std::printf("length: %.2f s\n", static_cast<double>(s.data_length) * 8.0 / static_cast<double>(s.bitrate));
+  const int samples_per_channel = s.format.samples_per_frame / std::max(1, s.format.channels);
+  double seconds = 0;
+  if (s.vbr != plumo::TVbrHeader::None && s.vbr_frames > 0 && s.format.sample_rate > 0) {
+    seconds = static_cast<double>(s.vbr_frames) * samples_per_channel / s.format.sample_rate;
+    std::printf("bit rate: VBR (%s header, average %.0f kbit/s)\n", s.vbr == plumo::TVbrHeader::Xing ? "Xing" : "VBRI",
+                seconds > 0 ? static_cast<double>(s.data_length) * 8 / seconds / 1000 : 0.0);
+  } else {
+    std::printf("bit rate: %d kbit/s\n", s.bitrate / 1000);
+    if (s.bitrate > 0) seconds = static_cast<double>(s.data_length) * 8.0 / s.bitrate;
+  }
+  std::printf("audio: %lld bytes from offset %lld\n", static_cast<long long>(s.data_length),
+              static_cast<long long>(s.data_start));
+  std::printf("length: %.2f s\n", seconds);
+
+  const plumo::TMP3Info& info = d.Source().Info();
+  static const struct {
+    plumo::TMP3InfoType kind;
+    const char* name;
+  } kinds[] = {{plumo::mitMacBin, "MacBinary"}, {plumo::mitRiff, "RIFF INFO"}, {plumo::mitID3V2, "ID3v2"},
+               {plumo::mitID3V1, "ID3v1"}, {plumo::mitLyrics, "Lyrics3"}};
+  for (const auto& k : kinds) {
+    if (!info.Found().Contains(k.kind)) continue;
+    std::printf("[%s]\n", k.name);
+    if (k.kind == plumo::mitMacBin)
+      std::printf("  data fork: %lld bytes, resource fork: %lld bytes\n", static_cast<long long>(info.MacDataSize()),
+                  static_cast<long long>(info.MacResSize()));
+    for (const std::string& line : info.Lines(k.kind)) std::printf("  %s\n", line.c_str());
+  }
+  // Without a title tag the player shows the file's name.
+  std::string title = info.Title();
+  if (title.empty()) title = file_name.substr(file_name.find_last_of('/') + 1);
+  std::printf("title: %s\n", title.c_str());
+  std::printf("artist: %s\n", info.Artist().c_str());
+  std::printf("album: %s\n", info.Album().c_str());
+}
+
+// A regular file can seek; a pipe or a terminal cannot.
+bool IsSeekable(plumo::TStream& stream) {
+  try {
+    stream.Size();
+    return true;
+  } catch (const plumo::EStreamError&) {
+    return false;
+  }
 }
 
 int Run(const Options& o) {
-  std::ifstream in(o.in, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot open " + o.in + ": " + std::strerror(errno));
-  const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error("cannot read " + o.in);
-
+  plumo::TFileStream in(o.in);
   plumo::Decoder& decoder = plumo::ProcessDecoder();
+  plumo::StreamDecoder stream(decoder, in, IsSeekable(in), o.decode);
   if (o.info) {
-    PrintInfo(plumo::OpenMpegStream(decoder, file, o.decode));
+    PrintInfo(stream, o.in);
     return 0;
   }
 
@@ -85,17 +125,17 @@ int Run(const Options& o) {
   if (!out) throw std::runtime_error("cannot write " + o.out + ": " + std::strerror(errno));
   bool write_failed = false;
   uint64_t data_bytes = 0;
-  const plumo::StreamInfo info = plumo::OpenMpegStream(decoder, file, o.decode);
+  const plumo::OutputFormat format = stream.Info().format;
   if (!raw) {
-    const std::string header = WavHeader(info.format, 0);
+    const std::string header = WavHeader(format, 0);
     write_failed |= std::fwrite(header.data(), 1, header.size(), out) != header.size();
   }
-  plumo::DecodeOpenedStream(decoder, file, info, [&](std::span<const uint8_t> pcm) {
+  stream.DecodeAll([&](std::span<const uint8_t> pcm) {
     write_failed |= std::fwrite(pcm.data(), 1, pcm.size(), out) != pcm.size();
     data_bytes += pcm.size();
   });
   if (!raw && !write_failed) {
-    const std::string header = WavHeader(info.format, static_cast<uint32_t>(std::min<uint64_t>(data_bytes, 0xFFFFFFDBu)));
+    const std::string header = WavHeader(format, static_cast<uint32_t>(std::min<uint64_t>(data_bytes, 0xFFFFFFDBu)));
     write_failed |= std::fseek(out, 0, SEEK_SET) != 0;
     write_failed |= std::fwrite(header.data(), 1, header.size(), out) != header.size();
   }
