@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the project normally and with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs every test in both builds.
+# UndefinedBehaviorSanitizer, and runs every test in both builds; then builds the threaded parts
+# (platform layer and player engine) with ThreadSanitizer and runs their tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -11,3 +12,8 @@ ctest --test-dir build --output-on-failure -j "$(nproc)"
 ./scripts/build.sh build-asan -DPLUMO_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+cmake -S . -B build-tsan -G Ninja -DPLUMO_TSAN=ON >/dev/null
+cmake --build build-tsan --target plumo_platform_tests plumo_engine_tests
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -L 'platform|engine'

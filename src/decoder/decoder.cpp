@@ -115,6 +115,13 @@ void Decoder::SetPolarity(bool on) {
 
 int Decoder::GetPolarity() const { return ctx_->polarity; }
 
+float* Decoder::SubbandGains() { return ctx_->subband_gains; }
+float* Decoder::LineGains() { return ctx_->line_gains; }
+void Decoder::SetSubbandEqualizerOn(bool on) { ctx_->subband_eq_on = on; }
+void Decoder::SetLineEqualizerOn(bool on) { ctx_->line_eq_on = on; }
+bool Decoder::SubbandEqualizerOn() const { return ctx_->subband_eq_on; }
+bool Decoder::LineEqualizerOn() const { return ctx_->line_eq_on; }
+
 Decoder& ProcessDecoder() {
   static Decoder decoder;
   return decoder;

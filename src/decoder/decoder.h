@@ -60,6 +60,16 @@ class Decoder {
   void SetPolarity(bool on);
   int GetPolarity() const;
 
+  // Equalizer tables: 32 sub-band gains applied before matrixing and 576 Layer III line gains
+  // applied before the hybrid filterbank, each used while its switch is on. Set-up leaves them
+  // as they are; they start at gain 1.0 with both switches off.
+  float* SubbandGains();
+  float* LineGains();
+  void SetSubbandEqualizerOn(bool on);
+  void SetLineEqualizerOn(bool on);
+  bool SubbandEqualizerOn() const;
+  bool LineEqualizerOn() const;
+
   DecoderContext& Context() { return *ctx_; }
 
  private:

@@ -69,6 +69,7 @@ class TMP3Source {
   void SetChannelChoice(int choice) { FChannelChoice = choice & 3; }
 
   TMPStreamReader& Reader() { return FReader; }
+  const TMPStreamReader& Reader() const { return FReader; }
   TMP3Info& Info() { return FInfo; }
   const TMP3Info& Info() const { return FInfo; }
   Decoder& GetDecoder() { return FDecoder; }

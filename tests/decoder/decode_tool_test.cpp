@@ -15,6 +15,12 @@
 namespace plumo {
 namespace {
 
+// A file in the temporary folder owned by the running test (tests run in parallel).
+std::string TempPath(const std::string& name) {
+  const testing::TestInfo* t = testing::UnitTest::GetInstance()->current_test_info();
+  return testing::TempDir() + t->test_suite_name() + "_" + t->name() + "_" + name;
+}
+
 using test::Decoded;
 using test::DecodeBytes;
 using test::DecodeFile;
@@ -27,8 +33,8 @@ struct ToolRun {
 };
 
 ToolRun RunTool(const std::string& args) {
-  const std::string err = testing::TempDir() + "plumo_decode_stderr.txt";
-  const std::string out = testing::TempDir() + "plumo_decode_stdout.txt";
+  const std::string err = TempPath("plumo_decode_stderr.txt");
+  const std::string out = TempPath("plumo_decode_stdout.txt");
   const std::string cmd = std::string(PLUMO_DECODE_TOOL) + " " + args + " >" + out + " 2>" + err;
   const int raw = std::system(cmd.c_str());
   auto slurp = [](const std::string& path) {
@@ -39,7 +45,7 @@ ToolRun RunTool(const std::string& args) {
 }
 
 TEST(DecodeTool, ReportsDataThatIsNotMpegAudio) {
-  const std::string out = testing::TempDir() + "plumo_decode_out.wav";
+  const std::string out = TempPath("plumo_decode_out.wav");
   for (const char* f : {"dmg_not_mpeg_png.mp3", "dmg_empty.mp3", "dmg_3bytes.mp3"}) {
     const ToolRun r = RunTool(test::DataPath(std::string("samples/") + f) + " " + out);
     EXPECT_EQ(r.status, 1) << f;
@@ -52,8 +58,8 @@ TEST(DecodeTool, ReportsDataThatIsNotMpegAudio) {
 
 TEST(DecodeTool, WritesWavAndRawPcm) {
   const std::string in = test::DataPath("conformance/l2-fl13.bit");
-  const std::string wav = testing::TempDir() + "plumo_decode_out.wav";
-  const std::string raw = testing::TempDir() + "plumo_decode_out.pcm";
+  const std::string wav = TempPath("plumo_decode_out.wav");
+  const std::string raw = TempPath("plumo_decode_out.pcm");
   ASSERT_EQ(RunTool(in + " " + wav).status, 0);
   ASSERT_EQ(RunTool(in + " " + raw).status, 0);
   const std::vector<uint8_t> w = test::ReadFile(wav), r = test::ReadFile(raw);

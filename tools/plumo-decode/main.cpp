@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -13,7 +14,10 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: plumo-decode [--info] [--channels stereo|mix|left|right] [--invert] IN [OUT]\n"
+    "usage: plumo-decode [--info] [--channels stereo|mix|left|right] [--invert]\n"
+    "                    [--eq LEVELS [--eq-mode subband|freq]] IN [OUT]\n"
+    "  LEVELS: comma-separated band levels in 0.2 dB steps (100 = +20 dB), band 0 first;\n"
+    "  subband mode (default): band i is sub-band i; freq mode: the bands spread from 60 Hz to 16 kHz.\n"
     "  OUT ending in .pcm or .raw: raw 16-bit little-endian PCM; '-': raw PCM on standard output;\n"
     "  anything else: a WAV file.\n";
 
@@ -164,6 +168,29 @@ int main(int argc, char** argv) {
       else if (c == "right") o.decode.channel_choice = plumo::kChannelsRight;
       else {
         std::fprintf(stderr, "plumo-decode: unknown channel choice '%s'\n%s", c.c_str(), kUsage);
+        return 1;
+      }
+    } else if (a == "--eq" && i + 1 < argc) {
+      std::string list = argv[++i];
+      o.decode.eq_levels.clear();
+      for (size_t start = 0; start <= list.size();) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string item = list.substr(start, comma - start);
+        char* end = nullptr;
+        const long level = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || level < -1000 || level > 1000 || o.decode.eq_levels.size() == 32) {
+          std::fprintf(stderr, "plumo-decode: bad equalizer levels '%s'\n%s", list.c_str(), kUsage);
+          return 1;
+        }
+        o.decode.eq_levels.push_back(static_cast<int32_t>(level));
+        start = comma + 1;
+      }
+    } else if (a == "--eq-mode" && i + 1 < argc) {
+      const std::string m = argv[++i];
+      if (m == "subband") o.decode.eq_mode = plumo::memSubBand;
+      else if (m == "freq") o.decode.eq_mode = plumo::memFreq;
+      else {
+        std::fprintf(stderr, "plumo-decode: unknown equalizer mode '%s'\n%s", m.c_str(), kUsage);
         return 1;
       }
     } else if (a == "--help" || a == "-h") {

@@ -1,5 +1,6 @@
 #include "stream_decode.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "memory_stream.h"
@@ -11,6 +12,13 @@ StreamDecoder::StreamDecoder(Decoder& decoder, TStream& stream, bool seekable, c
   FSource.SetChannelChoice(options.channel_choice);
   FSource.Open(&stream, seekable);
   decoder.SetPolarity(options.invert_polarity);
+  TEqualizerSettings eq;
+  eq.enabled = !options.eq_levels.empty();
+  eq.mode = options.eq_mode;
+  eq.count = std::clamp(static_cast<int32_t>(options.eq_levels.size()), 1, kEqualizerBands);
+  for (size_t i = 0; i < options.eq_levels.size() && i < eq.levels.size(); ++i) eq.levels[i] = options.eq_levels[i];
+  SetEqualizerRange(eq, 60, 16000);
+  RebuildEqualizer(eq, FSource.SampleRate(), FSource.Layer(), decoder);
 }
 
 StreamInfo StreamDecoder::Info() const {

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "decoder.h"
+#include "equalizer.h"
 #include "mp3_source.h"
 #include "stream.h"
 
@@ -26,6 +28,10 @@ struct StreamInfo {
 struct DecodeOptions {
   int channel_choice = kChannelsBoth;
   bool invert_polarity = false;
+  // Equalizer band levels (0.2 dB units); empty leaves the equalizer off. In sub-band mode band i
+  // is sub-band i; in frequency mode the bands spread from 60 Hz to 16 kHz.
+  std::vector<int32_t> eq_levels = {};
+  TMP3EqualizerMode eq_mode = memSubBand;
 };
 
 // Called with each frame's PCM (16-bit little-endian, interleaved).

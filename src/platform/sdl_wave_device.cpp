@@ -1,0 +1,329 @@
+#include "sdl_wave_device.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <utility>
+#include <vector>
+
+namespace plumo::platform {
+
+namespace {
+
+// An SDL device that plays the queued buffers from SDL's audio thread.
+class SdlWaveDevice final : public WaveDevice {
+ public:
+  SdlWaveDevice(std::shared_ptr<SdlWaveDriver> driver, int device_id, const WaveFormat& format,
+                WaveDoneCallback done)
+      : FDriver(std::move(driver)),
+        FDeviceId(device_id),
+        FFormat(format),
+        FDone(std::move(done)),
+        FVolume(FDriver->StoredVolume(device_id)) {
+    FFinished.reserve(16);
+  }
+
+  ~SdlWaveDevice() override {
+    if (FDevice != 0) {
+      {
+        std::lock_guard lock(FMutex);
+        FQueue.clear();
+      }
+      SDL_CloseAudioDevice(FDevice);
+    }
+  }
+
+  // Opens the SDL device; on failure returns false with SDL's message in error.
+  bool Start(const char* name, std::string& error) {
+    SDL_AudioSpec want{};
+    want.freq = FFormat.sample_rate;
+    want.format = FFormat.bits_per_sample == 16 ? AUDIO_S16LSB : AUDIO_U8;
+    want.channels = static_cast<Uint8>(FFormat.channels);
+    want.samples = FFormat.sample_rate >= 32000 ? 2048 : 1024;
+    want.callback = &SdlWaveDevice::Callback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    // No changes allowed: SDL converts to what the hardware takes.
+    FDevice = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    if (FDevice == 0) {
+      error = SDL_GetError();
+      return false;
+    }
+    FSilence = have.silence;
+    SDL_PauseAudioDevice(FDevice, 0);
+    return true;
+  }
+
+  int Prepare(WaveHeader& header) override {
+    std::lock_guard lock(FMutex);
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    if (header.flags.load() & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header.flags.store(header.flags.load() | WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+  }
+
+  int Unprepare(WaveHeader& header) override {
+    std::lock_guard lock(FMutex);
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    if (header.flags.load() & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header.flags.store(header.flags.load() & ~WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+  }
+
+  int Write(WaveHeader& header) override {
+    std::lock_guard lock(FMutex);
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    const uint32_t flags = header.flags.load();
+    if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header.flags.store((flags & ~WHDR_DONE) | WHDR_INQUEUE);
+    FQueue.push_back(&header);
+    return MMSYSERR_NOERROR;
+  }
+
+  int Pause() override {
+    if (Closed()) return MMSYSERR_INVALHANDLE;
+    SDL_PauseAudioDevice(FDevice, 1);
+    return MMSYSERR_NOERROR;
+  }
+
+  int Restart() override {
+    if (Closed()) return MMSYSERR_INVALHANDLE;
+    SDL_PauseAudioDevice(FDevice, 0);
+    return MMSYSERR_NOERROR;
+  }
+
+  int Reset() override {
+    std::deque<WaveHeader*> returned;
+    {
+      std::lock_guard lock(FMutex);
+      if (FClosed) return MMSYSERR_INVALHANDLE;
+      returned.swap(FQueue);
+      FOffset = 0;
+      FPosition = 0;
+      for (WaveHeader* header : returned) {
+        header->flags.store((header->flags.load() & ~WHDR_INQUEUE) | WHDR_DONE);
+      }
+    }
+    for (WaveHeader* header : returned) FDone(header, MMSYSERR_NOERROR);
+    return MMSYSERR_NOERROR;
+  }
+
+  int GetPosition(uint64_t& bytes) override {
+    std::lock_guard lock(FMutex);
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    bytes = FPosition;
+    return MMSYSERR_NOERROR;
+  }
+
+  int GetVolume(uint32_t& volume) override {
+    if (Closed()) return MMSYSERR_INVALHANDLE;
+    volume = FVolume.load();
+    return MMSYSERR_NOERROR;
+  }
+
+  int SetVolume(uint32_t volume) override {
+    if (Closed()) return MMSYSERR_INVALHANDLE;
+    FVolume.store(volume);
+    FDriver->StoreVolume(FDeviceId, volume);
+    return MMSYSERR_NOERROR;
+  }
+
+  int Close() override {
+    {
+      std::lock_guard lock(FMutex);
+      if (FClosed) return MMSYSERR_INVALHANDLE;
+      if (!FQueue.empty()) return WAVERR_STILLPLAYING;
+      FClosed = true;
+    }
+    // Waits for a callback in progress; none comes afterwards.
+    SDL_CloseAudioDevice(FDevice);
+    FDevice = 0;
+    return MMSYSERR_NOERROR;
+  }
+
+ private:
+  bool Closed() {
+    std::lock_guard lock(FMutex);
+    return FClosed;
+  }
+
+  static void SDLCALL Callback(void* userdata, Uint8* stream, int len) {
+    static_cast<SdlWaveDevice*>(userdata)->Fill(stream, static_cast<size_t>(len));
+  }
+
+  // SDL's audio thread: copies queued sound into stream, silence where the queue runs dry.
+  void Fill(uint8_t* stream, size_t len) {
+    size_t filled = 0;
+    {
+      std::lock_guard lock(FMutex);
+      while (!FClosed && filled < len && !FQueue.empty()) {
+        WaveHeader* header = FQueue.front();
+        const size_t remaining = header->length > FOffset ? header->length - FOffset : 0;
+        const size_t k = std::min(remaining, len - filled);
+        if (k > 0) std::memcpy(stream + filled, header->data + FOffset, k);
+        filled += k;
+        FOffset += k;
+        FPosition += k;
+        if (FOffset >= header->length) {
+          FQueue.pop_front();
+          FOffset = 0;
+          header->flags.store((header->flags.load() & ~WHDR_INQUEUE) | WHDR_DONE);
+          FFinished.push_back(header);
+        }
+      }
+    }
+    ApplyWaveVolume(stream, filled, FFormat, FVolume.load());
+    if (filled < len) std::memset(stream + filled, FSilence, len - filled);
+    for (WaveHeader* header : FFinished) FDone(header, MMSYSERR_NOERROR);
+    FFinished.clear();
+  }
+
+  const std::shared_ptr<SdlWaveDriver> FDriver;
+  const int FDeviceId;
+  const WaveFormat FFormat;
+  const WaveDoneCallback FDone;
+  std::atomic<uint32_t> FVolume;
+  SDL_AudioDeviceID FDevice = 0;
+  uint8_t FSilence = 0;
+
+  std::mutex FMutex;
+  std::deque<WaveHeader*> FQueue;
+  size_t FOffset = 0;
+  uint64_t FPosition = 0;
+  bool FClosed = false;
+  std::vector<WaveHeader*> FFinished;  // touched by SDL's audio thread only
+};
+
+// A device opened without a done target: only its volume is reachable.
+class SdlVolumeDevice final : public WaveDevice {
+ public:
+  SdlVolumeDevice(std::shared_ptr<SdlWaveDriver> driver, int device_id)
+      : FDriver(std::move(driver)), FDeviceId(device_id) {}
+
+  int Prepare(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Unprepare(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Write(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Pause() override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Restart() override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Reset() override { return Check(MMSYSERR_NOERROR); }
+  int GetPosition(uint64_t& bytes) override {
+    bytes = 0;
+    return Check(MMSYSERR_NOERROR);
+  }
+  int GetVolume(uint32_t& volume) override {
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    volume = FDriver->StoredVolume(FDeviceId);
+    return MMSYSERR_NOERROR;
+  }
+  int SetVolume(uint32_t volume) override {
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    FDriver->StoreVolume(FDeviceId, volume);
+    return MMSYSERR_NOERROR;
+  }
+  int Close() override {
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    FClosed = true;
+    return MMSYSERR_NOERROR;
+  }
+
+ private:
+  int Check(int result) const { return FClosed ? MMSYSERR_INVALHANDLE : result; }
+
+  const std::shared_ptr<SdlWaveDriver> FDriver;
+  const int FDeviceId;
+  bool FClosed = false;
+};
+
+}  // namespace
+
+SdlWaveDriver::SdlWaveDriver() {
+  FInitialized = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  if (!FInitialized) FInitError = SDL_GetError();
+}
+
+SdlWaveDriver::~SdlWaveDriver() {
+  if (FInitialized) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+int SdlWaveDriver::Fail(int result, const std::string& text) {
+  std::lock_guard lock(FMutex);
+  FErrorTexts[result] = text;
+  return result;
+}
+
+int SdlWaveDriver::NumDevices() {
+  if (!FInitialized) return 0;
+  const int n = SDL_GetNumAudioDevices(0);
+  // -1: SDL cannot list the devices, yet the default one may still open.
+  return n < 0 ? 1 : n;
+}
+
+bool SdlWaveDriver::ValidId(int device_id) {
+  return device_id == kWaveMapper || (device_id >= 0 && device_id < NumDevices());
+}
+
+int SdlWaveDriver::Open(int device_id, const WaveFormat& format, WaveDoneCallback done,
+                        std::unique_ptr<WaveDevice>& device) {
+  device.reset();
+  if (!FInitialized) return Fail(MMSYSERR_NODRIVER, FInitError);
+  if (!format.Valid()) return WAVERR_BADFORMAT;
+  if (!ValidId(device_id)) {
+    if (NumDevices() == 0) return Fail(MMSYSERR_BADDEVICEID, "no audio output device was found");
+    return MMSYSERR_BADDEVICEID;
+  }
+  if (!done) {
+    // Only the volume is wanted. Without any device that fails like a real open would.
+    if (NumDevices() == 0) return Fail(MMSYSERR_BADDEVICEID, "no audio output device was found");
+    device = std::make_unique<SdlVolumeDevice>(shared_from_this(), device_id);
+    return MMSYSERR_NOERROR;
+  }
+  std::string name;
+  if (device_id >= 0) {
+    const char* found = SDL_GetAudioDeviceName(device_id, 0);
+    if (found) name = found;
+  }
+  auto opened = std::make_unique<SdlWaveDevice>(shared_from_this(), device_id, format, std::move(done));
+  std::string error;
+  if (!opened->Start(name.empty() ? nullptr : name.c_str(), error)) {
+    return Fail(MMSYSERR_ERROR, error);
+  }
+  device = std::move(opened);
+  return MMSYSERR_NOERROR;
+}
+
+int SdlWaveDriver::GetDeviceVolume(int device_id, uint32_t& volume) {
+  if (!FInitialized) return Fail(MMSYSERR_NODRIVER, FInitError);
+  if (!ValidId(device_id)) return MMSYSERR_BADDEVICEID;
+  volume = StoredVolume(device_id);
+  return MMSYSERR_NOERROR;
+}
+
+bool SdlWaveDriver::ErrorText(int result, std::string& text) {
+  {
+    std::lock_guard lock(FMutex);
+    if (const auto it = FErrorTexts.find(result); it != FErrorTexts.end()) {
+      text = it->second;
+      return true;
+    }
+  }
+  return StandardWaveErrorText(result, text);
+}
+
+uint32_t SdlWaveDriver::StoredVolume(int device_id) const {
+  std::lock_guard lock(FMutex);
+  const auto it = FVolumes.find(device_id);
+  return it == FVolumes.end() ? 0xFFFFFFFF : it->second;
+}
+
+void SdlWaveDriver::StoreVolume(int device_id, uint32_t volume) {
+  std::lock_guard lock(FMutex);
+  FVolumes[device_id] = volume;
+}
+
+std::shared_ptr<SdlWaveDriver> MakeSdlWaveDriver() { return std::make_shared<SdlWaveDriver>(); }
+
+}  // namespace plumo::platform

@@ -1,0 +1,49 @@
+// The real sound device through SDL2 audio (PipeWire, PulseAudio or ALSA, whichever SDL finds).
+// SDL's audio callback drains the queued buffers, applies the volume to the samples and reports
+// each finished buffer. Where SDL has no audio device the device count is 0 and opening fails
+// with SDL's own message.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "wave_device.h"
+
+namespace plumo::platform {
+
+class SdlWaveDriver final : public WaveDriver, public std::enable_shared_from_this<SdlWaveDriver> {
+ public:
+  // Starts SDL's audio subsystem for the life of the driver (and of its devices).
+  SdlWaveDriver();
+  ~SdlWaveDriver() override;
+
+  int NumDevices() override;
+  int Open(int device_id, const WaveFormat& format, WaveDoneCallback done,
+           std::unique_ptr<WaveDevice>& device) override;
+  int GetDeviceVolume(int device_id, uint32_t& volume) override;
+  bool ErrorText(int result, std::string& text) override;
+
+  // Whether SDL's audio subsystem started.
+  bool Available() const { return FInitialized; }
+
+  // Volumes are kept here by device id: SDL has no device volume of its own.
+  uint32_t StoredVolume(int device_id) const;
+  void StoreVolume(int device_id, uint32_t volume);
+
+ private:
+  int Fail(int result, const std::string& text);
+  bool ValidId(int device_id);
+
+  bool FInitialized = false;
+  std::string FInitError;
+  mutable std::mutex FMutex;
+  std::map<int, uint32_t> FVolumes;
+  std::map<int, std::string> FErrorTexts;
+};
+
+std::shared_ptr<SdlWaveDriver> MakeSdlWaveDriver();
+
+}  // namespace plumo::platform

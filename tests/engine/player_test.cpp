@@ -1,0 +1,317 @@
+// TMP3Player driven through its real threads and a simulated device: the end-of-play reasons,
+// the order of events, position, pause, stop and play again, device failures, the property rules.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "file_stream.h"
+#include "memory_stream.h"
+#include "non_seekable_stream.h"
+#include "player.h"
+#include "simulated_wave_device.h"
+#include "test_files.h"
+
+namespace plumo {
+namespace {
+
+using platform::MakeSimulatedWaveDriver;
+using platform::SimulatedWaveDriver;
+using platform::SimulatedWaveOptions;
+
+std::string SamplePath(const std::string& name) { return test::DataPath("samples/" + name); }
+
+// A player on a decoder of its own, recording its events in order.
+struct Rig {
+  explicit Rig(SimulatedWaveOptions options = Fast()) : driver(MakeSimulatedWaveDriver(options)), player(driver, decoder) {
+    player.OnChangeStatus = [this](TMP3Player*) { events.push_back("status"); };
+    player.OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason r) {
+      events.push_back("end");
+      reasons.push_back(r);
+    };
+    player.ShowException = [this](const std::exception_ptr& e) {
+      try {
+        std::rethrow_exception(e);
+      } catch (const std::exception& x) {
+        shown.push_back(x.what());
+      }
+    };
+  }
+  static SimulatedWaveOptions Fast() {
+    SimulatedWaveOptions o;
+    o.real_time = false;
+    return o;
+  }
+  // Pumps the player's window until the condition holds; false after the time-out (a hang guard,
+  // never a measure of speed).
+  bool PumpUntil(const std::function<bool()>& done, int seconds = 30) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      player.Window().WaitForMessage(20);
+      player.Window().ProcessMessages();
+    }
+    return true;
+  }
+  void Pump(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      player.Window().WaitForMessage(10);
+      player.Window().ProcessMessages();
+    }
+  }
+  bool PlayedToTheEnd() {
+    return PumpUntil([&] { return !reasons.empty(); });
+  }
+
+  Decoder decoder;
+  std::shared_ptr<SimulatedWaveDriver> driver;
+  TMP3Player player;
+  std::vector<std::string> events;
+  std::vector<TMP3EndPlayReason> reasons;
+  std::vector<std::string> shown;
+};
+
+// PCM bytes the whole stream decodes to.
+int64_t DecodedBytes(const std::string& path) {
+  Decoder decoder;
+  TFileStream stream(path);
+  TMP3Source source(decoder);
+  source.Open(&stream, true);
+  std::vector<uint8_t> pcm(static_cast<size_t>(source.BytesPerFrame()));
+  int64_t bytes = 0;
+  while (!source.AtEndOfData())
+    if (source.ProduceFrame(pcm.data())) bytes += source.BytesPerFrame();
+  return bytes;
+}
+
+TEST(Player, WithoutAStreamOnlyOpenIsEnabledAndCommandsDoNothing) {
+  Rig r;
+  EXPECT_EQ(r.player.EnabledCommands().Bits(), 1);
+  r.player.Play();
+  r.player.Pause();
+  r.player.Resume();
+  r.player.Stop();
+  EXPECT_EQ(r.player.Status(), mpsStopped);
+  EXPECT_EQ(r.player.Position(), 0);
+  r.Pump(50);
+  EXPECT_TRUE(r.reasons.empty());
+  EXPECT_EQ(r.driver->Stats().opens, 0);
+}
+
+TEST(Player, PlaysAFileToItsEndAndReportsSuccessAfterTheStatusChange) {
+  Rig r;
+  const std::string path = SamplePath("l3_m1_44k_128_joint_info.mp3");
+  r.player.SetFileName(path);
+  EXPECT_EQ(r.player.Status(), mpsPlaying);
+  EXPECT_EQ(r.player.EnabledCommands().Bits(), 0x01 | 0x02 | 0x08 | 0x10 | 0x40);
+  ASSERT_TRUE(r.PlayedToTheEnd());
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merSuccessful});
+  // The last status change comes before the end of play.
+  ASSERT_GE(r.events.size(), 2u);
+  EXPECT_EQ(r.events.back(), "end");
+  EXPECT_EQ(r.events[r.events.size() - 2], "status");
+  EXPECT_EQ(r.player.Status(), mpsStopped);
+  EXPECT_TRUE(r.player.Opened());
+  EXPECT_EQ(r.player.FileName(), path);
+  // Every decoded byte reached the device, once.
+  EXPECT_EQ(static_cast<int64_t>(r.driver->Stats().bytes_played), DecodedBytes(path));
+  EXPECT_EQ(r.player.Position(), 0);
+}
+
+TEST(Player, PositionAtTheEndIsTheDurationAndPauseHoldsIt) {
+  SimulatedWaveOptions o;
+  o.real_time = true;
+  Rig r(o);
+  const std::string path = SamplePath("l2_m1_44k_112_joint.mp2");
+  const int64_t duration_ms = DecodedBytes(path) * 1000 / (44100 * 4);
+  r.player.SetChangePosStep(100);
+  int32_t last = 0;
+  int position_events = 0;
+  r.player.OnChangePosition = [&](TMP3Player* p) {
+    ++position_events;
+    if (p->Status() != mpsStopped) last = p->Position();
+  };
+  r.player.SetFileName(path);
+  r.Pump(400);
+  r.player.Pause();
+  EXPECT_EQ(r.player.Status(), mpsPaused);
+  EXPECT_EQ(r.player.EnabledCommands().Bits(), 0x01 | 0x02 | 0x08 | 0x20 | 0x40);
+  const int32_t paused_at = r.player.Position();
+  r.Pump(300);
+  EXPECT_EQ(r.player.Position(), paused_at);
+  r.player.Resume();
+  ASSERT_TRUE(r.PumpUntil([&] {
+    if (r.player.Status() != mpsStopped) last = std::max(last, r.player.Position());
+    return !r.reasons.empty();
+  }));
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merSuccessful});
+  // Within one buffer (500 ms) of the duration.
+  EXPECT_NEAR(last, duration_ms, 500);
+  EXPECT_GT(position_events, 2);
+}
+
+TEST(Player, PausedDecodingIdlesWithoutSpinning) {
+  SimulatedWaveOptions o;
+  o.real_time = true;
+  Rig r(o);
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_info.mp3"));
+  r.player.Pause();
+  // The decode thread fills the four buffers, then must sleep.
+  r.Pump(300);
+  clockid_t clock;
+  ASSERT_EQ(pthread_getcpuclockid(r.player.DecodeThread().NativeHandle(), &clock), 0);
+  timespec a{}, b{};
+  clock_gettime(clock, &a);
+  const auto wall0 = std::chrono::steady_clock::now();
+  r.Pump(1000);
+  clock_gettime(clock, &b);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+  const double cpu = (b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) / 1e9;
+  EXPECT_LT(cpu, 0.01 * wall);
+  r.player.Stop();
+  r.Pump(20);
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merStoped});
+}
+
+TEST(Player, StopRewindsAndPlayStartsAtTheFirstFrameAgain) {
+  Rig r;
+  const std::string path = SamplePath("l3_m1_44k_128_joint_noinfo.mp3");
+  r.player.SetFileName(path);
+  r.player.Stop();
+  EXPECT_EQ(r.player.Status(), mpsStopped);
+  EXPECT_EQ(r.player.Position(), 0);
+  r.Pump(20);
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merStoped});
+  const uint64_t before = r.driver->Stats().bytes_played;
+  r.player.Play();
+  ASSERT_TRUE(r.PumpUntil([&] { return r.reasons.size() == 2; }));
+  EXPECT_EQ(r.reasons[1], merSuccessful);
+  EXPECT_EQ(static_cast<int64_t>(r.driver->Stats().bytes_played - before), DecodedBytes(path));
+}
+
+TEST(Player, AStreamThatCannotSeekIsClosedByStop) {
+  Rig r;
+  r.player.SetAutoPlay(false);
+  TMemoryStream memory(test::ReadFile(SamplePath("l3_m1_44k_128_joint_noinfo.mp3")));
+  r.player.OpenStream(std::make_unique<TNonSeekableStream>(memory), 0);
+  EXPECT_EQ(r.player.EnabledCommands().Bits(), 0x01 | 0x02 | 0x04 | 0x80);
+  r.player.Play();
+  EXPECT_FALSE(r.player.EnabledCommands().Contains(mcmSeek));
+  r.player.Stop();
+  EXPECT_FALSE(r.player.Opened());
+  EXPECT_EQ(r.player.FileName(), "");
+}
+
+TEST(Player, ADeviceFailureDuringPlaybackIsShownAndEndsWithFailure) {
+  SimulatedWaveOptions o = Rig::Fast();
+  o.fail_after_bytes = 100000;
+  o.error_texts[platform::MMSYSERR_ERROR] = "the device went away";
+  Rig r(o);
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_info.mp3"));
+  ASSERT_TRUE(r.PlayedToTheEnd());
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merFailure});
+  ASSERT_EQ(r.shown.size(), 1u);
+  EXPECT_NE(r.shown[0].find("the device went away("), std::string::npos) << r.shown[0];
+  EXPECT_EQ(r.player.Status(), mpsStopped);
+  // The threads survive: the next Play works (the simulated fault repeats on every device,
+  // so it fails the same way rather than hanging).
+  r.player.Play();
+  ASSERT_TRUE(r.PumpUntil([&] { return r.reasons.size() == 2; }));
+  EXPECT_EQ(r.reasons[1], merFailure);
+}
+
+TEST(Player, AFailureToOpenTheDeviceLeavesThePlayerStopped) {
+  SimulatedWaveOptions o = Rig::Fast();
+  o.num_devices = 0;
+  Rig r(o);
+  r.player.SetAutoPlay(false);
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_info.mp3"));
+  try {
+    r.player.Play();
+    ADD_FAILURE() << "played";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find("(TSoundOut.Open:WaveOutOpen)"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(r.player.Status(), mpsStopped);
+  EXPECT_TRUE(r.player.Opened());
+}
+
+TEST(Player, OpeningDataThatIsNotMpegAudioFailsAndCloses) {
+  Rig r;
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_info.mp3"));
+  EXPECT_THROW(r.player.SetFileName(SamplePath("dmg_not_mpeg_png.mp3")), EUnknownFormat);
+  EXPECT_FALSE(r.player.Opened());
+  EXPECT_EQ(r.player.EnabledCommands().Bits(), 1);
+  // The playing stream was stopped first.
+  r.Pump(20);
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merStoped});
+  EXPECT_THROW(r.player.SetFileName("/nonexistent/file.mp3"), EFOpenError);
+}
+
+TEST(Player, TextsComeFromTheTagsOrTheFileName) {
+  Rig r;
+  r.player.SetAutoPlay(false);
+  r.player.SetFileName(SamplePath("tag_id3v1_sjis.mp3"));
+  EXPECT_EQ(r.player.Title(), "テスト");
+  EXPECT_EQ(r.player.Artist(), "試験");
+  EXPECT_EQ(r.player.Album(), "日本語アルバム");
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_info.mp3"));
+  EXPECT_EQ(r.player.Title(), "l3_m1_44k_128_joint_info.mp3");
+  EXPECT_EQ(r.player.Artist(), "");
+  r.player.SetFileName("");
+  EXPECT_FALSE(r.player.Opened());
+}
+
+TEST(Player, PropertiesIgnoreValuesOutOfRange) {
+  Rig r;
+  r.player.SetChangePosStep(99);
+  EXPECT_EQ(r.player.ChangePosStep(), 400);
+  r.player.SetChangePosStep(100);
+  EXPECT_EQ(r.player.ChangePosStep(), 100);
+  r.player.SetVolBalance(-101);
+  EXPECT_EQ(r.player.VolBalance(), 0);
+  r.player.SetVolBalance(-100);
+  EXPECT_EQ(r.player.VolBalance(), -100);
+  r.player.SetVolume(101);
+  r.player.SetVolume(-1);
+  EXPECT_EQ(r.player.Volume(), 100);
+  r.player.SetVolume(0);
+  EXPECT_EQ(r.player.Volume(), 0);
+  r.player.SetRefreshVolumeFlag(true);
+  r.player.SetVolume(0);  // takes the device's volume (full) instead of muting
+  EXPECT_EQ(r.player.Volume(), 100);
+  r.player.SetEqualizerCount(0);
+  r.player.SetEqualizerCount(-3);
+  EXPECT_EQ(r.player.EqualizerCount(), 6);
+}
+
+TEST(Player, FrequencyBandsSpreadFrom60To16000Hz) {
+  Rig r;
+  r.player.SetEqualizerRange(60, 16000);  // ignored in sub-band mode
+  EXPECT_EQ(r.player.EqualizerFrequency(0), 0);
+  r.player.SetEqualizerMode(memFreq);
+  for (auto [low, high] : {std::pair{0, 100}, {200, 100}, {60, 30000}}) r.player.SetEqualizerRange(low, high);
+  EXPECT_EQ(r.player.EqualizerFrequency(0), 0);
+  r.player.SetEqualizerRange(60, 16000);
+  const std::vector<int32_t> expected{60, 183, 560, 1712, 5234, 16000};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(r.player.EqualizerFrequency(i), expected[static_cast<size_t>(i)]) << i;
+}
+
+TEST(Player, DestroyingAPlayingPlayerStopsCleanly) {
+  for (bool real_time : {false, true}) {
+    SimulatedWaveOptions o;
+    o.real_time = real_time;
+    Rig r(o);
+    r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_info.mp3"));
+    r.Pump(30);
+  }
+}
+
+}  // namespace
+}  // namespace plumo

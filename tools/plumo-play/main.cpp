@@ -1,0 +1,171 @@
+// plumo-play: plays files one after another through TMP3Player, showing the play time and the
+// title on one terminal line. Ctrl-C stops playback and ends the program.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "player.h"
+#include "sdl_wave_device.h"
+#include "simulated_wave_device.h"
+#include "wav_file_wave_device.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: plumo-play [--device sdl|null|wav:FILE] FILE...\n"
+    "  sdl       the sound device (default)\n"
+    "  null      no sound, played at the real-time rate\n"
+    "  wav:FILE  every byte played is written to the WAV file FILE\n";
+
+std::shared_ptr<plumo::platform::WaveDriver> MakeDriver(const std::string& device) {
+  if (device == "sdl") return plumo::platform::MakeSdlWaveDriver();
+  if (device == "null") return plumo::platform::MakeSimulatedWaveDriver();
+  if (device.rfind("wav:", 0) == 0 && device.size() > 4) return plumo::platform::MakeWavFileWaveDriver(device.substr(4));
+  return nullptr;
+}
+
+std::string TimeText(int32_t ms) {
+  const int32_t seconds = ms / 1000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d:%02d", seconds / 60, seconds % 60);
+  return text;
+}
+
+void PrintException(const std::exception_ptr& e) {
+  try {
+    std::rethrow_exception(e);
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "%s\n", x.what());
+  } catch (...) {
+    std::fprintf(stderr, "unknown error\n");
+  }
+}
+
+class Playlist {
+ public:
+  Playlist(plumo::TMP3Player& player, std::vector<std::string> files)
+      : FPlayer(player), FFiles(std::move(files)), FTerminal(isatty(STDOUT_FILENO)) {}
+
+  // Starts the entry after the current one; false when the list is through.
+  bool Next() {
+    while (++FIndex < static_cast<int>(FFiles.size())) {
+      try {
+        FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)]);
+        if (FPlayer.Status() == plumo::mpsPlaying) {
+          ShowLine(true);
+          return true;
+        }
+        // Opened but did not start: nothing will end it, so go on.
+        FFailed = true;
+      } catch (...) {
+        EndLine();
+        PrintException(std::current_exception());
+        FFailed = true;
+      }
+    }
+    return false;
+  }
+
+  void ShowLine(bool force) {
+    const std::string line = TimeText(FPlayer.Position()) + "  " + FPlayer.Title();
+    if (!FTerminal) {
+      if (force) std::printf("%s\n", FPlayer.Title().c_str());
+      return;
+    }
+    if (!force && line == FLastLine) return;
+    std::printf("\r%s\033[K", line.c_str());
+    std::fflush(stdout);
+    FLastLine = line;
+  }
+
+  void EndLine() {
+    if (FTerminal && !FLastLine.empty()) std::printf("\n");
+    FLastLine.clear();
+  }
+
+  void Fail() { FFailed = true; }
+  bool Failed() const { return FFailed; }
+
+ private:
+  plumo::TMP3Player& FPlayer;
+  std::vector<std::string> FFiles;
+  int FIndex = -1;
+  bool FTerminal;
+  bool FFailed = false;
+  std::string FLastLine;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string device = "sdl";
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--device" && i + 1 < argc) {
+      device = argv[++i];
+    } else if (a.rfind("--device=", 0) == 0) {
+      device = a.substr(9);
+    } else if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "plumo-play: unknown option '%s'\n%s", a.c_str(), kUsage);
+      return 1;
+    } else {
+      files.push_back(a);
+    }
+  }
+  std::shared_ptr<plumo::platform::WaveDriver> driver = MakeDriver(device);
+  if (!driver || files.empty()) {
+    if (!driver) std::fprintf(stderr, "plumo-play: unknown device '%s'\n", device.c_str());
+    std::fputs(kUsage, stderr);
+    return 1;
+  }
+
+  // Ctrl-C and the end of the session are taken from the queue of blocked signals, not by a
+  // handler, so the main loop stops the player in an orderly way.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  plumo::TMP3Player player(driver);
+  Playlist playlist(player, files);
+  bool quit = false;
+  player.ShowException = [&](const std::exception_ptr& e) {
+    playlist.EndLine();
+    PrintException(e);
+    playlist.Fail();
+  };
+  player.OnEndPlay = [&](plumo::TMP3Player*, plumo::TMP3EndPlayReason reason) {
+    playlist.ShowLine(false);
+    playlist.EndLine();
+    if (reason == plumo::merStoped || !playlist.Next()) quit = true;
+  };
+
+  if (!playlist.Next()) quit = true;
+  while (!quit) {
+    player.Window().WaitForMessage(200);
+    player.Window().ProcessMessages();
+    if (quit) break;
+    playlist.ShowLine(false);
+    timespec no_wait{0, 0};
+    if (sigtimedwait(&stop_signals, nullptr, &no_wait) > 0) {
+      player.Stop();
+      player.Window().ProcessMessages();
+      quit = true;
+    }
+  }
+  playlist.EndLine();
+  player.Close();
+  return playlist.Failed() ? 1 : 0;
+}
