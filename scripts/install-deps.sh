@@ -6,6 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev  # sound output
+  clang libclang-rt-14-dev  # libFuzzer targets
   ffmpeg  # reference decoder for tests and benchmarks
 )
 

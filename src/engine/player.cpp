@@ -31,23 +31,21 @@ class Hold {
 
 bool Signalled(TMPEvent& event) { return event.Signaled(); }
 
-// The hand-over of a worker's exception to the main thread.
-struct ThreadExceptionParcel {
-  std::exception_ptr exception;
-  TMPSimpleEvent shown;
-};
-
 }  // namespace
 
 TMP3Player::TMP3Player(std::shared_ptr<platform::WaveDriver> driver, Decoder& decoder)
     : FDecoder(decoder), FWindow([this](const platform::Message& m) { WndProc(m); }), FSource(decoder) {
   FSoundOut = std::make_unique<TSoundOut>(std::move(driver));
   FSoundOut->SetNotifyInterval(FChangePosStep);
-  FSoundOut->SetOnException([this](TSoundOut*, std::exception_ptr e, bool& handled) { OnThreadException(e, handled); });
+  // The output thread hands its exceptions over without waiting: the main thread may itself be
+  // waiting for the output thread (closing the device), and the exception object lives on in the
+  // queue.
+  FSoundOut->SetOnException(
+      [this](TSoundOut*, std::exception_ptr e, bool& handled) { OnThreadException(e, handled, false); });
   FSoundOut->SetOnPosition([this](TSoundOut*) { OnOutputPosition(); });
   FDecodeThread = std::make_unique<TMPLoopThread>(static_cast<TMPMessageOwner*>(this));
   FDecodeThread->SetOnException(
-      [this](TMPLoopThread*, std::exception_ptr e, bool& handled) { OnThreadException(e, handled); });
+      [this](TMPLoopThread*, std::exception_ptr e, bool& handled) { OnThreadException(e, handled, true); });
   FDecodeThread->Start();
 }
 
@@ -442,23 +440,42 @@ void TMP3Player::WndProc(const platform::Message& message) {
   }
 }
 
-void TMP3Player::OnThreadException(std::exception_ptr e, bool& handled) {
-  ThreadExceptionParcel parcel{e, {}};
-  if (!FWindow.Post(MPM_THREADEXCEPTION, reinterpret_cast<uintptr_t>(&parcel))) return;
-  // The main thread shows the exception, then signals. A player being destroyed drops its
-  // queue without showing: stop waiting then, so the thread can end.
-  while (parcel.shown.WaitFor(100) != wrSignaled)
-    if (FWindow.Destroyed()) return;
+void TMP3Player::OnThreadException(std::exception_ptr e, bool& handled, bool wait) {
+  TMPSimpleEvent shown;
+  {
+    std::lock_guard lock(FThreadExceptionsLock);
+    if (!FWindow.Post(MPM_THREADEXCEPTION, wait ? reinterpret_cast<uintptr_t>(&shown) : 0)) return;
+    FThreadExceptions.push_back(std::move(e));
+  }
   handled = true;
+  if (!wait) return;
+  // The decode thread waits until the main thread has shown the exception. A player being
+  // destroyed drops its queue without showing: stop waiting then, so the thread can end.
+  while (shown.WaitFor(100) != wrSignaled)
+    if (FWindow.Destroyed()) return;
 }
 
 void TMP3Player::HandleThreadException(const platform::Message& message) {
-  auto* parcel = reinterpret_cast<ThreadExceptionParcel*>(message.wparam);
+  std::exception_ptr e;
+  {
+    std::lock_guard lock(FThreadExceptionsLock);
+    if (!FThreadExceptions.empty()) {
+      e = std::move(FThreadExceptions.front());
+      FThreadExceptions.pop_front();
+    }
+  }
+  // The waiting worker goes on only after playback was stopped, so a failure that repeats on
+  // every step is shown once.
+  struct SignalWhenDone {
+    TMPEvent* event;
+    ~SignalWhenDone() {
+      if (event) event->SetEvent();
+    }
+  } signal{reinterpret_cast<TMPEvent*>(message.wparam)};
   try {
-    if (parcel->exception) Show(parcel->exception);
+    if (e) Show(e);
   } catch (...) {
   }
-  parcel->shown.SetEvent();
   FEndReason = merFailure;
   Stop();
 }

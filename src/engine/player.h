@@ -8,9 +8,11 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "equalizer.h"
@@ -164,7 +166,7 @@ class TMP3Player final : private TMPMessageOwner {
   // Window messages.
   void WndProc(const platform::Message& message);
   void HandleThreadException(const platform::Message& message);
-  void OnThreadException(std::exception_ptr e, bool& handled);
+  void OnThreadException(std::exception_ptr e, bool& handled, bool wait);
   void OnOutputPosition();
 
   void SetStatus(TMP3PlayerStatus status);
@@ -209,6 +211,10 @@ class TMP3Player final : private TMPMessageOwner {
   int32_t FPosition = 0;
 
   TEqualizerSettings FEqualizer;
+
+  // Exceptions of the worker threads on their way to the main thread, in posting order.
+  std::mutex FThreadExceptionsLock;
+  std::deque<std::exception_ptr> FThreadExceptions;
 
   TMPSimpleMutex FDecodeLock;
   TMPSimpleMutex FOutputLock;

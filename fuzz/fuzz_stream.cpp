@@ -1,0 +1,29 @@
+// A whole file through the player's stream opening and frame production, without a device.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "memory_stream.h"
+#include "mp3_source.h"
+#include "non_seekable_stream.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  // The first byte chooses a seekable file or a pipe that cuts reads short.
+  const bool seekable = (data[0] & 1) == 0;
+  const int32_t max_read = 1 + (data[0] >> 1) * 97;
+  plumo::TMemoryStream memory(std::vector<uint8_t>(data + 1, data + size));
+  plumo::TNonSeekableStream pipe(memory, max_read);
+  plumo::Decoder decoder;
+  plumo::TMP3Source source(decoder);
+  try {
+    source.Open(seekable ? static_cast<plumo::TStream*>(&memory) : &pipe, seekable);
+  } catch (const plumo::EUnknownFormat&) {
+    return 0;
+  }
+  std::vector<uint8_t> pcm(static_cast<size_t>(source.BytesPerFrame()));
+  while (!source.AtEndOfData()) source.ProduceFrame(pcm.data());
+  source.Rewind();
+  if (seekable && !source.AtEndOfData()) source.ProduceFrame(pcm.data());
+  return 0;
+}
