@@ -15,7 +15,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 
 cmake -S . -B build-tsan -G Ninja -DPLUMO_TSAN=ON >/dev/null
-cmake --build build-tsan --target plumo_platform_tests plumo_engine_tests
+cmake --build build-tsan --target plumo_platform_tests plumo_engine_tests plumo_allocation_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -L 'platform|engine'
 
