@@ -1,6 +1,7 @@
 // Most-significant-bit-first reader over a byte buffer, used by every layer decoder.
 //
-// The accumulator holds at most 32 not yet consumed bits and is refilled a byte at a time until it
+// The accumulator's low `valid` bits are the not yet consumed ones (bits above them are stale and
+// masked off on reading). It holds at most 32 of them and is refilled with whole bytes until it
 // holds more than 24, so `ReadBits` serves reads of up to 24 bits. The reader never touches memory
 // past the hard end given to `Start`: bytes beyond it read as zero. Callers detect overruns of their
 // own data through `BytePosition` or `BitPosition`.
@@ -26,24 +27,35 @@ class BitReader {
   uint32_t ReadBits(int n) {
     if (n > valid_) Fill();
     valid_ -= n;
-    const uint32_t v = acc_ >> valid_;
-    acc_ &= Mask(valid_);
-    return v;
+    return (acc_ >> valid_) & Mask(n);
   }
 
   // Returns the next n bits without consuming them (n <= 24).
   uint32_t PeekBits(int n) {
     if (valid_ < 11 || n > valid_) Fill();
-    return acc_ >> (valid_ - n);
+    return (acc_ >> (valid_ - n)) & Mask(n);
   }
 
   // Read for escape values: refills when fewer than n + 2 bits are held.
   uint32_t ReadEscapeBits(int n) {
     if (n + 2 > valid_) Fill();
     valid_ -= n;
-    const uint32_t v = acc_ >> valid_;
-    acc_ &= Mask(valid_);
-    return v;
+    return (acc_ >> valid_) & Mask(n);
+  }
+
+  // Consumes n bits (0 <= n <= 24) and loads exactly as n successive one-bit reads would: the
+  // held bits first, then, if more are needed, a refill from empty.
+  uint32_t ReadSingleBits(int n) {
+    if (n <= valid_) {
+      valid_ -= n;
+      return (acc_ >> valid_) & Mask(n);
+    }
+    const int rest = n - valid_;
+    const uint32_t head = acc_ & Mask(valid_);
+    valid_ = 0;
+    Fill();
+    valid_ -= rest;
+    return (head << rest) | ((acc_ >> valid_) & Mask(rest));
   }
 
   // Drops n bits; long skips jump over whole bytes without loading them.
@@ -56,7 +68,6 @@ class BitReader {
       n = rest % 8;
     }
     valid_ -= n;
-    acc_ &= Mask(valid_);
   }
 
   // Bits consumed since `Start`.
@@ -76,7 +87,19 @@ class BitReader {
 
   void Advance(int bytes) { pos_ += static_cast<size_t>(bytes); }
 
+  // Loads whole bytes until more than 24 bits are held: (32 - valid) / 8 of them, in one
+  // big-endian word where the buffer has four more bytes.
   void Fill() {
+    if (pos_ + 4 <= size_) {
+      const int bytes = (32 - valid_) >> 3;
+      const uint8_t* p = data_ + pos_;
+      const uint32_t word = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+      // bytes is 1 .. 4; a shift by 32 must be avoided.
+      acc_ = bytes == 4 ? word : (acc_ << (8 * bytes)) | (word >> (32 - 8 * bytes));
+      valid_ += 8 * bytes;
+      pos_ += static_cast<size_t>(bytes);
+      return;
+    }
     while (valid_ <= 24) {
       acc_ = (acc_ << 8) | LoadByte();
       valid_ += 8;

@@ -28,7 +28,7 @@ DecoderContext::DecoderContext() {
   std::fill(std::begin(subband_gains), std::end(subband_gains), 1.0f);
   std::fill(std::begin(line_gains), std::end(line_gains), 1.0f);
   BuildSynthesisWindow(window);
-  kernels = PlainKernels();
+  kernels = KernelsFor(ChooseKernels(DetectCpu()));
   frame_decoder = RejectFrame;
   layer3_frame_decoder = RejectFrame;
 }
@@ -110,10 +110,15 @@ void Decoder::SetPolarity(bool on) {
     for (float& c : row) c = -c;
   for (auto& row : ctx.window.hi)
     for (float& c : row) c = -c;
+  for (float& c : ctx.window.first) c = -c;
+  WidenSynthesisWindow(ctx.window);
   ctx.polarity = on ? 1 : 0;
 }
 
 int Decoder::GetPolarity() const { return ctx_->polarity; }
+
+void Decoder::SelectKernels(uint32_t flags) { ctx_->kernels = KernelsFor(ChooseKernels(flags)); }
+KernelChoice Decoder::SelectedKernels() const { return ctx_->kernels.choice; }
 
 float* Decoder::SubbandGains() { return ctx_->subband_gains; }
 float* Decoder::LineGains() { return ctx_->line_gains; }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "cpu.h"
 #include "frame_header.h"
 
 namespace plumo {
@@ -69,6 +70,12 @@ class Decoder {
   void SetLineEqualizerOn(bool on);
   bool SubbandEqualizerOn() const;
   bool LineEqualizerOn() const;
+
+  // Fills the kernel slots from a CpuFlags word (see cpu.h). A new decoder starts with the
+  // selection for DetectCpu().
+  void SelectKernels(uint32_t flags);
+  // The variant each kernel slot holds.
+  KernelChoice SelectedKernels() const;
 
   DecoderContext& Context() { return *ctx_; }
 

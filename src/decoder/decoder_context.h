@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "bit_reader.h"
+#include "cpu.h"
 #include "decoder.h"
 #include "frame_header.h"
 
@@ -20,21 +21,51 @@ using Layer12OutputFn = void (*)(DecoderContext&, const float* samples, int16_t*
 using Layer3OutputFn = void (*)(DecoderContext&, const float* timeslots, int16_t* pcm, int channel);
 using ChannelStageFn = void (*)(DecoderContext&, int16_t* pcm, int parity);
 
-// Window kernels: output sample j of the slot whose matrixed values sit at `position` in the ring.
-// The mono kernel writes 32 consecutive samples, the stereo kernel every other sample.
-using WindowKernelFn = void (*)(const float* window, const float* ring, int position, int16_t* dest);
+constexpr int kRingSize = 512;
+
+// Synthesis window in the kernels' layout. A slot's window sums run over the 16 most recent ring
+// blocks (ages a = 0 .. 15); the kernels read 16 consecutive ring values per age: x[16 .. 31] for
+// even ages and x[0 .. 15] for odd ones, so the coefficients are stored in that reading order.
+//   even a: lo[a][i] weighs x[16 + i] into output i; hi[a][i] weighs x[16 + i] into output 32 - i
+//           (hi[a][0] = 0).
+//   odd a:  lo[a][i] weighs x[i] into output 16 - i; hi[a][i] weighs x[i] into output 16 + i
+//           (hi[a][0] = 0); first[a] weighs x[16] into output 0.
+// lo_wide and hi_wide repeat lo and hi in double precision for the x87 kernels; a table whose
+// float coefficients were changed is brought up to date by WidenSynthesisWindow.
+struct SynthesisWindow {
+  alignas(64) float lo[16][16];
+  alignas(64) float hi[16][16];
+  alignas(64) float first[16];
+  alignas(64) double lo_wide[16][16];
+  alignas(64) double hi_wide[16][16];
+};
+void WidenSynthesisWindow(SynthesisWindow& w);
+
+// Kernel slots, filled by kernel selection. Every variant of a slot computes the same values
+// (single-precision variants may differ in the last bits and convert to PCM by their own rule).
+//
+// Alias-reduction butterflies at `boundaries` sub-band boundaries, in place.
+using AliasReductionFn = void (*)(float* lines, int boundaries);
+// IMDCT, windowing and overlap-add of one channel's granule: writes the time-slot buffer `out`
+// (32 floats per slot) and leaves the next granule's overlap in `lines`; returns the new extent.
+// With `mixed` the two lowest sub-bands take the normal window whatever the block type.
+using HybridKernelFn = int (*)(float* lines, const float* previous, float* out, int block_type, bool mixed,
+                               int long_lines, int nonzero_lines, int previous_extent, int synth_subbands);
+// In-place 18-point DCT-IV (long) or three 6-point DCT-IVs of the reordered windows (short).
+using TransformFn = void (*)(float* x);
+// Window kernels: the 32 PCM samples of the slot whose matrixed values sit at `position` in the
+// ring (16-byte aligned). The mono kernel writes dest[0 .. 31], the stereo kernel dest[0], dest[2],
+// ..., dest[62] and nothing else.
+using WindowKernelFn = void (*)(const SynthesisWindow& window, const float* ring, int position, int16_t* dest);
 
 struct KernelSet {
+  AliasReductionFn alias_reduction_kernel = nullptr;
+  HybridKernelFn hybrid_kernel = nullptr;
+  TransformFn long_transform_kernel = nullptr;
+  TransformFn short_transform_kernel = nullptr;
   WindowKernelFn window_kernel_mono = nullptr;
   WindowKernelFn window_kernel_stereo = nullptr;
-};
-
-constexpr int kRingSize = 512;
-// Synthesis window in the kernels' layout: for each of the 16 slot ages, 17 coefficients for
-// outputs 0..16 and 16 for outputs 32 - j (j = 1..15, entry 0 unused).
-struct SynthesisWindow {
-  alignas(64) float lo[16][17];
-  alignas(64) float hi[16][16];
+  KernelChoice choice{};
 };
 
 // Layer III side information of one granule and channel.
@@ -164,6 +195,8 @@ void BuildSynthesisWindow(SynthesisWindow& w);
 void ResetSynthesis(DecoderContext& ctx);
 Layer12OutputFn SelectLayer12OutputStage(int v);
 Layer3OutputFn SelectLayer3OutputStage(int output_channels);
+// The kernels of a selection; PlainKernels() is the x87 set.
+KernelSet KernelsFor(const KernelChoice& choice);
 KernelSet PlainKernels();
 // The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`.
 void Matrix32(const float* samples, int stride, float* ring, int position);

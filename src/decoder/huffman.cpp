@@ -16,7 +16,7 @@ int32_t FinishValue(BitReader& br, int32_t value, int linbits) {
 
 }  // namespace
 
-void DecodeBigValues(BitReader& br, size_t end_byte, int32_t* lines, int count, int table_select) {
+void DecodeBigValues(BitReader& reader, size_t end_byte, int32_t* lines, int count, int table_select) {
   if (count <= 0) return;
   const int pairs = count / 2;
   const BigValuesTable& table = BigValuesDirectory()[static_cast<size_t>(table_select & 31)];
@@ -26,6 +26,8 @@ void DecodeBigValues(BitReader& br, size_t end_byte, int32_t* lines, int count, 
   }
   const int linbits = table.method == kHuffmanMethodEscape ? table.linbits : 0;
 
+  // A local copy of the reader stays in registers (stores to lines cannot touch it).
+  BitReader br = reader;
   for (int p = 0; p < pairs; ++p) {
     // Walk the levels: every link consumes its level's bits, a leaf consumes the bits it uses.
     const uint8_t* level = table.lookup;
@@ -42,14 +44,28 @@ void DecodeBigValues(BitReader& br, size_t end_byte, int32_t* lines, int count, 
     }
     br.SkipBits(entry[3]);
 
-    lines[2 * p] = FinishValue(br, entry[1], linbits);
-    lines[2 * p + 1] = FinishValue(br, entry[2], linbits);
-    if (br.BytePosition() > end_byte) return;
+    const int32_t x = entry[1], y = entry[2];
+    if (linbits == 0 || (x != 15 && y != 15)) {
+      // No escape: the signs of the nonzero values follow each other.
+      const int has_y = y != 0;
+      const uint32_t signs = br.ReadSingleBits((x != 0) + has_y);
+      const int32_t sign_y = static_cast<int32_t>(signs & static_cast<uint32_t>(has_y));
+      const int32_t sign_x = static_cast<int32_t>((signs >> has_y) & 1u) & (x != 0);
+      lines[2 * p] = sign_x ? -x : x;
+      lines[2 * p + 1] = sign_y ? -y : y;
+    } else {
+      lines[2 * p] = FinishValue(br, x, linbits);
+      lines[2 * p + 1] = FinishValue(br, y, linbits);
+    }
+    if (br.BytePosition() > end_byte) break;
   }
+  reader = br;
 }
 
-int DecodeCount1(BitReader& br, size_t end_byte, int32_t* lines, int count, int bits,
+int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, int bits,
                  int count1table_select) {
+  // A local copy of the reader stays in registers (stores to lines cannot touch it).
+  BitReader br = reader;
   const bool table_a = count1table_select == 0;
   const int min_bits = table_a ? 0 : 3;
   const int quadruples = count > 0 ? count / 4 : 0;
@@ -74,18 +90,21 @@ int DecodeCount1(BitReader& br, size_t end_byte, int32_t* lines, int count, int 
       last = stored;
       last_value_bits = value_bits;
     }
+    // The signs of the nonzero values, one bit each in order.
     int32_t* out = lines + 4 * stored;
+    int remaining = ((value_bits >> 3) & 1) + ((value_bits >> 2) & 1) + ((value_bits >> 1) & 1) + (value_bits & 1);
+    const uint32_t signs = br.ReadSingleBits(remaining);
+    bits -= remaining;
     for (int j = 0; j < 4; ++j) {
-      int32_t value = (value_bits >> (3 - j)) & 1;
-      if (value != 0) {
-        --bits;
-        if (br.ReadBits(1) != 0) value = -1;
-      }
-      out[j] = value;
+      const int32_t value = (value_bits >> (3 - j)) & 1;
+      remaining -= value;
+      const int32_t negative = static_cast<int32_t>(signs >> remaining) & value;
+      out[j] = value - 2 * negative;
     }
     ++stored;
     if (br.BytePosition() > end_byte) break;
   }
+  reader = br;
 
   if (bits < 0 && stored > 0) {
     int32_t* out = lines + 4 * (stored - 1);

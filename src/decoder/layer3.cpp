@@ -3,12 +3,14 @@
 // filterbank (IMDCT, windows, overlap-add) and the channel stages that hand time slots to
 // synthesis. ISO/IEC 11172-3 and, for the low sampling frequencies, ISO/IEC 13818-3.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 
 #include "decoder_context.h"
 #include "huffman.h"
+#include "kernels.h"
 #include "layer3_tables.h"
 
 namespace plumo {
@@ -22,12 +24,8 @@ struct Layer3Tables {
   float pow43[8207];      // |x|^(4/3)
   float sf_factor[2][64]; // 2^(-(1 + scale) / 2 * s)
   float subblock[8];      // 2^(-2 * sbg)
-  float alias_cs[8], alias_ca[8];
   float is_ratio[2][8][2];         // MPEG-1 intensity ratios; [ms][position][left, right]
   float lsf_is[2][2][64][2];       // LSF ratios; [intensity_scale][ms][position][left, right]
-  float win[4][36];                // IMDCT windows by block type (row 2: the short window)
-  float dct18[18][18];             // cos(pi (2n + 1)(2k + 1) / 72)
-  float dct6[6][6];                // cos(pi (2n + 1)(2k + 1) / 24)
 
   Layer3Tables() {
     const double pi = std::numbers::pi;
@@ -36,12 +34,6 @@ struct Layer3Tables {
     for (int s = 0; s < 2; ++s)
       for (int v = 0; v < 64; ++v) sf_factor[s][v] = static_cast<float>(std::pow(2.0, -(1.0 + s) / 2.0 * v));
     for (int i = 0; i < 8; ++i) subblock[i] = static_cast<float>(std::pow(2.0, -2.0 * i));
-    const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
-    for (int i = 0; i < 8; ++i) {
-      const double sq = std::sqrt(1.0 + c[i] * c[i]);
-      alias_cs[i] = static_cast<float>(1.0 / sq);
-      alias_ca[i] = static_cast<float>(c[i] / sq);
-    }
     for (int p = 0; p < 7; ++p) {
       const double t = std::tan(p * pi / 12.0);
       const double l = t / (1.0 + t), r = 1.0 / (1.0 + t);
@@ -67,17 +59,6 @@ struct Layer3Tables {
         }
       }
     }
-    for (int i = 0; i < 36; ++i) {
-      const double s36 = std::sin(pi / 36.0 * (i + 0.5));
-      win[0][i] = static_cast<float>(s36);
-      win[1][i] = static_cast<float>(i < 18 ? s36 : i < 24 ? 1.0 : i < 30 ? std::sin(pi / 12.0 * (i - 18 + 0.5)) : 0.0);
-      win[3][i] = static_cast<float>(i < 6 ? 0.0 : i < 12 ? std::sin(pi / 12.0 * (i - 6 + 0.5)) : i < 18 ? 1.0 : s36);
-      win[2][i] = static_cast<float>(i < 12 ? std::sin(pi / 12.0 * (i + 0.5)) : 0.0);
-    }
-    for (int n = 0; n < 18; ++n)
-      for (int k = 0; k < 18; ++k) dct18[n][k] = static_cast<float>(std::cos(pi * (2 * n + 1) * (2 * k + 1) / 72.0));
-    for (int n = 0; n < 6; ++n)
-      for (int k = 0; k < 6; ++k) dct6[n][k] = static_cast<float>(std::cos(pi * (2 * n + 1) * (2 * k + 1) / 24.0));
   }
 };
 
@@ -89,95 +70,43 @@ const Layer3Tables& T() {
 // ---------------------------------------------------------------------------------------------
 // Hybrid filterbank.
 
-// 36 IMDCT outputs of one long-block sub-band: the 18-point DCT-IV unfolded.
-void LongImdct(const float* in, float* x) {
-  const Layer3Tables& t = T();
-  float y[18];
-  for (int n = 0; n < 18; ++n) {
-    float acc = 0.0f;
-    for (int k = 0; k < 18; ++k) acc += in[k] * t.dct18[n][k];
-    y[n] = acc;
-  }
-  for (int j = 0; j < 9; ++j) {
-    x[j] = y[9 + j];
-    x[9 + j] = -y[17 - j];
-    x[18 + j] = -y[8 - j];
-    x[27 + j] = -y[j];
-  }
-}
-
-// The windowed, overlapped 36-value block of a short-block sub-band (reordered input).
-void ShortBlock(const float* in, float* block) {
-  const Layer3Tables& t = T();
-  std::fill(block, block + 36, 0.0f);
-  for (int w = 0; w < 3; ++w) {
-    float z[6];
-    for (int n = 0; n < 6; ++n) {
-      float acc = 0.0f;
-      for (int k = 0; k < 6; ++k) acc += in[3 * k + w] * t.dct6[n][k];
-      z[n] = acc;
-    }
-    float x[12];
-    for (int j = 0; j < 3; ++j) {
-      x[j] = z[3 + j];
-      x[3 + j] = -z[5 - j];
-      x[6 + j] = -z[2 - j];
-      x[9 + j] = -z[j];
-    }
-    for (int i = 0; i < 12; ++i) block[6 + 6 * w + i] += x[i] * t.win[2][i];
-  }
-}
-
-// Transforms one channel's granule in place: writes the sub-band samples into `out` (32 floats per
-// time slot) and leaves the next granule's overlap in `lines`. Returns the overlap extent.
-// With the mixed-block flag the two lowest sub-bands always take the normal window, whatever the
-// block type (start and stop blocks that carry the flag included).
-inline const float* LongWindow(int block_type, bool mixed, int sb) {
-  return T().win[(block_type == 2 || (mixed && sb < 2)) ? 0 : block_type];
-}
-
-int HybridKernel(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
-                 int nonzero_lines, int previous_extent, int synth_subbands) {
-  const int L = (long_lines + 17) / 18, N = (nonzero_lines + 17) / 18, P = (previous_extent + 17) / 18;
-  int sb = 0;
-  float x[36];
-  for (; sb < L; ++sb) {
-    const float* window = LongWindow(block_type, mixed, sb);
-    float* v = lines + 18 * sb;
-    LongImdct(v, x);
-    for (int i = 0; i < 18; ++i) out[32 * i + sb] = previous[18 * sb + i] + window[i] * x[i];
-    for (int i = 0; i < 18; ++i) v[i] = window[18 + i] * x[18 + i];
-  }
-  for (; sb < N; ++sb) {
-    float* v = lines + 18 * sb;
-    ShortBlock(v, x);
-    for (int i = 0; i < 18; ++i) out[32 * i + sb] = previous[18 * sb + i] + x[i];
-    for (int i = 0; i < 18; ++i) v[i] = x[18 + i];
-  }
-  for (; sb < P; ++sb)
-    for (int i = 0; i < 18; ++i) out[32 * i + sb] = previous[18 * sb + i];
-  const int handled = sb;
-  for (; sb < synth_subbands; ++sb)
-    for (int i = 0; i < 18; ++i) out[32 * i + sb] = 0.0f;
-  return 18 * handled;
-}
-
 // Adds a second channel's transform onto `out` and its overlap into the first channel's buffer.
-int AddSecondChannel(float* lines, float* first, float* out, int block_type, bool mixed, int long_lines,
-                     int nonzero_lines) {
+int AddSecondChannel(const KernelSet& k, float* lines, float* first, float* out, int block_type, bool mixed,
+                     int long_lines, int nonzero_lines) {
+  const HybridTables& t = GetHybridTables();
   const int L = (long_lines + 17) / 18, N = (nonzero_lines + 17) / 18;
   int sb = 0;
-  float x[36];
   for (; sb < L; ++sb) {
-    const float* window = LongWindow(block_type, mixed, sb);
-    LongImdct(lines + 18 * sb, x);
+    const float* window = LongWindowRow(t, block_type, mixed, sb);
+    float* v = lines + 18 * sb;
+    k.long_transform_kernel(v);
+    float x[36];
+    for (int j = 0; j < 9; ++j) {
+      x[j] = v[9 + j];
+      x[9 + j] = -v[17 - j];
+      x[18 + j] = -v[8 - j];
+      x[27 + j] = -v[j];
+    }
     for (int i = 0; i < 18; ++i) out[32 * i + sb] += window[i] * x[i];
     for (int i = 0; i < 18; ++i) first[18 * sb + i] += window[18 + i] * x[18 + i];
   }
   for (; sb < N; ++sb) {
-    ShortBlock(lines + 18 * sb, x);
-    for (int i = 0; i < 18; ++i) out[32 * i + sb] += x[i];
-    for (int i = 0; i < 18; ++i) first[18 * sb + i] += x[18 + i];
+    float* v = lines + 18 * sb;
+    k.short_transform_kernel(v);
+    float block[36] = {};
+    for (int w = 0; w < 3; ++w) {
+      const float* z = v + 6 * w;
+      float x[12];
+      for (int j = 0; j < 3; ++j) {
+        x[j] = z[3 + j];
+        x[3 + j] = -z[5 - j];
+        x[6 + j] = -z[2 - j];
+        x[9 + j] = -z[j];
+      }
+      for (int i = 0; i < 12; ++i) block[6 + 6 * w + i] += x[i] * t.win[2][i];
+    }
+    for (int i = 0; i < 18; ++i) out[32 * i + sb] += block[i];
+    for (int i = 0; i < 18; ++i) first[18 * sb + i] += block[18 + i];
   }
   return 18 * sb;
 }
@@ -186,17 +115,6 @@ void InvertOddSubbands(float* out, int extent) {
   const int limit = 2 * ((extent + 17) / 36);
   for (int sb = 1; sb < limit; sb += 2)
     for (int t = 1; t < 18; t += 2) out[32 * t + sb] = -out[32 * t + sb];
-}
-
-void AliasReduction(float* x, int boundaries) {
-  const Layer3Tables& t = T();
-  for (int b = 1; b <= boundaries; ++b) {
-    for (int i = 0; i < 8; ++i) {
-      const float lo = x[18 * b - 1 - i], hi = x[18 * b + i];
-      x[18 * b - 1 - i] = lo * t.alias_cs[i] - hi * t.alias_ca[i];
-      x[18 * b + i] = hi * t.alias_cs[i] + lo * t.alias_ca[i];
-    }
-  }
 }
 
 // Long and total line counts of a channel's granule for the transform.
@@ -219,7 +137,7 @@ void TransformChannel(DecoderContext& ctx, int c, int parity) {
   int long_lines, count;
   TransformCounts(ctx, c, parity, long_lines, count, true);
   s.overlap_extent[c][parity] =
-      HybridKernel(GranuleBuffer(ctx, c, parity), GranuleBuffer(ctx, c, parity ^ 1), s.timeslots,
+      ctx.kernels.hybrid_kernel(GranuleBuffer(ctx, c, parity), GranuleBuffer(ctx, c, parity ^ 1), s.timeslots,
                    s.gi[parity][c].block_type, s.gi[parity][c].mixed_block_flag != 0, long_lines, count, s.overlap_extent[c][parity ^ 1],
                    ctx.synth_subbands);
 }
@@ -252,17 +170,17 @@ void Stage2(DecoderContext& ctx, int16_t* pcm, int parity) {
   if (g0.block_type == g1.block_type && !g0.mixed_block_flag && !g1.mixed_block_flag) {
     const int n = std::min(std::max(s.nonzero[0], s.nonzero[1]), s.decode_limit);
     for (int i = 0; i < n; ++i) l0[i] += l1[i];
-    extent = HybridKernel(l0, GranuleBuffer(ctx, 0, parity ^ 1), s.timeslots, g0.block_type, false,
+    extent = ctx.kernels.hybrid_kernel(l0, GranuleBuffer(ctx, 0, parity ^ 1), s.timeslots, g0.block_type, false,
                           g0.block_type == 2 ? 0 : n, n, s.overlap_extent[0][parity ^ 1], ctx.synth_subbands);
     s.overlap_extent[0][parity] = extent;
   } else {
     int long0, count0, long1, count1;
     TransformCounts(ctx, 0, parity, long0, count0, false);
     TransformCounts(ctx, 1, parity, long1, count1, false);
-    const int e0 = HybridKernel(l0, GranuleBuffer(ctx, 0, parity ^ 1), s.timeslots, g0.block_type,
+    const int e0 = ctx.kernels.hybrid_kernel(l0, GranuleBuffer(ctx, 0, parity ^ 1), s.timeslots, g0.block_type,
                                 g0.mixed_block_flag != 0, long0, count0,
                                 s.overlap_extent[0][parity ^ 1], ctx.synth_subbands);
-    const int e1 = AddSecondChannel(l1, l0, s.timeslots, g1.block_type, g1.mixed_block_flag != 0, long1, count1);
+    const int e1 = AddSecondChannel(ctx.kernels, l1, l0, s.timeslots, g1.block_type, g1.mixed_block_flag != 0, long1, count1);
     s.overlap_extent[1][parity] = e1;
     // The second channel's overlap was added into the first channel's buffer: carry the larger
     // extent there so none of it is dropped.
@@ -372,11 +290,29 @@ void ReadScalefactorsLsf(DecoderContext& ctx, int* sf, GranuleInfo& gi, bool int
 // ---------------------------------------------------------------------------------------------
 // Requantization.
 
-inline float Pow43Signed(int32_t v) {
-  const Layer3Tables& t = T();
-  const int32_t a = v < 0 ? -v : v;
-  const float m = a < 8207 ? t.pow43[a] : static_cast<float>(std::pow(static_cast<double>(a), 4.0 / 3.0));
-  return v < 0 ? -m : m;
+// sign(v) |v|^(4/3) without branches. Huffman values stay below 8207 (15 plus 13 escape bits);
+// larger magnitudes cannot occur and are held at the table's end.
+inline float Pow43Signed(const float* pow43, int32_t v) {
+  const uint32_t sign = static_cast<uint32_t>(v) & 0x80000000u;
+  uint32_t a = static_cast<uint32_t>(v < 0 ? -static_cast<int64_t>(v) : v);
+  a = a < 8206u ? a : 8206u;
+  return std::bit_cast<float>(std::bit_cast<uint32_t>(pow43[a]) ^ sign);
+}
+
+// out[i] = factor sign(in[i]) |in[i]|^(4/3) for i < n; returns the OR of the inputs.
+int32_t RequantizeRunScalar(const int32_t* in, float* out, int n, float factor, const float* pow43) {
+  int32_t any = 0;
+  for (int i = 0; i < n; ++i) {
+    const int32_t v = in[i];
+    out[i] = factor * Pow43Signed(pow43, v);
+    any |= v;
+  }
+  return any;
+}
+
+int32_t RequantizeRun(const int32_t* in, float* out, int n, float factor, const float* pow43) {
+  static const auto run = HasAvx2() ? RequantizeRunAvx2 : RequantizeRunScalar;
+  return run(in, out, n, factor, pow43);
 }
 
 void Requantize(DecoderContext& ctx, int c, int parity) {
@@ -407,17 +343,7 @@ void Requantize(DecoderContext& ctx, int c, int parity) {
     const int start = s.long_start[b], end = s.long_start[b + 1];
     const int exponent = sf[b] + (gi.preflag ? kPretab[b] : 0);
     const float factor = g * t.sf_factor[scale][std::min(exponent, 63)];
-    bool any = false;
-    for (int i = start; i < end; ++i) {
-      const int32_t v = in[i];
-      if (v) {
-        out[i] = factor * Pow43Signed(v);
-        any = true;
-      } else {
-        out[i] = 0.0f;
-      }
-    }
-    if (any) r.last_band = b;
+    if (RequantizeRun(in + start, out + start, end - start, factor, t.pow43)) r.last_band = b;
     done = end;
   }
   if (r.block_kind == 1) {
@@ -429,16 +355,11 @@ void Requantize(DecoderContext& ctx, int c, int parity) {
       for (int w = 0; w < 3; ++w) {
         const float gw = g * t.subblock[gi.subblock_gain[w] & 7];
         const float factor = gw * t.sf_factor[scale][std::min(sf[23 + 13 * w + b], 63)];
-        bool any = false;
+        int32_t any = 0;
         for (int k = 0; k < width; ++k) {
           const int32_t v = in[pos + w * width + k];
-          const int dst = 3 * (s.short_start[b] + k) + w;
-          if (v) {
-            scratch[dst - base] = factor * Pow43Signed(v);
-            any = true;
-          } else {
-            scratch[dst - base] = 0.0f;
-          }
+          scratch[3 * (s.short_start[b] + k) + w - base] = factor * Pow43Signed(t.pow43, v);
+          any |= v;
         }
         if (any) r.last_short_band[w] = b;
       }
@@ -642,7 +563,7 @@ void DecodeGranule(DecoderContext& ctx, int16_t* pcm, int parity) {
     const GranuleInfo& gi = s.gi[parity][c];
     if (s.rq[c].long_bands == 0) continue;
     const int k = (gi.block_type == 2 && gi.mixed_block_flag) ? 1 : std::min((s.nonzero[c] + 7) / 18, 31);
-    AliasReduction(GranuleBuffer(ctx, c, parity), k);
+    ctx.kernels.alias_reduction_kernel(GranuleBuffer(ctx, c, parity), k);
     s.nonzero[c] = std::max(s.nonzero[c], 18 * k + 8);
   }
 

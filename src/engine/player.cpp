@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "assertion.h"
+#include "cpu.h"
 #include "file_stream.h"
 
 namespace plumo {
@@ -35,6 +36,7 @@ bool Signalled(TMPEvent& event) { return event.Signaled(); }
 
 TMP3Player::TMP3Player(std::shared_ptr<platform::WaveDriver> driver, Decoder& decoder)
     : FDecoder(decoder), FWindow([this](const platform::Message& m) { WndProc(m); }), FSource(decoder) {
+  SetUsingCpuCapabilities(kAllCpuCapabilities);
   FSoundOut = std::make_unique<TSoundOut>(std::move(driver));
   FSoundOut->SetNotifyInterval(FChangePosStep);
   // The output thread hands its exceptions over without waiting: the main thread may itself be
@@ -147,8 +149,14 @@ void TMP3Player::Close() {
 void TMP3Player::Play() {
   if (!EnabledCommands().Contains(mcmPlay)) return;
   try {
-    // Kernel selection by processor capability comes with the processor probe; every kernel
-    // variant computes the same values, so playback does not depend on it.
+    // The processor's kernels, limited to the capabilities the user allows (vendor and family
+    // are not the user's to choose).
+    {
+      const uint32_t flags =
+          (DetectCpu() & ~cpu_flags::kCapabilityBits) | CpuFlagsFromCapabilities(FUsingCpuCapabilities);
+      Hold decode(FDecodeLock);
+      FDecoder.SelectKernels(flags);
+    }
     {
       Hold output(FOutputLock);
       FSoundOut->SetOnPosition([this](TSoundOut*) { OnOutputPosition(); });
@@ -299,7 +307,9 @@ void TMP3Player::SetInvertPolarity(bool value) {
   FDecoder.SetPolarity(value);
 }
 
-void TMP3Player::SetUsingCpuCapabilities(uint8_t value) { FUsingCpuCapabilities = value & kAllCpuCapabilities; }
+void TMP3Player::SetUsingCpuCapabilities(uint8_t value) {
+  FUsingCpuCapabilities = value & CapabilitiesFromCpuFlags(DetectCpu());
+}
 
 void TMP3Player::SetVolBalance(int32_t value) {
   if (value < -100 || value > 100) return;

@@ -191,7 +191,8 @@ class TMP3Player final : private TMPMessageOwner {
   TThreadPriority FDecodePriority = tpNormal;
   std::string FFileName;
   bool FNoisySeek = true;
-  uint8_t FUsingCpuCapabilities = kAllCpuCapabilities;
+  // The constructor sets all six, of which the setter keeps what the processor has.
+  uint8_t FUsingCpuCapabilities = 0;
   int32_t FVolBalance = 0;
   int32_t FVolume = 100;
   bool FRefreshVolumeFlag = false;

@@ -6,8 +6,9 @@
 
 namespace plumo::test {
 
-Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options) {
-  Decoder decoder;
+namespace {
+
+Decoded DecodeWith(Decoder& decoder, const std::vector<uint8_t>& bytes, const DecodeOptions& options) {
   Decoded d;
   d.info = DecodeMpegStream(
       decoder, bytes, options,
@@ -18,7 +19,23 @@ Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options) {
   return d;
 }
 
-Decoded DecodeFile(const std::string& path, DecodeOptions options) { return DecodeBytes(ReadFile(path), options); }
+}  // namespace
+
+Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options, std::optional<uint32_t> kernel_flags) {
+  Decoder decoder;
+  if (kernel_flags) decoder.SelectKernels(*kernel_flags);
+  return DecodeWith(decoder, bytes, options);
+}
+
+Decoded DecodeFileWith(const std::string& path, const std::function<void(Decoder&)>& prepare) {
+  Decoder decoder;
+  prepare(decoder);
+  return DecodeWith(decoder, ReadFile(path), {});
+}
+
+Decoded DecodeFile(const std::string& path, DecodeOptions options, std::optional<uint32_t> kernel_flags) {
+  return DecodeBytes(ReadFile(path), options, kernel_flags);
+}
 
 size_t BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels, size_t step,
                   size_t max_offset) {

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +19,26 @@ struct Decoded {
   int frames = 0;
 };
 
-// Decodes a whole stream with a decoder of its own.
-Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options = {});
-Decoded DecodeFile(const std::string& path, DecodeOptions options = {});
+// Decode options with one field changed.
+inline DecodeOptions WithChannels(int channel_choice) {
+  DecodeOptions o;
+  o.channel_choice = channel_choice;
+  return o;
+}
+inline DecodeOptions WithInvertedPolarity() {
+  DecodeOptions o;
+  o.invert_polarity = true;
+  return o;
+}
+
+// Decodes a whole stream with a decoder of its own, its kernels selected for this processor or,
+// with kernel_flags, for that CpuFlags word.
+Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options = {},
+                    std::optional<uint32_t> kernel_flags = std::nullopt);
+Decoded DecodeFile(const std::string& path, DecodeOptions options = {},
+                   std::optional<uint32_t> kernel_flags = std::nullopt);
+// Decodes with a decoder that `prepare` set up first (to install kernels, say).
+Decoded DecodeFileWith(const std::string& path, const std::function<void(Decoder&)>& prepare);
 
 // The offset in sample frames, a multiple of `step` up to `max_offset`, at which `ours` best matches
 // the reference, measured on a window away from the start (where a decoder that dropped frames has

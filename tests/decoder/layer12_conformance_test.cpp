@@ -88,9 +88,9 @@ TEST(Layer12Channels, MonoChoicesAreMeanLeftAndRight) {
   const std::string path = test::DataPath("conformance/l2-fl12.bit");
   const Decoded stereo = DecodeFile(path);
   ASSERT_EQ(stereo.info.format.channels, 2);
-  const Decoded mix = DecodeFile(path, {.channel_choice = kChannelsMix});
-  const Decoded left = DecodeFile(path, {.channel_choice = kChannelsLeft});
-  const Decoded right = DecodeFile(path, {.channel_choice = kChannelsRight});
+  const Decoded mix = DecodeFile(path, test::WithChannels(kChannelsMix));
+  const Decoded left = DecodeFile(path, test::WithChannels(kChannelsLeft));
+  const Decoded right = DecodeFile(path, test::WithChannels(kChannelsRight));
   ASSERT_EQ(mix.pcm.size() * 2, stereo.pcm.size());
   ASSERT_EQ(left.pcm.size() * 2, stereo.pcm.size());
   ASSERT_EQ(right.pcm.size() * 2, stereo.pcm.size());
@@ -105,7 +105,7 @@ TEST(Layer12Channels, MonoChoicesAreMeanLeftAndRight) {
 TEST(Layer12Polarity, InversionNegatesTheOutput) {
   const std::string path = test::DataPath("conformance/l1-fl2.bit");
   const Decoded normal = DecodeFile(path);
-  const Decoded inverted = DecodeFile(path, {.invert_polarity = true});
+  const Decoded inverted = DecodeFile(path, test::WithInvertedPolarity());
   ASSERT_EQ(normal.pcm.size(), inverted.pcm.size());
   for (size_t i = 0; i < normal.pcm.size(); ++i) {
     if (normal.pcm[i] <= -32767) continue;  // -32768 cannot be negated without clipping

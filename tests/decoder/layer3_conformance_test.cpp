@@ -151,9 +151,9 @@ TEST(Layer3Channels, MonoChoicesAreMeanLeftAndRight) {
   const std::vector<uint8_t> bytes = test::ReadFile(test::DataPath("samples/l3_m1_48k_192_dual.mp3"));
   const Decoded stereo = DecodeBytes(bytes);
   ASSERT_EQ(stereo.info.format.channels, 2);
-  const Decoded mix = DecodeBytes(bytes, {.channel_choice = kChannelsMix});
-  const Decoded left = DecodeBytes(bytes, {.channel_choice = kChannelsLeft});
-  const Decoded right = DecodeBytes(bytes, {.channel_choice = kChannelsRight});
+  const Decoded mix = DecodeBytes(bytes, test::WithChannels(kChannelsMix));
+  const Decoded left = DecodeBytes(bytes, test::WithChannels(kChannelsLeft));
+  const Decoded right = DecodeBytes(bytes, test::WithChannels(kChannelsRight));
   ASSERT_EQ(mix.pcm.size() * 2, stereo.pcm.size());
   ASSERT_EQ(left.pcm.size() * 2, stereo.pcm.size());
   ASSERT_EQ(right.pcm.size() * 2, stereo.pcm.size());

@@ -16,11 +16,12 @@ namespace {
 int16_t ConvertThroughKernel(float value, bool stereo) {
   SynthesisWindow w{};
   w.lo[0][0] = 1.0f;
+  WidenSynthesisWindow(w);
   alignas(64) float ring[kRingSize] = {};
   ring[64 + 16] = value;
   int16_t out[64] = {};
   const KernelSet k = PlainKernels();
-  (stereo ? k.window_kernel_stereo : k.window_kernel_mono)(reinterpret_cast<const float*>(&w), ring, 64, out);
+  (stereo ? k.window_kernel_stereo : k.window_kernel_mono)(w, ring, 64, out);
   return out[0];
 }
 
@@ -75,10 +76,11 @@ TEST(Synthesis, PolarityNegatesTheWindowOnce) {
 TEST(Synthesis, InvertedPolarityClipsLoudSlotsToTheNegativeLimit) {
   SynthesisWindow w{};
   w.lo[0][0] = -1.0f;  // a negated unit coefficient
+  WidenSynthesisWindow(w);
   alignas(64) float ring[kRingSize] = {};
   ring[16] = 40000.0f;
   int16_t out[32] = {};
-  PlainKernels().window_kernel_mono(reinterpret_cast<const float*>(&w), ring, 0, out);
+  PlainKernels().window_kernel_mono(w, ring, 0, out);
   EXPECT_EQ(out[0], -32768);
 }
 

@@ -13,6 +13,7 @@
 #include "file_stream.h"
 #include "memory_stream.h"
 #include "non_seekable_stream.h"
+#include "cpu.h"
 #include "player.h"
 #include "simulated_wave_device.h"
 #include "test_files.h"
@@ -297,6 +298,18 @@ TEST(Player, PropertiesIgnoreValuesOutOfRange) {
   r.player.SetEqualizerCount(0);
   r.player.SetEqualizerCount(-3);
   EXPECT_EQ(r.player.EqualizerCount(), 6);
+}
+
+TEST(Player, CapabilitiesAreLimitedToTheProcessorsAndChooseTheKernels) {
+  Rig r;
+  EXPECT_EQ(r.player.UsingCpuCapabilities(), CapabilitiesFromCpuFlags(DetectCpu()));
+  r.player.SetUsingCpuCapabilities(kAllCpuCapabilities);
+  EXPECT_EQ(r.player.UsingCpuCapabilities(), CapabilitiesFromCpuFlags(DetectCpu()));
+  // Without any capability the kernels are those of the vendor and family alone.
+  r.player.SetUsingCpuCapabilities(0);
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_noinfo.mp3"));
+  EXPECT_EQ(r.decoder.SelectedKernels(), ChooseKernels(DetectCpu() & ~cpu_flags::kCapabilityBits));
+  ASSERT_TRUE(r.PlayedToTheEnd());
 }
 
 TEST(Player, FrequencyBandsSpreadFrom60To16000Hz) {

@@ -1,0 +1,253 @@
+// The kernel variants behind the decoder's kernel slots, and the tables they share. Internal to
+// the decoder.
+//
+// The x87-named variants compute in double precision and convert sums to PCM with round to
+// nearest even and clipping; the scalar Pentium and conditional-move forms give exactly the values
+// of the scalar x87 forms (same order of operations), the vector forms the same values up to the
+// last bits of the double-precision sums. The 3DNow!-named variants compute in single precision
+// and convert by the 3DNow! rule (sums <= 0 lowered by 1, truncated toward zero, saturated).
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "decoder_context.h"
+
+namespace plumo {
+
+// Constant tables of the hybrid filterbank, built once.
+struct HybridTables {
+  float alias_cs[8], alias_ca[8];
+  double alias_cs_d[8], alias_ca_d[8];
+  float win[4][36];              // IMDCT windows by block type (row 2: the short window)
+  double dct18[18][18];          // cos(pi (2n + 1)(2k + 1) / 72), [n][k]
+  float dct18_f[18][18];
+  alignas(32) double dct18_cols[18][20];  // [k][n], n padded to 20 with zeros
+  // The vector long transform: per input k, lanes 0 .. 8 give y[9 .. 17] and lanes 12 .. 20 give
+  // y[0 .. 8] (the others are 0); and per window row the coefficients that window and unfold
+  // them: out[t] = prev[t] + unfold_a[t] A[t], out[17 - u] = prev[17 - u] + unfold_ar[u] A[u],
+  // overlap[9 + j] = unfold_b[j] B[j], overlap[8 - u] = unfold_br[u] B[u] (t, u, j < 9).
+  alignas(32) double dct18_ab[18][24];
+  alignas(32) double unfold_a[4][12], unfold_ar[4][12], unfold_b[4][12], unfold_br[4][12];
+  // The factored 18-point DCT-IV: with u[k] = x[k] dct18_scale[k] (1 / (2 cos((2k + 1) pi / 72))),
+  // a[k] = u[k] + u[17 - k] and b[k] = u[k] - u[17 - k] (k < 9), E = dct9_even a and
+  // O = dct9_odd b, y[2m] = E[m] + O[m] and y[2m + 1] = O[m] + E[m + 1] (E[9] = 0).
+  double dct18_scale[18];
+  double dct9_even[9][9];  // cos(m (2k + 1) pi / 18), [m][k]
+  double dct9_odd[9][9];   // cos((2m + 1)(2k + 1) pi / 36), [m][k]
+  double win_d[4][36];     // win in double precision
+  double dct6[6][6];             // cos(pi (2n + 1)(2k + 1) / 24), [n][k]
+  float dct6_f[6][6];
+  HybridTables();
+};
+const HybridTables& GetHybridTables();
+
+// The window row of a long sub-band.
+inline const float* LongWindowRow(const HybridTables& t, int block_type, bool mixed, int sb) {
+  return t.win[(block_type == 2 || (mixed && sb < 2)) ? 0 : block_type];
+}
+
+// --- PCM conversion rules ---------------------------------------------------------------------
+
+// Round to nearest even (the process's rounding mode), then clip.
+inline int16_t PcmRoundClip(double v) {
+  if (v >= 32767.0) return 32767;
+  if (v <= -32768.0) return -32768;
+  return static_cast<int16_t>(std::nearbyint(v));
+}
+
+// The 3DNow! rule: sums <= 0 are lowered by 1, then truncated toward zero and saturated.
+inline int16_t Pcm3DNow(float v) {
+  if (v <= 0.0f) v -= 1.0f;
+  if (v >= 32767.0f) return 32767;
+  if (v <= -32768.0f) return -32768;
+  return static_cast<int16_t>(v);
+}
+
+// --- Generic kernels in a given precision (R = double: x87 results, R = float: 3DNow! results) -
+
+// The 18-point DCT-IV: even and odd inputs are summed separately, in increasing order, then added.
+template <typename R>
+inline void LongDct(const HybridTables& t, const float* in, R y[18]) {
+  for (int n = 0; n < 18; ++n) {
+    R even = 0, odd = 0;
+    for (int k = 0; k < 18; k += 2) {
+      if constexpr (sizeof(R) == sizeof(double)) {
+        even += static_cast<R>(in[k]) * t.dct18_cols[k][n];
+        odd += static_cast<R>(in[k + 1]) * t.dct18_cols[k + 1][n];
+      } else {
+        even += in[k] * t.dct18_f[n][k];
+        odd += in[k + 1] * t.dct18_f[n][k + 1];
+      }
+    }
+    y[n] = even + odd;
+  }
+}
+
+// The 6-point DCT-IV of window w of a reordered short sub-band.
+template <typename R>
+inline void ShortDct(const HybridTables& t, const float* in, int w, R z[6]) {
+  for (int n = 0; n < 6; ++n) {
+    R acc = 0;
+    for (int k = 0; k < 6; ++k) {
+      if constexpr (sizeof(R) == sizeof(double))
+        acc += static_cast<R>(in[3 * k + w]) * t.dct6[n][k];
+      else
+        acc += in[3 * k + w] * t.dct6_f[n][k];
+    }
+    z[n] = acc;
+  }
+}
+
+// The 36 unfolded IMDCT outputs of a long sub-band from its DCT-IV.
+template <typename R>
+inline void UnfoldLong(const R y[18], R x[36]) {
+  for (int j = 0; j < 9; ++j) {
+    x[j] = y[9 + j];
+    x[9 + j] = -y[17 - j];
+    x[18 + j] = -y[8 - j];
+    x[27 + j] = -y[j];
+  }
+}
+
+// The windowed, overlapped 36-value block of a short sub-band (reordered input).
+template <typename R>
+inline void ShortBlock(const HybridTables& t, const float* in, R block[36]) {
+  for (int i = 0; i < 36; ++i) block[i] = 0;
+  for (int w = 0; w < 3; ++w) {
+    R z[6];
+    ShortDct<R>(t, in, w, z);
+    R x[12];
+    for (int j = 0; j < 3; ++j) {
+      x[j] = z[3 + j];
+      x[3 + j] = -z[5 - j];
+      x[6 + j] = -z[2 - j];
+      x[9 + j] = -z[j];
+    }
+    for (int i = 0; i < 12; ++i) block[6 + 6 * w + i] += x[i] * static_cast<R>(t.win[2][i]);
+  }
+}
+
+// The window sums of one slot, all 32 outputs, in a fixed order shared by every variant of a
+// precision: even and odd ages accumulate apart, in increasing age, and are added at the end.
+template <typename R>
+inline void WindowSums(const SynthesisWindow& w, const float* ring, int position, R out[32]) {
+  R elo[16] = {}, ehi[16] = {}, olo[16] = {}, ohi[16] = {};
+  R f = 0;
+  for (int a = 0; a < 16; a += 2) {
+    const float* xe = ring + ((position + 32 * a) & (kRingSize - 1));
+    const float* xo = ring + ((position + 32 * (a + 1)) & (kRingSize - 1));
+    for (int i = 0; i < 16; ++i) {
+      elo[i] += static_cast<R>(xe[16 + i]) * static_cast<R>(w.lo[a][i]);
+      ehi[i] += static_cast<R>(xe[16 + i]) * static_cast<R>(w.hi[a][i]);
+      olo[i] += static_cast<R>(xo[i]) * static_cast<R>(w.lo[a + 1][i]);
+      ohi[i] += static_cast<R>(xo[i]) * static_cast<R>(w.hi[a + 1][i]);
+    }
+    f += static_cast<R>(xo[16]) * static_cast<R>(w.first[a + 1]);
+  }
+  out[0] = elo[0] + f;
+  for (int j = 1; j < 16; ++j) out[j] = elo[j] + olo[16 - j];
+  out[16] = olo[0];
+  for (int i = 1; i < 16; ++i) out[16 + i] = ohi[i] + ehi[16 - i];
+}
+
+// --- Variants ---------------------------------------------------------------------------------
+
+// Vector forms of the x87 family (AVX2 with FMA; the window kernels also with AVX-512's 32
+// registers). Where present, the x87, Pentium and conditional-move slots all take them; elsewhere
+// the scalar forms below.
+bool HasAvx2();  // AVX2 and FMA
+int HybridAvx2(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
+               int nonzero_lines, int previous_extent, int synth_subbands);
+void LongTransformAvx2(float* x);
+void WindowMonoAvx2(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowStereoAvx2(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+// The window kernels in one pass, where AVX-512 (with 32 vector registers) is present.
+bool HasAvx512();
+void WindowMonoAvx512(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowStereoAvx512(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+// Requantization of a run of lines: out[i] = factor sign(in[i]) pow43[|in[i]|] (magnitudes held
+// at 8206, the largest a Huffman value can have); returns the OR of the inputs.
+int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43);
+void AliasReductionAvx2(float* lines, int boundaries);
+
+// Scalar x87 forms: the x87 alias reduction and short transform (used everywhere), the
+// Pentium-scheduled hybrid filterbank and long transform (also the x87 ones without AVX2), and
+// window kernels with branch clipping (Pentium, also x87 without AVX2) or conditional-move
+// clipping.
+void AliasReductionX87(float* lines, int boundaries);
+void ShortTransformX87(float* x);
+int HybridPentium(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
+                  int nonzero_lines, int previous_extent, int synth_subbands);
+void LongTransformPentium(float* x);
+void ShortTransformPentium(float* x);
+void WindowMonoPentium(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowStereoPentium(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowMonoCmov(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowStereoCmov(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+
+// 3DNow! and enhanced 3DNow! (single precision).
+void AliasReduction3DNow(float* lines, int boundaries);
+void AliasReductionE3DNow(float* lines, int boundaries);
+int HybridE3DNow(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
+                 int nonzero_lines, int previous_extent, int synth_subbands);
+void LongTransformE3DNow(float* x);
+void ShortTransformE3DNow(float* x);
+void WindowMono3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowStereo3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowMonoE3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowStereoE3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+
+// The 32-point matrixing. By c[m][31 - k] = (-1)^m c[m][k] even outputs take the sums
+// s[k] + s[31 - k] and odd outputs the differences, 16 products each, even and odd k summed apart.
+// cols[k][m] = cos((2k + 1) m pi / 64) for k < 16.
+struct MatrixTable {
+  alignas(32) float cols[16][32];
+  MatrixTable();
+};
+const MatrixTable& GetMatrixTable();
+void Matrix32Scalar(const float* samples, int stride, float* ring, int position);
+void Matrix32Avx2(const float* samples, int stride, float* ring, int position);
+
+// The end of every hybrid kernel, from sub-band sb on: short blocks up to sub-band N, then the
+// sub-bands that only carry the previous overlap up to P, then zeros up to the synthesised
+// count. Returns the new overlap extent in lines.
+template <typename R>
+int HybridTail(const HybridTables& t, float* lines, const float* previous, float* out, int sb, int N, int P,
+               int synth_subbands) {
+  for (; sb < N; ++sb) {
+    float* v = lines + 18 * sb;
+    R block[36];
+    ShortBlock<R>(t, v, block);
+    for (int i = 0; i < 18; ++i) out[32 * i + sb] = static_cast<float>(previous[18 * sb + i] + block[i]);
+    for (int i = 0; i < 18; ++i) v[i] = static_cast<float>(block[18 + i]);
+  }
+  for (; sb < P; ++sb)
+    for (int i = 0; i < 18; ++i) out[32 * i + sb] = previous[18 * sb + i];
+  const int handled = sb;
+  for (; sb < synth_subbands; ++sb)
+    for (int i = 0; i < 18; ++i) out[32 * i + sb] = 0.0f;
+  return 18 * handled;
+}
+
+// The hybrid filterbank in precision R (shared by the scalar variants).
+template <typename R>
+int HybridGeneric(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
+                  int nonzero_lines, int previous_extent, int synth_subbands) {
+  const HybridTables& t = GetHybridTables();
+  const int L = (long_lines + 17) / 18, N = (nonzero_lines + 17) / 18, P = (previous_extent + 17) / 18;
+  int sb = 0;
+  for (; sb < L; ++sb) {
+    const float* window = LongWindowRow(t, block_type, mixed, sb);
+    float* v = lines + 18 * sb;
+    R y[18], x[36];
+    LongDct<R>(t, v, y);
+    UnfoldLong<R>(y, x);
+    for (int i = 0; i < 18; ++i)
+      out[32 * i + sb] = static_cast<float>(previous[18 * sb + i] + static_cast<R>(window[i]) * x[i]);
+    for (int i = 0; i < 18; ++i) v[i] = static_cast<float>(static_cast<R>(window[18 + i]) * x[18 + i]);
+  }
+  return HybridTail<R>(t, lines, previous, out, sb, N, P, synth_subbands);
+}
+
+}  // namespace plumo

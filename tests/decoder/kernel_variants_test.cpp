@@ -1,0 +1,293 @@
+// Every kernel variant against the plain x87 one: the x87-family variants give the same values,
+// the single-precision 3DNow! variants the same within the last bits of a float, and each
+// converts to PCM by its own rule.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "decoder.h"
+#include "decoder_context.h"
+#include "kernels.h"
+
+namespace plumo {
+namespace {
+
+using V = KernelVariant;
+
+KernelSet All(V v) { return KernelsFor({v, v, v, v, v, v}); }
+
+std::vector<float> RandomLines(uint32_t seed, size_t n, float scale) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> dist(-scale, scale);
+  std::vector<float> v(n);
+  for (float& x : v) x = dist(rng);
+  return v;
+}
+
+// Largest difference relative to the largest magnitude of the reference.
+double RelativeError(const float* a, const float* b, size_t n) {
+  double diff = 0, mag = 0;
+  for (size_t i = 0; i < n; ++i) {
+    diff = std::max(diff, std::abs(static_cast<double>(a[i]) - b[i]));
+    mag = std::max(mag, std::abs(static_cast<double>(b[i])));
+  }
+  return mag > 0 ? diff / mag : diff;
+}
+
+TEST(KernelVariants, SlotsGetTheNamedVariants) {
+  for (V v : {V::kX87, V::kPentium, V::kCmov, V::k3DNow, V::kEnhanced3DNow}) {
+    const KernelSet k = All(v);
+    EXPECT_NE(k.alias_reduction_kernel, nullptr);
+    EXPECT_NE(k.hybrid_kernel, nullptr);
+    EXPECT_NE(k.long_transform_kernel, nullptr);
+    EXPECT_NE(k.short_transform_kernel, nullptr);
+    EXPECT_NE(k.window_kernel_mono, nullptr);
+    EXPECT_NE(k.window_kernel_stereo, nullptr);
+  }
+  // Slots without such a variant fall back to x87 and say so.
+  const KernelChoice cmov = All(V::kCmov).choice;
+  EXPECT_EQ(cmov.window_mono, V::kCmov);
+  EXPECT_EQ(cmov.hybrid, V::kX87);
+  EXPECT_EQ(cmov.alias_reduction, V::kX87);
+  const KernelChoice k6 = All(V::k3DNow).choice;
+  EXPECT_EQ(k6.alias_reduction, V::k3DNow);
+  EXPECT_EQ(k6.long_transform, V::kX87);
+  EXPECT_EQ(All(V::kPentium).choice.alias_reduction, V::kX87);
+}
+
+TEST(KernelVariants, AliasReductionIsTheStandardsButterfly) {
+  const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+  const std::vector<float> in = RandomLines(1, 576, 30000.0f);
+  for (V v : {V::kX87, V::k3DNow, V::kEnhanced3DNow}) {
+    std::vector<float> x = in;
+    All(v).alias_reduction_kernel(x.data(), 31);
+    std::vector<float> want = in;
+    for (int b = 1; b <= 31; ++b)
+      for (int i = 0; i < 8; ++i) {
+        const double sq = std::sqrt(1 + c[i] * c[i]), lo = in[18 * b - 1 - i], hi = in[18 * b + i];
+        want[18 * b - 1 - i] = static_cast<float>(lo / sq - hi * c[i] / sq);
+        want[18 * b + i] = static_cast<float>(hi / sq + lo * c[i] / sq);
+      }
+    EXPECT_LT(RelativeError(x.data(), want.data(), 576), v == V::kX87 ? 1e-7 : 1e-6) << KernelVariantName(v);
+    // Boundaries 0 does nothing; a mixed block's single boundary touches lines 10 .. 25 only.
+    std::vector<float> y = in;
+    All(v).alias_reduction_kernel(y.data(), 0);
+    EXPECT_EQ(y, in);
+    All(v).alias_reduction_kernel(y.data(), 1);
+    for (int i = 0; i < 576; ++i) {
+      if (i < 10 || i > 25) {
+        EXPECT_EQ(y[i], in[i]) << i;
+      }
+    }
+  }
+}
+
+TEST(KernelVariants, TransformsAreTheDctIv) {
+  const std::vector<float> in = RandomLines(2, 18, 20000.0f);
+  std::vector<double> dct18(18), dct6(18);
+  for (int n = 0; n < 18; ++n)
+    for (int k = 0; k < 18; ++k) dct18[n] += in[k] * std::cos(std::numbers::pi * (2 * n + 1) * (2 * k + 1) / 72.0);
+  for (int w = 0; w < 3; ++w)
+    for (int n = 0; n < 6; ++n)
+      for (int k = 0; k < 6; ++k)
+        dct6[6 * w + n] += in[3 * k + w] * std::cos(std::numbers::pi * (2 * n + 1) * (2 * k + 1) / 24.0);
+  auto check = [&](const char* name, TransformFn long_fn, TransformFn short_fn, double tolerance) {
+    std::vector<float> l = in, s = in;
+    long_fn(l.data());
+    short_fn(s.data());
+    const std::vector<float> lf(dct18.begin(), dct18.end()), sf(dct6.begin(), dct6.end());
+    EXPECT_LT(RelativeError(l.data(), lf.data(), 18), tolerance) << name;
+    EXPECT_LT(RelativeError(s.data(), sf.data(), 18), tolerance) << name;
+  };
+  // Double precision: within a float's rounding; single precision: within a few of its steps.
+  check("x87", All(V::kX87).long_transform_kernel, All(V::kX87).short_transform_kernel, 1e-7);
+  check("Pentium", All(V::kPentium).long_transform_kernel, All(V::kPentium).short_transform_kernel, 1e-7);
+  check("Pentium scalar", LongTransformPentium, ShortTransformPentium, 1e-7);
+  check("enhanced 3DNow!", All(V::kEnhanced3DNow).long_transform_kernel, All(V::kEnhanced3DNow).short_transform_kernel,
+        2e-6);
+}
+
+// One granule through a hybrid kernel: the time slots and the new overlap.
+struct HybridRun {
+  std::vector<float> out, overlap;
+  int extent;
+};
+
+HybridRun RunHybrid(HybridKernelFn fn, int block_type, bool mixed, int long_lines, int nonzero, int previous_extent) {
+  std::vector<float> lines = RandomLines(3, 576, 8000.0f);
+  std::fill(lines.begin() + nonzero, lines.end(), 0.0f);
+  std::vector<float> previous = RandomLines(4, 576, 8000.0f);
+  std::fill(previous.begin() + previous_extent, previous.end(), 0.0f);
+  HybridRun r{std::vector<float>(576, 123.0f), {}, 0};
+  r.extent = fn(lines.data(), previous.data(), r.out.data(), block_type, mixed, long_lines, nonzero, previous_extent, 31);
+  r.overlap = lines;
+  return r;
+}
+
+struct HybridCase {
+  int block_type;
+  bool mixed;
+  int long_lines, nonzero, previous_extent;
+};
+
+TEST(KernelVariants, HybridVariantsAgree) {
+  // At most 31 sub-bands are synthesised, so no count reaches past line 558.
+  const HybridCase cases[] = {{0, false, 400, 400, 558}, {1, false, 300, 300, 100}, {3, false, 558, 558, 0},
+                              {2, false, 0, 558, 540},   {2, true, 36, 300, 300},   {2, false, 0, 0, 0},
+                              {0, false, 0, 0, 200}};
+  for (const HybridCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "block type " << c.block_type << " mixed " << c.mixed << " lines "
+                                    << c.nonzero << " previous " << c.previous_extent);
+    const HybridRun x87 = RunHybrid(All(V::kX87).hybrid_kernel, c.block_type, c.mixed, c.long_lines, c.nonzero,
+                                    c.previous_extent);
+    // The scalar Pentium form (the vector forms serve the Pentium slot where AVX2 exists).
+    const HybridRun pentium =
+        RunHybrid(HybridPentium, c.block_type, c.mixed, c.long_lines, c.nonzero, c.previous_extent);
+    const HybridRun amd = RunHybrid(All(V::kEnhanced3DNow).hybrid_kernel, c.block_type, c.mixed, c.long_lines,
+                                    c.nonzero, c.previous_extent);
+    EXPECT_EQ(x87.extent, 18 * std::max({(c.long_lines + 17) / 18, (c.nonzero + 17) / 18, (c.previous_extent + 17) / 18}));
+    EXPECT_EQ(pentium.extent, x87.extent);
+    EXPECT_EQ(amd.extent, x87.extent);
+    // Both compute in double precision: the floats they store agree to the last bit or so.
+    EXPECT_LT(RelativeError(pentium.out.data(), x87.out.data(), 576), 1e-7);
+    EXPECT_LT(RelativeError(pentium.overlap.data(), x87.overlap.data(), 576), 1e-7);
+    EXPECT_LT(RelativeError(amd.out.data(), x87.out.data(), 576), 2e-6);
+    EXPECT_LT(RelativeError(amd.overlap.data(), x87.overlap.data(), 576), 2e-6);
+    // Sub-band 31 is not synthesised: never written.
+    for (int t = 0; t < 18; ++t) EXPECT_EQ(x87.out[32 * t + 31], 123.0f);
+  }
+}
+
+TEST(KernelVariants, NoLinesAndNoOverlapGiveSilence) {
+  for (V v : {V::kX87, V::kPentium, V::kEnhanced3DNow}) {
+    const HybridRun r = RunHybrid(All(v).hybrid_kernel, 0, false, 0, 0, 0);
+    EXPECT_EQ(r.extent, 0);
+    for (int t = 0; t < 18; ++t)
+      for (int sb = 0; sb < 31; ++sb) EXPECT_EQ(r.out[32 * t + sb], 0.0f);
+  }
+}
+
+// A synthesis ring, aligned as the decoder keeps its rings.
+struct alignas(64) AlignedRing {
+  float v[kRingSize];
+};
+
+TEST(KernelVariants, WindowVariantsAgree) {
+  Decoder d;
+  const SynthesisWindow& w = d.Context().window;
+  AlignedRing ring;
+  const std::vector<float> values = RandomLines(5, kRingSize, 6000.0f);
+  std::copy(values.begin(), values.end(), ring.v);
+  int differing = 0;
+  for (int position = 0; position < kRingSize; position += 32) {
+    int16_t x87[64], pentium[64], cmov[64], selected_pentium[64], k6[64], athlon[64];
+    All(V::kX87).window_kernel_mono(w, ring.v, position, x87);
+    WindowMonoPentium(w, ring.v, position, pentium);
+    WindowMonoCmov(w, ring.v, position, cmov);
+    All(V::kCmov).window_kernel_mono(w, ring.v, position, selected_pentium);
+    All(V::k3DNow).window_kernel_mono(w, ring.v, position, k6);
+    All(V::kEnhanced3DNow).window_kernel_mono(w, ring.v, position, athlon);
+    // The scalar forms sum identically; the vector forms may round a sum's last bit differently.
+    EXPECT_EQ(std::memcmp(pentium, cmov, 64), 0) << position;
+    EXPECT_EQ(std::memcmp(x87, selected_pentium, 64), 0) << position;
+    EXPECT_EQ(std::memcmp(k6, athlon, 64), 0) << position;
+    int clipped = 0;
+    for (int j = 0; j < 32; ++j) {
+      EXPECT_LE(std::abs(x87[j] - pentium[j]), 1) << position << " " << j;
+      differing += x87[j] != pentium[j];
+      // The 3DNow! rule floors where round to nearest rounds: at most one apart.
+      EXPECT_LE(std::abs(x87[j] - k6[j]), 1) << position << " " << j;
+      clipped += x87[j] == 32767 || x87[j] == -32768;
+    }
+    EXPECT_LT(clipped, 32);
+    // The stereo kernels write every other sample and leave the others alone; they touch nothing
+    // past their last sample (the right channel's block ends there).
+    for (V v : {V::kX87, V::kPentium, V::kCmov, V::k3DNow, V::kEnhanced3DNow}) {
+      std::vector<int16_t> stereo(63, int16_t{-7});
+      All(v).window_kernel_stereo(w, ring.v, position, stereo.data());
+      const int16_t* mono = (v == V::k3DNow || v == V::kEnhanced3DNow) ? k6 : x87;
+      for (int j = 0; j < 32; ++j) EXPECT_EQ(stereo[2 * j], mono[j]) << KernelVariantName(v) << " " << j;
+      for (int j = 0; j < 31; ++j) EXPECT_EQ(stereo[2 * j + 1], -7) << KernelVariantName(v) << " " << j;
+    }
+    for (auto fn : {WindowStereoPentium, WindowStereoCmov}) {
+      std::vector<int16_t> stereo(63, int16_t{-7});
+      fn(w, ring.v, position, stereo.data());
+      for (int j = 0; j < 32; ++j) EXPECT_EQ(stereo[2 * j], pentium[j]) << j;
+      for (int j = 0; j < 31; ++j) EXPECT_EQ(stereo[2 * j + 1], -7) << j;
+    }
+  }
+  EXPECT_LE(differing, 4) << "sums equal but for their last bits";
+}
+
+// Output 0 of a window with one unit coefficient at age 0 is the ring value itself.
+int16_t Convert(WindowKernelFn fn, float value) {
+  SynthesisWindow w{};
+  w.lo[0][0] = 1.0f;
+  WidenSynthesisWindow(w);
+  AlignedRing ring{};
+  ring.v[64 + 16] = value;
+  int16_t out[32] = {};
+  fn(w, ring.v, 64, out);
+  return out[0];
+}
+int16_t Convert(V v, float value) { return Convert(All(v).window_kernel_mono, value); }
+
+TEST(KernelVariants, X87ConversionRoundsToNearestEvenAndClips) {
+  for (WindowKernelFn v : {All(V::kX87).window_kernel_mono, All(V::kPentium).window_kernel_mono,
+                           All(V::kCmov).window_kernel_mono, static_cast<WindowKernelFn>(WindowMonoPentium),
+                           static_cast<WindowKernelFn>(WindowMonoCmov)}) {
+    EXPECT_EQ(Convert(v, 40000.3f), 32767);
+    EXPECT_EQ(Convert(v, -40000.0f), -32768);
+    EXPECT_EQ(Convert(v, 0.5f), 0);
+    EXPECT_EQ(Convert(v, 1.5f), 2);
+    EXPECT_EQ(Convert(v, 2.5f), 2);
+    EXPECT_EQ(Convert(v, -0.3f), 0);
+    EXPECT_EQ(Convert(v, -2.5f), -2);
+    EXPECT_EQ(Convert(v, -0.0f), 0);
+    EXPECT_EQ(Convert(v, 32767.4f), 32767);
+    EXPECT_EQ(Convert(v, 32767.6f), 32767);
+    EXPECT_EQ(Convert(v, -32768.6f), -32768);
+    EXPECT_EQ(Convert(v, 1e30f), 32767);
+  }
+}
+
+TEST(KernelVariants, The3DNowConversionFloorsAndLowersIntegersAtOrBelowZero) {
+  for (V v : {V::k3DNow, V::kEnhanced3DNow}) {
+    SCOPED_TRACE(KernelVariantName(v));
+    EXPECT_EQ(Convert(v, 40000.3f), 32767);
+    EXPECT_EQ(Convert(v, -40000.0f), -32768);
+    EXPECT_EQ(Convert(v, 0.5f), 0);
+    EXPECT_EQ(Convert(v, 1.5f), 1);
+    EXPECT_EQ(Convert(v, 2.0f), 2);
+    EXPECT_EQ(Convert(v, -0.3f), -1);
+    EXPECT_EQ(Convert(v, 0.0f), -1);
+    EXPECT_EQ(Convert(v, -2.0f), -3);
+    EXPECT_EQ(Convert(v, -2.5f), -3);
+    EXPECT_EQ(Convert(v, -32767.5f), -32768);
+    EXPECT_EQ(Convert(v, -32768.0f), -32768);
+    EXPECT_EQ(Convert(v, 32767.9f), 32767);
+  }
+}
+
+TEST(KernelVariants, PolarityNegatesEveryVariantsSums) {
+  Decoder d;
+  AlignedRing ring;
+  const std::vector<float> values = RandomLines(6, kRingSize, 1000.0f);
+  std::copy(values.begin(), values.end(), ring.v);
+  int16_t normal[32], inverted[32];
+  All(V::kX87).window_kernel_mono(d.Context().window, ring.v, 96, normal);
+  d.SetPolarity(true);
+  All(V::kX87).window_kernel_mono(d.Context().window, ring.v, 96, inverted);
+  for (int j = 0; j < 32; ++j) EXPECT_NEAR(inverted[j], -normal[j], 1) << j;
+  d.SetPolarity(false);
+  All(V::kX87).window_kernel_mono(d.Context().window, ring.v, 96, inverted);
+  EXPECT_EQ(std::memcmp(normal, inverted, sizeof normal), 0);
+}
+
+}  // namespace
+}  // namespace plumo
