@@ -8,6 +8,10 @@ packages=(
   libsdl2-dev  # sound output
   clang libclang-rt-14-dev  # libFuzzer targets
   ffmpeg  # reference decoder for tests and benchmarks
+  qt6-base-dev libgl-dev libxcb1-dev  # the panel (Qt 6 Widgets; find_package(Qt6) needs the GL headers)
+  qt6-qpa-plugins  # Qt's xcb and offscreen platforms at run time
+  xvfb xauth trayer x11-utils imagemagick xdotool  # a real X server, notification area, screenshots and mouse for the panel's tests
+  fonts-ipafont-gothic fonts-liberation2  # the panel's Japanese font; the about box's serif (Times New Roman metrics)
 )
 
 missing=()

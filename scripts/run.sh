@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and plays a file the project ships (or the files given) with
-# plumo-play on the sound device. Without a sound device the sound goes to a WAV file instead.
+# Installs what is missing, builds, and starts the panel (drop .mp3 files or .m3u playlists on
+# it; its menu is on the right mouse button and on the tray icon). With --demo it plays shipped
+# files (or the files given) with plumo-play on the sound device instead, or into a WAV file
+# when there is no sound device.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 ./scripts/build.sh build
+if [ "${1:-}" != "--demo" ]; then
+  exec ./build/src/app/plumo
+fi
+shift
 files=("$@")
 [ ${#files[@]} -eq 0 ] && files=(tests/data/samples/l3_m1_44k_128_joint_info.mp3 tests/data/samples/l2_m1_44k_112_joint.mp2)
 ./build/tools/plumo-decode --info "${files[0]}"

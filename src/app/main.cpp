@@ -1,0 +1,66 @@
+// plumo: the panel. Takes no arguments and keeps no log. A second start while one runs ends at
+// once. The end of the desktop session (SIGTERM, SIGHUP) and Ctrl-C close the panel as its Exit
+// command does, settings saved.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <cstdlib>
+#include <memory>
+
+#include "instance_lock.h"
+#include "panel_form.h"
+#include "sdl_wave_device.h"
+#include "settings_path.h"
+
+int main(int argc, char** argv) {
+  const std::unique_ptr<plumo::platform::InstanceLock> lock = plumo::platform::InstanceLock::TryAcquire("PLUMO");
+  if (!lock) return 0;
+
+  // The stop signals are taken from a signalfd in the event loop; blocked before any thread
+  // starts, so that every thread inherits the mask.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+  // The panel places itself and stays on top, which Wayland does not let a window do: use
+  // XWayland where it is there.
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("WAYLAND_DISPLAY") != nullptr &&
+      std::getenv("DISPLAY") != nullptr)
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("plumo"));
+  QApplication::setApplicationDisplayName(QStringLiteral("PLUMO"));
+  QApplication::setDesktopFileName(QStringLiteral("plumo"));
+  // Message boxes and the about box close without ending the program; the panel's close does.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  plumo::TPlatform form(plumo::platform::MakeSdlWaveDriver(), plumo::platform::SettingsFileName());
+  form.OnClosed = [] { QCoreApplication::quit(); };
+
+  std::unique_ptr<QSocketNotifier> notifier;
+  if (signal_fd >= 0) {
+    notifier = std::make_unique<QSocketNotifier>(signal_fd, QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &form, [&form, signal_fd] {
+      signalfd_siginfo info;
+      while (read(signal_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      }
+      form.CloseForm();
+    });
+  }
+
+  if (!form.Closed()) {
+    form.show();
+    QApplication::exec();
+  }
+  notifier.reset();
+  if (signal_fd >= 0) close(signal_fd);
+  return 0;
+}

@@ -1,0 +1,699 @@
+#include "panel_form.h"
+
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontMetrics>
+#include <QMimeData>
+#include <QPainter>
+#include <QUrl>
+#include <algorithm>
+#include <filesystem>
+
+#include "forms.h"
+#include "ini_file.h"
+#include "playlist.h"
+#include "resources.h"
+#include "taskbar.h"
+
+namespace plumo {
+
+namespace {
+
+// Display colours: dark text on the amber display.
+const QColor kTextColour(23, 16, 0);
+const QColor kBrushColour(204, 163, 0);
+constexpr int kLcdWidth = 120;
+constexpr int kLcdHeight = 16;
+constexpr int kLcdLeft = 8;
+constexpr int kLcdTop = 9;
+constexpr int kTitleLeft = 48;
+constexpr int kTitleWidth = 72;
+// A hand-edited FileCount cannot make the playlist grow without bound.
+constexpr int32_t kMaxFileCount = 65536;
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path p = std::filesystem::current_path(error);
+  return error ? std::string() : p.string();
+}
+
+QFont DisplayFont() { return GothicFont(10, true); }
+
+}  // namespace
+
+template <class F>
+void TPlatform::Guarded(F&& f) {
+  try {
+    f();
+  } catch (...) {
+    if (ShowException) ShowException(std::current_exception());
+  }
+}
+
+TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string settings_file,
+                     TShowException show_exception)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint),
+      ShowException(std::move(show_exception)),
+      FSettingsFile(std::move(settings_file)),
+      FPump([this] { PumpPlayer(); }),
+      FPlayer(std::make_unique<TMP3Player>(std::move(driver))),
+      FImage1(this),
+      FSpeedButton2(this),
+      FSpeedButton3(this),
+      FPopupMenu1(this),
+      FN8(this),
+      FHistory1(this),
+      FVolumeGroup(this),
+      FTrayWindow(this) {
+  InitResources();
+  if (!ShowException)
+    ShowException = [this](const std::exception_ptr& e) { ShowExceptionBox(isVisible() ? this : nullptr, e); };
+  Confirm = [this](const std::string& text) { return ConfirmBox(isVisible() ? this : nullptr, "PLUMO", text); };
+
+  // The form.
+  setObjectName(QStringLiteral("Platform"));
+  setWindowTitle(QStringLiteral("PLUMO"));
+  setWindowIcon(ProgramIcon());
+  setFixedSize(kWidth, kHeight);
+  move(kDesignLeft, kDesignTop);
+  setFont(PGothicFont(12));
+
+  // The popup menu.
+  BuildMenu();
+
+  // The picture and the buttons.
+  FImage1.setObjectName(QStringLiteral("Image1"));
+  FImage1.SetPicture(BackgroundImage());
+  FImage1.move(0, 0);
+  FImage1.PopupMenu = &FPopupMenu1;
+  FImage1.OnMouseDown = [this](Qt::MouseButton b, int x, int y) { Guarded([&] { Image1MouseDown(b, x, y); }); };
+  FImage1.OnMouseMove = [this](int x, int y) { Guarded([&] { Image1MouseMove(x, y); }); };
+  FImage1.OnMouseUp = [this](Qt::MouseButton b, int x, int y) { Guarded([&] { Image1MouseUp(b, x, y); }); };
+  FSpeedButton2.setObjectName(QStringLiteral("SpeedButton2"));
+  FSpeedButton2.setGeometry(136, 8, 18, 18);
+  FSpeedButton2.SetGlyph(PlayGlyph());
+  FSpeedButton2.PopupMenu = &FPopupMenu1;
+  FSpeedButton2.OnMouseDown = [this](Qt::MouseButton b) { Guarded([&] { SpeedButton2MouseDown(b); }); };
+  FSpeedButton3.setObjectName(QStringLiteral("SpeedButton3"));
+  FSpeedButton3.setGeometry(154, 8, 18, 18);
+  FSpeedButton3.SetGlyph(StopGlyph());
+  FSpeedButton3.PopupMenu = &FPopupMenu1;
+  FSpeedButton3.OnMouseDown = [this](Qt::MouseButton b) { Guarded([&] { SpeedButton3MouseDown(b); }); };
+  FSpeedButton3.OnMouseUp = [this](Qt::MouseButton b) { Guarded([&] { SpeedButton3MouseUp(b); }); };
+  FSpeedButton3.OnClick = [this] { Guarded([&] { SpeedButton3Click(); }); };
+
+  // The player, with the form's values; its notifications are pumped by the event loop.
+  TMP3Player& player = *FPlayer;
+  player.BeginLoad();
+  player.SetAutoOpen(true);
+  player.SetAutoPlay(false);
+  player.SetChangePosStep(400);
+  player.SetDecodePriority(tpNormal);
+  player.SetEqualizerEnabled(false);
+  player.SetEqualizerCount(6);
+  player.SetEqualizerMode(memSubBand);
+  player.SetNeedInfoType(TMP3InfoTypes{mitID3V1, mitID3V2, mitRiff});
+  player.SetNoisySeek(true);
+  player.SetInvertPolarity(false);
+  player.SetUsingCpuCapabilities(kAllCpuCapabilities);
+  player.SetVolBalance(0);
+  player.SetVolume(0);
+  player.OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3Player1EndPlay(reason); };
+  player.ShowException = [this](const std::exception_ptr& e) {
+    if (ShowException) ShowException(e);
+  };
+  player.Window().SetWakeCallback([this] { FPump.Set(); });
+  player.Loaded();
+
+  // The timer.
+  FTimer1.setObjectName(QStringLiteral("Timer1"));
+  FTimer1.setInterval(100);
+  connect(&FTimer1, &QTimer::timeout, this, [this] { Guarded([&] { Timer1Timer(); }); });
+
+  // The tray icon.
+  FTrayIcon = std::make_unique<TTrayIcon>(this, FTrayWindow);
+  FTrayIcon->BeginLoad();
+  FTrayIcon->SetIcon(ProgramIcon());
+  FTrayIcon->SetRBPopupMenu(&FPopupMenu1);
+  FTrayIcon->SetTipHelp("PLUMO");
+  FTrayIcon->SetVisible(true);
+  FTrayIcon->OnDblClick = [this](TTrayIcon*) { Guarded([&] { TrayIcon1DblClick(); }); };
+  FTrayIcon->OnMouseDown = [this](TTrayIcon*, TMouseButton b, TShiftState, int, int) {
+    Guarded([&] { TrayIcon1MouseDown(b); });
+  };
+  try {
+    FTrayIcon->Loaded();
+  } catch (const ENotifyIconError&) {
+    FTrayMissing = true;
+  }
+
+  // The about box.
+  FAboutDialog = std::make_unique<TAboutDialog>(this, this);
+  FAboutDialog->AppName = "PLUMO player";
+  FAboutDialog->Caption = "About PLUMO";
+  FAboutDialog->CloseButton = "Close";
+  FAboutDialog->FormLeft = 0;
+  FAboutDialog->FormTop = 0;
+  FAboutDialog->FormWidth = 400;
+  FAboutDialog->FormHeight = 104;
+  FAboutDialog->FormPosition = fpScreenCenter;
+  FAboutDialog->Memo = "A tiny MPEG audio player for Linux.";
+  FAboutDialog->Version = "Version 1.08 [May.18,Tue.2004]";
+  QFont about_font;
+  about_font.setFamilies({"Times New Roman", "Liberation Serif", "DejaVu Serif", "Serif"});
+  about_font.setPixelSize(12);
+  about_font.setBold(true);
+  FAboutDialog->Font = about_font;
+  FAboutDialog->Icon = ProgramIcon();
+
+  // The history under History1.
+  FFileNameKeep = std::make_unique<TFileNameKeep>(this, FSettingsFile);
+  FFileNameKeep->OnSelect = [this](TFileNameKeep*, const std::string& name) {
+    Guarded([&] { FileNameKeep1Select(name); });
+  };
+  FFileNameKeep->SetParentMenu(&FHistory1);
+
+  FormCreate();
+}
+
+TPlatform::~TPlatform() {
+  FTimer1.stop();
+  // The components go in this order: the player stops, the tray icon leaves, the history saves.
+  FPlayer->OnEndPlay = nullptr;
+  FPlayer->ShowException = nullptr;
+  FPlayer->Window().SetWakeCallback(nullptr);
+  FPlayer.reset();
+  FTrayIcon.reset();
+  FFileNameKeep.reset();
+}
+
+QAction* TPlatform::AddItem(QMenu& menu, const char* name, const char* caption) {
+  QAction* item = menu.addAction(QString::fromUtf8(caption));
+  item->setObjectName(QString::fromLatin1(name));
+  return item;
+}
+
+void TPlatform::BuildMenu() {
+  FPopupMenu1.setObjectName(QStringLiteral("PopupMenu1"));
+  QAction* about = AddItem(FPopupMenu1, "PLUMO1", "PLUMOについて");
+  connect(about, &QAction::triggered, this, [this] { Guarded([&] { PLUMO1Click(); }); });
+  FPopupMenu1.addSeparator()->setObjectName(QStringLiteral("N2"));
+  QAction* n4 = AddItem(FPopupMenu1, "N4", "パネルを隠す");
+  connect(n4, &QAction::triggered, this, [this] { Guarded([&] { N4Click(); }); });
+  QAction* n6 = AddItem(FPopupMenu1, "N6", "常に先頭に表示");
+  n6->setCheckable(true);
+  connect(n6, &QAction::triggered, this, [this] { Guarded([&] { N6Click(); }); });
+  FPopupMenu1.addSeparator()->setObjectName(QStringLiteral("N7"));
+
+  FN8.setTitle(QStringLiteral("音量"));
+  FN8.menuAction()->setObjectName(QStringLiteral("N8"));
+  FPopupMenu1.addMenu(&FN8);
+  FVolumeGroup.setExclusive(true);
+  const std::pair<const char*, const char*> volume_items[] = {
+      {"N9", "最大"}, {"N10", "大"}, {"N11", "中"}, {"N12", "小"}, {"N14", "極小"}, {"N13", "消音"}};
+  for (const auto& [name, caption] : volume_items) {
+    QAction* item = AddItem(FN8, name, caption);
+    item->setCheckable(true);
+    FVolumeGroup.addAction(item);
+    connect(item, &QAction::triggered, this, [this, item] { Guarded([&] { N13Click(item); }); });
+  }
+  Item("N9")->setChecked(true);
+  FPopupMenu1.addSeparator()->setObjectName(QStringLiteral("N3"));
+
+  FHistory1.setTitle(QStringLiteral("履歴"));
+  FHistory1.menuAction()->setObjectName(QStringLiteral("History1"));
+  FHistory1.setEnabled(false);
+  FHistory1.menuAction()->setEnabled(false);
+  FPopupMenu1.addMenu(&FHistory1);
+  QAction* n5 = AddItem(FPopupMenu1, "N5", "履歴を消去");
+  connect(n5, &QAction::triggered, this, [this] { Guarded([&] { N5Click(); }); });
+  FPopupMenu1.addSeparator()->setObjectName(QStringLiteral("N1"));
+  QAction* exit = AddItem(FPopupMenu1, "Exit1", "終了");
+  connect(exit, &QAction::triggered, this, [this] { Guarded([&] { Exit1Click(); }); });
+}
+
+QAction* TPlatform::Item(const std::string& name) const {
+  return findChild<QAction*>(QString::fromStdString(name));
+}
+
+// Start-up and closing.
+
+void TPlatform::FormCreate() {
+  FCurrentDir = CurrentDirectory();
+  FPlayList.clear();
+  FTopFlag = false;
+  FVolLevel = 100;
+
+  {
+    const platform::IniFile ini(FSettingsFile);
+    move(ini.ReadInteger("Setup", "Left", x()), ini.ReadInteger("Setup", "Top", y()));
+    const int32_t count = std::min(ini.ReadInteger("Option", "FileCount", 0), kMaxFileCount);
+    for (int32_t i = 0; i < count; ++i) FPlayList.push_back(ini.ReadString("Option", "File" + std::to_string(i), ""));
+    FCurrentDir = ini.ReadString("Option", "CurrentDir", FCurrentDir);
+    FNowIndex = ini.ReadInteger("Option", "NowIndex", 0);
+    // A hand-edited index outside the playlist starts at the first entry.
+    if (FNowIndex < 0 || FNowIndex >= static_cast<int32_t>(FPlayList.size())) FNowIndex = 0;
+    FPanelVisible = ini.ReadBool("Setup", "Visible", false);
+    Item("N6")->setEnabled(FPanelVisible);
+    FTopFlag = ini.ReadBool("Setup", "TopFlag", false);
+    ApplyTopFlag();
+    Item("N6")->setChecked(FTopFlag);
+    FVolLevel = ini.ReadInteger("Setup", "VolLevel", 100);
+    const char* checked = "N13";
+    switch (FVolLevel / 20) {
+      case 5: checked = "N9"; break;
+      case 4: checked = "N10"; break;
+      case 3: checked = "N11"; break;
+      case 2: checked = "N12"; break;
+      case 1: checked = "N14"; break;
+      default: break;
+    }
+    Item(checked)->setChecked(true);
+  }
+  UpdatePanelMenu();
+
+  FDragging = false;
+  FDragX = 0;
+  FDragY = 0;
+  FClickCount = 0;
+  FClickDelay = 5;
+  FStopDown = 0;
+  FStopDownTicks = 0;
+  FScrollPos = 0;
+  FPlayState = psPaused;
+
+  FTitleBitmap = QImage(1, kLcdHeight, QImage::Format_RGB32);
+  FTitleBitmap.fill(kBrushColour);
+  FLcdBitmap = QImage(kLcdWidth, kLcdHeight, QImage::Format_RGB32);
+  FLcdBitmap.fill(kBrushColour);
+
+  HookPanelWindow();
+  FTimer1.start();
+  Guarded([&] { StopPlay(); });
+}
+
+void TPlatform::FormCloseQuery(bool& can_close) {
+  FTimer1.stop();
+  SaveSettings();
+  can_close = true;
+}
+
+void TPlatform::CloseForm() { close(); }
+
+void TPlatform::closeEvent(QCloseEvent* event) {
+  if (!FClosed) {
+    bool can_close = true;
+    Guarded([&] { FormCloseQuery(can_close); });
+    if (!can_close) {
+      event->ignore();
+      return;
+    }
+    FClosed = true;
+    if (OnClosed) OnClosed();
+  }
+  event->accept();
+}
+
+void TPlatform::setVisible(bool visible) {
+  if (visible && !isVisible()) SkipTaskbar(*this);
+  QWidget::setVisible(visible);
+}
+
+void TPlatform::HookPanelWindow() { setAcceptDrops(true); }
+
+void TPlatform::ApplyTopFlag() {
+  FTrayIcon->SetVisible(false);
+  const bool shown = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, FTopFlag);
+  if (shown) show();
+  try {
+    FTrayIcon->SetVisible(true);
+    FTrayMissing = false;
+  } catch (const ENotifyIconError&) {
+    // No notification area: the panel stays shown, so the program can always be reached.
+    FTrayMissing = true;
+  }
+}
+
+void TPlatform::SaveSettings() {
+  platform::IniFile ini(FSettingsFile);
+  ini.WriteInteger("Setup", "Left", x());
+  ini.WriteInteger("Setup", "Top", y());
+  ini.EraseSection("Option");
+  ini.WriteInteger("Option", "FileCount", static_cast<int32_t>(FPlayList.size()));
+  for (size_t i = 0; i < FPlayList.size(); ++i) ini.WriteString("Option", "File" + std::to_string(i), FPlayList[i]);
+  ini.WriteString("Option", "CurrentDir", FCurrentDir);
+  ini.WriteInteger("Option", "NowIndex", FNowIndex);
+  ini.UpdateFile();
+}
+
+void TPlatform::WriteSetupKey(const char* key, int32_t value) {
+  platform::IniFile ini(FSettingsFile);
+  ini.WriteInteger("Setup", key, value);
+  ini.UpdateFile();
+}
+
+// Drops.
+
+void TPlatform::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TPlatform::dropEvent(QDropEvent* event) {
+  std::vector<std::string> names;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) names.push_back(FromQ(url.toLocalFile()));
+  event->acceptProposedAction();
+  PanelDropFiles(names);
+}
+
+void TPlatform::PanelDropFiles(const std::vector<std::string>& names) {
+  Guarded([&] { DropFiles(names); });
+}
+
+// Playlist and intake.
+
+void TPlatform::DropFiles(const std::vector<std::string>& names) {
+  StopPlay();
+  ResetIndex();
+  FPlayList.clear();
+  for (const std::string& name : names)
+    if (FileExists(name)) AddFile(name);
+  SaveSettings();
+  StartPlay();
+}
+
+void TPlatform::FileNameKeep1Select(const std::string& select_file_name) {
+  StopPlay();
+  FPlayList.clear();
+  AddFile(select_file_name);
+  ResetIndex();
+  SaveSettings();
+  StartPlay();
+}
+
+void TPlatform::AddFile(const std::string& path) {
+  const std::string ext = LowerExtension(path);
+  if (ext == ".mp3") {
+    FPlayList.push_back(path);
+    FCurrentDir = ExtractFileDir(path);
+  } else if (ext == ".m3u") {
+    ReadM3u(path, FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir, FPlayList);
+    FCurrentDir = ExtractFileDir(path);
+  }
+  FFileNameKeep->Add(path);
+}
+
+void TPlatform::NextIndex() {
+  ++FNowIndex;
+  if (FNowIndex >= static_cast<int32_t>(FPlayList.size())) FNowIndex = 0;
+}
+
+void TPlatform::PrevIndex() {
+  --FNowIndex;
+  if (FNowIndex < 0) FNowIndex = static_cast<int32_t>(FPlayList.size()) - 1;
+  if (FNowIndex < 0) FNowIndex = 0;
+}
+
+std::string TPlatform::MakeTitle(const std::string& state) {
+  std::string title = "[" + state + "]";
+  if (FPlayList.empty()) return kNoTitle;
+  TMP3Player& player = *FPlayer;
+  if (FPlayState == psStopped) {
+    const int32_t start = FNowIndex;
+    for (;;) {
+      const std::string& entry = FPlayList[static_cast<size_t>(FNowIndex)];
+      std::string name;
+      if (!HasDrivePart(entry) && entry.rfind("http://", 0) == 0) {
+        name = entry;
+      } else {
+        const std::string probe = HasDrivePart(entry)
+                                      ? entry
+                                      : JoinFolder(FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir, entry);
+        if (FileExists(probe)) name = probe;
+      }
+      if (!name.empty()) {
+        // A relative entry is given to the player as the path it was found at.
+        player.SetFileName(name);
+        player.SetVolume(0);
+        break;
+      }
+      NextIndex();
+      if (FNowIndex == start) {
+        player.SetFileName("");
+        return kNoTitle;
+      }
+    }
+  }
+  const std::string song = player.Title();
+  title += song.empty() ? NameWithoutExtension(player.FileName()) : song;
+  const std::string album = player.Album();
+  if (!album.empty()) title += "(" + album + ")";
+  const std::string artist = player.Artist();
+  if (!artist.empty()) title += " / " + artist;
+  return title;
+}
+
+void TPlatform::MP3Player1EndPlay(TMP3EndPlayReason reason) {
+  if (reason == merSuccessful && FPlayState == psPlaying) {
+    StopPlay();
+    NextIndex();
+    StartPlay();
+  }
+}
+
+// Playback and display.
+
+void TPlatform::StartPlay() {
+  DrawTitle("PLAY");
+  if (!FPlayList.empty() && !FPlayer->FileName().empty()) {
+    FPlayer->SetVolume(FVolLevel);
+    FPlayer->Play();
+    FPlayState = psPlaying;
+  }
+}
+
+void TPlatform::StopPlay() {
+  if (FPlayState == psStopped) ResetIndex();
+  FPlayer->Stop();
+  FPlayState = psStopped;
+  DrawTitle("STOP");
+}
+
+void TPlatform::PausePlay() {
+  FPlayer->Pause();
+  FPlayState = psPaused;
+  DrawTitle("PAUSE");
+}
+
+void TPlatform::ResumePlay() {
+  FPlayer->Resume();
+  FPlayState = psPlaying;
+  DrawTitle("PLAY");
+}
+
+void TPlatform::DrawTitle(const std::string& state) {
+  const std::string text = MakeTitle(state);
+  FTitle = text;
+  const QFont font = DisplayFont();
+  const QString q = ToQ(text);
+  const int width = QFontMetrics(font).horizontalAdvance(q) + 1;
+  FTitleBitmap = QImage(width, kLcdHeight, QImage::Format_RGB32);
+  FTitleBitmap.fill(kBrushColour);
+  {
+    QPainter painter(&FTitleBitmap);
+    painter.setFont(font);
+    painter.setPen(kTextColour);
+    painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, q);
+  }
+  FTrayIcon->SetTipHelp("PLUMO:" + text);
+  FScrollPos = 0;
+  FScrollPause = 10;
+}
+
+void TPlatform::UpdatePanelMenu() {
+  Item("N4")->setText(FPanelVisible ? QStringLiteral("パネルを隠す") : QStringLiteral("パネルを表示"));
+}
+
+void TPlatform::Timer1Timer() {
+  // Without a notification area the panel is the only way in: it stays shown.
+  if (++FTrayCheckTicks >= 10) {
+    FTrayCheckTicks = 0;
+    FTrayMissing = !QSystemTrayIcon::isSystemTrayAvailable();
+  }
+  const bool visible = FPanelVisible || FTrayMissing;
+  if (isVisible() != visible) setVisible(visible);
+
+  {
+    QPainter painter(&FLcdBitmap);
+    const QFont font = DisplayFont();
+    painter.setFont(font);
+    painter.setPen(kTextColour);
+    const QString time = ToQ(TimeText(FPlayer->Position()));
+    const int width = QFontMetrics(font).horizontalAdvance(time);
+    painter.fillRect(0, 0, width, kLcdHeight, kBrushColour);
+    painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, time);
+    // The slice past the strip's right end shows the empty display.
+    painter.fillRect(kTitleLeft, 0, kTitleWidth, kLcdHeight, kBrushColour);
+    painter.drawImage(QPoint(kTitleLeft, 0), FTitleBitmap, QRect(FScrollPos, 0, kTitleWidth, kLcdHeight));
+  }
+  {
+    QPainter painter(&FImage1.Picture());
+    painter.drawImage(kLcdLeft, kLcdTop, FLcdBitmap);
+  }
+  FImage1.update();
+
+  if (FScrollPause > 0) --FScrollPause;
+  else ++FScrollPos;
+  if (FScrollPos >= FTitleBitmap.width() - 1) {
+    FScrollPos = 0;
+    FScrollPause = 10;
+  }
+
+  if (FStopDown > 0) {
+    ++FStopDownTicks;
+    if (FStopDownTicks == 10) CloseForm();
+  } else if (FClickCount != 0) {
+    if (FClickWait < FClickDelay) {
+      ++FClickWait;
+    } else {
+      // Cleared first, so that a failure below is not acted on again at the next tick.
+      const int32_t clicks = FClickCount;
+      FClickCount = 0;
+      FClickWait = 0;
+      switch (clicks) {
+        case 1:
+          if (FPlayState == psStopped) StartPlay();
+          else if (FPlayState == psPlaying) PausePlay();
+          else ResumePlay();
+          break;
+        case 2:
+          StopPlay();
+          NextIndex();
+          StartPlay();
+          break;
+        case 3:
+          StopPlay();
+          PrevIndex();
+          StartPlay();
+          break;
+        default:
+          break;
+      }
+    }
+  }
+}
+
+void TPlatform::PumpPlayer() {
+  try {
+    FPlayer->Window().ProcessMessages();
+  } catch (...) {
+    if (ShowException) ShowException(std::current_exception());
+    // Messages behind the failed one are still queued.
+    FPump.Set();
+  }
+}
+
+// Controls.
+
+void TPlatform::SpeedButton2MouseDown(Qt::MouseButton button) {
+  if (button != Qt::LeftButton) return;
+  ++FClickCount;
+  FClickWait = 0;
+}
+
+void TPlatform::SpeedButton3MouseDown(Qt::MouseButton) {
+  FStopDown = 1;
+  FStopDownTicks = 0;
+}
+
+void TPlatform::SpeedButton3MouseUp(Qt::MouseButton) { FStopDown = 0; }
+
+void TPlatform::SpeedButton3Click() { StopPlay(); }
+
+void TPlatform::Image1MouseDown(Qt::MouseButton button, int x, int y) {
+  if (button != Qt::LeftButton) return;
+  FDragging = true;
+  FDragX = x;
+  FDragY = y;
+}
+
+void TPlatform::Image1MouseMove(int x, int y) {
+  if (FDragging) move(this->x() + x - FDragX, this->y() + y - FDragY);
+}
+
+void TPlatform::Image1MouseUp(Qt::MouseButton button, int, int) {
+  if (button == Qt::LeftButton) FDragging = false;
+}
+
+void TPlatform::TrayIcon1MouseDown(TMouseButton button) {
+  if (button != mbLeft) return;
+  ++FClickCount;
+  FClickWait = 0;
+  if (isVisible()) {
+    raise();
+    activateWindow();
+  }
+}
+
+void TPlatform::TrayIcon1DblClick() {
+  ++FClickCount;
+  FClickWait = 0;
+}
+
+// Menu commands.
+
+void TPlatform::PLUMO1Click() { FAboutDialog->Execute(); }
+
+void TPlatform::N4Click() {
+  const bool visible = !isVisible();
+  setVisible(visible);
+  FPanelVisible = visible;
+  {
+    platform::IniFile ini(FSettingsFile);
+    ini.WriteBool("Setup", "Visible", FPanelVisible);
+    ini.UpdateFile();
+  }
+  Item("N6")->setEnabled(FPanelVisible);
+  UpdatePanelMenu();
+}
+
+void TPlatform::N6Click() {
+  FTopFlag = Item("N6")->isChecked();
+  {
+    platform::IniFile ini(FSettingsFile);
+    ini.WriteBool("Setup", "TopFlag", FTopFlag);
+    ini.UpdateFile();
+  }
+  ApplyTopFlag();
+  HookPanelWindow();
+}
+
+void TPlatform::N13Click(QAction* sender) {
+  sender->setChecked(true);
+  const std::pair<const char*, int32_t> levels[] = {{"N9", 100}, {"N10", 80}, {"N11", 60},
+                                                    {"N12", 40}, {"N14", 20}, {"N13", 0}};
+  for (const auto& [name, level] : levels) {
+    if (Item(name)->isChecked()) {
+      FVolLevel = level;
+      break;
+    }
+  }
+  FPlayer->SetVolume(FVolLevel);
+  WriteSetupKey("VolLevel", FVolLevel);
+}
+
+void TPlatform::N5Click() {
+  if (!Confirm || !Confirm("履歴を消去しますか?")) return;
+  {
+    platform::IniFile ini(FSettingsFile);
+    ini.EraseSection("KeepFileNames");
+    ini.UpdateFile();
+  }
+  FFileNameKeep->Clear();
+}
+
+void TPlatform::Exit1Click() { CloseForm(); }
+
+}  // namespace plumo

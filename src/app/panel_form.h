@@ -1,0 +1,204 @@
+// TPlatform: the panel, a frameless 176 x 32 tool window (no taskbar button) with a picture, a
+// small display that shows the play time and a scrolling title, and two buttons; a tray icon and
+// one popup menu carry the other commands. It owns the player, the tray icon, the history menu,
+// the about box, the menu and the 100 ms timer, and keeps the playlist and the options in the
+// settings file.
+#pragma once
+
+#include <QAction>
+#include <QActionGroup>
+#include <QImage>
+#include <QMenu>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "about_dialog.h"
+#include "file_name_keep.h"
+#include "panel_widgets.h"
+#include "player.h"
+#include "tray_icon.h"
+#include "wake_event.h"
+#include "wave_device.h"
+
+namespace plumo {
+
+enum TPlayState : uint8_t { psStopped = 0, psPlaying = 1, psPaused = 2 };
+
+class TPlatform final : public QWidget {
+  Q_OBJECT
+ public:
+  // Design-time values of the form.
+  static constexpr int kDesignLeft = 317;
+  static constexpr int kDesignTop = 104;
+  static constexpr int kWidth = 176;
+  static constexpr int kHeight = 32;
+  static constexpr const char* kNoTitle = "*** PLUMO ***";
+
+  using TShowException = std::function<void(const std::exception_ptr&)>;
+
+  // driver: the wave devices the player plays through; settings_file: the settings file
+  // (platform::SettingsFileName() in the program); show_exception: the application's exception
+  // display (a message box when not given). Runs FormCreate.
+  TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string settings_file,
+            TShowException show_exception = {});
+  ~TPlatform() override;
+
+  // The application's exception display.
+  TShowException ShowException;
+  // The question before the history is cleared (a Yes/No message box by default).
+  std::function<bool(const std::string& text)> Confirm;
+  // Called once the form has closed (the program then ends).
+  std::function<void()> OnClosed;
+
+  // Start-up, closing.
+  void FormCreate();
+  void FormCloseQuery(bool& can_close);
+  // Closes the form as the Exit command does.
+  void CloseForm();
+  bool Closed() const { return FClosed; }
+
+  // Files dropped on the panel: DropFiles, with a failure shown by the exception display.
+  void PanelDropFiles(const std::vector<std::string>& names);
+  // Playlist and intake.
+  void DropFiles(const std::vector<std::string>& names);
+  void FileNameKeep1Select(const std::string& select_file_name);
+  void AddFile(const std::string& path);
+  void ResetIndex() { FNowIndex = 0; }
+  void NextIndex();
+  void PrevIndex();
+  std::string MakeTitle(const std::string& state);
+  void MP3Player1EndPlay(TMP3EndPlayReason reason);
+
+  // Playback and display.
+  void StartPlay();
+  void StopPlay();
+  void PausePlay();
+  void ResumePlay();
+  void DrawTitle(const std::string& state);
+  void UpdatePanelMenu();
+  void ApplyTopFlag();
+  void HookPanelWindow();
+  void SaveSettings();
+  void Timer1Timer();
+
+  // Controls.
+  void SpeedButton2MouseDown(Qt::MouseButton button);
+  void SpeedButton3MouseDown(Qt::MouseButton button);
+  void SpeedButton3MouseUp(Qt::MouseButton button);
+  void SpeedButton3Click();
+  void Image1MouseDown(Qt::MouseButton button, int x, int y);
+  void Image1MouseMove(int x, int y);
+  void Image1MouseUp(Qt::MouseButton button, int x, int y);
+  void TrayIcon1MouseDown(TMouseButton button);
+  void TrayIcon1DblClick();
+
+  // Menu commands.
+  void PLUMO1Click();
+  void N4Click();
+  void N6Click();
+  void N13Click(QAction* sender);
+  void N5Click();
+  void Exit1Click();
+
+  // State, for the program's own checks and tests.
+  const std::vector<std::string>& PlayList() const { return FPlayList; }
+  int32_t NowIndex() const { return FNowIndex; }
+  TPlayState PlayState() const { return FPlayState; }
+  const std::string& CurrentDir() const { return FCurrentDir; }
+  int32_t VolLevel() const { return FVolLevel; }
+  bool TopFlag() const { return FTopFlag; }
+  bool PanelVisible() const { return FPanelVisible; }
+  int32_t ClickCount() const { return FClickCount; }
+  int32_t StopDownTicks() const { return FStopDownTicks; }
+  int32_t ScrollPos() const { return FScrollPos; }
+  int32_t ScrollPause() const { return FScrollPause; }
+  const std::string& Title() const { return FTitle; }
+  const std::string& SettingsFile() const { return FSettingsFile; }
+  const QImage& TitleBitmap() const { return FTitleBitmap; }
+  const QImage& LcdBitmap() const { return FLcdBitmap; }
+  // Whether the panel is kept shown because the desktop has no notification area (looked at
+  // again every second).
+  bool TrayMissing() const { return FTrayMissing; }
+
+  TMP3Player& MP3Player1() { return *FPlayer; }
+  TTrayIcon& TrayIcon1() { return *FTrayIcon; }
+  TFileNameKeep& FileNameKeep1() { return *FFileNameKeep; }
+  TAboutDialog& AboutDialog1() { return *FAboutDialog; }
+  TImage& Image1() { return FImage1; }
+  TSpeedButton& SpeedButton2() { return FSpeedButton2; }
+  TSpeedButton& SpeedButton3() { return FSpeedButton3; }
+  QMenu& PopupMenu1() { return FPopupMenu1; }
+  QMenu& History1() { return FHistory1; }
+  QTimer& Timer1() { return FTimer1; }
+  // A menu item by its name (PLUMO1, N4, N6, N9 ... N14, N5, Exit1, N8, History1).
+  QAction* Item(const std::string& name) const;
+
+  // Showing also keeps the panel out of the taskbar.
+  void setVisible(bool visible) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  // Runs a handler; an exception goes to the application's exception display.
+  template <class F>
+  void Guarded(F&& f);
+  void BuildMenu();
+  void PumpPlayer();
+  void WriteSetupKey(const char* key, int32_t value);
+  QAction* AddItem(QMenu& menu, const char* name, const char* caption);
+
+  const std::string FSettingsFile;
+
+  // The player's wake-ups; outlives the player.
+  TWakeEvent FPump;
+  std::unique_ptr<TMP3Player> FPlayer;
+
+  TImage FImage1;
+  TSpeedButton FSpeedButton2;
+  TSpeedButton FSpeedButton3;
+  QMenu FPopupMenu1;
+  QMenu FN8;
+  QMenu FHistory1;
+  QActionGroup FVolumeGroup;
+  QTimer FTimer1;
+  TCallbackWindow FTrayWindow;
+  std::unique_ptr<TTrayIcon> FTrayIcon;
+  std::unique_ptr<TAboutDialog> FAboutDialog;
+  std::unique_ptr<TFileNameKeep> FFileNameKeep;
+
+  bool FDragging = false;
+  int32_t FDragX = 0;
+  int32_t FDragY = 0;
+  TPlayState FPlayState = psPaused;
+  int32_t FClickCount = 0;
+  int32_t FClickWait = 0;
+  int32_t FClickDelay = 5;
+  int32_t FStopDown = 0;
+  int32_t FStopDownTicks = 0;
+  std::vector<std::string> FPlayList;
+  int32_t FNowIndex = 0;
+  int32_t FScrollPos = 0;
+  int32_t FScrollPause = 0;
+  QImage FTitleBitmap;
+  std::string FCurrentDir;
+  bool FTopFlag = false;
+  int32_t FVolLevel = 100;
+  QImage FLcdBitmap;
+  bool FPanelVisible = false;
+
+  std::string FTitle;
+  bool FTrayMissing = false;
+  int32_t FTrayCheckTicks = 0;
+  bool FClosed = false;
+};
+
+}  // namespace plumo

@@ -1,0 +1,66 @@
+// The panel's picture and its two small buttons: plain widgets that paint a pixmap and hand
+// their mouse events to the form. A right-button release opens the attached popup menu, after
+// the button's own down and up events, as on the desktop the panel comes from.
+#pragma once
+
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+
+class QMenu;
+
+namespace plumo {
+
+class TImage final : public QWidget {
+  Q_OBJECT
+ public:
+  using TMouseEvent = std::function<void(Qt::MouseButton button, int x, int y)>;
+  using TMouseMoveEvent = std::function<void(int x, int y)>;
+
+  explicit TImage(QWidget* parent);
+  // The picture; AutoSize: the widget takes its size.
+  QImage& Picture() { return FPicture; }
+  void SetPicture(const QImage& picture);
+
+  QMenu* PopupMenu = nullptr;
+  TMouseEvent OnMouseDown;
+  TMouseMoveEvent OnMouseMove;
+  TMouseEvent OnMouseUp;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  QImage FPicture;
+};
+
+class TSpeedButton final : public QWidget {
+  Q_OBJECT
+ public:
+  using TMouseEvent = std::function<void(Qt::MouseButton button)>;
+
+  explicit TSpeedButton(QWidget* parent);
+  void SetGlyph(const QPixmap& glyph);
+  bool Down() const { return FDown; }
+
+  QMenu* PopupMenu = nullptr;
+  TMouseEvent OnMouseDown;
+  TMouseEvent OnMouseUp;
+  // A left-button release over the button.
+  std::function<void()> OnClick;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  QPixmap FGlyph;
+  bool FDown = false;
+};
+
+}  // namespace plumo

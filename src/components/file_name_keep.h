@@ -1,0 +1,64 @@
+// TFileNameKeep: the 16 most recently opened files as items under a menu of the host's choosing,
+// with captions "&<index in hex> <name>" whose second character is the item's accelerator. The
+// list is kept in the settings file under [KeepFileNames], FileName1 (newest) .. FileName16.
+#pragma once
+
+#include <QObject>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QMenu;
+
+namespace plumo {
+
+class TFileNameKeep final : public QObject {
+  Q_OBJECT
+ public:
+  using TFileNameSelectEvent = std::function<void(TFileNameKeep* sender, const std::string& select_file_name)>;
+  static constexpr int kCapacity = 16;
+
+  // ini_file_name: the settings file (platform::SettingsFileName() in the program).
+  TFileNameKeep(QObject* owner, std::string ini_file_name);
+  // Saves the list.
+  ~TFileNameKeep() override;
+  TFileNameKeep(const TFileNameKeep&) = delete;
+  TFileNameKeep& operator=(const TFileNameKeep&) = delete;
+
+  QMenu* ParentMenu() const { return FParentMenu; }
+  // Attaches the menu and loads the stored list into it.
+  void SetParentMenu(QMenu* menu);
+  const std::string& IniFileName() const { return FIniFileName; }
+
+  TFileNameSelectEvent OnSelect;
+
+  // Puts a name at the top (moving it there when present).
+  void Add(const std::string& file_name);
+  // Reads the stored list; names whose files no longer exist are dropped.
+  void Load();
+  // Erases [KeepFileNames] and writes the list; raises the settings write error.
+  void Save();
+  // Removes every item and loads again.
+  void Clear();
+
+  // Names[1..16]; an empty name is a free place.
+  const std::string& Name(int i) const { return FNames[static_cast<size_t>(i - 1)]; }
+  QAction* Item(int i) const { return FItems[static_cast<size_t>(i - 1)].get(); }
+  // The caption of the item for place i with the given name.
+  static std::string Caption(int i, const std::string& name);
+  // The name an item's caption stands for.
+  static std::string NameOfCaption(const std::string& caption);
+
+ private:
+  void ItemClick(QAction* item);
+  void UpdateParentEnabled();
+
+  std::string FIniFileName;
+  QMenu* FParentMenu = nullptr;
+  std::array<std::string, kCapacity> FNames;
+  std::array<std::unique_ptr<QAction>, kCapacity> FItems;
+};
+
+}  // namespace plumo

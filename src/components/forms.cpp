@@ -1,0 +1,56 @@
+#include "forms.h"
+
+#include <QMessageBox>
+#include <QStringList>
+#include <QWidget>
+
+namespace plumo {
+
+namespace {
+
+const QStringList kGothicFamilies{"IPAGothic", "IPAexGothic", "Noto Sans Mono CJK JP", "Noto Sans CJK JP",
+                                  "VL Gothic", "TakaoGothic", "Droid Sans Fallback", "Monospace"};
+const QStringList kPGothicFamilies{"IPAPGothic", "IPAexGothic", "Noto Sans CJK JP", "VL PGothic",
+                                   "TakaoPGothic", "Droid Sans Fallback", "Sans Serif"};
+
+}  // namespace
+
+QFont GothicFont(int point_size, bool bold) {
+  QFont font;
+  font.setFamilies(kGothicFamilies);
+  // Points at 96 dots per inch, as the panel's pixel layout assumes: 10 points are 13 pixels.
+  font.setPixelSize((point_size * 96 + 36) / 72);
+  font.setBold(bold);
+  font.setStyleHint(QFont::TypeWriter);
+  return font;
+}
+
+QFont PGothicFont(int pixel_height) {
+  QFont font;
+  font.setFamilies(kPGothicFamilies);
+  font.setPixelSize(pixel_height);
+  return font;
+}
+
+std::string ExceptionMessage(const std::exception_ptr& e) {
+  try {
+    if (e) std::rethrow_exception(e);
+  } catch (const std::exception& x) {
+    return x.what();
+  } catch (...) {
+  }
+  return "unknown error";
+}
+
+void ShowExceptionBox(QWidget* parent, const std::exception_ptr& e) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("PLUMO"), ToQ(ExceptionMessage(e)), QMessageBox::Ok, parent);
+  box.exec();
+}
+
+bool ConfirmBox(QWidget* parent, const std::string& title, const std::string& text) {
+  QMessageBox box(QMessageBox::Question, ToQ(title), ToQ(text), QMessageBox::Yes | QMessageBox::No, parent);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+}  // namespace plumo

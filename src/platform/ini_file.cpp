@@ -1,0 +1,260 @@
+#include "ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace plumo::platform {
+
+namespace {
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string Trim(const std::string& s) {
+  const size_t first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  const size_t last = s.find_last_not_of(" \t");
+  return s.substr(first, last - first + 1);
+}
+
+// Cuts at most max bytes without splitting a UTF-8 sequence.
+std::string CutUtf8(const std::string& s, size_t max) {
+  if (s.size() <= max) return s;
+  size_t n = max;
+  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  return s.substr(0, n);
+}
+
+bool ParseInteger(const std::string& text, int32_t& result) {
+  const std::string s = Trim(text);
+  if (s.empty()) return false;
+  int base = 10;
+  size_t start = 0;
+  bool negative = false;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    start = 2;
+  } else if (s[0] == '-' || s[0] == '+') {
+    negative = s[0] == '-';
+    start = 1;
+  }
+  if (start >= s.size()) return false;
+  uint64_t value = 0;
+  for (size_t i = start; i < s.size(); ++i) {
+    const char c = s[i];
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else return false;
+    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFull) return false;
+  }
+  if (base == 16) {
+    // Hexadecimal covers the whole 32-bit pattern: 0xFFFFFFFF is -1.
+    result = static_cast<int32_t>(static_cast<uint32_t>(value));
+    return true;
+  }
+  if (negative) {
+    if (value > 0x80000000ull) return false;
+    result = static_cast<int32_t>(-static_cast<int64_t>(value));
+  } else {
+    if (value > 0x7FFFFFFFull) return false;
+    result = static_cast<int32_t>(value);
+  }
+  return true;
+}
+
+}  // namespace
+
+IniWriteError::IniWriteError(const std::string& file_name)
+    : std::runtime_error(file_name + " に書き込めません") {}
+
+IniFile::IniFile(std::string file_name) : FFileName(std::move(file_name)) {
+  std::ifstream in(FFileName, std::ios::binary);
+  if (!in) return;
+  std::string line;
+  Section* current = nullptr;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string t = Trim(line);
+    if (!t.empty() && t.front() == '[') {
+      const size_t close = t.find(']');
+      const std::string name = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      // Two headers of one name are one section, as the reader sees it.
+      current = FindSection(name);
+      if (current == nullptr) {
+        FSections.push_back(Section{name, {}});
+        current = &FSections.back();
+      }
+      continue;
+    }
+    if (current == nullptr) {
+      FLeading.push_back(line);
+      continue;
+    }
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || t.empty() || t.front() == ';') {
+      current->entries.push_back(Entry{{}, {}, line});
+    } else {
+      std::string key = Trim(line.substr(0, eq));
+      if (key.empty()) {
+        current->entries.push_back(Entry{{}, {}, line});
+        continue;
+      }
+      current->entries.push_back(Entry{std::move(key), Trim(line.substr(eq + 1)), line});
+    }
+  }
+}
+
+const IniFile::Section* IniFile::FindSection(const std::string& name) const {
+  for (const Section& s : FSections)
+    if (SameText(s.name, name)) return &s;
+  return nullptr;
+}
+
+IniFile::Section* IniFile::FindSection(const std::string& name) {
+  for (Section& s : FSections)
+    if (SameText(s.name, name)) return &s;
+  return nullptr;
+}
+
+const IniFile::Entry* IniFile::FindEntry(const std::string& section, const std::string& key) const {
+  const Section* s = FindSection(section);
+  if (s == nullptr) return nullptr;
+  for (const Entry& e : s->entries)
+    if (!e.key.empty() && SameText(e.key, key)) return &e;
+  return nullptr;
+}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& default_value) const {
+  const Entry* e = FindEntry(section, key);
+  return CutUtf8(e != nullptr ? e->value : default_value, kMaxValueLength);
+}
+
+int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
+                             int32_t default_value) const {
+  const Entry* e = FindEntry(section, key);
+  if (e == nullptr) return default_value;
+  int32_t value = 0;
+  return ParseInteger(e->value, value) ? value : default_value;
+}
+
+bool IniFile::ReadBool(const std::string& section, const std::string& key, bool default_value) const {
+  return ReadInteger(section, key, default_value ? 1 : 0) != 0;
+}
+
+bool IniFile::SectionExists(const std::string& section) const { return FindSection(section) != nullptr; }
+
+bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
+  return FindEntry(section, key) != nullptr;
+}
+
+void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  // Line breaks would split the entry: a value is one line.
+  std::string v = value;
+  for (char& c : v)
+    if (c == '\r' || c == '\n') c = ' ';
+  Section* s = FindSection(section);
+  if (s == nullptr) {
+    FSections.push_back(Section{section, {}});
+    s = &FSections.back();
+  }
+  for (Entry& e : s->entries) {
+    if (!e.key.empty() && SameText(e.key, key)) {
+      e.value = v;
+      e.raw = e.key + "=" + v;
+      return;
+    }
+  }
+  // A new key goes after the section's last key, before trailing blank lines.
+  size_t at = s->entries.size();
+  while (at > 0 && s->entries[at - 1].key.empty() && Trim(s->entries[at - 1].raw).empty()) --at;
+  s->entries.insert(s->entries.begin() + static_cast<std::ptrdiff_t>(at), Entry{key, v, key + "=" + v});
+}
+
+void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+void IniFile::EraseSection(const std::string& section) {
+  for (auto it = FSections.begin(); it != FSections.end(); ++it) {
+    if (SameText(it->name, section)) {
+      FSections.erase(it);
+      return;
+    }
+  }
+}
+
+std::string IniFile::Text() const {
+  std::string out;
+  for (const std::string& l : FLeading) out += l + "\n";
+  for (const Section& s : FSections) {
+    out += "[" + s.name + "]\n";
+    for (const Entry& e : s.entries) out += e.raw + "\n";
+  }
+  return out;
+}
+
+void IniFile::UpdateFile() {
+  const std::string text = Text();
+  std::string temp = FFileName + ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) throw IniWriteError(FFileName);
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<size_t>(n);
+  }
+  // Keep the permissions of the file being replaced; a new file gets the usual 0644 (umask).
+  struct stat st {};
+  if (ok) {
+    if (::stat(FFileName.c_str(), &st) == 0) {
+      ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+    } else {
+      const mode_t mask = ::umask(0);
+      ::umask(mask);
+      ok = ::fchmod(fd, 0666 & ~mask) == 0;
+    }
+  }
+  if (ok) ok = ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  if (ok) ok = ::rename(temp.c_str(), FFileName.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    throw IniWriteError(FFileName);
+  }
+  // Make the rename itself durable.
+  const size_t slash = FFileName.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : FFileName.substr(0, slash));
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
+}  // namespace plumo::platform

@@ -1,0 +1,73 @@
+// Private-profile (INI) files with the Windows rules: sections and keys compared without regard
+// to case, a missing key reads as its default, integers may be written "0x..." in hexadecimal,
+// sections can be erased. An IniFile object is one access: it reads the file when made, and
+// UpdateFile writes every change back at once by replacing the file atomically (temporary file,
+// fsync, rename), so a crash never leaves half a file.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace plumo::platform {
+
+// A write that the system refused; the message is "<file> に書き込めません".
+class IniWriteError : public std::runtime_error {
+ public:
+  explicit IniWriteError(const std::string& file_name);
+};
+
+class IniFile {
+ public:
+  // Longest string a read returns, in bytes.
+  static constexpr size_t kMaxValueLength = 2047;
+
+  // Reads the file; a missing or unreadable file reads as empty.
+  explicit IniFile(std::string file_name);
+
+  const std::string& FileName() const { return FFileName; }
+
+  // A missing key gives the default; a key present with an empty value gives "".
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& default_value) const;
+  // Decimal, or hexadecimal after "0x"/"0X"; anything else gives the default.
+  int32_t ReadInteger(const std::string& section, const std::string& key, int32_t default_value) const;
+  // An integer; non-zero is true.
+  bool ReadBool(const std::string& section, const std::string& key, bool default_value) const;
+  bool SectionExists(const std::string& section) const;
+  bool ValueExists(const std::string& section, const std::string& key) const;
+
+  // Changes in memory; UpdateFile writes them.
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  void WriteInteger(const std::string& section, const std::string& key, int32_t value);
+  void WriteBool(const std::string& section, const std::string& key, bool value);
+  void EraseSection(const std::string& section);
+
+  // Replaces the file with the current contents (creating it); IniWriteError when refused.
+  void UpdateFile();
+
+  // The text UpdateFile writes.
+  std::string Text() const;
+
+ private:
+  struct Entry {
+    std::string key;    // empty for a line that is not "key=value" (kept as it stands)
+    std::string value;
+    std::string raw;
+  };
+  struct Section {
+    std::string name;
+    std::vector<Entry> entries;
+  };
+
+  const Section* FindSection(const std::string& name) const;
+  Section* FindSection(const std::string& name);
+  const Entry* FindEntry(const std::string& section, const std::string& key) const;
+
+  std::string FFileName;
+  std::vector<std::string> FLeading;  // lines before the first section
+  std::vector<Section> FSections;
+};
+
+}  // namespace plumo::platform

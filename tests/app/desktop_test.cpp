@@ -1,0 +1,280 @@
+// The program itself: one instance at a time, closing on the session's signals, and on a real X
+// server with a real notification area (Xvfb and trayer, started here).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QColor>
+#include <QImage>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+
+#include "ini_file.h"
+#include "test_support.h"
+
+namespace plumo {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::IniFile;
+
+// A copy of the program in a folder of its own, so its settings file lies beside it; its lock
+// lives in the same folder.
+class Program {
+ public:
+  Program() {
+    test::CopyFile(PLUMO_PANEL_BINARY, Binary());
+    ::chmod(Binary().c_str(), 0755);
+  }
+  std::string Binary() const { return dir / "plumo"; }
+  std::string Settings() const { return dir / "plumo.INI"; }
+  std::string LockFile() const { return dir / "PLUMO.lock"; }
+  std::map<std::string, std::string> Env(const std::string& display = {}) const {
+    std::map<std::string, std::string> env{{"XDG_RUNTIME_DIR", dir.Path()}, {"HOME", dir.Path()}};
+    if (display.empty()) {
+      env["QT_QPA_PLATFORM"] = "offscreen";
+    } else {
+      env["QT_QPA_PLATFORM"] = "xcb";
+      env["DISPLAY"] = display;
+    }
+    // No sound server in a test: SDL finds no device, the panel runs on.
+    env["SDL_AUDIODRIVER"] = "dummy";
+    // In a sanitizer build: leaks of system libraries are not the program's.
+    env["LSAN_OPTIONS"] = std::string("suppressions=") + PLUMO_LSAN_SUPPRESSIONS;
+    return env;
+  }
+  std::unique_ptr<test::Child> Start(const std::string& display = {}) const {
+    return std::make_unique<test::Child>(std::vector<std::string>{Binary()}, Env(display), dir / "output.txt");
+  }
+  // Whether some process holds the instance lock.
+  bool LockHeld() const {
+    const int fd = ::open(LockFile().c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+  }
+  std::string Output() const { return test::ReadFile(dir / "output.txt"); }
+
+  test::TempDir dir;
+};
+
+TEST(ProgramTest, SecondStartEndsAtOnceAndLeavesTheFirstAlone) {
+  Program program;
+  auto first = program.Start();
+  ASSERT_TRUE(test::PollUntil([&] { return program.LockHeld() || !first->Running(); }));
+  ASSERT_TRUE(first->Running()) << program.Output();
+  test::Child second({program.Binary()}, program.Env());
+  EXPECT_EQ(second.Wait(), 0);
+  EXPECT_TRUE(first->Running());
+  EXPECT_FALSE(fs::exists(program.Settings())) << "the second start wrote settings";
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->Wait(), 0);
+  EXPECT_FALSE(program.LockHeld());
+}
+
+TEST(ProgramTest, SessionEndAndCtrlCCloseAsExitDoes) {
+  for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    Program program;
+    auto run = program.Start();
+    ASSERT_TRUE(test::PollUntil([&] { return program.LockHeld() || !run->Running(); }));
+    run->Signal(signal);
+    EXPECT_EQ(run->Wait(), 0) << "signal " << signal << ": " << program.Output();
+    const IniFile ini(program.Settings());
+    EXPECT_EQ(ini.ReadInteger("Setup", "Left", 0), 317) << "signal " << signal;
+    EXPECT_EQ(ini.ReadInteger("Option", "FileCount", -1), 0);
+    EXPECT_TRUE(ini.ValueExists("KeepFileNames", "FileName16"));
+    EXPECT_FALSE(ini.ValueExists("Setup", "Visible"));
+  }
+}
+
+// An X server of its own (the display number it picked) and, on request, a notification area.
+class Desktop {
+ public:
+  Desktop() {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    FServer = std::make_unique<test::Child>(
+        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24",
+                                 "-nolisten", "tcp", "-noreset"},
+        std::map<std::string, std::string>{}, std::string(), fds[1]);
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (!number.empty()) FDisplay = ":" + number;
+  }
+  const std::string& Display() const { return FDisplay; }
+  void StartTray() {
+    FTray = std::make_unique<test::Child>(
+        std::vector<std::string>{TrayerPath(), "--edge", "top", "--align", "right", "--widthtype", "pixel",
+                                 "--width", "120", "--height", "24", "--transparent", "false"},
+        std::map<std::string, std::string>{{"DISPLAY", FDisplay}});
+  }
+  static std::string TrayerPath() { return "/usr/bin/trayer"; }
+  std::string Tree() const { return test::Capture("DISPLAY=" + FDisplay + " xwininfo -root -tree 2>/dev/null"); }
+  // The panel's window: "PLUMO" of class plumo, 176 x 32.
+  std::optional<std::string> PanelWindow() const {
+    std::istringstream tree(Tree());
+    std::string line;
+    while (std::getline(tree, line)) {
+      if (line.find("\"PLUMO\": (\"plumo\" \"plumo\")  176x32") == std::string::npos) continue;
+      std::istringstream words(line);
+      std::string id;
+      words >> id;
+      return id;
+    }
+    return std::nullopt;
+  }
+  // Whether a window of the program sits inside trayer's panel.
+  bool IconInTray() const {
+    const std::string tree = Tree();
+    const size_t at = tree.find("(\"panel\" \"trayer\")");
+    return at != std::string::npos && tree.find("\"PLUMO\": (\"plumo\" \"plumo\")  22x22", at) != std::string::npos;
+  }
+  bool Viewable(const std::string& window) const {
+    return test::Capture("DISPLAY=" + FDisplay + " xwininfo -id " + window).find("IsViewable") != std::string::npos;
+  }
+  // Presses the left button at x, y, holds it until released() (or the hang guard) and lets go.
+  template <class F>
+  void Press(int x, int y, F released) const {
+    const std::string xdo = "DISPLAY=" + FDisplay + " xdotool ";
+    test::Capture(xdo + "mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1");
+    test::PollUntil(released);
+    test::Capture(xdo + "mouseup 1");
+  }
+  QImage Screenshot(const std::string& window, const std::string& file) const {
+    test::Capture("DISPLAY=" + FDisplay + " import -window " + window + " " + file);
+    return QImage(QString::fromStdString(file));
+  }
+
+ private:
+  std::unique_ptr<test::Child> FServer;
+  std::unique_ptr<test::Child> FTray;
+  std::string FDisplay;
+};
+
+bool HaveDesktopTools() {
+  return fs::exists("/usr/bin/Xvfb") && fs::exists(Desktop::TrayerPath()) && test::HaveProgram("xwininfo") &&
+         test::HaveProgram("import") && test::HaveProgram("xdotool");
+}
+
+class DesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#if defined(__SANITIZE_THREAD__)
+    // Qt is not built for ThreadSanitizer: on X11 its own D-Bus and event threads hand posted
+    // events over through locks the checker cannot see. The panel's threads are checked by the
+    // in-process panel tests.
+    GTEST_SKIP() << "the program on X11 is not checked under ThreadSanitizer";
+#endif
+    if (!HaveDesktopTools())
+      GTEST_SKIP() << "Xvfb, trayer, xwininfo, import or xdotool is missing (scripts/install-deps.sh)";
+    ASSERT_FALSE(desktop.Display().empty()) << "Xvfb did not start";
+  }
+  Desktop desktop;
+  Program program;
+};
+
+int DarkPixels(const QImage& image, QRect area) {
+  int n = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) n += qGray(image.pixel(x, y)) < 70;
+  return n;
+}
+
+TEST_F(DesktopTest, ShownPanelWithTrayIcon) {
+  desktop.StartTray();
+  test::WriteFile(program.Settings(), "[Setup]\nVisible=1\n");
+  auto run = program.Start(desktop.Display());
+  ASSERT_TRUE(test::PollUntil([&] { return desktop.IconInTray() || !run->Running(); }))
+      << "no tray icon\n" << desktop.Tree() << program.Output();
+  std::optional<std::string> window;
+  ASSERT_TRUE(test::PollUntil([&] { return (window = desktop.PanelWindow()) && desktop.Viewable(*window); }))
+      << desktop.Tree();
+  // Let the first ticks draw the display.
+  QImage shot;
+  ASSERT_TRUE(test::PollUntil([&] {
+    shot = desktop.Screenshot(*window, program.dir / "panel.png");
+    return !shot.isNull() && DarkPixels(shot, QRect(8, 9, 40, 16)) > 20;
+  })) << "the display shows no time";
+  EXPECT_EQ(shot.size(), QSize(176, 32));
+  // The background around the display and the buttons.
+  const QImage background(QString::fromStdString(std::string(PLUMO_ARTWORK_DIR) + "/background.png"));
+  ASSERT_EQ(background.size(), QSize(176, 32));
+  for (QPoint p : {QPoint(0, 0), QPoint(3, 30), QPoint(60, 3), QPoint(131, 20), QPoint(175, 31), QPoint(100, 28)})
+    EXPECT_EQ(QColor(shot.pixel(p)), QColor(background.pixel(p))) << p.x() << "," << p.y();
+  // The amber display with the time "00:00" on the left and the title beside it.
+  EXPECT_EQ(QColor(shot.pixel(127, 24)), QColor(204, 163, 0));
+  EXPECT_GT(DarkPixels(shot, QRect(8, 9, 40, 16)), 20);
+  EXPECT_GT(DarkPixels(shot, QRect(56, 9, 72, 16)), 20);
+  if (const char* keep = std::getenv("PLUMO_KEEP_SCREENSHOT")) shot.save(QString::fromLocal8Bit(keep));
+
+  run->Signal(SIGTERM);
+  EXPECT_EQ(run->Wait(), 0) << program.Output();
+  EXPECT_EQ(IniFile(program.Settings()).ReadInteger("Setup", "Visible", 0), 1);
+}
+
+TEST_F(DesktopTest, FirstStartHidesThePanelBehindTheTrayIcon) {
+  desktop.StartTray();
+  auto run = program.Start(desktop.Display());
+  ASSERT_TRUE(test::PollUntil([&] { return desktop.IconInTray() || !run->Running(); }))
+      << "no tray icon\n" << desktop.Tree() << program.Output();
+  // The panel's window exists (the program showed it) and is hidden from the first tick on.
+  std::optional<std::string> window;
+  ASSERT_TRUE(test::PollUntil([&] { return (window = desktop.PanelWindow()) && !desktop.Viewable(*window); }))
+      << desktop.Tree();
+  // And stays hidden while the timer ticks on.
+  const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  test::PollUntil([&] { return std::chrono::steady_clock::now() > later; });
+  EXPECT_FALSE(desktop.Viewable(*window));
+  EXPECT_TRUE(run->Running());
+  run->Signal(SIGTERM);
+  EXPECT_EQ(run->Wait(), 0) << program.Output();
+}
+
+TEST_F(DesktopTest, WithoutANotificationAreaThePanelStaysShown) {
+  auto run = program.Start(desktop.Display());
+  std::optional<std::string> window;
+  ASSERT_TRUE(test::PollUntil([&] { return (window = desktop.PanelWindow()) && desktop.Viewable(*window); }))
+      << desktop.Tree() << program.Output();
+  // Still shown a while later, after the timer had its say many times.
+  QImage shot;
+  ASSERT_TRUE(test::PollUntil([&] {
+    shot = desktop.Screenshot(*window, program.dir / "panel.png");
+    return !shot.isNull() && DarkPixels(shot, QRect(56, 9, 72, 16)) > 20;
+  }));
+  EXPECT_TRUE(desktop.Viewable(*window));
+  EXPECT_EQ(shot.size(), QSize(176, 32));
+  run->Signal(SIGTERM);
+  EXPECT_EQ(run->Wait(), 0) << program.Output();
+}
+
+TEST_F(DesktopTest, HoldingTheStopButtonEndsTheProgram) {
+  test::WriteFile(program.Settings(), "[Setup]\nVisible=1\nLeft=200\nTop=300\n");
+  auto run = program.Start(desktop.Display());
+  std::optional<std::string> window;
+  ASSERT_TRUE(test::PollUntil([&] { return (window = desktop.PanelWindow()) && desktop.Viewable(*window); }))
+      << desktop.Tree() << program.Output();
+  // A short press on the stop button only stops.
+  desktop.Press(200 + 154 + 9, 300 + 8 + 9, [] { return true; });
+  const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  test::PollUntil([&] { return std::chrono::steady_clock::now() > later; });
+  EXPECT_TRUE(run->Running());
+  // Held: after ten ticks the program ends, its settings saved.
+  desktop.Press(200 + 154 + 9, 300 + 8 + 9, [&] { return !run->Running(); });
+  EXPECT_EQ(run->Wait(), 0) << program.Output();
+  const IniFile ini(program.Settings());
+  EXPECT_EQ(ini.ReadInteger("Setup", "Left", 0), 200);
+  EXPECT_TRUE(ini.ValueExists("KeepFileNames", "FileName1"));
+}
+
+}  // namespace
+}  // namespace plumo

@@ -1,0 +1,635 @@
+#include "panel_form.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDropEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "forms.h"
+#include "ini_file.h"
+#include "simulated_wave_device.h"
+#include "test_support.h"
+
+namespace plumo {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::IniFile;
+
+// The keys a settings file holds, as "Section/Key" in file order.
+std::vector<std::string> Keys(const std::string& file) {
+  std::vector<std::string> keys;
+  std::string section;
+  std::istringstream in(test::ReadFile(file));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    if (line[0] == '[') section = line.substr(1, line.find(']') - 1);
+    else keys.push_back(section + "/" + line.substr(0, line.find('=')));
+  }
+  return keys;
+}
+
+class PanelTest : public ::testing::Test {
+ protected:
+  PanelTest() {
+    ini = dir / "plumo.INI";
+    fs::create_directory(dir / "sub");
+    test::CopyFile(test::DataPath("samples/playlists/pl_one.mp3"), dir / "one.mp3");
+    test::CopyFile(test::DataPath("samples/playlists/pl_two.mp3"), dir / "two.mp3");
+    test::CopyFile(test::DataPath("samples/playlists/sub/pl_three.mp3"), dir / "sub/three.mp3");
+  }
+
+  std::unique_ptr<TPlatform> Start(bool real_time = true) {
+    platform::SimulatedWaveOptions options;
+    options.real_time = real_time;
+    driver = platform::MakeSimulatedWaveDriver(options);
+    auto p = std::make_unique<TPlatform>(driver, ini, [this](const std::exception_ptr& e) {
+      errors.push_back(ExceptionMessage(e));
+    });
+    // The tests drive the ticks themselves.
+    p->Timer1().stop();
+    return p;
+  }
+  static void Ticks(TPlatform& p, int n) {
+    for (int i = 0; i < n; ++i) p.Timer1Timer();
+  }
+  // Clicks gathered now are acted on at the sixth tick.
+  static void Act(TPlatform& p) { Ticks(p, 6); }
+
+  test::TempDir dir;
+  std::string ini;
+  std::shared_ptr<platform::SimulatedWaveDriver> driver;
+  std::vector<std::string> errors;
+};
+
+TEST_F(PanelTest, FirstStartWithoutSettings) {
+  auto p = Start();
+  EXPECT_EQ(p->pos(), QPoint(317, 104));
+  EXPECT_EQ(p->size(), QSize(176, 32));
+  EXPECT_TRUE(p->PlayList().empty());
+  EXPECT_EQ(p->Title(), "*** PLUMO ***");
+  EXPECT_EQ(p->TrayIcon1().TipHelp(), "PLUMO:*** PLUMO ***");
+  EXPECT_EQ(p->PlayState(), psStopped);
+  EXPECT_EQ(p->VolLevel(), 100);
+  EXPECT_TRUE(p->Item("N9")->isChecked());
+  EXPECT_FALSE(p->Item("N6")->isEnabled());
+  EXPECT_FALSE(p->Item("N6")->isChecked());
+  EXPECT_EQ(p->Item("N4")->text().toStdString(), "パネルを表示");
+  EXPECT_FALSE(p->PanelVisible());
+  EXPECT_FALSE(p->Item("History1")->isEnabled());
+  EXPECT_EQ(p->CurrentDir(), fs::current_path().string());
+  EXPECT_TRUE(errors.empty());
+
+  p->Item("Exit1")->trigger();
+  EXPECT_TRUE(p->Closed());
+  p.reset();
+  std::vector<std::string> expected{"Setup/Left", "Setup/Top", "Option/FileCount", "Option/CurrentDir",
+                                    "Option/NowIndex"};
+  for (int i = 1; i <= 16; ++i) expected.push_back("KeepFileNames/FileName" + std::to_string(i));
+  EXPECT_EQ(Keys(ini), expected);
+  const IniFile file(ini);
+  EXPECT_EQ(file.ReadInteger("Setup", "Left", 0), 317);
+  EXPECT_EQ(file.ReadInteger("Option", "FileCount", -1), 0);
+  EXPECT_EQ(file.ReadInteger("Option", "NowIndex", -1), 0);
+}
+
+TEST_F(PanelTest, MenuHasTheItemsInOrder) {
+  auto p = Start();
+  std::vector<std::string> names;
+  for (QAction* a : p->PopupMenu1().actions()) names.push_back(a->objectName().toStdString());
+  EXPECT_EQ(names, (std::vector<std::string>{"PLUMO1", "N2", "N4", "N6", "N7", "N8", "N3", "History1", "N5", "N1",
+                                             "Exit1"}));
+  EXPECT_EQ(p->Item("PLUMO1")->text().toStdString(), "PLUMOについて");
+  EXPECT_EQ(p->Item("N8")->text().toStdString(), "音量");
+  std::vector<std::string> volume;
+  for (QAction* a : p->Item("N8")->menu()->actions()) volume.push_back(a->text().toStdString());
+  EXPECT_EQ(volume, (std::vector<std::string>{"最大", "大", "中", "小", "極小", "消音"}));
+  EXPECT_EQ(p->Item("History1")->text().toStdString(), "履歴");
+  EXPECT_EQ(p->Item("N5")->text().toStdString(), "履歴を消去");
+  EXPECT_EQ(p->Item("Exit1")->text().toStdString(), "終了");
+}
+
+TEST_F(PanelTest, StartRestoresSavedOptionsAndPlaylist) {
+  test::WriteFile(ini,
+                  "[Setup]\nLeft=40\nTop=50\nTopFlag=1\nVisible=0\nVolLevel=40\n"
+                  "[Option]\nFileCount=5\nFile0=" + dir / "one.mp3" + "\nFile1=" + dir / "two.mp3" +
+                      "\nFile2=" + dir / "sub/three.mp3" + "\nFile3=" + dir / "two.mp3" + "\nFile4=" + dir / "one.mp3" +
+                      "\nCurrentDir=" + dir.Path() + "\nNowIndex=3\n");
+  auto p = Start();
+  EXPECT_EQ(p->pos(), QPoint(40, 50));
+  EXPECT_EQ(p->PlayList().size(), 5u);
+  EXPECT_EQ(p->NowIndex(), 3);
+  EXPECT_EQ(p->CurrentDir(), dir.Path());
+  EXPECT_TRUE(p->TopFlag());
+  EXPECT_TRUE(p->Item("N6")->isChecked());
+  EXPECT_FALSE(p->Item("N6")->isEnabled());
+  EXPECT_TRUE(p->Item("N12")->isChecked());
+  EXPECT_TRUE(p->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  // The saved entry is loaded and shown stopped; nothing plays.
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "two.mp3");
+  EXPECT_EQ(p->Title(), "[STOP]Playlist Two(Playlist Tests) / Playlist Artist");
+  EXPECT_EQ(p->PlayState(), psStopped);
+  EXPECT_EQ(p->MP3Player1().Status(), mpsStopped);
+}
+
+TEST_F(PanelTest, VolumeLevelsReadByDivisionAndHexadecimal) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"0x3C", "N11"}, {"99", "N10"}, {"20", "N14"}, {"19", "N13"}, {"-40", "N13"}, {"120", "N13"}, {"x", "N9"}};
+  for (const auto& [value, item] : cases) {
+    test::WriteFile(ini, "[Setup]\nVolLevel=" + value + "\n");
+    auto p = Start();
+    EXPECT_TRUE(p->Item(item)->isChecked()) << value;
+  }
+}
+
+TEST_F(PanelTest, IndexOutsideThePlaylistStartsAtTheFirstEntry) {
+  test::WriteFile(ini, "[Option]\nFileCount=2\nFile0=" + dir / "one.mp3" + "\nFile1=" + dir / "two.mp3" +
+                           "\nNowIndex=7\n");
+  auto p = Start();
+  EXPECT_EQ(p->NowIndex(), 0);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "one.mp3");
+}
+
+TEST_F(PanelTest, DroppingFilesReplacesThePlaylistAndPlaysTheFirst) {
+  auto p = Start();
+  fs::create_directory(dir / "folder");
+  p->DropFiles({dir / "two.mp3", dir / "folder", dir / "gone.mp3", dir / "sub/three.mp3", dir / "one.mp3"});
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "two.mp3", dir / "sub/three.mp3", dir / "one.mp3"}));
+  EXPECT_EQ(p->NowIndex(), 0);
+  EXPECT_EQ(p->CurrentDir(), dir.Path());
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "two.mp3");
+  EXPECT_EQ(p->MP3Player1().Status(), mpsPlaying);
+  EXPECT_EQ(p->MP3Player1().Volume(), 100);
+  EXPECT_EQ(p->Title(), "[PLAY]Playlist Two(Playlist Tests) / Playlist Artist");
+  EXPECT_EQ(p->FileNameKeep1().Name(1), dir / "one.mp3");
+  EXPECT_EQ(p->FileNameKeep1().Name(2), dir / "sub/three.mp3");
+  EXPECT_EQ(p->FileNameKeep1().Name(3), dir / "two.mp3");
+  EXPECT_TRUE(p->Item("History1")->isEnabled());
+  // Saved at once.
+  const IniFile file(ini);
+  EXPECT_EQ(file.ReadInteger("Option", "FileCount", 0), 3);
+  EXPECT_EQ(file.ReadString("Option", "File1", ""), dir / "sub/three.mp3");
+  EXPECT_EQ(file.ReadString("Option", "CurrentDir", ""), dir.Path());
+
+  // A later drop of one file leaves one entry in the file.
+  p->DropFiles({dir / "one.mp3"});
+  const IniFile after(ini);
+  EXPECT_EQ(after.ReadInteger("Option", "FileCount", 0), 1);
+  EXPECT_FALSE(after.ValueExists("Option", "File1"));
+  EXPECT_EQ(after.ReadInteger("Option", "NowIndex", -1), 0);
+}
+
+TEST_F(PanelTest, DroppedM3uIsReadAgainstTheFolderBeforeIt) {
+  test::CopyFile(test::DataPath("samples/playlists/mixed_crlf.m3u"), dir / "sub/list.M3U");
+  test::CopyFile(dir / "one.mp3", dir / "sub/pl_one.mp3");
+  auto p = Start();
+  // one.mp3 first: its folder is where the list's relative lines are looked for.
+  p->DropFiles({dir / "one.mp3", dir / "sub/list.M3U"});
+  const std::string d = dir.Path();
+  EXPECT_EQ(p->PlayList(),
+            (std::vector<std::string>{d + "/one.mp3", d + "/#EXTM3U", d + "/#EXTINF:1,Playlist One", d + "/pl_one.mp3",
+                                      d + "/", d + "/#EXTINF:-1,Internet radio (not a file)",
+                                      "http://example.com/stream/live.mp3",
+                                      "/nonexistent/plumo-samples/absolute-missing.mp3",
+                                      "C:\\Music\\Windows Folder\\missing.mp3", "\\\\fileserver\\share\\missing.mp3",
+                                      d + "/sub/pl_three.mp3", d + "/missing_relative.mp3", d + "/pl_two.mp3"}));
+  EXPECT_EQ(p->CurrentDir(), dir / "sub");
+  EXPECT_EQ(p->FileNameKeep1().Name(1), dir / "sub/list.M3U");
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(PanelTest, AbsoluteAndRelativeM3uFromTheShippedPlaylists) {
+  std::string text = test::ReadFile(test::DataPath("samples/playlists/absolute.m3u.in"));
+  for (size_t at; (at = text.find("@DIR@")) != std::string::npos;) text.replace(at, 5, dir / "sub");
+  test::WriteFile(dir / "sub/absolute.m3u", text);
+  test::CopyFile(test::DataPath("samples/playlists/relative_lf.m3u"), dir / "relative.m3u");
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "relative.m3u", dir / "sub/absolute.m3u"});
+  const std::vector<std::string>& list = p->PlayList();
+  ASSERT_EQ(list.size(), 1u + 3u + 4u);
+  EXPECT_EQ(list[1], dir / "pl_two.mp3");
+  EXPECT_EQ(list[3], dir / "pl_one.mp3");
+  EXPECT_EQ(list[5], dir / "sub/pl_one.mp3");
+  EXPECT_EQ(list[7], dir / "sub/pl_two.mp3");
+}
+
+TEST_F(PanelTest, UnreadableM3uDropShowsTheErrorAndTheProgramGoesOn) {
+  ASSERT_EQ(::symlink("/proc/self/mem", (dir / "bad.m3u").c_str()), 0);
+  auto p = Start();
+  p->ShowException = [&](const std::exception_ptr& e) { ShowExceptionBox(nullptr, e); };
+  std::string shown;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    shown = box->text().toStdString();
+    box->accept();
+  });
+  p->PanelDropFiles({dir / "one.mp3", dir / "bad.m3u"});
+  EXPECT_NE(shown.find(dir / "bad.m3u"), std::string::npos) << shown;
+  EXPECT_FALSE(p->Closed());
+  // What was taken in before the failure stays; the rest of the intake did not happen.
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3"}));
+  EXPECT_EQ(p->PlayState(), psStopped);
+  EXPECT_FALSE(IniFile(ini).SectionExists("Option"));
+  // The panel still works.
+  p->DropFiles({dir / "two.mp3"});
+  EXPECT_EQ(p->PlayState(), psPlaying);
+}
+
+TEST_F(PanelTest, NaturalEndSkipsMissingEntriesAndWrapsAround) {
+  test::CopyFile(dir / "one.mp3", dir / "a.mp3");
+  test::CopyFile(dir / "one.mp3", dir / "b.mp3");
+  test::CopyFile(dir / "one.mp3", dir / "c.mp3");
+  auto p = Start(/*real_time=*/false);
+  p->DropFiles({dir / "a.mp3", dir / "b.mp3", dir / "c.mp3", dir / "two.mp3", dir / "sub/three.mp3"});
+  fs::remove(dir / "b.mp3");
+  fs::remove(dir / "c.mp3");
+  std::vector<std::string> ended;
+  auto handler = p->MP3Player1().OnEndPlay;
+  p->MP3Player1().OnEndPlay = [&](TMP3Player* sender, TMP3EndPlayReason reason) {
+    if (reason == merSuccessful && p->PlayState() == psPlaying) ended.push_back(sender->FileName());
+    handler(sender, reason);
+  };
+  QDeadlineTimer guard(60000);
+  while (ended.size() < 4 && !guard.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  ASSERT_GE(ended.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(ended.begin(), ended.begin() + 4),
+            (std::vector<std::string>{dir / "a.mp3", dir / "two.mp3", dir / "sub/three.mp3", dir / "a.mp3"}));
+  EXPECT_TRUE(errors.empty());
+  // Stopped by the user: the next one does not follow.
+  p->SpeedButton3Click();
+  const std::string stopped_at = p->MP3Player1().FileName();
+  QDeadlineTimer settle(300);
+  while (!settle.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(p->PlayState(), psStopped);
+  EXPECT_EQ(p->MP3Player1().Status(), mpsStopped);
+  EXPECT_EQ(p->MP3Player1().FileName(), stopped_at);
+}
+
+TEST_F(PanelTest, AllEntriesGoneShowsTheProgramName) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  p->SpeedButton3Click();
+  fs::remove(dir / "one.mp3");
+  fs::remove(dir / "two.mp3");
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  EXPECT_EQ(p->Title(), "*** PLUMO ***");
+  EXPECT_EQ(p->MP3Player1().FileName(), "");
+  EXPECT_EQ(p->PlayState(), psStopped);
+  EXPECT_EQ(p->NowIndex(), 0);
+}
+
+TEST_F(PanelTest, RelativeEntryIsPlayedFromItsResolvedPath) {
+  test::WriteFile(ini, "[Option]\nFileCount=1\nFile0=sub/three.mp3\nCurrentDir=" + dir.Path() + "\n");
+  auto p = Start();
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "sub/three.mp3");
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().Status(), mpsPlaying);
+}
+
+TEST_F(PanelTest, ClicksPlayPauseResumeNextAndPrevious) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3", dir / "sub/three.mp3"});
+  p->SpeedButton3Click();  // stopped at the first entry
+  ASSERT_EQ(p->PlayState(), psStopped);
+
+  // One click: play; acted on at the sixth tick after the click, not before.
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Ticks(*p, 5);
+  EXPECT_EQ(p->PlayState(), psStopped);
+  EXPECT_EQ(p->ClickCount(), 1);
+  Ticks(*p, 1);
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->ClickCount(), 0);
+  // One click: pause; another: resume.
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  EXPECT_EQ(p->PlayState(), psPaused);
+  EXPECT_EQ(p->MP3Player1().Status(), mpsPaused);
+  EXPECT_EQ(p->Title().rfind("[PAUSE]", 0), 0u);
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().Status(), mpsPlaying);
+
+  // Two clicks: the next entry. Each click restarts the wait.
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Ticks(*p, 4);
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Ticks(*p, 5);
+  EXPECT_EQ(p->NowIndex(), 0);
+  Ticks(*p, 1);
+  EXPECT_EQ(p->NowIndex(), 1);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "two.mp3");
+  EXPECT_EQ(p->PlayState(), psPlaying);
+
+  // Three clicks: the previous; from the first, the last.
+  for (int i = 0; i < 3; ++i) p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  EXPECT_EQ(p->NowIndex(), 0);
+  for (int i = 0; i < 3; ++i) p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  EXPECT_EQ(p->NowIndex(), 2);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "sub/three.mp3");
+
+  // Four: nothing. Other buttons are not counted.
+  for (int i = 0; i < 4; ++i) p->SpeedButton2MouseDown(Qt::LeftButton);
+  p->SpeedButton2MouseDown(Qt::RightButton);
+  Act(*p);
+  EXPECT_EQ(p->NowIndex(), 2);
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->ClickCount(), 0);
+}
+
+TEST_F(PanelTest, FailingClickActionIsReportedOnce) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3"});
+  p->SpeedButton3Click();
+  driver.reset();
+  // The next start cannot open the sound device.
+  platform::SimulatedWaveOptions failing;
+  failing.fail_open = platform::MMSYSERR_ALLOCATED;
+  auto q = std::make_unique<TPlatform>(platform::MakeSimulatedWaveDriver(failing), ini,
+                                       [this](const std::exception_ptr& e) { errors.push_back(ExceptionMessage(e)); });
+  p.reset();
+  q->Timer1().stop();
+  q->SpeedButton2MouseDown(Qt::LeftButton);
+  Ticks(*q, 5);
+  // The timer's own handler hands this to the exception display.
+  EXPECT_THROW(Ticks(*q, 1), std::runtime_error);
+  EXPECT_EQ(q->PlayState(), psStopped);
+  EXPECT_EQ(q->ClickCount(), 0);
+  EXPECT_NO_THROW(Ticks(*q, 12)) << "the gathered click was acted on again";
+  // Ticking by itself, the panel shows the failure in its exception display, once.
+  q->SpeedButton2MouseDown(Qt::LeftButton);
+  q->Timer1().start();
+  QDeadlineTimer guard(20000);
+  while (errors.empty() && !guard.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("TSoundOut.Open"), std::string::npos) << errors[0];
+  QDeadlineTimer settle(1000);
+  while (!settle.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  q->Timer1().stop();
+  EXPECT_EQ(errors.size(), 1u);
+}
+
+TEST_F(PanelTest, TrayIconClicksAreGathered) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  p->SpeedButton3Click();
+  TTrayIcon& tray = p->TrayIcon1();
+  // A click: down and up; acted on like the button.
+  emit tray.SystemTrayIcon().activated(QSystemTrayIcon::Trigger);
+  EXPECT_EQ(p->ClickCount(), 1);
+  Act(*p);
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  // A double click counts two: the next entry.
+  emit tray.SystemTrayIcon().activated(QSystemTrayIcon::Trigger);
+  emit tray.SystemTrayIcon().activated(QSystemTrayIcon::DoubleClick);
+  EXPECT_EQ(p->ClickCount(), 2);
+  Act(*p);
+  EXPECT_EQ(p->NowIndex(), 1);
+  // The right button opens the menu and is not counted.
+  emit tray.SystemTrayIcon().activated(QSystemTrayIcon::Context);
+  EXPECT_EQ(p->ClickCount(), 0);
+  EXPECT_TRUE(p->PopupMenu1().isVisible());
+  p->PopupMenu1().hide();
+}
+
+TEST_F(PanelTest, StopWhileStoppedRewindsToTheFirstEntry) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  ASSERT_EQ(p->NowIndex(), 1);
+  p->SpeedButton3Click();
+  EXPECT_EQ(p->NowIndex(), 1);
+  EXPECT_EQ(p->PlayState(), psStopped);
+  p->SpeedButton3Click();
+  EXPECT_EQ(p->NowIndex(), 0);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "one.mp3");
+  EXPECT_EQ(p->Title().rfind("[STOP]", 0), 0u);
+}
+
+TEST_F(PanelTest, HoldingStopTenTicksEndsTheProgram) {
+  auto p = Start();
+  bool closed = false;
+  p->OnClosed = [&] { closed = true; };
+  p->SpeedButton3MouseDown(Qt::LeftButton);
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Ticks(*p, 9);
+  EXPECT_FALSE(p->Closed());
+  EXPECT_EQ(p->ClickCount(), 1) << "gathered clicks wait meanwhile";
+  Ticks(*p, 1);
+  EXPECT_TRUE(p->Closed());
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(p->Timer1().isActive());
+  EXPECT_TRUE(IniFile(ini).ValueExists("Setup", "Left")) << "settings saved as on any close";
+}
+
+TEST_F(PanelTest, ReleasedEarlierTheStopButtonOnlyStops) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3"});
+  p->SpeedButton3MouseDown(Qt::LeftButton);
+  Ticks(*p, 5);
+  p->SpeedButton3MouseUp(Qt::LeftButton);
+  p->SpeedButton3Click();
+  Ticks(*p, 20);
+  EXPECT_FALSE(p->Closed());
+  EXPECT_EQ(p->PlayState(), psStopped);
+}
+
+TEST_F(PanelTest, TitleScrollsAfterAPauseAndStartsOver) {
+  auto p = Start();
+  const int width = p->TitleBitmap().width();
+  ASSERT_GT(width, 1);
+  EXPECT_EQ(p->TitleBitmap().height(), 16);
+  Ticks(*p, 10);
+  EXPECT_EQ(p->ScrollPos(), 0);
+  Ticks(*p, 1);
+  EXPECT_EQ(p->ScrollPos(), 1);
+  Ticks(*p, width - 3);
+  EXPECT_EQ(p->ScrollPos(), width - 2);
+  Ticks(*p, 1);
+  EXPECT_EQ(p->ScrollPos(), 0);
+  EXPECT_EQ(p->ScrollPause(), 10);
+}
+
+TEST_F(PanelTest, DisplayShowsTimeAndTitleOnTheBackground) {
+  auto p = Start();
+  Ticks(*p, 1);
+  const QImage& lcd = p->LcdBitmap();
+  EXPECT_EQ(lcd.size(), QSize(120, 16));
+  auto dark = [](const QImage& img, int x0, int x1) {
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = x0; x < x1; ++x) n += qGray(img.pixel(x, y)) < 60;
+    return n;
+  };
+  EXPECT_GT(dark(lcd, 0, 48), 20) << "the time";
+  EXPECT_GT(dark(lcd, 48, 120), 20) << "the title";
+  EXPECT_EQ(QColor(lcd.pixel(119, 15)), QColor(204, 163, 0));
+  QImage picture = p->Image1().Picture();
+  EXPECT_EQ(picture.size(), QSize(176, 32));
+  EXPECT_EQ(picture.copy(8, 9, 120, 16), lcd.convertToFormat(picture.format()));
+}
+
+TEST_F(PanelTest, HideShowAndAlwaysOnTopWriteTheirKeys) {
+  auto p = Start();
+  p->Item("N4")->trigger();
+  EXPECT_TRUE(p->isVisible());
+  EXPECT_TRUE(p->PanelVisible());
+  EXPECT_TRUE(p->Item("N6")->isEnabled());
+  EXPECT_EQ(p->Item("N4")->text().toStdString(), "パネルを隠す");
+  EXPECT_EQ(IniFile(ini).ReadString("Setup", "Visible", ""), "1");
+
+  p->Item("N6")->trigger();
+  EXPECT_TRUE(p->TopFlag());
+  EXPECT_TRUE(p->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(p->isVisible());
+  EXPECT_TRUE(p->acceptDrops());
+  EXPECT_EQ(IniFile(ini).ReadString("Setup", "TopFlag", ""), "1");
+  p->Item("N6")->trigger();
+  EXPECT_FALSE(p->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_EQ(IniFile(ini).ReadString("Setup", "TopFlag", ""), "0");
+
+  p->Item("N4")->trigger();
+  EXPECT_FALSE(p->PanelVisible());
+  EXPECT_FALSE(p->Item("N6")->isEnabled());
+  EXPECT_EQ(IniFile(ini).ReadString("Setup", "Visible", ""), "0");
+  // The single-key writers write nothing else.
+  EXPECT_FALSE(IniFile(ini).SectionExists("Option"));
+  EXPECT_FALSE(IniFile(ini).ValueExists("Setup", "Left"));
+  p.reset();
+  auto again = Start();
+  EXPECT_FALSE(again->PanelVisible());
+}
+
+TEST_F(PanelTest, VolumeItemsSetThePlayerAtOnce) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3"});
+  const std::pair<const char*, int> items[] = {{"N12", 40}, {"N10", 80}, {"N11", 60}, {"N14", 20}, {"N13", 0}, {"N9", 100}};
+  for (const auto& [name, level] : items) {
+    p->Item(name)->trigger();
+    EXPECT_TRUE(p->Item(name)->isChecked());
+    EXPECT_EQ(p->VolLevel(), level) << name;
+    EXPECT_EQ(p->MP3Player1().Volume(), level) << name;
+    EXPECT_EQ(IniFile(ini).ReadInteger("Setup", "VolLevel", -1), level) << name;
+    int checked = 0;
+    for (QAction* a : p->Item("N8")->menu()->actions()) checked += a->isChecked();
+    EXPECT_EQ(checked, 1);
+  }
+}
+
+TEST_F(PanelTest, ClearHistoryAsksFirst) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  std::string asked;
+  p->Confirm = [&](const std::string& text) {
+    asked = text;
+    return false;
+  };
+  p->Item("N5")->trigger();
+  EXPECT_EQ(asked, "履歴を消去しますか?");
+  EXPECT_EQ(p->FileNameKeep1().Name(1), dir / "two.mp3");
+  p->Confirm = [](const std::string&) { return true; };
+  p->Item("N5")->trigger();
+  EXPECT_EQ(p->FileNameKeep1().Name(1), "");
+  EXPECT_FALSE(p->Item("History1")->isEnabled());
+  EXPECT_FALSE(IniFile(ini).SectionExists("KeepFileNames"));
+}
+
+TEST_F(PanelTest, HistoryPickReplacesThePlaylist) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3", dir / "sub/three.mp3"});
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  ASSERT_EQ(p->NowIndex(), 1);
+  // Items: 1 three, 2 two, 3 one.
+  QAction* item = p->FileNameKeep1().Item(3);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->text().toStdString(), "&3 " + dir / "one.mp3");
+  item->trigger();
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3"}));
+  EXPECT_EQ(p->NowIndex(), 0);
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->FileNameKeep1().Name(1), dir / "one.mp3");
+  const IniFile file(ini);
+  EXPECT_EQ(file.ReadInteger("Option", "FileCount", 0), 1);
+  EXPECT_EQ(file.ReadInteger("Option", "NowIndex", -1), 0);
+}
+
+TEST_F(PanelTest, HistoryKeepsSixteenEntriesAcrossRuns) {
+  std::vector<std::string> files;
+  for (int i = 0; i < 17; ++i) {
+    files.push_back(dir / ("h" + std::to_string(i) + ".mp3"));
+    test::CopyFile(dir / "one.mp3", files.back());
+  }
+  {
+    auto p = Start();
+    for (const auto& f : files) p->DropFiles({f});
+    EXPECT_EQ(p->History1().actions().size(), 16);
+    p->CloseForm();
+  }
+  auto p = Start();
+  ASSERT_EQ(p->History1().actions().size(), 16);
+  EXPECT_EQ(p->History1().actions()[0]->text().toStdString(), "&1 " + files[16]);
+  EXPECT_EQ(p->History1().actions()[15]->text().toStdString(), "&10 " + files[1]);
+  EXPECT_EQ(IniFile(ini).ReadString("KeepFileNames", "FileName16", ""), files[1]);
+}
+
+TEST_F(PanelTest, AboutBoxShowsThePanelsValues) {
+  auto p = Start();
+  std::string title;
+  QSize size;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle().toStdString();
+    size = box->size();
+    box->close();
+  });
+  p->Item("PLUMO1")->trigger();
+  EXPECT_EQ(title, "About PLUMO");
+  EXPECT_EQ(size, QSize(400, 104));
+}
+
+TEST_F(PanelTest, DraggingThePictureMovesThePanel) {
+  auto p = Start();
+  p->Image1MouseDown(Qt::LeftButton, 10, 12);
+  p->Image1MouseMove(30, 2);
+  EXPECT_EQ(p->pos(), QPoint(317 + 20, 104 - 10));
+  p->Image1MouseUp(Qt::LeftButton, 30, 2);
+  p->Image1MouseMove(60, 60);
+  EXPECT_EQ(p->pos(), QPoint(337, 94));
+  p->CloseForm();
+  EXPECT_EQ(IniFile(ini).ReadInteger("Setup", "Left", 0), 337);
+  EXPECT_EQ(IniFile(ini).ReadInteger("Setup", "Top", 0), 94);
+}
+
+TEST_F(PanelTest, WithoutANotificationAreaThePanelStaysShown) {
+  auto p = Start();
+  ASSERT_FALSE(p->PanelVisible());
+  EXPECT_TRUE(p->TrayMissing());
+  Ticks(*p, 1);
+  EXPECT_TRUE(p->isVisible());
+}
+
+}  // namespace
+}  // namespace plumo
