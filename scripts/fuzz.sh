@@ -26,6 +26,7 @@ for t in "${targets[@]}"; do
   if ! (cd build-fuzz && ASAN_OPTIONS=detect_leaks=1 "./fuzz/$t" -max_total_time="$seconds" -timeout=1 \
         -max_len=65536 -rss_limit_mb=2048 -malloc_limit_mb=256 -print_final_stats=1 \
         -dict=../fuzz/mpeg.dict "fuzz-corpus/$t" ../tests/data/samples ../tests/data/conformance \
+        ../tests/data/samples/playlists ../fuzz/seeds \
         2>"fuzz-$t.log"); then
     status=1
     echo "$t FAILED: see build-fuzz/fuzz-$t.log"
