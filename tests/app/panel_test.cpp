@@ -247,6 +247,23 @@ TEST_F(PanelTest, UnreadableM3uDropShowsTheErrorAndTheProgramGoesOn) {
   EXPECT_EQ(p->PlayState(), psPlaying);
 }
 
+TEST_F(PanelTest, SettingsThatCannotBeWrittenShowTheErrorAndPlayingGoesOn) {
+  // The settings file's folder is a plain file: no one, root included, can write there.
+  test::CopyFile(dir / "one.mp3", dir / "not-a-folder");
+  ini = dir / "not-a-folder/plumo.INI";
+  auto p = Start(/*real_time=*/false);
+  p->PanelDropFiles({dir / "one.mp3", dir / "two.mp3"});
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], ini + " に書き込めません");
+  EXPECT_FALSE(p->Closed());
+  // The drop stopped at the failed save; a click plays the new playlist all the same.
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3", dir / "two.mp3"}));
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "one.mp3");
+}
+
 TEST_F(PanelTest, NaturalEndSkipsMissingEntriesAndWrapsAround) {
   test::CopyFile(dir / "one.mp3", dir / "a.mp3");
   test::CopyFile(dir / "one.mp3", dir / "b.mp3");
