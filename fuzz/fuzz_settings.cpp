@@ -1,27 +1,16 @@
 // The settings file reader on a fuzzed file: every key the panel and the history read, then a
 // rewrite of the whole text.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "ini_file.h"
-
-namespace {
-const std::string& ScratchFile() {
-  static const std::string name = "/tmp/plumo-fuzz-settings-" + std::to_string(getpid()) + ".INI";
-  return name;
-}
-}  // namespace
+#include "scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::FILE* f = std::fopen(ScratchFile().c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
-  plumo::platform::IniFile ini(ScratchFile());
+  const std::string file = plumo::fuzz::WriteScratchFile(".INI", data, size);
+  if (file.empty()) return 0;
+  plumo::platform::IniFile ini(file);
   for (const char* key : {"Left", "Top", "Visible", "TopFlag", "VolLevel"}) (void)ini.ReadInteger("Setup", key, 0);
   const int32_t count = ini.ReadInteger("Option", "FileCount", 0);
   for (int32_t i = 0; i < count && i < 64; ++i) (void)ini.ReadString("Option", "File" + std::to_string(i), "");

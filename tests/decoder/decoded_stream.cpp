@@ -1,5 +1,7 @@
 #include "decoded_stream.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include "test_files.h"
@@ -63,6 +65,23 @@ PcmComparison CompareFrom(const std::vector<int16_t>& ours, const std::vector<in
   const std::vector<int16_t> a(ours.begin() + static_cast<long>(skip_ours), ours.end());
   const std::vector<int16_t> b(reference.begin() + static_cast<long>(skip_ref), reference.end());
   return CompareLowPassed(a, b, channels, std::min(a.size(), b.size()) / ch);
+}
+
+void ExpectMonoChoicesAreMeanLeftAndRight(const std::vector<uint8_t>& bytes, double mix_tolerance) {
+  const Decoded stereo = DecodeBytes(bytes);
+  ASSERT_EQ(stereo.info.format.channels, 2);
+  const Decoded mix = DecodeBytes(bytes, WithChannels(kChannelsMix));
+  const Decoded left = DecodeBytes(bytes, WithChannels(kChannelsLeft));
+  const Decoded right = DecodeBytes(bytes, WithChannels(kChannelsRight));
+  ASSERT_EQ(mix.pcm.size() * 2, stereo.pcm.size());
+  ASSERT_EQ(left.pcm.size() * 2, stereo.pcm.size());
+  ASSERT_EQ(right.pcm.size() * 2, stereo.pcm.size());
+  for (size_t i = 0; i < mix.pcm.size(); ++i) {
+    const int l = stereo.pcm[2 * i], r = stereo.pcm[2 * i + 1];
+    ASSERT_NEAR(left.pcm[i], l, 1) << i;
+    ASSERT_NEAR(right.pcm[i], r, 1) << i;
+    ASSERT_NEAR(mix.pcm[i], (l + r) / 2.0, mix_tolerance) << i;
+  }
 }
 
 }  // namespace plumo::test

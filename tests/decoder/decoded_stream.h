@@ -50,4 +50,8 @@ size_t BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& 
 PcmComparison CompareFrom(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels,
                           size_t offset, size_t settle);
 
+// Decodes a two-channel stream with each channel choice and checks that left and right are the
+// two channels (within 1 LSB) and mix is their mean (within mix_tolerance LSB).
+void ExpectMonoChoicesAreMeanLeftAndRight(const std::vector<uint8_t>& bytes, double mix_tolerance);
+
 }  // namespace plumo::test

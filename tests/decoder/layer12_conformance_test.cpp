@@ -85,21 +85,7 @@ TEST(Layer12Samples, MatchFfmpegDecodes) {
 }
 
 TEST(Layer12Channels, MonoChoicesAreMeanLeftAndRight) {
-  const std::string path = test::DataPath("conformance/l2-fl12.bit");
-  const Decoded stereo = DecodeFile(path);
-  ASSERT_EQ(stereo.info.format.channels, 2);
-  const Decoded mix = DecodeFile(path, test::WithChannels(kChannelsMix));
-  const Decoded left = DecodeFile(path, test::WithChannels(kChannelsLeft));
-  const Decoded right = DecodeFile(path, test::WithChannels(kChannelsRight));
-  ASSERT_EQ(mix.pcm.size() * 2, stereo.pcm.size());
-  ASSERT_EQ(left.pcm.size() * 2, stereo.pcm.size());
-  ASSERT_EQ(right.pcm.size() * 2, stereo.pcm.size());
-  for (size_t i = 0; i < mix.pcm.size(); ++i) {
-    const int l = stereo.pcm[2 * i], r = stereo.pcm[2 * i + 1];
-    ASSERT_NEAR(left.pcm[i], l, 1) << i;
-    ASSERT_NEAR(right.pcm[i], r, 1) << i;
-    ASSERT_NEAR(mix.pcm[i], (l + r) / 2.0, 1.0) << i;
-  }
+  test::ExpectMonoChoicesAreMeanLeftAndRight(test::ReadFile(test::DataPath("conformance/l2-fl12.bit")), 1.0);
 }
 
 TEST(Layer12Polarity, InversionNegatesTheOutput) {

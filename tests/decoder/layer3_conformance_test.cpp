@@ -148,21 +148,7 @@ TEST(Layer3Samples, MatchFfmpegDecodes) {
 
 TEST(Layer3Channels, MonoChoicesAreMeanLeftAndRight) {
   // A stereo stream without intensity stereo.
-  const std::vector<uint8_t> bytes = test::ReadFile(test::DataPath("samples/l3_m1_48k_192_dual.mp3"));
-  const Decoded stereo = DecodeBytes(bytes);
-  ASSERT_EQ(stereo.info.format.channels, 2);
-  const Decoded mix = DecodeBytes(bytes, test::WithChannels(kChannelsMix));
-  const Decoded left = DecodeBytes(bytes, test::WithChannels(kChannelsLeft));
-  const Decoded right = DecodeBytes(bytes, test::WithChannels(kChannelsRight));
-  ASSERT_EQ(mix.pcm.size() * 2, stereo.pcm.size());
-  ASSERT_EQ(left.pcm.size() * 2, stereo.pcm.size());
-  ASSERT_EQ(right.pcm.size() * 2, stereo.pcm.size());
-  for (size_t i = 0; i < mix.pcm.size(); ++i) {
-    const int l = stereo.pcm[2 * i], r = stereo.pcm[2 * i + 1];
-    ASSERT_NEAR(left.pcm[i], l, 1) << i;
-    ASSERT_NEAR(right.pcm[i], r, 1) << i;
-    ASSERT_NEAR(mix.pcm[i], (l + r) / 2.0, 2.0) << i;
-  }
+  test::ExpectMonoChoicesAreMeanLeftAndRight(test::ReadFile(test::DataPath("samples/l3_m1_48k_192_dual.mp3")), 2.0);
 }
 
 
