@@ -14,6 +14,7 @@
 #include "panel_form.h"
 #include "sdl_wave_device.h"
 #include "settings_path.h"
+#include "thread.h"
 
 int main(int argc, char** argv) {
   const std::unique_ptr<plumo::platform::InstanceLock> lock = plumo::platform::InstanceLock::TryAcquire("PLUMO");
@@ -21,12 +22,7 @@ int main(int argc, char** argv) {
 
   // The stop signals are taken from a signalfd in the event loop; blocked before any thread
   // starts, so that every thread inherits the mask.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  const sigset_t stop_signals = plumo::platform::BlockStopSignals();
   const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK);
 
   // The panel places itself and stays on top, which Wayland does not let a window do: use

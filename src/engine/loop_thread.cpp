@@ -22,8 +22,9 @@ platform::ThreadPriority PlatformPriority(TThreadPriority priority) {
   return platform::ThreadPriority::kNormal;
 }
 
-// The tools' exception display: the message on standard error.
-void ShowException(const std::exception_ptr& e) {
+}  // namespace
+
+void PrintException(const std::exception_ptr& e) {
   try {
     std::rethrow_exception(e);
   } catch (const std::exception& x) {
@@ -32,8 +33,6 @@ void ShowException(const std::exception_ptr& e) {
     std::fprintf(stderr, "unknown exception\n");
   }
 }
-
-}  // namespace
 
 TMPLoopThread::TMPLoopThread(TMPMessageOwner* owner) : FOwner(owner) {
   FThread = std::thread([this] { Body(); });
@@ -113,7 +112,7 @@ void TMPLoopThread::HandleException(std::exception_ptr e) {
       handled = false;
     }
   }
-  if (!handled) ShowException(e);
+  if (!handled) PrintException(e);
 }
 
 bool TMPLoopThread::Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {

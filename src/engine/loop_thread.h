@@ -19,6 +19,9 @@
 
 namespace plumo {
 
+// The tools' exception display: the message on standard error.
+void PrintException(const std::exception_ptr& e);
+
 inline constexpr uint32_t MPM_QUIT = 1054;        // leave the loop; the thread ends
 inline constexpr uint32_t MPM_WATCHEVENT = 1055;  // WatchEvent is signalled
 inline constexpr uint32_t MPM_SYNC = 1056;        // wParam is a TMPEvent* to signal

@@ -404,13 +404,7 @@ void TMP3Player::Show(const std::exception_ptr& e) {
     ShowException(e);
     return;
   }
-  try {
-    std::rethrow_exception(e);
-  } catch (const std::exception& x) {
-    std::fprintf(stderr, "%s\n", x.what());
-  } catch (...) {
-    std::fprintf(stderr, "unknown exception\n");
-  }
+  PrintException(e);
 }
 
 void TMP3Player::WndProc(const platform::Message& message) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <pthread.h>
+#include <signal.h>
 #include <string>
 #include <sys/types.h>
 
@@ -33,5 +34,10 @@ void SetCurrentThreadName(const std::string& name);
 // Milliseconds of a monotonic clock, wrapping at 2^32 like a tick counter: compare two readings
 // by their unsigned difference.
 uint32_t TickCount();
+
+// Blocks Ctrl-C and the end of the session (SIGINT, SIGTERM, SIGHUP) in the calling thread and
+// returns that set, so a program can take them from the queue of pending signals in its own
+// loop. Called before any thread starts, every thread inherits the mask.
+sigset_t BlockStopSignals();
 
 }  // namespace plumo::platform

@@ -293,7 +293,9 @@ TEST(TMPLoopThreadTest, LoweringThePriorityChangesTheThreadsNiceValue) {
   const int before = ::getpriority(PRIO_PROCESS, static_cast<id_t>(thread.ThreadId()));
   EXPECT_TRUE(thread.SetPriority(tpLower));
   EXPECT_EQ(thread.Priority(), tpLower);
-  EXPECT_EQ(::getpriority(PRIO_PROCESS, static_cast<id_t>(thread.ThreadId())), std::max(before, 5));
+  // Nice 5, or the higher value it had when the process may not raise its priority.
+  const int lowered = ::getpriority(PRIO_PROCESS, static_cast<id_t>(thread.ThreadId()));
+  EXPECT_TRUE(lowered == 5 || (before > 5 && lowered == before)) << before << " -> " << lowered;
   EXPECT_TRUE(thread.SetPriority(tpIdle));
   EXPECT_EQ(::getpriority(PRIO_PROCESS, static_cast<id_t>(thread.ThreadId())), 19);
   thread.Terminate();

@@ -8,49 +8,16 @@
 #include <new>
 #include <random>
 
+#include "allocation_watch.h"
 #include "tag_builder.h"
 #include "test_files.h"
 #include "text_conversion.h"
 
-// This test program replaces the global operator new to learn the largest single allocation
-// made while a TAllocationWatch is alive.
-namespace {
-std::atomic<int> gWatching{0};
-std::atomic<size_t> gLargest{0};
-
-void* Allocate(size_t size) {
-  if (gWatching.load(std::memory_order_relaxed) > 0) {
-    size_t seen = gLargest.load(std::memory_order_relaxed);
-    while (size > seen && !gLargest.compare_exchange_weak(seen, size)) {
-    }
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(size_t size) { return Allocate(size); }
-void* operator new[](size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-
 namespace plumo {
 namespace {
 
-struct TAllocationWatch {
-  TAllocationWatch() {
-    gLargest = 0;
-    ++gWatching;
-  }
-  TAllocationWatch(const TAllocationWatch&) = delete;
-  TAllocationWatch& operator=(const TAllocationWatch&) = delete;
-  ~TAllocationWatch() { --gWatching; }
-  size_t Largest() const { return gLargest.load(); }
-};
-
 using test::Append;
+using test::TAllocationWatch;
 using test::Audio;
 using test::Bytes;
 using test::TExamination;

@@ -13,6 +13,7 @@
 #include "player.h"
 #include "sdl_wave_device.h"
 #include "simulated_wave_device.h"
+#include "thread.h"
 #include "wav_file_wave_device.h"
 
 namespace {
@@ -131,12 +132,7 @@ int main(int argc, char** argv) {
 
   // Ctrl-C and the end of the session are taken from the queue of blocked signals, not by a
   // handler, so the main loop stops the player in an orderly way.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  const sigset_t stop_signals = plumo::platform::BlockStopSignals();
 
   plumo::TMP3Player player(driver);
   Playlist playlist(player, files);

@@ -5,36 +5,14 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "allocation_watch.h"
 #include "memory_stream.h"
 #include "mp3_source.h"
 #include "test_files.h"
-
-namespace {
-std::atomic<size_t> g_largest{0};
-std::atomic<bool> g_watching{false};
-
-void* Allocate(size_t n) {
-  if (g_watching.load(std::memory_order_relaxed)) {
-    size_t seen = g_largest.load();
-    while (n > seen && !g_largest.compare_exchange_weak(seen, n)) {
-    }
-  }
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-// Every allocation of this test program passes through here.
-void* operator new(size_t n) { return Allocate(n); }
-void* operator new[](size_t n) { return Allocate(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace plumo {
 namespace {
@@ -104,8 +82,7 @@ TEST(AllocationBound, ClaimedSizesNeverBecomeAllocations) {
     TMemoryStream stream(bytes);
     Decoder decoder;
     TMP3Source source(decoder);
-    g_largest = 0;
-    g_watching = true;
+    std::optional<test::TAllocationWatch> watch(std::in_place);
     try {
       source.Open(&stream, true);
       std::vector<uint8_t> pcm(static_cast<size_t>(source.BytesPerFrame()));
@@ -113,9 +90,10 @@ TEST(AllocationBound, ClaimedSizesNeverBecomeAllocations) {
       ++opened;
     } catch (const EUnknownFormat&) {
     }
-    g_watching = false;
+    const size_t largest = watch->Largest();
+    watch.reset();
     // The reader's ring (64 KiB) is the largest buffer a stream needs.
-    EXPECT_LE(g_largest.load(), size_t{TMP3Source::kReaderCapacity}) << "file " << opened;
+    EXPECT_LE(largest, size_t{TMP3Source::kReaderCapacity}) << "file " << opened;
   }
   EXPECT_GE(opened, 3);  // the rest are refused, which is as good
 }
