@@ -82,6 +82,7 @@ struct RequantRecord {
   int first_short_band;    // 0, 3 for mixed blocks, 12 without short blocks
   int long_bands;          // 22, 0 for short blocks, 8 (MPEG-1) or 6 (LSF) for mixed blocks
   int last_short_band[3];  // last nonzero short band per window
+  int last_long_band;      // last nonzero band of the long part (long and mixed blocks), -1 none
 };
 
 struct Layer3State {

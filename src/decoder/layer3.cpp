@@ -329,6 +329,7 @@ void Requantize(DecoderContext& ctx, int c, int parity) {
   int nonzero = s.nonzero[c];
 
   r.last_band = -1;
+  r.last_long_band = -1;
   r.last_short_band[0] = r.last_short_band[1] = r.last_short_band[2] = -1;
   if (gi.block_type != 2) {
     r.block_kind = 0, r.first_short_band = 12, r.long_bands = 22;
@@ -346,8 +347,12 @@ void Requantize(DecoderContext& ctx, int c, int parity) {
     if (RequantizeRun(in + start, out + start, end - start, factor, t.pow43)) r.last_band = b;
     done = end;
   }
+  r.last_long_band = r.last_band;
   if (r.block_kind == 1) {
     const int base = 3 * s.short_start[r.first_short_band];
+    // The long part of a mixed block ends early when its lines run out: the rest of it still holds
+    // an earlier granule's overlap and must read as zero.
+    for (int i = done; i < base; ++i) out[i] = 0.0f;
     float* scratch = s.scratch;
     int pos = base;
     for (int b = r.first_short_band; b < 13 && pos < nonzero; ++b) {
@@ -384,21 +389,38 @@ int RightEndLine(const Layer3State& s) {
   for (int w = 0; w < 3; ++w) last = std::max(last, r.last_short_band[w]);
   if (last < 0) {
     // No short line: the long part of a mixed block may still hold lines.
-    return r.long_bands && r.last_band >= 0 ? s.long_start[std::min(r.last_band, r.long_bands - 1) + 1] : 0;
+    return r.long_bands && r.last_long_band >= 0 ? s.long_start[r.last_long_band + 1] : 0;
   }
   return 3 * s.short_start[last + 1];
 }
 
-// Calls fn(band, first line, end line) for each long band above the right channel's last nonzero
-// band, up to band 20, within the left channel's nonzero lines.
+// Calls fn(band, first line, end line) for each long band in [first, end), within the left
+// channel's nonzero lines.
 template <typename Fn>
-void ForEachIntensityLongBand(const Layer3State& s, Fn fn) {
+void ForEachLongBandWithin(const Layer3State& s, int first, int end, Fn fn) {
   const int left_count = s.nonzero[0];
-  for (int b = s.rq[1].last_band + 1; b < 21; ++b) {
+  for (int b = first; b < end; ++b) {
     const int start = s.long_start[b];
     if (start >= left_count) break;
     fn(b, start, std::min(s.long_start[b + 1], left_count));
   }
+}
+
+// The intensity-coded long bands: above the right channel's last nonzero band up to band 20 for
+// long blocks. In a mixed block whose right channel has no nonzero short band the intensity
+// region starts inside the long part: its bands above the last nonzero one are coded with the
+// long positions (the short part then follows from its first band in every window).
+template <typename Fn>
+void ForEachIntensityLongBand(const Layer3State& s, Fn fn) {
+  const RequantRecord& r = s.rq[1];
+  if (r.block_kind == 0) {
+    ForEachLongBandWithin(s, r.last_band + 1, 21, fn);
+    return;
+  }
+  if (r.long_bands == 0) return;
+  for (int w = 0; w < 3; ++w)
+    if (r.last_short_band[w] >= 0) return;
+  ForEachLongBandWithin(s, r.last_long_band + 1, r.long_bands, fn);
 }
 
 void IntensityMpeg1(DecoderContext& ctx, int parity) {
@@ -410,18 +432,16 @@ void IntensityMpeg1(DecoderContext& ctx, int parity) {
   const int ms = s.ms ? 1 : 0;
   const RequantRecord& r = s.rq[1];
   const int left_count = s.nonzero[0];
-  if (r.block_kind == 0) {
-    ForEachIntensityLongBand(s, [&](int b, int start, int end) {
-      const int p = std::min(sf[b], 7);
-      const float kl = t.is_ratio[ms][p][0], kr = t.is_ratio[ms][p][1];
-      for (int i = start; i < end; ++i) {
-        const float v = L[i];
-        L[i] = v * kl;
-        R[i] = v * kr;
-      }
-    });
-    return;
-  }
+  ForEachIntensityLongBand(s, [&](int b, int start, int end) {
+    const int p = std::min(sf[b], 7);
+    const float kl = t.is_ratio[ms][p][0], kr = t.is_ratio[ms][p][1];
+    for (int i = start; i < end; ++i) {
+      const float v = L[i];
+      L[i] = v * kl;
+      R[i] = v * kr;
+    }
+  });
+  if (r.block_kind == 0) return;
   for (int w = 0; w < 3; ++w) {
     for (int b = std::max(r.last_short_band[w] + 1, r.first_short_band); b < 12; ++b) {
       const int width = s.short_start[b + 1] - s.short_start[b];
@@ -439,7 +459,8 @@ void IntensityMpeg1(DecoderContext& ctx, int parity) {
 }
 
 // The illegal intensity position (2^slen - 1) of the partition that holds band b of the right
-// channel; bands past the three intensity partitions have slen 0.
+// channel. Bands past the three intensity partitions lie in a partition of slen 0 (the fourth of
+// partition table 4), whose only position, 0, is the illegal one.
 int LsfIllegalPosition(const Layer3State& s, int band, bool short_band, bool mixed) {
   int b = band;
   int p = 0;
@@ -473,13 +494,11 @@ void IntensityLsf(DecoderContext& ctx, int parity) {
     L[i] = v * k[0];
     R[i] = v * k[1];
   };
-  if (r.block_kind == 0) {
-    ForEachIntensityLongBand(s, [&](int b, int start, int end) {
-      const int illegal = LsfIllegalPosition(s, b, false, false);
-      for (int i = start; i < end; ++i) apply(sf[b], illegal, i);
-    });
-    return;
-  }
+  ForEachIntensityLongBand(s, [&](int b, int start, int end) {
+    const int illegal = LsfIllegalPosition(s, b, false, false);
+    for (int i = start; i < end; ++i) apply(sf[b], illegal, i);
+  });
+  if (r.block_kind == 0) return;
   const bool mixed = r.long_bands != 0;
   for (int w = 0; w < 3; ++w) {
     const int top = std::min(rl.last_short_band[w], 11);

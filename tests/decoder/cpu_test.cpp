@@ -188,7 +188,18 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionRow{"IntelFamily6NoFeatures", kIntel6, Choice(V::kX87, V::kPentium, V::kPentium, V::kPentium)},
         // An Intel with 3DNow! bits (impossible, but the rules are ordered): 3DNow! windows first.
         SelectionRow{"Intel3DNow", kIntel6 | k3DNow | kCmov, Choice(V::k3DNow, V::kPentium, V::kPentium, V::k3DNow)},
-        // A 486 and processors of other vendors: x87.
+        // With enhanced 3DNow! on an Intel family 6 the 3DNow! rows still come first; the hybrid
+        // kernel needs conditional moves for them and falls to the Pentium row.
+        SelectionRow{"IntelEnhanced3DNow", kIntel6 | k3DNow | kE3DNow | kEmmx,
+                     Choice(V::kEnhanced3DNow, V::kPentium, V::kEnhanced3DNow, V::kEnhanced3DNow)},
+        // Enhanced 3DNow! without 3DNow! on an Intel family 6: the Intel rows.
+        SelectionRow{"IntelE3DNowWithout3DNow", kIntel6 | kE3DNow | kEmmx | kCmov,
+                     Choice(V::kX87, V::kPentium, V::kPentium, V::kCmov)},
+        SelectionRow{"PentiumWithCmov", kFpu | kIntel | kFamily5 | kCmov, Choice(V::kX87, V::kPentium, V::kPentium, V::kCmov)},
+        // 3DNow! counts whatever the vendor (a Centaur WinChip 2).
+        SelectionRow{"Centaur3DNow", kFpu | kCentaur | kFamily5 | kMmx | k3DNow, Choice(V::k3DNow, V::kX87, V::kX87, V::k3DNow)},
+        // A 486 (even one claiming conditional moves) and processors of other vendors: x87.
+        SelectionRow{"Intel486Cmov", kFpu | kIntel | kFamily4 | kCmov, Choice(V::kX87, V::kX87, V::kX87, V::kX87)},
         SelectionRow{"Intel486", kFpu | kIntel | kFamily4, Choice(V::kX87, V::kX87, V::kX87, V::kX87)},
         SelectionRow{"Cyrix", kFpu | kCyrix | kFamily6OrOther | kMmx | kCmov, Choice(V::kX87, V::kX87, V::kX87, V::kX87)},
         SelectionRow{"ModernAmd", kFpu | kAmd | kFamily6OrOther | kMmx | kSse | kEmmx | kCmov,

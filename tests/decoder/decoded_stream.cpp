@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "memory_stream.h"
 #include "test_files.h"
 
 namespace plumo::test {
@@ -29,10 +30,18 @@ Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options, st
   return DecodeWith(decoder, bytes, options);
 }
 
-Decoded DecodeFileWith(const std::string& path, const std::function<void(Decoder&)>& prepare) {
+Decoded DecodeFileWith(const std::string& path, const std::function<void(Decoder&)>& prepare,
+                       DecodeOptions options) {
   Decoder decoder;
+  TMemoryStream stream(ReadFile(path));
+  StreamDecoder opened(decoder, stream, true, options);
   prepare(decoder);
-  return DecodeWith(decoder, ReadFile(path), {});
+  Decoded d;
+  d.frames = opened.DecodeAll([&](std::span<const uint8_t> pcm) {
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
+  });
+  d.info = opened.Info();
+  return d;
 }
 
 Decoded DecodeFile(const std::string& path, DecodeOptions options, std::optional<uint32_t> kernel_flags) {

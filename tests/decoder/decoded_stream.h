@@ -37,8 +37,10 @@ Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options = {
                     std::optional<uint32_t> kernel_flags = std::nullopt);
 Decoded DecodeFile(const std::string& path, DecodeOptions options = {},
                    std::optional<uint32_t> kernel_flags = std::nullopt);
-// Decodes with a decoder that `prepare` set up first (to install kernels, say).
-Decoded DecodeFileWith(const std::string& path, const std::function<void(Decoder&)>& prepare);
+// Decodes with a decoder that `prepare` adjusts once the stream is open (to install kernels or
+// equalizer gains, say: opening rebuilds the equalizer tables from the options).
+Decoded DecodeFileWith(const std::string& path, const std::function<void(Decoder&)>& prepare,
+                       DecodeOptions options = {});
 
 // The offset in sample frames, a multiple of `step` up to `max_offset`, at which `ours` best matches
 // the reference, measured on a window away from the start (where a decoder that dropped frames has
