@@ -109,10 +109,14 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
       FSoundOut->SetBitsPerSample(format.bits_per_sample);
       FSoundOut->SetChannels(format.channels);
     } catch (...) {
+      // Closed as by Close: no stream, no file name, stopped.
       FStream = nullptr;
       FOwnedStream.reset();
       FPcmBuffer.reset();
       FSource.Close();
+      FFileName.clear();
+      FFlags = 0;
+      SetStatus(mpsStopped);
       throw;
     }
     FWindow.PostUnique(MPM_EQUALIZER);

@@ -188,6 +188,35 @@ TEST(Player, PausedDecodingIdlesWithoutSpinning) {
   EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merStoped});
 }
 
+TEST(Player, PausedAfterTheLastFrameWasQueuedStopsAndResumes) {
+  SimulatedWaveOptions o;
+  o.real_time = true;
+  Rig r(o);
+  // 1.5 s of sound: the whole stream fits into the four buffers (three full, one partly).
+  const std::string path = SamplePath("l3_m1_44k_128_joint_noinfo.mp3");
+  r.player.SetAutoPlay(false);
+  r.player.SetFileName(path);
+  for (int round = 0; round < 2; ++round) {
+    const uint64_t written = r.driver->Stats().buffers_written;
+    r.player.Play();
+    r.player.Pause();
+    // The decode thread queues everything and then waits for the paused device to play it.
+    ASSERT_TRUE(r.PumpUntil([&] { return r.driver->Stats().buffers_written == written + 4; }));
+    r.Pump(50);
+    EXPECT_EQ(r.player.Status(), mpsPaused);
+    if (round == 0) {
+      r.player.Stop();
+      EXPECT_EQ(r.player.Status(), mpsStopped);
+      ASSERT_TRUE(r.PumpUntil([&] { return r.reasons.size() == 1; }));
+      EXPECT_EQ(r.reasons[0], merStoped);
+    } else {
+      r.player.Resume();
+      ASSERT_TRUE(r.PumpUntil([&] { return r.reasons.size() == 2; }));
+      EXPECT_EQ(r.reasons[1], merSuccessful);
+    }
+  }
+}
+
 TEST(Player, StopRewindsAndPlayStartsAtTheFirstFrameAgain) {
   Rig r;
   const std::string path = SamplePath("l3_m1_44k_128_joint_noinfo.mp3");
@@ -261,6 +290,114 @@ TEST(Player, OpeningDataThatIsNotMpegAudioFailsAndCloses) {
   r.Pump(20);
   EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merStoped});
   EXPECT_THROW(r.player.SetFileName("/nonexistent/file.mp3"), EFOpenError);
+}
+
+TEST(Player, AFailedFirstOpenLeavesNoFileNameBehind) {
+  Rig r;
+  EXPECT_THROW(r.player.SetFileName(SamplePath("dmg_not_mpeg_png.mp3")), EUnknownFormat);
+  EXPECT_FALSE(r.player.Opened());
+  EXPECT_EQ(r.player.FileName(), "");
+  EXPECT_EQ(r.player.Title(), "");
+  // A file that cannot be opened at all keeps the name it was given.
+  EXPECT_THROW(r.player.SetFileName("/nonexistent/file.mp3"), EFOpenError);
+  EXPECT_EQ(r.player.FileName(), "/nonexistent/file.mp3");
+}
+
+TEST(Player, CommandsInTheStateTheyWouldReachDoNothing) {
+  Rig r;
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_info.mp3"));
+  ASSERT_EQ(r.player.Status(), mpsPlaying);
+  r.player.Play();
+  r.player.Resume();
+  EXPECT_EQ(r.player.Status(), mpsPlaying);
+  r.player.Pause();
+  r.player.Pause();
+  r.player.Play();
+  EXPECT_EQ(r.player.Status(), mpsPaused);
+  const platform::SimulatedWaveStats stats = r.driver->Stats();
+  EXPECT_EQ(stats.opens, 1);
+  EXPECT_EQ(stats.pauses, 1);
+  EXPECT_EQ(stats.restarts, 0);
+  r.player.Stop();
+  r.Pump(20);
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merStoped});
+}
+
+TEST(Player, AutoPlayStartsOnlyWhenSetToTrue) {
+  Rig r;
+  r.player.SetAutoPlay(false);
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_noinfo.mp3"));
+  r.player.SetAutoPlay(false);
+  EXPECT_EQ(r.player.Status(), mpsStopped);
+  EXPECT_EQ(r.driver->Stats().opens, 0);
+  r.player.SetAutoPlay(true);
+  EXPECT_EQ(r.player.Status(), mpsPlaying);
+  ASSERT_TRUE(r.PlayedToTheEnd());
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merSuccessful});
+}
+
+TEST(Player, VolumeZeroMutesOrAdoptsTheDeviceVolume) {
+  SimulatedWaveOptions o = Rig::Fast();
+  o.initial_volume = 0x80008000;  // half on both channels
+  Rig r(o);
+  r.player.SetRefreshVolumeFlag(true);
+  r.player.SetVolume(0);
+  EXPECT_EQ(r.player.Volume(), 50);
+  r.player.SetRefreshVolumeFlag(false);
+  r.player.SetVolume(0);
+  EXPECT_EQ(r.player.Volume(), 0);
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_noinfo.mp3"));
+  ASSERT_EQ(r.player.Status(), mpsPlaying);
+  EXPECT_EQ(r.driver->Volume(platform::kWaveMapper), 0u);
+  // Applied to the open device at once.
+  r.player.SetVolume(100);
+  EXPECT_EQ(r.driver->Volume(platform::kWaveMapper), 0xFFFFFFFFu);
+  r.player.Stop();
+}
+
+TEST(Player, EndSessionAndANullStreamClose) {
+  Rig r;
+  r.player.SetAutoPlay(false);
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_noinfo.mp3"));
+  r.player.EndSession();
+  EXPECT_FALSE(r.player.Opened());
+  EXPECT_EQ(r.player.FileName(), "");
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_noinfo.mp3"));
+  r.player.SetAutoPlay(true);
+  ASSERT_EQ(r.player.Status(), mpsPlaying);
+  // Closes the playing stream; the Play that AutoPlay asks for then has nothing to play.
+  r.player.OpenStream(static_cast<TStream*>(nullptr), 0);
+  EXPECT_FALSE(r.player.Opened());
+  EXPECT_EQ(r.player.Status(), mpsStopped);
+  EXPECT_EQ(r.player.EnabledCommands().Bits(), 1);
+  EXPECT_EQ(r.driver->Stats().opens, 1);
+  r.Pump(20);
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merStoped});
+}
+
+TEST(Player, AStreamThatCannotSeekPlaysToItsEndAndCloses) {
+  Rig r;
+  const std::string path = SamplePath("l3_m1_44k_128_joint_noinfo.mp3");
+  TMemoryStream memory(test::ReadFile(path));
+  r.player.OpenStream(std::make_unique<TNonSeekableStream>(memory, 1000), 0);
+  ASSERT_EQ(r.player.Status(), mpsPlaying);
+  ASSERT_TRUE(r.PlayedToTheEnd());
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merSuccessful});
+  EXPECT_FALSE(r.player.Opened());
+  EXPECT_EQ(static_cast<int64_t>(r.driver->Stats().bytes_played), DecodedBytes(path));
+}
+
+TEST(Player, DamagedDataEndsWithSuccessAfterTheCompleteFrames) {
+  // Cut off in the middle of a frame; 5000 junk bytes in a row between two frames.
+  for (const char* name : {"dmg_truncated_midframe.mp3", "dmg_junk5000_between_frames.mp3"}) {
+    SCOPED_TRACE(name);
+    Rig r;
+    const std::string path = SamplePath(name);
+    r.player.SetFileName(path);
+    ASSERT_TRUE(r.PlayedToTheEnd());
+    EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merSuccessful});
+    EXPECT_EQ(static_cast<int64_t>(r.driver->Stats().bytes_played), DecodedBytes(path));
+  }
 }
 
 TEST(Player, TextsComeFromTheTagsOrTheFileName) {
