@@ -375,7 +375,7 @@ void TPlatform::PanelDropFiles(const std::vector<std::string>& names) {
 // Playlist and intake.
 
 void TPlatform::DropFiles(const std::vector<std::string>& names) {
-  StopPlay();
+  StopBeforeChange();
   ResetIndex();
   FPlayList.clear();
   for (const std::string& name : names)
@@ -385,7 +385,7 @@ void TPlatform::DropFiles(const std::vector<std::string>& names) {
 }
 
 void TPlatform::FileNameKeep1Select(const std::string& select_file_name) {
-  StopPlay();
+  StopBeforeChange();
   FPlayList.clear();
   AddFile(select_file_name);
   ResetIndex();
@@ -457,7 +457,7 @@ std::string TPlatform::MakeTitle(const std::string& state) {
 
 void TPlatform::MP3Player1EndPlay(TMP3EndPlayReason reason) {
   if (reason == merSuccessful && FPlayState == psPlaying) {
-    StopPlay();
+    StopBeforeChange();
     NextIndex();
     StartPlay();
   }
@@ -479,6 +479,17 @@ void TPlatform::StopPlay() {
   FPlayer->Stop();
   FPlayState = psStopped;
   DrawTitle("STOP");
+}
+
+void TPlatform::StopBeforeChange() {
+  // Stopping reloads the current entry for the title. When the player cannot open it (a stream
+  // address, a file that is not MPEG audio) that was reported when it was loaded; it must not
+  // keep the panel from moving on to another entry or another playlist, or a broken first
+  // entry would refuse every later drop and history pick.
+  try {
+    StopPlay();
+  } catch (const std::exception&) {
+  }
 }
 
 void TPlatform::PausePlay() {
@@ -569,12 +580,12 @@ void TPlatform::Timer1Timer() {
           else ResumePlay();
           break;
         case 2:
-          StopPlay();
+          StopBeforeChange();
           NextIndex();
           StartPlay();
           break;
         case 3:
-          StopPlay();
+          StopBeforeChange();
           PrevIndex();
           StartPlay();
           break;
@@ -647,8 +658,10 @@ void TPlatform::TrayIcon1DblClick() {
 void TPlatform::PLUMO1Click() { FAboutDialog->Execute(); }
 
 void TPlatform::N4Click() {
-  const bool visible = !isVisible();
-  setVisible(visible);
+  // Without a notification area the panel is kept shown whatever the option says: toggle the
+  // option itself, or "show" could never be chosen.
+  const bool visible = FTrayMissing ? !FPanelVisible : !isVisible();
+  setVisible(visible || FTrayMissing);
   FPanelVisible = visible;
   {
     platform::IniFile ini(FSettingsFile);

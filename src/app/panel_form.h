@@ -78,6 +78,9 @@ class TPlatform final : public QWidget {
   // Playback and display.
   void StartPlay();
   void StopPlay();
+  // StopPlay before the current entry or the playlist changes; a failure to reload the entry
+  // being left is passed over.
+  void StopBeforeChange();
   void PausePlay();
   void ResumePlay();
   void DrawTitle(const std::string& state);

@@ -294,6 +294,22 @@ TEST_F(PanelTest, NaturalEndSkipsMissingEntriesAndWrapsAround) {
   EXPECT_EQ(p->MP3Player1().FileName(), stopped_at);
 }
 
+TEST_F(PanelTest, AFailedOrStoppedEndIsNotFollowedByTheNext) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  ASSERT_EQ(p->PlayState(), psPlaying);
+  p->MP3Player1EndPlay(merFailure);
+  p->MP3Player1EndPlay(merStoped);
+  EXPECT_EQ(p->NowIndex(), 0);
+  EXPECT_EQ(p->PlayState(), psPlaying) << "the panel's view stays until the user acts";
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "one.mp3");
+  // A successful end while paused is not followed either.
+  p->PausePlay();
+  p->MP3Player1EndPlay(merSuccessful);
+  EXPECT_EQ(p->NowIndex(), 0);
+  EXPECT_EQ(p->PlayState(), psPaused);
+}
+
 TEST_F(PanelTest, AllEntriesGoneShowsTheProgramName) {
   auto p = Start();
   p->DropFiles({dir / "one.mp3", dir / "two.mp3"});
@@ -316,6 +332,42 @@ TEST_F(PanelTest, RelativeEntryIsPlayedFromItsResolvedPath) {
   Act(*p);
   EXPECT_EQ(p->PlayState(), psPlaying);
   EXPECT_EQ(p->MP3Player1().Status(), mpsPlaying);
+}
+
+// An entry the player cannot open (a stream address, a file that is not MPEG audio) is reported
+// when it is loaded, and does not keep the list from being replaced or skipped.
+TEST_F(PanelTest, AnEntryThePlayerCannotOpenDoesNotBlockTheNextDrop) {
+  test::WriteFile(dir / "radio.m3u", "http://example.com/stream/live.mp3\n");
+  auto p = Start();
+  p->PanelDropFiles({dir / "radio.m3u"});
+  ASSERT_EQ(errors.size(), 1u) << "the stream cannot be opened";
+  ASSERT_EQ(p->PlayState(), psStopped);
+  p->PanelDropFiles({dir / "one.mp3"});
+  EXPECT_EQ(errors.size(), 1u);
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3"}));
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(IniFile(ini).ReadString("Option", "File0", ""), dir / "one.mp3");
+  // The same by a history pick.
+  p->FileNameKeep1().Item(2)->trigger();
+  ASSERT_EQ(errors.size(), 2u);
+  p->FileNameKeep1().Item(2)->trigger();
+  EXPECT_EQ(errors.size(), 2u);
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3"}));
+  EXPECT_EQ(p->PlayState(), psPlaying);
+}
+
+TEST_F(PanelTest, TwoClicksSkipAFirstEntryThePlayerCannotOpen) {
+  test::WriteFile(dir / "broken.mp3", std::string(4096, 'x'));
+  auto p = Start();
+  p->PanelDropFiles({dir / "broken.mp3", dir / "two.mp3"});
+  ASSERT_EQ(errors.size(), 1u) << "not MPEG audio";
+  ASSERT_EQ(p->PlayState(), psStopped);
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  EXPECT_NO_THROW(Act(*p));
+  EXPECT_EQ(p->NowIndex(), 1);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "two.mp3");
+  EXPECT_EQ(p->PlayState(), psPlaying);
 }
 
 TEST_F(PanelTest, ClicksPlayPauseResumeNextAndPrevious) {
@@ -537,6 +589,26 @@ TEST_F(PanelTest, HideShowAndAlwaysOnTopWriteTheirKeys) {
   EXPECT_FALSE(again->PanelVisible());
 }
 
+TEST_F(PanelTest, DroppedUrlsArriveAfterAlwaysOnTopWasToggled) {
+  auto p = Start();
+  p->Item("N4")->trigger();
+  p->Item("N6")->trigger();
+  p->Item("N6")->trigger();
+  ASSERT_TRUE(p->acceptDrops());
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir / "two.mp3")),
+                QUrl(QStringLiteral("http://example.com/a.mp3")),
+                QUrl::fromLocalFile(QString::fromStdString(dir / "one.mp3"))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(p.get(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(p.get(), &drop);
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "two.mp3", dir / "one.mp3"}));
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(PanelTest, VolumeItemsSetThePlayerAtOnce) {
   auto p = Start();
   p->DropFiles({dir / "one.mp3"});
@@ -644,6 +716,24 @@ TEST_F(PanelTest, WithoutANotificationAreaThePanelStaysShown) {
   auto p = Start();
   ASSERT_FALSE(p->PanelVisible());
   EXPECT_TRUE(p->TrayMissing());
+  Ticks(*p, 1);
+  EXPECT_TRUE(p->isVisible());
+}
+
+TEST_F(PanelTest, WithoutANotificationAreaTheShowItemStillShows) {
+  auto p = Start();
+  ASSERT_TRUE(p->TrayMissing());
+  Ticks(*p, 1);
+  ASSERT_TRUE(p->isVisible()) << "kept shown";
+  ASSERT_EQ(p->Item("N4")->text().toStdString(), "パネルを表示");
+  p->Item("N4")->trigger();
+  EXPECT_TRUE(p->PanelVisible());
+  EXPECT_TRUE(p->Item("N6")->isEnabled()) << "always on top can be chosen";
+  EXPECT_EQ(p->Item("N4")->text().toStdString(), "パネルを隠す");
+  EXPECT_EQ(IniFile(ini).ReadString("Setup", "Visible", ""), "1");
+  p->Item("N4")->trigger();
+  EXPECT_FALSE(p->PanelVisible());
+  EXPECT_EQ(IniFile(ini).ReadString("Setup", "Visible", ""), "0");
   Ticks(*p, 1);
   EXPECT_TRUE(p->isVisible());
 }
