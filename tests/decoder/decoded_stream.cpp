@@ -11,14 +11,18 @@ namespace plumo::test {
 
 namespace {
 
-Decoded DecodeWith(Decoder& decoder, const std::vector<uint8_t>& bytes, const DecodeOptions& options) {
+// Opens the stream, lets `prepare` adjust the decoder (opening rebuilds its equalizer tables from
+// the options) and decodes every frame.
+Decoded DecodeWith(Decoder& decoder, std::vector<uint8_t> bytes, const DecodeOptions& options,
+                   const std::function<void(Decoder&)>& prepare = {}) {
+  TMemoryStream stream(std::move(bytes));
+  StreamDecoder opened(decoder, stream, true, options);
+  if (prepare) prepare(decoder);
   Decoded d;
-  d.info = DecodeMpegStream(
-      decoder, bytes, options,
-      [&](std::span<const uint8_t> pcm) {
-        for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
-      },
-      &d.frames);
+  d.frames = opened.DecodeAll([&](std::span<const uint8_t> pcm) {
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
+  });
+  d.info = opened.Info();
   return d;
 }
 
@@ -33,15 +37,7 @@ Decoded DecodeBytes(const std::vector<uint8_t>& bytes, DecodeOptions options, st
 Decoded DecodeFileWith(const std::string& path, const std::function<void(Decoder&)>& prepare,
                        DecodeOptions options) {
   Decoder decoder;
-  TMemoryStream stream(ReadFile(path));
-  StreamDecoder opened(decoder, stream, true, options);
-  prepare(decoder);
-  Decoded d;
-  d.frames = opened.DecodeAll([&](std::span<const uint8_t> pcm) {
-    for (size_t i = 0; i + 1 < pcm.size(); i += 2) d.pcm.push_back(static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8));
-  });
-  d.info = opened.Info();
-  return d;
+  return DecodeWith(decoder, ReadFile(path), options, prepare);
 }
 
 Decoded DecodeFile(const std::string& path, DecodeOptions options, std::optional<uint32_t> kernel_flags) {

@@ -54,6 +54,12 @@ void ExpectHalf(const test::Decoded& half, const test::Decoded& full, const std:
   EXPECT_LE(worst, 2) << what;
 }
 
+// Decoding `name` with `gains` set halves every sample of decoding it without them.
+void ExpectGainsHalve(const char* name, int channels, const std::function<void(Decoder&)>& gains) {
+  ExpectHalf(Decode(name, channels, gains), Decode(name, channels, NoChange),
+             "channel choice " + std::to_string(channels));
+}
+
 // RMS of channel c (of `channels`) after the first 4608 sample frames.
 double Rms(const test::Decoded& d, int channels, int c) {
   double sum = 0;
@@ -80,23 +86,20 @@ TEST(EqualizerTables, StartAtUnityWithBothSwitchesOff) {
 
 TEST(EqualizerTables, SubbandGainsActInEveryLayer2StageButTheMix) {
   for (int channels : {kChannelsBoth, kChannelsLeft, kChannelsRight}) {
-    ExpectHalf(Decode(kLayer2, channels, SubbandGains(0.5f)), Decode(kLayer2, channels, NoChange),
-               "channel choice " + std::to_string(channels));
+    ExpectGainsHalve(kLayer2, channels, SubbandGains(0.5f));
   }
   EXPECT_EQ(Decode(kLayer2, kChannelsMix, SubbandGains(0.5f)).pcm, Decode(kLayer2, kChannelsMix, NoChange).pcm);
 }
 
 TEST(EqualizerTables, SubbandGainsActInEveryLayer3Stage) {
   for (int channels : {kChannelsBoth, kChannelsMix, kChannelsLeft, kChannelsRight}) {
-    ExpectHalf(Decode(kLayer3, channels, SubbandGains(0.5f)), Decode(kLayer3, channels, NoChange),
-               "channel choice " + std::to_string(channels));
+    ExpectGainsHalve(kLayer3, channels, SubbandGains(0.5f));
   }
 }
 
 TEST(EqualizerTables, LineGainsActOnLayer3Only) {
   for (int channels : {kChannelsBoth, kChannelsMix, kChannelsLeft}) {
-    ExpectHalf(Decode(kLayer3, channels, LineGains(0.5f)), Decode(kLayer3, channels, NoChange),
-               "channel choice " + std::to_string(channels));
+    ExpectGainsHalve(kLayer3, channels, LineGains(0.5f));
   }
   EXPECT_EQ(Decode(kLayer2, kChannelsBoth, LineGains(0.0f)).pcm, Decode(kLayer2, kChannelsBoth, NoChange).pcm);
 }

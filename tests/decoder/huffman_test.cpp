@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bit_reader.h"
+#include "bit_writer.h"
 #include "huffman_tables.h"
 #include "layer3_tables.h"
 #include "test_files.h"
@@ -23,24 +24,7 @@ namespace {
 constexpr int kCodedTables[] = {1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16, 24};
 constexpr size_t kNoEnd = SIZE_MAX;
 
-class BitWriter {
- public:
-  void Put(uint32_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i) bits_.push_back(((value >> i) & 1u) != 0);
-  }
-  size_t size() const { return bits_.size(); }
-  // The bits packed into bytes, followed by `padding` zero bytes.
-  std::vector<uint8_t> Bytes(size_t padding = 8) const {
-    std::vector<uint8_t> out((bits_.size() + 7) / 8 + padding, 0);
-    for (size_t i = 0; i < bits_.size(); ++i) {
-      if (bits_[i]) out[i / 8] |= static_cast<uint8_t>(0x80u >> (i % 8));
-    }
-    return out;
-  }
-
- private:
-  std::vector<bool> bits_;
-};
+using test::BitWriter;
 
 int ExpectedSize(int table) {
   switch (table) {
@@ -286,7 +270,7 @@ TEST(HuffmanBigValuesTest, RoundTripEveryTableSelect) {
       BitReader br;
       br.Start(bytes.data(), bytes.size());
       DecodeBigValues(br, kNoEnd, lines.data(), count, table_select);
-      EXPECT_EQ(br.BitPosition(), static_cast<int>(w.size()));
+      EXPECT_EQ(br.BitPosition(), static_cast<int>(w.bits()));
       for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(lines[i], expected[i]) << i;
       for (size_t i = expected.size(); i < lines.size(); ++i) EXPECT_EQ(lines[i], 12345);
     }
@@ -346,7 +330,7 @@ TEST(HuffmanBigValuesTest, Table16EscapeGivesMinus16) {
   DecodeBigValues(br, kNoEnd, lines, 2, 16);
   EXPECT_EQ(lines[0], -16);
   EXPECT_EQ(lines[1], 0);
-  EXPECT_EQ(br.BitPosition(), static_cast<int>(w.size()));
+  EXPECT_EQ(br.BitPosition(), static_cast<int>(w.bits()));
 }
 
 TEST(HuffmanBigValuesTest, Table1KnownBits) {
@@ -423,9 +407,9 @@ TEST(HuffmanCount1Test, RoundTripTablesAAndB) {
       BitReader br;
       br.Start(bytes.data(), bytes.size());
       const int result = DecodeCount1(br, kNoEnd, lines.data(), 4 * quadruples + 3,
-                                      static_cast<int>(w.size()), table);
+                                      static_cast<int>(w.bits()), table);
       EXPECT_EQ(result, Count1Expected(quads));
-      EXPECT_EQ(br.BitPosition(), static_cast<int>(w.size()));
+      EXPECT_EQ(br.BitPosition(), static_cast<int>(w.bits()));
       for (int i = 0; i < quadruples; ++i) {
         for (int j = 0; j < 4; ++j) ASSERT_EQ(lines[4 * i + j], quads[i][j]) << i << " " << j;
       }
@@ -469,7 +453,7 @@ TEST(HuffmanCount1Test, ResultCoversTheLastNonzeroValue) {
       int32_t lines[12];
       BitReader br;
       br.Start(bytes.data(), bytes.size());
-      EXPECT_EQ(DecodeCount1(br, kNoEnd, lines, 12, static_cast<int>(w.size()), table), 4 * 1 + 2);
+      EXPECT_EQ(DecodeCount1(br, kNoEnd, lines, 12, static_cast<int>(w.bits()), table), 4 * 1 + 2);
     }
     {
       BitWriter w;
@@ -479,7 +463,7 @@ TEST(HuffmanCount1Test, ResultCoversTheLastNonzeroValue) {
       int32_t lines[8];
       BitReader br;
       br.Start(bytes.data(), bytes.size());
-      EXPECT_EQ(DecodeCount1(br, kNoEnd, lines, 8, static_cast<int>(w.size()), table), 4 * 2);
+      EXPECT_EQ(DecodeCount1(br, kNoEnd, lines, 8, static_cast<int>(w.bits()), table), 4 * 2);
       EXPECT_EQ(lines[7], 1);
     }
   }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bit_writer.h"
 #include "cpu.h"
 #include "decoder.h"
 #include "frame_header.h"
@@ -13,28 +14,7 @@
 namespace plumo {
 namespace {
 
-class BitWriter {
- public:
-  void Put(uint32_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i, ++bits_) {
-      if (bits_ % 8 == 0) bytes_.push_back(0);
-      if ((value >> i) & 1) bytes_.back() = static_cast<uint8_t>(bytes_.back() | (0x80 >> (bits_ % 8)));
-    }
-  }
-  void Append(const BitWriter& other) {
-    for (size_t i = 0; i < other.bits_; ++i) Put((other.bytes_[i / 8] >> (7 - i % 8)) & 1, 1);
-  }
-  size_t bits() const { return bits_; }
-  std::vector<uint8_t> Bytes(size_t size) const {
-    std::vector<uint8_t> out = bytes_;
-    out.resize(size, 0);
-    return out;
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-  size_t bits_ = 0;
-};
+using test::BitWriter;
 
 // One granule of one channel: no big values, every line in the count1 region (values -1, 0, 1,
 // table B), scale factors given as their bits.
@@ -99,7 +79,7 @@ std::vector<uint8_t> Mpeg1Frame(int mode, int mode_extension, const std::vector<
   for (int g = 0; g < 2; ++g)
     for (const Granule& c : channels) w.Append(c.MainData());
   EXPECT_LE(w.bits(), 417u * 8);
-  return w.Bytes(417);
+  return w.Sized(417);
 }
 
 // An MPEG-2 frame, 22.05 kHz, 64 kbit/s, no CRC, one granule.
@@ -112,7 +92,7 @@ std::vector<uint8_t> Mpeg2Frame(int mode, int mode_extension, const std::vector<
   for (const Granule& c : channels) c.PutSideInfo(w, true);
   for (const Granule& c : channels) w.Append(c.MainData());
   EXPECT_LE(w.bits(), 208u * 8);
-  return w.Bytes(208);
+  return w.Sized(208);
 }
 
 // Decodes the frames in order with the x87 kernels, both channels.

@@ -49,13 +49,4 @@ StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const
   return StreamDecoder(decoder, stream, true, options).Info();
 }
 
-StreamInfo DecodeMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options,
-                            const PcmSink& sink, int* frames) {
-  TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
-  StreamDecoder d(decoder, stream, true, options);
-  const int produced = d.DecodeAll(sink);
-  if (frames) *frames = produced;
-  return d.Info();
-}
-
 }  // namespace plumo

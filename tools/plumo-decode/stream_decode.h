@@ -56,9 +56,4 @@ class StreamDecoder {
 // Opens bytes held in memory (a seekable stream) and describes them.
 StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options);
 
-// Opens and decodes bytes held in memory; returns the stream's description and the number of
-// frames produced.
-StreamInfo DecodeMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options,
-                            const PcmSink& sink, int* frames = nullptr);
-
 }  // namespace plumo
