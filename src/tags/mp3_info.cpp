@@ -42,15 +42,13 @@ std::string_view FixedBytes(const uint8_t* p, int64_t n) {
   return TrimRight(all.substr(0, all.find('\0')));
 }
 
-// 8-bit text to UTF-8, cut to at most limit bytes first (at a UTF-8 character boundary), so
-// that the converted value stays within three times the limit.
-std::string Convert(std::string_view bytes, size_t limit) {
-  if (bytes.size() > limit) {
-    size_t cut = limit;
-    while (cut > 0 && (static_cast<uint8_t>(bytes[cut]) & 0xC0) == 0x80) --cut;
-    bytes = bytes.substr(0, cut);
-  }
-  return AnsiToUtf8(bytes);
+// Text cut to at most limit bytes (at a UTF-8 character boundary), so that a converted value
+// stays within three times the limit.
+std::string_view CutText(std::string_view bytes, size_t limit) {
+  if (bytes.size() <= limit) return bytes;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<uint8_t>(bytes[cut]) & 0xC0) == 0x80) --cut;
+  return bytes.substr(0, cut);
 }
 
 // The part after the last NUL within n bytes (all of them without a NUL), trimmed.
@@ -71,6 +69,163 @@ int64_t Digits(const uint8_t* p, int digits) {
 }
 
 bool IsFrameIdChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+int64_t Be24(const uint8_t* p) { return (int64_t{p[0]} << 16) | (int64_t{p[1]} << 8) | p[2]; }
+
+int64_t SyncSafe(const uint8_t* p) {
+  return (int64_t{p[0] & 0x7F} << 21) | (int64_t{p[1] & 0x7F} << 14) | (int64_t{p[2] & 0x7F} << 7) | (p[3] & 0x7F);
+}
+
+// Removes the zero byte that unsynchronisation put after every 0xFF.
+void Resynchronise(std::vector<uint8_t>& bytes) {
+  size_t out = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    bytes[out++] = bytes[i];
+    if (bytes[i] == 0xFF && i + 1 < bytes.size() && bytes[i + 1] == 0) ++i;
+  }
+  bytes.resize(out);
+}
+
+// Version 2.2 frame ids and the four-letter names they later became.
+constexpr std::pair<std::string_view, std::string_view> kId3v22Names[] = {
+    {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"EQU", "EQUA"}, {"ETC", "ETCO"},
+    {"GEO", "GEOB"}, {"IPL", "IPLS"}, {"LNK", "LINK"}, {"MCI", "MCDI"}, {"MLL", "MLLT"}, {"PIC", "APIC"},
+    {"POP", "POPM"}, {"REV", "RVRB"}, {"RVA", "RVAD"}, {"SLT", "SYLT"}, {"STC", "SYTC"}, {"TAL", "TALB"},
+    {"TBP", "TBPM"}, {"TCM", "TCOM"}, {"TCO", "TCON"}, {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"},
+    {"TEN", "TENC"}, {"TFT", "TFLT"}, {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"}, {"TLE", "TLEN"},
+    {"TMT", "TMED"}, {"TOA", "TOPE"}, {"TOF", "TOFN"}, {"TOL", "TOLY"}, {"TOR", "TORY"}, {"TOT", "TOAL"},
+    {"TP1", "TPE1"}, {"TP2", "TPE2"}, {"TP3", "TPE3"}, {"TP4", "TPE4"}, {"TPA", "TPOS"}, {"TPB", "TPUB"},
+    {"TRC", "TSRC"}, {"TRD", "TRDA"}, {"TRK", "TRCK"}, {"TSI", "TSIZ"}, {"TSS", "TSSE"}, {"TT1", "TIT1"},
+    {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TXT", "TEXT"}, {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"},
+    {"ULT", "USLT"}, {"WAF", "WOAF"}, {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"},
+    {"WPB", "WPUB"}, {"WXX", "WXXX"}};
+
+std::string FrameName(std::string_view id) {
+  for (const auto& [old, name] : kId3v22Names)
+    if (old == id) return std::string(name);
+  return std::string(id);
+}
+
+// Values separated by NUL, each trimmed, the empty ones left out, joined with " / "; at most
+// limit bytes.
+std::string JoinedBytes(const uint8_t* p, size_t n, size_t limit) {
+  std::string out;
+  const std::string_view all(reinterpret_cast<const char*>(p), n);
+  for (size_t pos = 0; pos < all.size() && out.size() < limit;) {
+    const size_t end = std::min(all.find('\0', pos), all.size());
+    const std::string_view value = TrimRight(all.substr(pos, end - pos));
+    if (!value.empty()) {
+      if (!out.empty()) out.append(" / ");
+      out.append(value.substr(0, limit - std::min(limit, out.size())));
+    }
+    pos = end + 1;
+  }
+  return out;
+}
+
+// UTF-16 values (each ending at an aligned pair of zero bytes) to UTF-8, joined with " / "; only
+// the first unless several. A byte-order mark sets the order for its value and the ones after it.
+// At most limit code units, each separator counted as one, so the text stays within three times
+// the limit.
+std::string Utf16Values(const uint8_t* p, size_t n, bool bigEndian, bool several, size_t limit) {
+  std::string out;
+  out.reserve(std::min(n / 2, limit) * 3);
+  size_t budget = limit;
+  for (size_t pos = 0; pos + 1 < n && budget > 0;) {
+    size_t end = pos;
+    while (end + 1 < n && (p[end] != 0 || p[end + 1] != 0)) end += 2;
+    if (p[pos] == 0xFF && p[pos + 1] == 0xFE) bigEndian = false;
+    if (p[pos] == 0xFE && p[pos + 1] == 0xFF) bigEndian = true;
+    const size_t units = std::min((end - pos) / 2, budget - (out.empty() ? 0 : 1));
+    const std::string value(TrimRight(Utf16ToUtf8(p + pos, units, bigEndian)));
+    if (!value.empty()) {
+      if (!out.empty()) {
+        out.append(" / ");
+        --budget;
+      }
+      out.append(value);
+      budget -= units;
+    }
+    if (!several) break;
+    pos = end + 2;
+  }
+  return out;
+}
+
+// Offset just after the UTF-16 NUL that ends a text starting at `from`; npos without one.
+size_t AfterUtf16Nul(const uint8_t* p, size_t n, size_t from) {
+  for (size_t k = from; k + 1 < n; k += 2)
+    if (p[k] == 0 && p[k + 1] == 0) return k + 2;
+  return std::string_view::npos;
+}
+
+// The bytes of an ID3v2 tag from the reader's position to the tag's end. With unsynchronisation of
+// the whole tag every 0xFF 0x00 pair reads as 0xFF.
+class TTagBytes {
+ public:
+  TTagBytes(TMPStreamReader& reader, int64_t end, bool unsync) : FReader(reader), FEnd(end), FUnsync(unsync) {}
+
+  // Bytes of the file left before the tag's end (as many or more than can still be read).
+  int64_t Left() const { return FEnd - FReader.Position(); }
+
+  // The next n bytes (at most the reader's capacity) into out; false when the tag or the stream
+  // ends first.
+  bool Read(int64_t n, std::vector<uint8_t>& out) {
+    out.clear();
+    if (n > Left() || n > FReader.Capacity()) return false;
+    if (!FUnsync) {
+      if (!FReader.Ensure(static_cast<int32_t>(n))) return false;
+      out.assign(FReader.Data(), FReader.Data() + n);
+      return FReader.Skip(n);
+    }
+    out.reserve(static_cast<size_t>(n));
+    return Take(n, &out);
+  }
+
+  // Passes n bytes; false when the tag or the stream ends first.
+  bool Pass(int64_t n) {
+    if (n > Left()) return false;
+    return FUnsync ? Take(n, nullptr) : FReader.Skip(n);
+  }
+
+  // Whether a frame header (or padding, or the tag's end) could begin `offset` bytes ahead; true
+  // when those bytes are beyond what the reader can show.
+  bool FrameCouldStartAt(int64_t offset) {
+    if (offset == Left()) return true;
+    if (offset + 4 > Left()) return false;
+    if (offset + 4 > FReader.Capacity() || !FReader.Ensure(static_cast<int32_t>(offset + 4))) return true;
+    const uint8_t* q = FReader.Data() + offset;
+    return q[0] == 0 || std::all_of(q, q + 4, IsFrameIdChar);
+  }
+
+ private:
+  bool Take(int64_t n, std::vector<uint8_t>* out) {
+    while (n > 0) {
+      if (Left() <= 0) return false;
+      if (FReader.Buffered() == 0 && !FReader.Fill(1)) return false;
+      const uint8_t* p = FReader.Data();
+      const int64_t available = std::min<int64_t>(FReader.Contiguous(), Left());
+      int64_t used = 0;
+      while (used < available && n > 0) {
+        const uint8_t b = p[used++];
+        if (FAfterFF && b == 0) {
+          FAfterFF = false;
+          continue;
+        }
+        FAfterFF = b == 0xFF;
+        if (out) out->push_back(b);
+        --n;
+      }
+      FReader.Skip(used);
+    }
+    return true;
+  }
+
+  TMPStreamReader& FReader;
+  int64_t FEnd;
+  bool FUnsync;
+  bool FAfterFF = false;
+};
 
 }  // namespace
 
@@ -177,7 +332,9 @@ void TMP3Info::AudioBegins(int64_t tagBytes) {
 // (and no conversion buffer) grows beyond the capacity.
 int64_t TMP3Info::TextLimit() const { return std::max<int64_t>(1, FReader->Capacity() / 3); }
 
-std::string TMP3Info::Text(std::string_view bytes) const { return Convert(bytes, static_cast<size_t>(TextLimit())); }
+std::string TMP3Info::Text(std::string_view bytes) const {
+  return AnsiToUtf8(CutText(bytes, static_cast<size_t>(TextLimit())));
+}
 
 void TMP3Info::Add(std::vector<std::string>& lines, std::string_view key, std::string value) {
   if (lines.size() >= kMaxLines) return;
@@ -185,6 +342,23 @@ void TMP3Info::Add(std::vector<std::string>& lines, std::string_view key, std::s
   line.reserve(key.size() + 1 + value.size());
   line.append(key).append(1, '=').append(value);
   lines.push_back(std::move(line));
+}
+
+void TMP3Info::AddRaw(std::vector<std::string>& lines, TRawValues& raw, std::string_view key, std::string_view bytes) {
+  if (lines.size() >= kMaxLines) return;
+  raw.emplace_back(lines.size(), key.size() + 1);
+  Add(lines, key, std::string(CutText(bytes, static_cast<size_t>(TextLimit()))));
+}
+
+void TMP3Info::ConvertRaw(std::vector<std::string>& lines, const TRawValues& raw) {
+  std::vector<std::string_view> fields;
+  fields.reserve(raw.size());
+  for (const auto& [line, offset] : raw) fields.push_back(std::string_view(lines[line]).substr(offset));
+  const TEightBitCharset charset = EightBitCharset(fields);
+  for (const auto& [line, offset] : raw) {
+    std::string value = EightBitToUtf8(std::string_view(lines[line]).substr(offset), charset);
+    lines[line].replace(offset, std::string::npos, value);
+  }
 }
 
 bool TMP3Info::ReadFront() {
@@ -248,38 +422,21 @@ void TMP3Info::ReadId3v2() {
   const uint8_t version = p[3];
   const uint8_t flags = p[5];
 
-  // Frames are read from version 3 tags without unsynchronisation only; the others, and tags
-  // whose extended header cannot be used, are passed over whole.
-  int64_t frameStart = -1;
-  if (version == 3 && (flags & 0x80) == 0) {
-    if ((flags & 0x40) == 0) {
-      frameStart = start + 10;
-    } else if (Peek(14)) {
-      // The extended header's size field does not count its own four bytes.
-      const int64_t extSize = Be32(FReader->Data() + 10);
-      if (extSize >= 0 && extSize + 4 <= size) frameStart = start + 10 + 4 + extSize;
+  // Frames are read from versions 2.2 to 2.4; other versions are passed over whole.
+  if (version >= 2 && version <= 4) {
+    FReader->Skip(10);
+    TRawValues raw;
+    try {
+      ReadId3v2Frames(version, flags, size, tagEnd, raw);
+    } catch (...) {
+      ConvertRaw(FId3v2, raw);
+      throw;
     }
+    ConvertRaw(FId3v2, raw);
   }
 
-  if (frameStart >= 0 && FReader->Skip(frameStart - start)) {
-    while (tagEnd - FReader->Position() >= 10) {
-      if (!Peek(10)) break;
-      const uint8_t* h = FReader->Data();
-      // Padding, or bytes that cannot be a frame id: no more frames.
-      if (!std::all_of(h, h + 4, IsFrameIdChar)) break;
-      const int32_t frameSize = Be32(h + 4);
-      if (frameSize <= 0) break;
-      const int64_t total = int64_t{frameSize} + 10;
-      if (total > tagEnd - FReader->Position()) break;  // the frame overruns the tag
-      if (Peek(total)) {
-        const uint8_t* frame = FReader->Data();
-        StoreId3v2Frame(std::string_view(reinterpret_cast<const char*>(frame), 4), frame + 10, frameSize);
-      }
-      if (!FReader->Skip(total)) break;
-    }
-  }
-
-  // Whatever the frames held, the tag's header states where it ends.
+  // Whatever the frames held, the tag's header states where it ends. A version 2.4 footer
+  // ("3DI", ten bytes after that end) is left to the frame search, as before any frame was read.
   const int64_t here = FReader->Position();
   if (here <= tagEnd && FReader->Skip(tagEnd - here)) {
     AudioBegins(size + 10);
@@ -289,18 +446,112 @@ void TMP3Info::ReadId3v2() {
   }
 }
 
-void TMP3Info::StoreId3v2Frame(std::string_view id, const uint8_t* body, int64_t size) {
+void TMP3Info::ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int64_t tagEnd, TRawValues& raw) {
+  // Versions 2.2 and 2.3 unsynchronise the whole tag, and their sizes count the bytes as they
+  // were before; version 2.4 unsynchronises frame by frame, its sizes count the stored bytes.
+  const bool unsync = (flags & 0x80) != 0;
+  TTagBytes bytes(*FReader, tagEnd, unsync && version < 4);
+  std::vector<uint8_t> buffer;
+  if ((flags & 0x40) != 0) {
+    if (version == 2) return;  // a compressed tag
+    if (!bytes.Read(4, buffer)) return;
+    if (version == 3) {
+      // The extended header's size does not count its own four bytes.
+      const int64_t extSize = Be32(buffer.data());
+      if (extSize < 0 || extSize + 4 > size || !bytes.Pass(extSize)) return;
+    } else {
+      const int64_t extSize = SyncSafe(buffer.data());
+      if (extSize < 6 || extSize > size || !bytes.Pass(extSize - 4)) return;
+    }
+  }
+
+  const int64_t headerSize = version == 2 ? 6 : 10;
+  const size_t idSize = version == 2 ? 3 : 4;
+  while (bytes.Left() >= headerSize) {
+    if (!bytes.Read(headerSize, buffer)) break;
+    const uint8_t* h = buffer.data();
+    // Padding, or bytes that cannot be a frame id: no more frames.
+    if (!std::all_of(h, h + idSize, IsFrameIdChar)) break;
+    const std::string id = FrameName(std::string_view(reinterpret_cast<const char*>(h), idSize));
+    int64_t frameSize = 0;
+    uint8_t format = 0;
+    if (version == 2) {
+      frameSize = Be24(h + 3);
+    } else if (version == 3) {
+      frameSize = Be32(h + 4);
+      format = h[9];
+    } else {
+      format = h[9];
+      // Sizes are sync-safe; some writers stored plain 32-bit sizes, which show by a byte above
+      // 0x7F or by where the next frame begins.
+      const int64_t plain = static_cast<uint32_t>(Be32(h + 4));
+      frameSize = SyncSafe(h + 4);
+      if (plain != frameSize &&
+          ((h[4] | h[5] | h[6] | h[7]) & 0x80 || (!bytes.FrameCouldStartAt(frameSize) && bytes.FrameCouldStartAt(plain))))
+        frameSize = plain;
+    }
+    if (frameSize <= 0 || frameSize > bytes.Left()) break;  // no frame, or one that overruns the tag
+    if (frameSize + headerSize > FReader->Capacity()) {
+      if (!bytes.Pass(frameSize)) break;
+      continue;
+    }
+    if (!bytes.Read(frameSize, buffer)) break;
+
+    // Frame flags: compressed and encrypted frames are not read; a group byte, an encryption
+    // method byte and a data length go before the frame's contents.
+    size_t skip = 0;
+    if (version == 3) {
+      if ((format & 0xC0) != 0) continue;
+      skip = (format & 0x20) ? 1 : 0;
+    } else if (version == 4) {
+      if ((format & 0x0C) != 0) continue;
+      if ((format & 0x02) != 0 || unsync) Resynchronise(buffer);
+      skip = ((format & 0x40) ? 1 : 0) + ((format & 0x01) ? 4 : 0);
+    }
+    if (skip >= buffer.size()) continue;
+    StoreId3v2Frame(id, buffer.data() + skip, buffer.size() - skip, version == 4, raw);
+  }
+}
+
+// Stores one frame's value. Text frames and COMM/WXXX in 8-bit text join the tag's 8-bit values;
+// other frames are converted on their own.
+void TMP3Info::StoreId3v2Frame(std::string_view id, const uint8_t* body, size_t size, bool severalValues,
+                               TRawValues& raw) {
   const uint8_t encoding = body[0];
   const uint8_t* text = body + 1;
-  const int64_t textSize = size - 1;
-  std::string value;
-  if (id[0] == 'T' && encoding == 1)
-    value = std::string(TrimRight(Utf16ToUtf8(text, static_cast<size_t>(std::min(textSize / 2, TextLimit())))));
-  else if (id == "COMM" || id == "WXXX")
-    value = Text(LastBytes(text, textSize));
-  else
-    value = Text(FixedBytes(text, textSize));
-  Add(FId3v2, id, std::move(value));
+  const size_t textSize = size - 1;
+  const bool utf16 = encoding == 1 || encoding == 2;
+  const size_t limit = static_cast<size_t>(TextLimit());
+  const auto addEightBit = [&](std::string_view bytes) {
+    if (encoding == 3 && IsValidUtf8(bytes))
+      Add(FId3v2, id, std::string(CutText(bytes, limit)));
+    else
+      AddRaw(FId3v2, raw, id, bytes);
+  };
+  if (id[0] == 'T') {
+    if (utf16)
+      Add(FId3v2, id, Utf16Values(text, textSize, encoding == 2, severalValues, limit));
+    else if (severalValues)
+      addEightBit(JoinedBytes(text, textSize, limit));
+    else
+      addEightBit(FixedBytes(text, static_cast<int64_t>(textSize)));
+  } else if (id == "COMM" || id == "WXXX") {
+    if (!utf16) {
+      addEightBit(LastBytes(text, static_cast<int64_t>(textSize)));
+      return;
+    }
+    // The description, after COMM's language code, ends with a UTF-16 NUL; then comes the
+    // comment in UTF-16, or WXXX's address in 8-bit text.
+    const size_t after = AfterUtf16Nul(text, textSize, id == "COMM" ? 3 : 0);
+    if (after == std::string_view::npos)
+      Add(FId3v2, id, "");
+    else if (id == "COMM")
+      Add(FId3v2, id, Utf16Values(text + after, textSize - after, encoding == 2, false, limit));
+    else
+      AddRaw(FId3v2, raw, id, FixedBytes(text + after, static_cast<int64_t>(textSize - after)));
+  } else {
+    Add(FId3v2, id, Text(FixedBytes(text, static_cast<int64_t>(textSize))));
+  }
 }
 
 bool TMP3Info::ReadEnd() {
@@ -309,11 +560,13 @@ bool TMP3Info::ReadEnd() {
   const int64_t streamSize = FReader->Size();
   if (FAudioSize == kOpenSize) FAudioSize = std::max<int64_t>(0, streamSize - FAudioStart);
   if (FFound.Contains(mitRiff)) {
+    TRawValues raw;
     try {
-      ReadRiffInfo();
+      ReadRiffInfo(raw);
     } catch (const EStreamError&) {
-      // RIFF INFO is optional; a stream failure there only means no INFO lines.
+      // RIFF INFO is optional; a stream failure there only means no more INFO lines.
     }
+    ConvertRaw(FRiffInfo, raw);
   }
   ReadId3v1(streamSize);
   ReadLyrics3(streamSize);
@@ -323,7 +576,7 @@ bool TMP3Info::ReadEnd() {
   return true;
 }
 
-void TMP3Info::ReadRiffInfo() {
+void TMP3Info::ReadRiffInfo(TRawValues& raw) {
   MoveTo(FRiffDataStart + Even(FRiffDataSize));
   for (int chunk = 0; chunk < kMaxChunks; ++chunk) {
     if (!Peek(8)) return;
@@ -338,8 +591,8 @@ void TMP3Info::ReadRiffInfo() {
         const int32_t itemSize = Le32(FReader->Data() + 4);
         if (itemSize < 0 || id == "IID3") return;
         if (Peek(int64_t{itemSize} + 8)) {
-          std::string value = Text(FixedBytes(FReader->Data() + 8, itemSize));
-          if (!id.empty() && !value.empty()) Add(FRiffInfo, id, std::move(value));
+          const std::string_view value = FixedBytes(FReader->Data() + 8, itemSize);
+          if (!id.empty() && !value.empty()) AddRaw(FRiffInfo, raw, id, value);
         }
         if (!FReader->Skip(8 + Even(itemSize))) return;
       }
@@ -356,11 +609,13 @@ void TMP3Info::ReadId3v1(int64_t streamSize) {
   MoveTo(pos);
   if (!Peek(128) || !Starts(FReader->Data(), "TAG")) return;
   const uint8_t* p = FReader->Data();
-  Add(FId3v1, "TITLE", Text(FixedBytes(p + 3, 30)));
-  Add(FId3v1, "ARTIST", Text(FixedBytes(p + 33, 30)));
-  Add(FId3v1, "ALBUM", Text(FixedBytes(p + 63, 30)));
-  Add(FId3v1, "YEAR", Text(FixedBytes(p + 93, 4)));
-  Add(FId3v1, "COMMENT", Text(FixedBytes(p + 97, 30)));
+  TRawValues raw;
+  AddRaw(FId3v1, raw, "TITLE", FixedBytes(p + 3, 30));
+  AddRaw(FId3v1, raw, "ARTIST", FixedBytes(p + 33, 30));
+  AddRaw(FId3v1, raw, "ALBUM", FixedBytes(p + 63, 30));
+  AddRaw(FId3v1, raw, "YEAR", FixedBytes(p + 93, 4));
+  AddRaw(FId3v1, raw, "COMMENT", FixedBytes(p + 97, 30));
+  ConvertRaw(FId3v1, raw);
   Add(FId3v1, "GENRE", std::string(Id3v1GenreName(p[127])));
   Add(FId3v1, "GENREIDX", std::to_string(p[127]));
   if (p[125] == 0) Add(FId3v1, "TRACK", std::to_string(p[126]));
@@ -386,7 +641,9 @@ void TMP3Info::ReadLyrics3(int64_t streamSize) {
     const std::string_view window(reinterpret_cast<const char*>(FReader->Data()), static_cast<size_t>(length));
     const size_t k = window.find("LYRICSBEGIN");
     if (k == std::string_view::npos) return;
-    Add(FLyrics, "LYRICS", Text(window.substr(k + 11)));
+    TRawValues raw;
+    AddRaw(FLyrics, raw, "LYRICS", window.substr(k + 11));
+    ConvertRaw(FLyrics, raw);
     FLyricsPos = s + static_cast<int64_t>(k);
     FFound.Include(mitLyrics);
     return;
@@ -404,19 +661,33 @@ void TMP3Info::ReadLyrics3(int64_t streamSize) {
   MoveTo(pos);
   if (!Peek(11) || !Starts(FReader->Data(), "LYRICSBEGIN")) return;
   FReader->Skip(11);
-  while (FReader->Position() < fieldsEnd) {
-    if (!Peek(8)) return;
-    const uint8_t* f = FReader->Data();
-    const int64_t length = Digits(f + 3, 5);
-    if (length <= 0 || 8 + length > fieldsEnd - FReader->Position()) return;
-    const std::string id = Text(std::string_view(reinterpret_cast<const char*>(f), 3));
-    if (Peek(8 + length))
-      Add(FLyrics, id, Text(std::string_view(reinterpret_cast<const char*>(FReader->Data() + 8), static_cast<size_t>(length))));
-    if (!FReader->Skip(8 + length)) return;
+  TRawValues raw;
+  bool complete = false;
+  try {
+    complete = ReadLyrics3Fields(fieldsEnd, raw);
+  } catch (...) {
+    ConvertRaw(FLyrics, raw);
+    throw;
   }
-  if (FReader->Position() != fieldsEnd) return;
+  ConvertRaw(FLyrics, raw);
+  if (!complete) return;
   FLyricsPos = pos;
   FFound.Include(mitLyrics);
+}
+
+// Lyrics3 version 2 fields up to fieldsEnd; true when they end exactly there.
+bool TMP3Info::ReadLyrics3Fields(int64_t fieldsEnd, TRawValues& raw) {
+  while (FReader->Position() < fieldsEnd) {
+    if (!Peek(8)) return false;
+    const uint8_t* f = FReader->Data();
+    const int64_t length = Digits(f + 3, 5);
+    if (length <= 0 || 8 + length > fieldsEnd - FReader->Position()) return false;
+    const std::string id = Text(std::string_view(reinterpret_cast<const char*>(f), 3));
+    if (Peek(8 + length))
+      AddRaw(FLyrics, raw, id, std::string_view(reinterpret_cast<const char*>(FReader->Data() + 8), static_cast<size_t>(length)));
+    if (!FReader->Skip(8 + length)) return false;
+  }
+  return FReader->Position() == fieldsEnd;
 }
 
 // The audio ends at the stream's end and before the end tags.

@@ -5,13 +5,15 @@
 // Use: SetReader(reader) once the reader is attached, ReadFront(), then (seekable streams)
 // ReadEnd(); afterwards AudioStart()/AudioSize() bound the audio and Title()/Artist()/Album()
 // answer the display texts. Reading tags never fails loudly: a damaged or missing tag is simply
-// absent. All text is UTF-8.
+// absent. All text is UTF-8; the 8-bit text of one tag is read in one charset, chosen over all
+// its 8-bit fields together (EightBitCharset).
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "stream_reader.h"
@@ -98,8 +100,10 @@ class TMP3Info {
   // Tag lines "KEY=value", in file order, one list per kind:
   //  RiffInfo: the INFO chunk id as key (INAM, IART, IPRD, ICMT, ISFT, ...);
   //  Id3v1:    TITLE, ARTIST, ALBUM, YEAR, COMMENT, GENRE, GENREIDX and, for ID3v1.1, TRACK;
-  //  Id3v2:    the frame id as key (TIT2, TPE1, TALB, COMM, WXXX, ...); frames larger than the
-  //            reader's capacity are not listed;
+  //  Id3v2:    the frame id as key (TIT2, TPE1, TALB, COMM, WXXX, ...; version 2.2 ids under
+  //            their later four-letter names); several values of a version 2.4 text frame are
+  //            joined with " / "; frames larger than the reader's capacity, compressed and
+  //            encrypted frames are not listed;
   //  Lyrics:   LYRICS for a version 1 block, the field ids (IND, LYR, ETT, EAR, EAL, ...) for
   //            version 2.
   // A list may hold lines of a kind that was not found (the tag broke off after them).
@@ -121,15 +125,22 @@ class TMP3Info {
   int64_t TextLimit() const;
   std::string Text(std::string_view bytes) const;
   void Add(std::vector<std::string>& lines, std::string_view key, std::string value);
+  // Lines of the tag being read whose values are still 8-bit bytes: (line index, value offset).
+  // The tag's 8-bit values are converted together once the tag is read (ConvertRaw).
+  using TRawValues = std::vector<std::pair<size_t, size_t>>;
+  void AddRaw(std::vector<std::string>& lines, TRawValues& raw, std::string_view key, std::string_view bytes);
+  static void ConvertRaw(std::vector<std::string>& lines, const TRawValues& raw);
   std::string Longest(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view riffKey) const;
 
   void ReadMacBinary();
   void ReadRiff();
   void ReadId3v2();
-  void StoreId3v2Frame(std::string_view id, const uint8_t* body, int64_t size);
-  void ReadRiffInfo();
+  void ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int64_t tagEnd, TRawValues& raw);
+  void StoreId3v2Frame(std::string_view id, const uint8_t* body, size_t size, bool severalValues, TRawValues& raw);
+  void ReadRiffInfo(TRawValues& raw);
   void ReadId3v1(int64_t streamSize);
   void ReadLyrics3(int64_t streamSize);
+  bool ReadLyrics3Fields(int64_t fieldsEnd, TRawValues& raw);
   void BoundAudio(int64_t streamSize);
 
   TMPStreamReader* FReader = nullptr;

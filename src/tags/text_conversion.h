@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -12,12 +13,26 @@ namespace plumo {
 // U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
-// 8-bit tag text to UTF-8: valid UTF-8 stays as it is; otherwise the bytes are decoded as CP932
-// (Shift-JIS) when that succeeds, else as Windows-1252.
+// How the 8-bit text fields of one tag are read.
+enum class TEightBitCharset : uint8_t { Utf8, Cp932, Windows1252 };
+
+// The charset of one tag's 8-bit text fields, decided over all of them together: UTF-8 when every
+// field is valid UTF-8; else CP932 (Shift-JIS) when every field decodes as CP932 and the text is
+// plausibly Japanese; else Windows-1252.
+TEightBitCharset EightBitCharset(std::span<const std::string_view> fields);
+
+// One field in the tag's charset. Under Windows-1252 a field that is valid UTF-8 stays as it is:
+// Western 8-bit text is practically never valid UTF-8 once it holds a non-ASCII character.
+std::string EightBitToUtf8(std::string_view bytes, TEightBitCharset charset);
+
+// A field that is a tag of its own: EightBitToUtf8 with the charset decided for it alone.
 std::string AnsiToUtf8(std::string_view bytes);
 
 // Windows-1252 to UTF-8 (the five unassigned codes become U+FFFD).
 std::string Windows1252ToUtf8(std::string_view bytes);
+
+// CP932 to UTF-8; false when any byte sequence is invalid or incomplete.
+bool Cp932ToUtf8(std::string_view bytes, std::string& out);
 
 // UTF-16 text of `units` code units at `bytes` to UTF-8. A leading byte-order mark is dropped and
 // selects the byte order; without one, bigEndian decides. The text ends at the first NUL unit;

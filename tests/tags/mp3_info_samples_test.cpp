@@ -148,14 +148,19 @@ TEST(Mp3InfoSamples, Id3v2FramesAfterABigFrameAndWithAnExtendedHeader) {
   EXPECT_EQ(TMP3Info::Value(TOpened("tag_id3v23_utf16.mp3").Info.Id3v2(), "TIT2"), "UTF-16 title: Café Ünïcode ♪");
 }
 
-TEST(Mp3InfoSamples, SkippedWholeId3v2Tags) {
-  for (const auto& [file, start] : {std::pair{"tag_id3v24.mp3", 436}, std::pair{"tag_id3v23_unsync.mp3", 217}}) {
-    SCOPED_TRACE(file);
-    const TOpened opened(file);
-    EXPECT_EQ(opened.Info.Found(), TMP3InfoTypes{mitID3V2});
-    EXPECT_TRUE(opened.Info.Id3v2().empty());
-    EXPECT_EQ(opened.Info.AudioStart(), start);
-  }
+// Version 2.4 and unsynchronised version 2.3 tags: frames read, the audio where it always began.
+TEST(Mp3InfoSamples, Id3v24AndUnsynchronisedTagsAreReadAndSkippedWhole) {
+  const TOpened v24("tag_id3v24.mp3");
+  EXPECT_EQ(v24.Info.Found(), TMP3InfoTypes{mitID3V2});
+  EXPECT_EQ(v24.Info.Id3v2(), (Lines{"TIT2=ID3v2.4 title (not read)", "TPE1=ID3v2.4 artist", "TALB=ID3v2.4 album",
+                                     "TXXX=note / sizes are syncsafe in v2.4"}));
+  EXPECT_EQ(v24.Info.AudioStart(), 436);
+
+  // Frames other than text, COMM and WXXX lose their first byte, as if it were an encoding byte.
+  const TOpened unsync("tag_id3v23_unsync.mp3");
+  EXPECT_EQ(unsync.Info.Found(), TMP3InfoTypes{mitID3V2});
+  EXPECT_EQ(unsync.Info.Id3v2(), (Lines{"TIT2=Unsynchronised Tag", "TPE1=Unsync Artist", "PRIV=ync-pattern-test"}));
+  EXPECT_EQ(unsync.Info.AudioStart(), 217);
 }
 
 TEST(Mp3InfoSamples, LyricsRiffAndMacBinary) {
