@@ -114,6 +114,7 @@ bool TMPStreamReader::Skip(int64_t n) {
     FBuffered -= static_cast<int32_t>(n);
     FHead = static_cast<int32_t>((FHead + n) % FCapacity);
     FPosition += n;
+    UpdateContiguous();
     return true;
   }
   if (FSeekable) {
@@ -135,7 +136,10 @@ bool TMPStreamReader::Skip(int64_t n) {
     FHead = static_cast<int32_t>((FHead + take) % FCapacity);
     FPosition += take;
     remaining -= take;
-    if (remaining == 0) return true;
+    if (remaining == 0) {
+      UpdateContiguous();
+      return true;
+    }
     // The ring is empty here; start it at index 0 so that each fill is one large read.
     FHead = 0;
     const int32_t want = static_cast<int32_t>(std::min<int64_t>(remaining, FCapacity));

@@ -202,7 +202,7 @@ class TTagBytes {
   bool Take(int64_t n, std::vector<uint8_t>* out) {
     while (n > 0) {
       if (Left() <= 0) return false;
-      if (FReader.Buffered() == 0 && !FReader.Fill(1)) return false;
+      if (!FReader.Fill(1)) return false;
       const uint8_t* p = FReader.Data();
       const int64_t available = std::min<int64_t>(FReader.Contiguous(), Left());
       int64_t used = 0;

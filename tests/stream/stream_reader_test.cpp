@@ -106,6 +106,26 @@ TEST(StreamReader, EnsureWholeCapacityFromEveryHeadPosition) {
   }
 }
 
+// After a skip within the buffered bytes, Contiguous counts from the new head: never beyond the
+// ring's end, never more than is buffered.
+TEST(StreamReader, ContiguousFollowsSkips) {
+  for (const bool seekable : {true, false}) {
+    SCOPED_TRACE(seekable);
+    TArranged a(64, 40, 20);  // bytes at ring indexes 40 to 59
+    if (seekable) {
+      a.Memory.Seek(0, soBeginning);
+      a.Reader.Attach(&a.Memory, true);
+      ASSERT_TRUE(a.Reader.Fill(64) && a.Reader.Skip(50) && a.Reader.Fill(60));  // head 50, wrapped
+    }
+    for (int step = 0; step < 12; ++step) {
+      ASSERT_TRUE(a.Reader.Skip(1));
+      EXPECT_LE(a.Reader.Contiguous(), a.Reader.Buffered());
+      EXPECT_LE(a.Reader.Head() + a.Reader.Contiguous(), a.Reader.Capacity());
+      EXPECT_TRUE(HoldsPattern(a.Reader, a.Reader.Contiguous()));
+    }
+  }
+}
+
 TEST(StreamReader, ReadsAreLargeNeverWrapAndStopWhenTheRingIsFull) {
   TMemoryStream memory(Pattern(200000));
   TRecordingStream recording(memory);

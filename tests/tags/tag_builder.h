@@ -51,6 +51,45 @@ inline Bytes Frame(std::string_view id, const Bytes& body) {
   return out;
 }
 
+// An ID3v2.4 frame: id, sync-safe size, status flags, format flags, body.
+inline Bytes Frame24(std::string_view id, const Bytes& body, uint8_t format = 0) {
+  Bytes out;
+  Append(out, id);
+  const uint32_t size = static_cast<uint32_t>(body.size());
+  for (int shift = 21; shift >= 0; shift -= 7) out.push_back(static_cast<uint8_t>((size >> shift) & 0x7F));
+  out.push_back(0);
+  out.push_back(format);
+  Append(out, body);
+  return out;
+}
+
+// An ID3v2.2 frame: three-letter id, BE24 size, body.
+inline Bytes Frame22(std::string_view id, const Bytes& body) {
+  Bytes out;
+  Append(out, id);
+  for (int shift = 16; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(body.size() >> shift));
+  Append(out, body);
+  return out;
+}
+
+// A frame body: encoding byte, then text.
+inline Bytes Body(uint8_t encoding, std::string_view text) {
+  Bytes out{encoding};
+  Append(out, text);
+  return out;
+}
+
+// Unsynchronisation: a zero byte after every 0xFF that is followed by a byte of 0xE0 or more, or
+// by a zero byte, or that ends the data.
+inline Bytes Unsynchronised(const Bytes& in) {
+  Bytes out;
+  for (size_t i = 0; i < in.size(); ++i) {
+    out.push_back(in[i]);
+    if (in[i] == 0xFF && (i + 1 == in.size() || in[i + 1] >= 0xE0 || in[i + 1] == 0)) out.push_back(0);
+  }
+  return out;
+}
+
 // A text frame with encoding byte 0.
 inline Bytes TextFrame(std::string_view id, std::string_view text) {
   Bytes body{0};
