@@ -122,6 +122,36 @@ TEST(DecodeTool, TaggedFilesReportTheirTextsAndPlayOnlyTheirAudio) {
   EXPECT_GE(checked, 14);
 }
 
+// Tag text reaches the terminal without its control characters; the tag kinds of the newer
+// versions are reported like the others.
+TEST(DecodeTool, InfoReplacesControlCharactersInTagText) {
+  const std::string title = "Bell\a \x1B[31mred\nfake: line\xC2\x85";
+  std::vector<uint8_t> file{'I', 'D', '3', 4, 0, 0, 0, 0, 0, 0};
+  const auto frame = [&](const std::string& id, const std::string& text) {
+    file.insert(file.end(), id.begin(), id.end());
+    const size_t size = text.size() + 1;
+    file.insert(file.end(), {0, 0, static_cast<uint8_t>(size >> 7), static_cast<uint8_t>(size & 0x7F), 0, 0, 3});
+    file.insert(file.end(), text.begin(), text.end());
+  };
+  frame("TIT2", title);
+  frame("TPE1", std::string("One\0Two", 7));
+  file[9] = static_cast<uint8_t>(file.size() - 10);
+  const std::vector<uint8_t> audio = test::ReadFile(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"));
+  file.insert(file.end(), audio.begin(), audio.end());
+  const std::string path = TempPath("control.mp3");
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+
+  const ToolRun r = RunTool("--info " + path);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  const std::string shown = "Bell\uFFFD \uFFFD[31mred\uFFFDfake: line\uFFFD";
+  EXPECT_EQ(ReportLine(r.output, "title"), shown);
+  EXPECT_NE(r.output.find("[ID3v2]\n  TIT2=" + shown + "\n  TPE1=One / Two\n"), std::string::npos) << r.output;
+  EXPECT_EQ(ReportLine(r.output, "artist"), "One / Two");
+  EXPECT_EQ(ReportLine(r.output, "fake"), "<missing>");
+  EXPECT_EQ(r.output.find_first_of("\a\x1B\r"), std::string::npos);
+  EXPECT_EQ(ReportLine(r.output, "audio"), std::to_string(audio.size()) + " bytes from offset " + std::to_string(file.size() - audio.size()));
+}
+
 TEST(DecodeTool, InfoGroupsTheTagLinesByKind) {
   const ToolRun r = RunTool("--info " + test::DataPath("samples/tag_lyrics3v2_id3v1.mp3"));
   ASSERT_EQ(r.status, 0);
