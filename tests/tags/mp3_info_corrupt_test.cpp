@@ -73,7 +73,7 @@ Bytes Id3v2WithRawSize(uint8_t version, const uint8_t sizeBytes[4], const Bytes&
 TEST(Mp3InfoCorrupt, Id3v2SizesBeyondTheFile) {
   const uint8_t larger[4] = {0, 0, 0x7F, 0x7F};   // 16383, the file is smaller
   const uint8_t huge[4] = {0xFF, 0xFF, 0xFF, 0xFF};  // bytes taken whole: about 570 MB
-  for (const uint8_t version : {3, 4}) {
+  for (const uint8_t version : {2, 3, 4}) {
     for (const uint8_t* size : {larger, huge}) {
       SCOPED_TRACE(version);
       const auto exam = Check(Id3v2WithRawSize(version, size, test::TextFrame("TIT2", "t") + Audio(2000)));
@@ -102,6 +102,52 @@ TEST(Mp3InfoCorrupt, Id3v2FrameAndExtendedHeaderSizes) {
     const auto exam = Check(front + Audio(1000));
     EXPECT_TRUE(exam->Info.Id3v2().empty());
     EXPECT_EQ(exam->Info.AudioStart(), static_cast<int64_t>(front.size()));
+  }
+}
+
+// Hostile sizes and flags in version 2.2 and 2.4 tags and in unsynchronised tags: sound results,
+// the audio where the tag's header says, nothing from broken frames.
+TEST(Mp3InfoCorrupt, Id3v22And24FramesAndUnsynchronisation) {
+  const auto frame24 = [](std::string_view id, const Bytes& sizeBytes, uint8_t format, const Bytes& body) {
+    Bytes out;
+    Append(out, id);
+    Append(out, sizeBytes);
+    out.push_back(0);
+    out.push_back(format);
+    Append(out, body);
+    return out;
+  };
+  const Bytes ok = frame24("TIT2", {0, 0, 0, 3}, 0, {0, 'o', 'k'});
+  const std::vector<Bytes> frames = {
+      frame24("TPE1", {0x7F, 0x7F, 0x7F, 0x7F}, 0, {0, 'x'}),        // beyond the tag
+      frame24("TPE1", {0xFF, 0xFF, 0xFF, 0xFF}, 0, {0, 'x'}),        // plain and huge
+      frame24("TPE1", {0, 0, 0, 2}, 0x01, {0, 'x'}),                 // data length longer than the frame
+      frame24("TPE1", {0, 0, 0, 1}, 0x41, {0}),                      // group byte and data length, no room
+      frame24("TPE1", {0, 0, 0, 4}, 0x02, {0xFF, 0x00, 0xFF, 0x00}),  // all unsynchronisation
+      frame24("TPE1", {0, 0, 0, 3}, 0, {1, 0xFF, 0xFE}),             // UTF-16 with only a byte-order mark
+      frame24("COMM", {0, 0, 0, 5}, 0, {1, 'e', 'n', 'g', 0}),       // description cut short
+      frame24("TPE1", {0, 0, 0, 6}, 0, {0, 'a', 0, 0, 0, 'b'}),      // empty values
+  };
+  for (size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Bytes front = test::Id3v2(ok + frames[i], 12, 4);
+    const auto exam = Check(front + Audio(1000));
+    EXPECT_TRUE(exam->Info.Found().Contains(mitID3V2));
+    ASSERT_FALSE(exam->Info.Id3v2().empty());
+    EXPECT_EQ(exam->Info.Id3v2()[0], "TIT2=ok");
+    EXPECT_EQ(exam->Info.AudioStart(), static_cast<int64_t>(front.size()));
+  }
+  // Unsynchronised tags whose bytes are all 0xFF and zero, with and without a ring that holds them.
+  for (const uint8_t version : {2, 3, 4}) {
+    for (const int32_t capacity : {kCapacity, 4096}) {
+      SCOPED_TRACE(std::to_string(version) + " " + std::to_string(capacity));
+      Bytes body(9000);
+      for (size_t i = 0; i < body.size(); ++i) body[i] = i % 3 ? 0xFF : 0x00;
+      const Bytes front = test::Id3v2(body, 0, version, 0xC0);
+      const auto exam = Check(front + Audio(500), capacity);
+      EXPECT_TRUE(exam->Info.Found().Contains(mitID3V2));
+      EXPECT_EQ(exam->Info.AudioStart(), static_cast<int64_t>(front.size()));
+    }
   }
 }
 
