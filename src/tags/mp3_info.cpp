@@ -487,7 +487,8 @@ void TMP3Info::ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int
       const int64_t plain = static_cast<uint32_t>(Be32(h + 4));
       frameSize = SyncSafe(h + 4);
       if (plain != frameSize &&
-          ((h[4] | h[5] | h[6] | h[7]) & 0x80 || (!bytes.FrameCouldStartAt(frameSize) && bytes.FrameCouldStartAt(plain))))
+          (((h[4] | h[5] | h[6] | h[7]) & 0x80) != 0 ||
+           (!bytes.FrameCouldStartAt(frameSize) && bytes.FrameCouldStartAt(plain))))
         frameSize = plain;
     }
     if (frameSize <= 0 || frameSize > bytes.Left()) break;  // no frame, or one that overruns the tag
