@@ -259,6 +259,22 @@ std::string AnsiToUtf8(std::string_view bytes) {
   return EightBitToUtf8(bytes, EightBitCharset(field));
 }
 
+std::string TerminalText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint8_t c = static_cast<uint8_t>(text[i]);
+    const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<uint8_t>(text[i + 1]) < 0xA0;
+    if (c < 0x20 || c == 0x7F || c1) {
+      out += "\xEF\xBF\xBD";
+      if (c1) ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 std::string Utf16ToUtf8(const uint8_t* bytes, size_t units, bool bigEndian) {
   std::string out;
   size_t i = 0;

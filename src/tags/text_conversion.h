@@ -34,6 +34,10 @@ std::string Windows1252ToUtf8(std::string_view bytes);
 // CP932 to UTF-8; false when any byte sequence is invalid or incomplete.
 bool Cp932ToUtf8(std::string_view bytes, std::string& out);
 
+// Text for a terminal: control characters (C0, DEL and C1) become U+FFFD, so that no tag moves
+// the cursor, changes the terminal's state or starts a line of its own.
+std::string TerminalText(std::string_view text);
+
 // UTF-16 text of `units` code units at `bytes` to UTF-8. A leading byte-order mark is dropped and
 // selects the byte order; without one, bigEndian decides. The text ends at the first NUL unit;
 // unpaired surrogates become U+FFFD.

@@ -155,3 +155,8 @@ TEST(TextCharset, OneDecisionPerTag) {
 
 }  // namespace
 }  // namespace plumo
+
+TEST(TerminalText, ControlCharactersBecomeReplacementCharacters) {
+  EXPECT_EQ(plumo::TerminalText("Bell\a \x1B[31mred\nline\x7F\xC2\x85 caf\xC3\xA9 \xC2\xA0"),
+            "Bell\uFFFD \uFFFD[31mred\uFFFDline\uFFFD\uFFFD caf\xC3\xA9 \xC2\xA0");
+}

@@ -10,6 +10,7 @@
 
 #include "file_stream.h"
 #include "stream_decode.h"
+#include "text_conversion.h"
 
 namespace {
 
@@ -60,24 +61,6 @@ const char* ModeName(int mode) {
   return names[mode & 3];
 }
 
-// Text from tags and file names for the report: control characters (C0, DEL and C1) become
-// U+FFFD, so that no tag moves the cursor, changes the terminal's state or starts a line of its own.
-std::string Printable(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-    if (c < 0x20 || c == 0x7F || c1) {
-      out += "\xEF\xBF\xBD";
-      if (c1) ++i;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
   const plumo::StreamInfo s = d.Info();
   const plumo::FrameHeader& h = s.header;
@@ -112,14 +95,14 @@ void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
     if (k.kind == plumo::mitMacBin)
       std::printf("  data fork: %lld bytes, resource fork: %lld bytes\n", static_cast<long long>(info.MacDataSize()),
                   static_cast<long long>(info.MacResSize()));
-    for (const std::string& line : info.Lines(k.kind)) std::printf("  %s\n", Printable(line).c_str());
+    for (const std::string& line : info.Lines(k.kind)) std::printf("  %s\n", plumo::TerminalText(line).c_str());
   }
   // Without a title tag the player shows the file's name.
   std::string title = info.Title();
   if (title.empty()) title = file_name.substr(file_name.find_last_of('/') + 1);
-  std::printf("title: %s\n", Printable(title).c_str());
-  std::printf("artist: %s\n", Printable(info.Artist()).c_str());
-  std::printf("album: %s\n", Printable(info.Album()).c_str());
+  std::printf("title: %s\n", plumo::TerminalText(title).c_str());
+  std::printf("artist: %s\n", plumo::TerminalText(info.Artist()).c_str());
+  std::printf("album: %s\n", plumo::TerminalText(info.Album()).c_str());
 }
 
 // A regular file can seek; a pipe or a terminal cannot.

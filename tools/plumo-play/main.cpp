@@ -13,6 +13,7 @@
 #include "player.h"
 #include "sdl_wave_device.h"
 #include "simulated_wave_device.h"
+#include "text_conversion.h"
 #include "thread.h"
 #include "wav_file_wave_device.h"
 
@@ -74,9 +75,10 @@ class Playlist {
   }
 
   void ShowLine(bool force) {
-    const std::string line = TimeText(FPlayer.Position()) + "  " + FPlayer.Title();
+    const std::string title = plumo::TerminalText(FPlayer.Title());
+    const std::string line = TimeText(FPlayer.Position()) + "  " + title;
     if (!FTerminal) {
-      if (force) std::printf("%s\n", FPlayer.Title().c_str());
+      if (force) std::printf("%s\n", title.c_str());
       return;
     }
     if (!force && line == FLastLine) return;
