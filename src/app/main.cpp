@@ -1,16 +1,23 @@
-// plumo: the panel. Takes no arguments and keeps no log. A second start while one runs ends at
-// once. The end of the desktop session (SIGTERM, SIGHUP) and Ctrl-C close the panel as its Exit
-// command does, settings saved.
+// plumo [FILE...]: the panel; keeps no log. Files (.mp3, .mp2, .mpa, .m3u, .m3u8, folders) named
+// on the command line are taken in as a drop. A second start while one runs ends at once; with
+// files it first hands them to the running instance, which takes them in as a drop (exit 0 once
+// it has them, 1 when it did not answer). The panel serves MPRIS2 on the session bus when there
+// is one. The end of the desktop session (SIGTERM, SIGHUP) and Ctrl-C close the panel as its
+// Exit command does, settings saved.
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QSocketNotifier>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
+#include "instance_channel.h"
 #include "instance_lock.h"
+#include "mpris.h"
 #include "panel_form.h"
 #include "sdl_wave_device.h"
 #include "settings_path.h"
@@ -18,7 +25,16 @@
 
 int main(int argc, char** argv) {
   const std::unique_ptr<plumo::platform::InstanceLock> lock = plumo::platform::InstanceLock::TryAcquire("PLUMO");
-  if (!lock) return 0;
+  if (!lock) {
+    if (argc < 2) return 0;
+    // Files for the running instance.
+    const QCoreApplication app(argc, argv);
+    const std::vector<std::string> files = plumo::FileArguments(QCoreApplication::arguments());
+    if (files.empty()) return 0;
+    if (plumo::TInstanceChannel::Send("PLUMO", files)) return 0;
+    std::fprintf(stderr, "plumo: the running PLUMO did not take the files\n");
+    return 1;
+  }
 
   // The stop signals are taken from a signalfd in the event loop; blocked before any thread
   // starts, so that every thread inherits the mask.
@@ -40,6 +56,10 @@ int main(int argc, char** argv) {
 
   plumo::TPlatform form(plumo::platform::MakeSdlWaveDriver(), plumo::platform::SettingsFileName());
   form.OnClosed = [] { QCoreApplication::quit(); };
+  // Later starts hand their files over; the media controls drive the panel.
+  const plumo::TInstanceChannel channel("PLUMO", [&form](const std::vector<std::string>& files) { form.OpenFiles(files); });
+  const std::unique_ptr<plumo::TMprisService> mpris = plumo::TMprisService::OnSessionBus(form);
+  form.OpenFiles(plumo::FileArguments(QApplication::arguments()));
 
   std::unique_ptr<QSocketNotifier> notifier;
   if (signal_fd >= 0) {

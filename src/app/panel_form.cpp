@@ -4,6 +4,8 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMimeData>
 #include <QPainter>
 #include <QUrl>
@@ -12,6 +14,7 @@
 
 #include "forms.h"
 #include "ini_file.h"
+#include "file_stream.h"
 #include "playlist.h"
 #include "resources.h"
 #include "taskbar.h"
@@ -39,6 +42,20 @@ std::string CurrentDirectory() {
 }
 
 QFont DisplayFont() { return GothicFont(10, true); }
+
+// A saved position whose panel would lie off every screen (a monitor since unplugged, a smaller
+// resolution) is moved onto the nearest place of the primary screen, where it can be reached.
+QPoint OnSomeScreen(QPoint position) {
+  const QRect panel(position, QSize(TPlatform::kWidth, TPlatform::kHeight));
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  for (const QScreen* screen : screens)
+    if (screen->geometry().intersects(panel)) return position;
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  if (primary == nullptr) return position;
+  const QRect area = primary->availableGeometry();
+  return QPoint(std::clamp(position.x(), area.left(), std::max(area.left(), area.right() + 1 - panel.width())),
+                std::clamp(position.y(), area.top(), std::max(area.top(), area.bottom() + 1 - panel.height())));
+}
 
 }  // namespace
 
@@ -70,6 +87,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   if (!ShowException)
     ShowException = [this](const std::exception_ptr& e) { ShowExceptionBox(isVisible() ? this : nullptr, e); };
   Confirm = [this](const std::string& text) { return ConfirmBox(isVisible() ? this : nullptr, "PLUMO", text); };
+  OpenPlaylist = [](const std::string& path) -> std::unique_ptr<TStream> { return std::make_unique<TFileStream>(path); };
 
   // The form.
   setObjectName(QStringLiteral("Platform"));
@@ -247,7 +265,7 @@ void TPlatform::FormCreate() {
 
   {
     const platform::IniFile ini(FSettingsFile);
-    move(ini.ReadInteger("Setup", "Left", x()), ini.ReadInteger("Setup", "Top", y()));
+    move(OnSomeScreen(QPoint(ini.ReadInteger("Setup", "Left", x()), ini.ReadInteger("Setup", "Top", y()))));
     const int32_t count = std::min(ini.ReadInteger("Option", "FileCount", 0), kMaxFileCount);
     for (int32_t i = 0; i < count; ++i) FPlayList.push_back(ini.ReadString("Option", "File" + std::to_string(i), ""));
     FCurrentDir = ini.ReadString("Option", "CurrentDir", FCurrentDir);
@@ -356,14 +374,31 @@ void TPlatform::WriteSetupKey(const char* key, int32_t value) {
 
 // Drops.
 
+namespace {
+
+// The local files a drag carries; a drag with none (a web link, text) offers the panel nothing.
+std::vector<std::string> LocalFiles(const QMimeData* data) {
+  std::vector<std::string> names;
+  if (data == nullptr || !data->hasUrls()) return names;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) names.push_back(FromQ(url.toLocalFile()));
+  return names;
+}
+
+}  // namespace
+
 void TPlatform::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (!LocalFiles(event->mimeData()).empty()) event->acceptProposedAction();
+  else event->ignore();
 }
 
 void TPlatform::dropEvent(QDropEvent* event) {
-  std::vector<std::string> names;
-  for (const QUrl& url : event->mimeData()->urls())
-    if (url.isLocalFile()) names.push_back(FromQ(url.toLocalFile()));
+  const std::vector<std::string> names = LocalFiles(event->mimeData());
+  // Refused drags never reach here; a drop without local files must not empty the playlist.
+  if (names.empty()) {
+    event->ignore();
+    return;
+  }
   event->acceptProposedAction();
   PanelDropFiles(names);
 }
@@ -372,21 +407,31 @@ void TPlatform::PanelDropFiles(const std::vector<std::string>& names) {
   Guarded([&] { DropFiles(names); });
 }
 
+void TPlatform::OpenFiles(const std::vector<std::string>& names) {
+  if (!names.empty()) PanelDropFiles(names);
+}
+
 // Playlist and intake.
+
+void TPlatform::ClearPlayList() {
+  FPlayList.clear();
+  ResetIndex();
+}
 
 void TPlatform::DropFiles(const std::vector<std::string>& names) {
   StopBeforeChange();
-  ResetIndex();
-  FPlayList.clear();
+  ClearPlayList();
   for (const std::string& name : names)
-    if (FileExists(name)) AddFile(name);
+    if (FileExists(name) || FolderExists(name)) AddFile(name);
   SaveSettings();
   StartPlay();
 }
 
 void TPlatform::FileNameKeep1Select(const std::string& select_file_name) {
   StopBeforeChange();
-  FPlayList.clear();
+  // The index is reset with the list: a playlist that breaks off part-way leaves its first
+  // entries behind, and the index must lie among them.
+  ClearPlayList();
   AddFile(select_file_name);
   ResetIndex();
   SaveSettings();
@@ -394,13 +439,20 @@ void TPlatform::FileNameKeep1Select(const std::string& select_file_name) {
 }
 
 void TPlatform::AddFile(const std::string& path) {
-  const std::string ext = LowerExtension(path);
-  if (ext == ".mp3") {
+  if (IsAudioFile(path)) {
     FPlayList.push_back(path);
     FCurrentDir = ExtractFileDir(path);
-  } else if (ext == ".m3u") {
-    ReadM3u(path, FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir, FPlayList);
+  } else if (IsPlaylistFile(path)) {
+    // Relative lines are resolved against the playlist's own folder.
+    const std::unique_ptr<TStream> stream = OpenPlaylist(path);
+    ReadPlaylist(*stream, path, FPlayList);
     FCurrentDir = ExtractFileDir(path);
+  } else if (FolderExists(path)) {
+    // A folder contributes its audio files; a folder without any is passed over entirely.
+    const std::vector<std::string> files = FolderAudioFiles(path);
+    if (files.empty()) return;
+    FPlayList.insert(FPlayList.end(), files.begin(), files.end());
+    FCurrentDir = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
   }
   FFileNameKeep->Add(path);
 }
@@ -521,6 +573,7 @@ void TPlatform::DrawTitle(const std::string& state) {
   FTrayIcon->SetTipHelp("PLUMO:" + text);
   FScrollPos = 0;
   FScrollPause = 10;
+  if (OnChange) OnChange();
 }
 
 void TPlatform::UpdatePanelMenu() {
@@ -573,26 +626,30 @@ void TPlatform::Timer1Timer() {
       const int32_t clicks = FClickCount;
       FClickCount = 0;
       FClickWait = 0;
-      switch (clicks) {
-        case 1:
-          if (FPlayState == psStopped) StartPlay();
-          else if (FPlayState == psPlaying) PausePlay();
-          else ResumePlay();
-          break;
-        case 2:
-          StopBeforeChange();
-          NextIndex();
-          StartPlay();
-          break;
-        case 3:
-          StopBeforeChange();
-          PrevIndex();
-          StartPlay();
-          break;
-        default:
-          break;
-      }
+      ActOnClicks(clicks);
     }
+  }
+}
+
+void TPlatform::ActOnClicks(int32_t clicks) {
+  switch (clicks) {
+    case 1:
+      if (FPlayState == psStopped) StartPlay();
+      else if (FPlayState == psPlaying) PausePlay();
+      else ResumePlay();
+      break;
+    case 2:
+      StopBeforeChange();
+      NextIndex();
+      StartPlay();
+      break;
+    case 3:
+      StopBeforeChange();
+      PrevIndex();
+      StartPlay();
+      break;
+    default:
+      break;
   }
 }
 
@@ -695,6 +752,7 @@ void TPlatform::N13Click(QAction* sender) {
   }
   FPlayer->SetVolume(FVolLevel);
   WriteSetupKey("VolLevel", FVolLevel);
+  if (OnChange) OnChange();
 }
 
 void TPlatform::N5Click() {
@@ -708,5 +766,13 @@ void TPlatform::N5Click() {
 }
 
 void TPlatform::Exit1Click() { CloseForm(); }
+
+void TPlatform::ShowPanel() {
+  if (!FPanelVisible) N4Click();
+  if (isVisible()) {
+    raise();
+    activateWindow();
+  }
+}
 
 }  // namespace plumo

@@ -55,6 +55,11 @@ class TPlatform final : public QWidget {
   std::function<bool(const std::string& text)> Confirm;
   // Called once the form has closed (the program then ends).
   std::function<void()> OnClosed;
+  // Opens a playlist file for reading (a file stream by default).
+  std::function<std::unique_ptr<TStream>(const std::string& path)> OpenPlaylist;
+  // Called after the state the desktop's media controls show may have changed: the play state,
+  // the current entry and its title, the volume level.
+  std::function<void()> OnChange;
 
   // Start-up, closing.
   void FormCreate();
@@ -65,11 +70,16 @@ class TPlatform final : public QWidget {
 
   // Files dropped on the panel: DropFiles, with a failure shown by the exception display.
   void PanelDropFiles(const std::vector<std::string>& names);
+  // Files handed over from outside (the program's arguments, a later start, the media
+  // controls): taken in as a drop; nothing happens for none.
+  void OpenFiles(const std::vector<std::string>& names);
   // Playlist and intake.
   void DropFiles(const std::vector<std::string>& names);
   void FileNameKeep1Select(const std::string& select_file_name);
   void AddFile(const std::string& path);
   void ResetIndex() { FNowIndex = 0; }
+  // Empties the playlist; the index goes back to 0 with it.
+  void ClearPlayList();
   void NextIndex();
   void PrevIndex();
   std::string MakeTitle(const std::string& state);
@@ -89,6 +99,9 @@ class TPlatform final : public QWidget {
   void HookPanelWindow();
   void SaveSettings();
   void Timer1Timer();
+  // What gathered clicks do: 1 play, pause or resume; 2 the next entry; 3 the previous; more
+  // nothing. The timer acts through this, and so do the desktop's media controls.
+  void ActOnClicks(int32_t clicks);
 
   // Controls.
   void SpeedButton2MouseDown(Qt::MouseButton button);
@@ -108,6 +121,8 @@ class TPlatform final : public QWidget {
   void N13Click(QAction* sender);
   void N5Click();
   void Exit1Click();
+  // Shows the panel (as the show item does when it is hidden) and brings it forward.
+  void ShowPanel();
 
   // State, for the program's own checks and tests.
   const std::vector<std::string>& PlayList() const { return FPlayList; }

@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <stdexcept>
+#include <filesystem>
+
+#include "file_stream.h"
 
 namespace plumo {
 
@@ -59,40 +60,147 @@ bool FileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-namespace {
-
-[[noreturn]] void ThrowReadError(const std::string& path, int error) {
-  throw std::runtime_error(path + ": " + std::strerror(error));
+bool FolderExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void AddLine(const std::string& line, const std::string& current_dir, std::vector<std::string>& playlist) {
-  if (HasDrivePart(line) || IsUrlOrShare(line)) playlist.push_back(line);
-  else playlist.push_back(JoinFolder(current_dir, line));
+bool IsAudioFile(const std::string& path) {
+  const std::string ext = LowerExtension(path);
+  return ext == ".mp3" || ext == ".mp2" || ext == ".mpa";
+}
+
+bool IsPlaylistFile(const std::string& path) {
+  const std::string ext = LowerExtension(path);
+  return ext == ".m3u" || ext == ".m3u8";
+}
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Natural order without the byte-order tie-break: <0, 0 or >0.
+int NaturalCompare(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (IsDigit(a[i]) && IsDigit(b[j])) {
+      size_t ie = i, je = j;
+      while (ie < a.size() && IsDigit(a[ie])) ++ie;
+      while (je < b.size() && IsDigit(b[je])) ++je;
+      // Leading zeros do not change the value.
+      size_t is = i, js = j;
+      while (is + 1 < ie && a[is] == '0') ++is;
+      while (js + 1 < je && b[js] == '0') ++js;
+      if (ie - is != je - js) return ie - is < je - js ? -1 : 1;
+      const int c = a.compare(is, ie - is, b, js, je - js);
+      if (c != 0) return c;
+      i = ie;
+      j = je;
+      continue;
+    }
+    // "/" sorts before every other character, so a folder's files come before "folder-2/".
+    const unsigned char x = a[i] == '/' ? 0 : static_cast<unsigned char>(Lower(a[i]));
+    const unsigned char y = b[j] == '/' ? 0 : static_cast<unsigned char>(Lower(b[j]));
+    if (x != y) return x < y ? -1 : 1;
+    ++i;
+    ++j;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+// A "file://" URI as a local path: "file:///p" and "file://localhost/p" give "/p" decoded; a
+// URI naming another host stays as it stands (it names no local file).
+std::string FileUriPath(const std::string& line) {
+  std::string rest = line.substr(7);
+  if (rest.compare(0, 10, "localhost/") == 0) rest.erase(0, 9);
+  if (rest.empty() || rest[0] != '/') return line;
+  return PercentDecode(rest);
+}
+
+bool IsFileUri(const std::string& line) {
+  static constexpr char kScheme[] = "file://";
+  if (line.size() < 7) return false;
+  for (size_t i = 0; i < 7; ++i)
+    if (Lower(line[i]) != kScheme[i]) return false;
+  return true;
+}
+
+void AddLine(std::string line, bool first, const std::string& folder, std::vector<std::string>& playlist) {
+  if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+  if (line.empty() || line[0] == '#') return;
+  if (IsFileUri(line)) {
+    playlist.push_back(FileUriPath(line));
+  } else if (HasDrivePart(line) || IsUrlOrShare(line)) {
+    playlist.push_back(line);
+  } else {
+    for (char& c : line)
+      if (c == '\\') c = '/';
+    playlist.push_back(JoinFolder(folder, line));
+  }
 }
 
 }  // namespace
 
-void ReadM3u(const std::string& path, const std::string& current_dir, std::vector<std::string>& playlist) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowReadError(path, errno);
+std::string PercentDecode(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+bool NaturalPathLess(const std::string& a, const std::string& b) {
+  const int c = NaturalCompare(a, b);
+  return c != 0 ? c < 0 : a < b;
+}
+
+std::vector<std::string> FolderAudioFiles(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  std::error_code error;
+  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+  for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
+    const std::string path = it->path().string();
+    std::error_code type_error;
+    if (it->is_regular_file(type_error) && IsAudioFile(path)) files.push_back(path);
+  }
+  std::sort(files.begin(), files.end(), NaturalPathLess);
+  return files;
+}
+
+void ReadPlaylist(TStream& stream, const std::string& path, std::vector<std::string>& playlist) {
+  const std::string folder = ExtractFileDir(path);
   std::string line;
-  bool in_line = true;    // still taking characters of the current line
-  bool have_line = false; // something of a line was read since the last LF
+  bool in_line = true;     // still taking characters of the current line
+  bool have_line = false;  // something of a line was read since the last LF
+  bool first = true;
   char buffer[4096];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      ThrowReadError(path, error);
-    }
-    if (n == 0) break;
-    for (ssize_t i = 0; i < n; ++i) {
+    const int32_t n = stream.Read(buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (int32_t i = 0; i < n; ++i) {
       const char c = buffer[i];
       if (c == '\n') {
-        AddLine(line, current_dir, playlist);
+        AddLine(std::move(line), first, folder, playlist);
         line.clear();
+        first = false;
         in_line = true;
         have_line = false;
         continue;
@@ -102,8 +210,12 @@ void ReadM3u(const std::string& path, const std::string& current_dir, std::vecto
       else if (in_line) line += c;
     }
   }
-  ::close(fd);
-  if (have_line) AddLine(line, current_dir, playlist);
+  if (have_line) AddLine(std::move(line), first, folder, playlist);
+}
+
+void ReadPlaylist(const std::string& path, std::vector<std::string>& playlist) {
+  TFileStream stream(path);
+  ReadPlaylist(stream, path, playlist);
 }
 
 std::string TimeText(int32_t position_ms) {

@@ -1,5 +1,6 @@
 // The panel's playlist rules: paths and their parts, which entries are taken as they stand,
-// joining relative entries to a folder, reading .m3u playlists, and the time text.
+// joining relative entries to a folder, reading .m3u/.m3u8 playlists, the audio files of a
+// dropped folder, and the time text.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <vector>
 
 namespace plumo {
+
+class TStream;
 
 // An absolute entry: it begins with "/", or has a Windows drive ("C:...") or begins with two
 // backslashes (a Windows share), which keep their meaning from playlists written on Windows.
@@ -26,11 +29,32 @@ std::string NameWithoutExtension(const std::string& path);
 // Whether a regular file (not a folder) of that name exists.
 bool FileExists(const std::string& path);
 
-// Reads a .m3u file line by line (a line ends at its first CR or LF) and appends one entry per
-// line to playlist, in file order, empty and comment lines included: absolute lines, URLs and
-// shares as they stand, other lines joined to current_dir. Raises std::runtime_error naming the
-// file and the reason when it cannot be read; the entries of lines read before stay appended.
-void ReadM3u(const std::string& path, const std::string& current_dir, std::vector<std::string>& playlist);
+// Whether a regular file or a folder of that name exists.
+bool FolderExists(const std::string& path);
+// Files the panel plays: .mp3, .mp2, .mpa (any case).
+bool IsAudioFile(const std::string& path);
+// Playlist files: .m3u, .m3u8 (any case).
+bool IsPlaylistFile(const std::string& path);
+
+// "%20" and the like decoded to their bytes; a "%" not followed by two hexadecimal digits stays.
+std::string PercentDecode(const std::string& text);
+// Path order as people read it: runs of digits compare by their value ("2" before "10"), letters
+// without regard to case; ties fall back to plain byte order, so the order is total.
+bool NaturalPathLess(const std::string& a, const std::string& b);
+// The audio files in a folder and all its sub-folders, in natural path order. Folders that
+// cannot be read are passed over; links to folders are not followed (no loops).
+std::vector<std::string> FolderAudioFiles(const std::string& folder);
+
+// Reads a playlist (.m3u or .m3u8; both are read as UTF-8, which the system's text is) and
+// appends one entry per line, in file order. A line ends at its first CR or LF. A byte-order mark
+// at the start is dropped; empty lines and lines beginning with "#" (#EXTM3U, #EXTINF) are
+// comments. Absolute lines, "http://" lines and shares are taken as they stand; "file://" URIs
+// become their percent-decoded local path; other lines are relative to the playlist's own
+// folder, with backslashes read as folder separators. Raises an exception naming the file and
+// the reason when it cannot be read; the entries of the lines read before stay appended.
+void ReadPlaylist(const std::string& path, std::vector<std::string>& playlist);
+// The same from an open stream; path names the playlist (its folder and the error messages).
+void ReadPlaylist(TStream& stream, const std::string& path, std::vector<std::string>& playlist);
 
 // "MM:SS" from milliseconds; minutes are not wrapped at 60.
 std::string TimeText(int32_t position_ms);

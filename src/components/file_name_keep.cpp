@@ -15,9 +15,10 @@ namespace {
 
 constexpr const char* kSection = "KeepFileNames";
 
-bool FileExists(const std::string& name) {
+// A file, or a folder (the panel keeps dropped folders in the history too).
+bool Exists(const std::string& name) {
   struct stat st {};
-  return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return !name.empty() && ::stat(name.c_str(), &st) == 0;
 }
 
 std::string Escape(const std::string& s) {
@@ -41,9 +42,14 @@ std::string Unescape(const std::string& s) {
 }  // namespace
 
 TFileNameKeep::TFileNameKeep(QObject* owner, std::string ini_file_name)
-    : QObject(owner), FIniFileName(std::move(ini_file_name)) {}
+    : QObject(owner), FIniFileName(std::move(ini_file_name)) {
+  FSaveTimer.setSingleShot(true);
+  FSaveTimer.setInterval(0);
+  connect(&FSaveTimer, &QTimer::timeout, this, [this] { SaveChanged(); });
+}
 
 TFileNameKeep::~TFileNameKeep() {
+  FSaveTimer.stop();
   try {
     Save();
   } catch (...) {
@@ -92,6 +98,8 @@ void TFileNameKeep::Add(const std::string& file_name) {
     FNames[0] = file_name;
     for (size_t i = 0; i < FItems.size() && FItems[i] != nullptr; ++i)
       FItems[i]->setText(ToQ(Caption(static_cast<int>(i + 1), FNames[i])));
+    // Loading restores what the file holds; nothing to write then.
+    if (!FLoading) FSaveTimer.start();
   }
   UpdateParentEnabled();
 }
@@ -109,14 +117,26 @@ void TFileNameKeep::ItemClick(QAction* item) {
 
 void TFileNameKeep::Load() {
   const platform::IniFile ini(FIniFileName);
+  FLoading = true;
   for (int i = kCapacity; i >= 1; --i) {
     const std::string name = ini.ReadString(kSection, "FileName" + std::to_string(i), "");
-    if (FileExists(name)) Add(name);
+    if (Exists(name)) Add(name);
   }
+  FLoading = false;
   UpdateParentEnabled();
 }
 
+void TFileNameKeep::SaveChanged() {
+  try {
+    Save();
+  } catch (const platform::IniWriteError&) {
+    // The intake that changed the history saves the settings file too and reports a file that
+    // cannot be written there; the list is tried again on the next change and on destruction.
+  }
+}
+
 void TFileNameKeep::Save() {
+  FSaveTimer.stop();
   platform::IniFile ini(FIniFileName);
   ini.EraseSection(kSection);
   for (int i = 1; i <= kCapacity; ++i) ini.WriteString(kSection, "FileName" + std::to_string(i), Name(i));
@@ -124,6 +144,8 @@ void TFileNameKeep::Save() {
 }
 
 void TFileNameKeep::Clear() {
+  // The host has erased the stored list; a change not yet written must not bring it back.
+  FSaveTimer.stop();
   for (size_t i = 0; i < FNames.size(); ++i) {
     if (FNames[i].empty()) continue;
     if (FItems[i] != nullptr) {

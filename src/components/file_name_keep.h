@@ -1,9 +1,12 @@
 // TFileNameKeep: the 16 most recently opened files as items under a menu of the host's choosing,
 // with captions "&<index in hex> <name>" whose second character is the item's accelerator. The
-// list is kept in the settings file under [KeepFileNames], FileName1 (newest) .. FileName16.
+// list is kept in the settings file under [KeepFileNames], FileName1 (newest) .. FileName16; it
+// is written each time it changes (once the event loop runs again, so that a drop of many files
+// writes it once) and on destruction.
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -34,14 +37,16 @@ class TFileNameKeep final : public QObject {
 
   TFileNameSelectEvent OnSelect;
 
-  // Puts a name at the top (moving it there when present).
+  // Puts a name at the top (moving it there when present); the change is saved soon after.
   void Add(const std::string& file_name);
-  // Reads the stored list; names whose files no longer exist are dropped.
+  // Reads the stored list; names of files or folders that no longer exist are dropped.
   void Load();
   // Erases [KeepFileNames] and writes the list; raises the settings write error.
   void Save();
   // Removes every item and loads again.
   void Clear();
+  // Whether a change is still to be written.
+  bool SavePending() const { return FSaveTimer.isActive(); }
 
   // Names[1..16]; an empty name is a free place.
   const std::string& Name(int i) const { return FNames[static_cast<size_t>(i - 1)]; }
@@ -55,8 +60,12 @@ class TFileNameKeep final : public QObject {
   void ItemClick(QAction* item);
   void UpdateParentEnabled();
 
+  void SaveChanged();
+
   std::string FIniFileName;
   QMenu* FParentMenu = nullptr;
+  bool FLoading = false;
+  QTimer FSaveTimer;
   std::array<std::string, kCapacity> FNames;
   std::array<std::unique_ptr<QAction>, kCapacity> FItems;
 };

@@ -25,6 +25,13 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
+std::string Upper(const std::string& s) {
+  std::string out = s;
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return out;
+}
+
 std::string Trim(const std::string& s) {
   const size_t first = s.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
@@ -99,7 +106,7 @@ IniFile::IniFile(std::string file_name) : FFileName(std::move(file_name)) {
       // Two headers of one name are one section, as the reader sees it.
       current = FindSection(name);
       if (current == nullptr) {
-        FSections.push_back(Section{name, {}});
+        FSections.push_back(Section{name, {}, {}});
         current = &FSections.back();
       }
       continue;
@@ -117,7 +124,7 @@ IniFile::IniFile(std::string file_name) : FFileName(std::move(file_name)) {
         current->entries.push_back(Entry{{}, {}, line});
         continue;
       }
-      current->entries.push_back(Entry{std::move(key), Trim(line.substr(eq + 1)), line});
+      AddEntry(*current, Entry{std::move(key), Trim(line.substr(eq + 1)), line}, current->entries.size());
     }
   }
 }
@@ -136,10 +143,16 @@ IniFile::Section* IniFile::FindSection(const std::string& name) {
 
 const IniFile::Entry* IniFile::FindEntry(const std::string& section, const std::string& key) const {
   const Section* s = FindSection(section);
-  if (s == nullptr) return nullptr;
-  for (const Entry& e : s->entries)
-    if (!e.key.empty() && SameText(e.key, key)) return &e;
-  return nullptr;
+  if (s == nullptr || key.empty()) return nullptr;
+  const auto it = s->index.find(Upper(key));
+  return it == s->index.end() ? nullptr : &s->entries[it->second];
+}
+
+void IniFile::AddEntry(Section& section, Entry entry, size_t at) {
+  // Only lines without a key can stand behind the place (trailing blank lines): the places of
+  // the keyed entries do not move.
+  if (!entry.key.empty()) section.index.emplace(Upper(entry.key), at);
+  section.entries.insert(section.entries.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
 }
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
@@ -173,20 +186,20 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
     if (c == '\r' || c == '\n') c = ' ';
   Section* s = FindSection(section);
   if (s == nullptr) {
-    FSections.push_back(Section{section, {}});
+    FSections.push_back(Section{section, {}, {}});
     s = &FSections.back();
   }
-  for (Entry& e : s->entries) {
-    if (!e.key.empty() && SameText(e.key, key)) {
-      e.value = v;
-      e.raw = e.key + "=" + v;
-      return;
-    }
+  const auto it = key.empty() ? s->index.end() : s->index.find(Upper(key));
+  if (it != s->index.end()) {
+    Entry& e = s->entries[it->second];
+    e.value = v;
+    e.raw = e.key + "=" + v;
+    return;
   }
   // A new key goes after the section's last key, before trailing blank lines.
   size_t at = s->entries.size();
   while (at > 0 && s->entries[at - 1].key.empty() && Trim(s->entries[at - 1].raw).empty()) --at;
-  s->entries.insert(s->entries.begin() + static_cast<std::ptrdiff_t>(at), Entry{key, v, key + "=" + v});
+  AddEntry(*s, Entry{key, v, key + "=" + v}, at);
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace plumo::platform {
@@ -59,11 +60,15 @@ class IniFile {
   struct Section {
     std::string name;
     std::vector<Entry> entries;
+    // Upper-cased key -> place in entries, of the first entry with that key; keeps reads and
+    // writes of a section with many keys (a long playlist) from growing with its size.
+    std::unordered_map<std::string, size_t> index;
   };
 
   const Section* FindSection(const std::string& name) const;
   Section* FindSection(const std::string& name);
   const Entry* FindEntry(const std::string& section, const std::string& key) const;
+  static void AddEntry(Section& section, Entry entry, size_t at);
 
   std::string FFileName;
   std::vector<std::string> FLeading;  // lines before the first section

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDropEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QTimer>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <set>
 
+#include "file_stream.h"
 #include "forms.h"
 #include "ini_file.h"
 #include "simulated_wave_device.h"
@@ -190,20 +193,19 @@ TEST_F(PanelTest, DroppingFilesReplacesThePlaylistAndPlaysTheFirst) {
   EXPECT_EQ(after.ReadInteger("Option", "NowIndex", -1), 0);
 }
 
-TEST_F(PanelTest, DroppedM3uIsReadAgainstTheFolderBeforeIt) {
+TEST_F(PanelTest, DroppedM3uIsReadAgainstItsOwnFolder) {
   test::CopyFile(test::DataPath("samples/playlists/mixed_crlf.m3u"), dir / "sub/list.M3U");
   test::CopyFile(dir / "one.mp3", dir / "sub/pl_one.mp3");
   auto p = Start();
-  // one.mp3 first: its folder is where the list's relative lines are looked for.
+  // one.mp3 first: the list's relative lines are still its own folder's, not that file's.
   p->DropFiles({dir / "one.mp3", dir / "sub/list.M3U"});
   const std::string d = dir.Path();
   EXPECT_EQ(p->PlayList(),
-            (std::vector<std::string>{d + "/one.mp3", d + "/#EXTM3U", d + "/#EXTINF:1,Playlist One", d + "/pl_one.mp3",
-                                      d + "/", d + "/#EXTINF:-1,Internet radio (not a file)",
-                                      "http://example.com/stream/live.mp3",
+            (std::vector<std::string>{d + "/one.mp3", d + "/sub/pl_one.mp3", "http://example.com/stream/live.mp3",
                                       "/nonexistent/plumo-samples/absolute-missing.mp3",
                                       "C:\\Music\\Windows Folder\\missing.mp3", "\\\\fileserver\\share\\missing.mp3",
-                                      d + "/sub/pl_three.mp3", d + "/missing_relative.mp3", d + "/pl_two.mp3"}));
+                                      d + "/sub/sub/pl_three.mp3", d + "/sub/missing_relative.mp3",
+                                      d + "/sub/pl_two.mp3"}));
   EXPECT_EQ(p->CurrentDir(), dir / "sub");
   EXPECT_EQ(p->FileNameKeep1().Name(1), dir / "sub/list.M3U");
   EXPECT_TRUE(errors.empty());
@@ -217,11 +219,191 @@ TEST_F(PanelTest, AbsoluteAndRelativeM3uFromTheShippedPlaylists) {
   auto p = Start();
   p->DropFiles({dir / "one.mp3", dir / "relative.m3u", dir / "sub/absolute.m3u"});
   const std::vector<std::string>& list = p->PlayList();
-  ASSERT_EQ(list.size(), 1u + 3u + 4u);
+  // The template's comment line is no entry.
+  ASSERT_EQ(list.size(), 1u + 3u + 3u);
   EXPECT_EQ(list[1], dir / "pl_two.mp3");
   EXPECT_EQ(list[3], dir / "pl_one.mp3");
-  EXPECT_EQ(list[5], dir / "sub/pl_one.mp3");
-  EXPECT_EQ(list[7], dir / "sub/pl_two.mp3");
+  EXPECT_EQ(list[4], dir / "sub/pl_one.mp3");
+  EXPECT_EQ(list[6], dir / "sub/pl_two.mp3");
+}
+
+// The usual album: its songs and its own playlist with relative lines, in one folder somewhere
+// else than anything taken in before. It plays the first time.
+TEST_F(PanelTest, AlbumM3uPlaysFromItsOwnFolderTheFirstTime) {
+  fs::create_directories(dir / "Music/Album/CD 2");
+  test::CopyFile(dir / "two.mp3", dir / "Music/Album/01 Two.mp3");
+  test::CopyFile(dir / "sub/three.mp3", dir / "Music/Album/CD 2/02 Three.mp3");
+  test::WriteFile(dir / "Music/Album/album.m3u", "#EXTM3U\r\n#EXTINF:3,Two\r\n01 Two.mp3\r\nCD 2\\02 Three.mp3\r\n");
+  test::WriteFile(ini, "[Option]\nCurrentDir=" + dir / "sub" + "\n");
+  auto p = Start();
+  p->DropFiles({dir / "Music/Album/album.m3u"});
+  EXPECT_EQ(p->PlayList(),
+            (std::vector<std::string>{dir / "Music/Album/01 Two.mp3", dir / "Music/Album/CD 2/02 Three.mp3"}));
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "Music/Album/01 Two.mp3");
+  EXPECT_EQ(p->Title(), "[PLAY]Playlist Two(Playlist Tests) / Playlist Artist");
+  // Picked again from the history while another folder is current: the same list.
+  p->DropFiles({dir / "one.mp3"});
+  p->FileNameKeep1().Item(2)->trigger();
+  EXPECT_EQ(p->PlayList().size(), 2u);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "Music/Album/01 Two.mp3");
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(PanelTest, M3u8WithBomExtinfAndFileUris) {
+  fs::create_directories(dir / "Ünïcode Album");
+  test::CopyFile(dir / "two.mp3", dir / "Ünïcode Album/Zwei Lieder.mp3");
+  test::WriteFile(dir / "Ünïcode Album/list.m3u8",
+                  "\xEF\xBB\xBF#EXTM3U\n#EXTINF:3,Zwei\nZwei Lieder.mp3\n#EXTINF:3,One\n"
+                  "file://" + std::string(QUrl::fromLocalFile(QString::fromStdString(dir / "one.mp3")).path(QUrl::FullyEncoded).toUtf8()) +
+                  "\nfile://" + std::string(QUrl::fromLocalFile(QString::fromStdString(dir / "Ünïcode Album/Zwei Lieder.mp3"))
+                                                  .path(QUrl::FullyEncoded).toUtf8()) + "\n");
+  auto p = Start();
+  p->DropFiles({dir / "Ünïcode Album/list.m3u8"});
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "Ünïcode Album/Zwei Lieder.mp3", dir / "one.mp3",
+                                                     dir / "Ünïcode Album/Zwei Lieder.mp3"}));
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "Ünïcode Album/Zwei Lieder.mp3");
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "one.mp3");
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(PanelTest, DroppedFolderContributesItsAudioFilesInNaturalOrder) {
+  fs::create_directories(dir / "Album/Disc 10");
+  fs::create_directories(dir / "Album/Disc 2");
+  test::CopyFile(dir / "one.mp3", dir / "Album/10 ten.mp3");
+  test::CopyFile(dir / "two.mp3", dir / "Album/9 nine.mp3");
+  test::CopyFile(dir / "one.mp3", dir / "Album/Disc 2/1.mp2");
+  test::CopyFile(dir / "one.mp3", dir / "Album/Disc 10/1.MPA");
+  test::WriteFile(dir / "Album/cover.jpg", "x");
+  fs::create_directories(dir / "Empty/Nothing");
+  auto p = Start();
+  p->DropFiles({dir / "Album", dir / "Empty", dir / "one.mp3"});
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "Album/9 nine.mp3", dir / "Album/10 ten.mp3",
+                                                     dir / "Album/Disc 2/1.mp2", dir / "Album/Disc 10/1.MPA",
+                                                     dir / "one.mp3"}));
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "Album/9 nine.mp3");
+  // The folder is in the history (a folder without audio files is not) and can be picked again.
+  EXPECT_EQ(p->FileNameKeep1().Name(1), dir / "one.mp3");
+  EXPECT_EQ(p->FileNameKeep1().Name(2), dir / "Album");
+  EXPECT_EQ(p->FileNameKeep1().Name(3), "");
+  p->FileNameKeep1().Item(2)->trigger();
+  EXPECT_EQ(p->PlayList().size(), 4u);
+  EXPECT_EQ(p->CurrentDir(), dir / "Album");
+  EXPECT_TRUE(errors.empty());
+}
+
+// A link from a browser or text carries no local file: refused at drag-enter, and a drop that
+// arrives all the same leaves the playlist as it was.
+TEST_F(PanelTest, DragWithoutLocalFilesIsRefusedAndKeepsThePlaylist) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  QMimeData web;
+  web.setUrls({QUrl(QStringLiteral("https://example.com/song.mp3"))});
+  QMimeData text;
+  text.setText(QStringLiteral("/some/path.mp3"));
+  for (QMimeData* data : {&web, &text}) {
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(p.get(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(p.get(), &drop);
+    EXPECT_FALSE(drop.isAccepted());
+  }
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3", dir / "two.mp3"}));
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(IniFile(ini).ReadInteger("Option", "FileCount", 0), 2);
+}
+
+// A stream that gives its first block and then fails, as a playlist on a failing disk or share.
+class FailsAfterFirstBlock final : public TStream {
+ public:
+  explicit FailsAfterFirstBlock(const std::string& path) : FFile(path) {}
+  int32_t Read(void* buffer, int32_t count) override {
+    if (FReads++ > 0) throw EStreamError("Stream read error: the share went away");
+    return FFile.Read(buffer, count);
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FFile.Seek(offset, origin); }
+
+ private:
+  TFileStream FFile;
+  int FReads = 0;
+};
+
+TEST_F(PanelTest, HistoryPickOfAPlaylistThatBreaksOffKeepsTheIndexInsideTheList) {
+  std::string saved = "[Option]\nFileCount=5\nNowIndex=4\nCurrentDir=" + dir.Path() + "\n";
+  for (int i = 0; i < 5; ++i) saved += "File" + std::to_string(i) + "=" + dir / "two.mp3" + "\n";
+  test::WriteFile(ini, saved);
+  // Two entries in the first block, the rest behind a long comment.
+  test::WriteFile(dir / "long.m3u", "one.mp3\ntwo.mp3\n#" + std::string(5000, 'x') + "\nsub/three.mp3\n");
+  auto p = Start();
+  // Playing the fifth entry (a pick while stopped would rewind first).
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  ASSERT_EQ(p->NowIndex(), 4);
+  ASSERT_EQ(p->PlayState(), psPlaying);
+  p->OpenPlaylist = [](const std::string& path) { return std::make_unique<FailsAfterFirstBlock>(path); };
+  p->FileNameKeep1().Add(dir / "long.m3u");
+  p->FileNameKeep1().Item(1)->trigger();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("the share went away"), std::string::npos) << errors[0];
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3", dir / "two.mp3"}));
+  EXPECT_EQ(p->NowIndex(), 0);
+  // The next start plays the first entry of what was read.
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "one.mp3");
+  EXPECT_EQ(errors.size(), 1u);
+  // A drop that breaks off the same way.
+  p->PanelDropFiles({dir / "long.m3u"});
+  EXPECT_EQ(p->NowIndex(), 0);
+  EXPECT_EQ(p->PlayList().size(), 2u);
+}
+
+// Handed over from outside (arguments, a later start): taken in as a drop.
+TEST_F(PanelTest, OpenFilesTakesThemInAsADrop) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3"});
+  p->OpenFiles({});
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3"})) << "nothing for no files";
+  p->OpenFiles({dir / "two.mp3", dir / "sub"});
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "two.mp3", dir / "sub/three.mp3"}));
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "two.mp3");
+}
+
+TEST_F(PanelTest, HistoryIsWrittenWhenItChanges) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3"});
+  p->DropFiles({dir / "two.mp3"});
+  QDeadlineTimer guard(5000);
+  while (p->FileNameKeep1().SavePending() && !guard.hasExpired()) QApplication::processEvents();
+  // Written while the program runs, not only when it ends (a crash or a power cut loses nothing).
+  const IniFile file(ini);
+  EXPECT_EQ(file.ReadString("KeepFileNames", "FileName1", ""), dir / "two.mp3");
+  EXPECT_EQ(file.ReadString("KeepFileNames", "FileName2", ""), dir / "one.mp3");
+  EXPECT_TRUE(file.ValueExists("KeepFileNames", "FileName16"));
+}
+
+TEST_F(PanelTest, PositionOffEveryScreenIsMovedOntoThePrimaryScreen) {
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  const std::pair<QPoint, QPoint> cases[] = {
+      {QPoint(40, 50), QPoint(40, 50)},
+      // Partly on the screen: left where it is.
+      {QPoint(screen.right() - 20, 50), QPoint(screen.right() - 20, 50)},
+      {QPoint(screen.right() + 5000, 50), QPoint(screen.right() + 1 - 176, 50)},
+      {QPoint(-3000, -4000), QPoint(screen.left(), screen.top())},
+      {QPoint(100, screen.bottom() + 900), QPoint(100, screen.bottom() + 1 - 32)}};
+  for (const auto& [saved, expected] : cases) {
+    test::WriteFile(ini, "[Setup]\nLeft=" + std::to_string(saved.x()) + "\nTop=" + std::to_string(saved.y()) + "\n");
+    auto p = Start();
+    EXPECT_EQ(p->pos(), expected) << saved.x() << "," << saved.y();
+  }
 }
 
 TEST_F(PanelTest, UnreadableM3uDropShowsTheErrorAndTheProgramGoesOn) {

@@ -1,0 +1,134 @@
+#include "instance_channel.h"
+
+#include <QDeadlineTimer>
+#include <QLocalSocket>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <filesystem>
+#include <memory>
+
+#include "forms.h"
+#include "instance_lock.h"
+
+namespace plumo {
+
+namespace {
+
+// A message is the file names, each followed by a NUL, and one more NUL at the end; the
+// instance answers with one byte once it has read it all.
+constexpr char kTaken = '\1';
+// A later start sends file names, not data: anything longer is not one of ours.
+constexpr qsizetype kMaxMessage = 16 * 1024 * 1024;
+
+// The names of a complete message, or false while it is not complete.
+bool ParseMessage(const QByteArray& data, std::vector<std::string>& files) {
+  files.clear();
+  qsizetype start = 0;
+  for (;;) {
+    const qsizetype nul = data.indexOf('\0', start);
+    if (nul < 0) return false;
+    if (nul == start) return true;
+    files.emplace_back(data.constData() + start, static_cast<size_t>(nul - start));
+    start = nul + 1;
+  }
+}
+
+}  // namespace
+
+TInstanceChannel::TInstanceChannel(const std::string& name, TFilesEvent on_files, QObject* parent)
+    : QObject(parent), FOnFiles(std::move(on_files)) {
+  const QString path = ToQ(SocketFileName(name));
+  QLocalServer::removeServer(path);
+  FServer.setSocketOptions(QLocalServer::UserAccessOption);
+  FServer.listen(path);
+  connect(&FServer, &QLocalServer::newConnection, this, [this] { Accept(); });
+}
+
+TInstanceChannel::~TInstanceChannel() { FServer.close(); }
+
+std::string TInstanceChannel::SocketFileName(const std::string& name) {
+  std::string file = platform::InstanceLock::LockFileName(name);
+  const std::string lock = ".lock";
+  if (file.size() > lock.size() && file.compare(file.size() - lock.size(), lock.size(), lock) == 0)
+    file.resize(file.size() - lock.size());
+  return file + ".sock";
+}
+
+void TInstanceChannel::Accept() {
+  while (QLocalSocket* socket = FServer.nextPendingConnection()) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    auto buffer = std::make_shared<QByteArray>();
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] {
+      buffer->append(socket->readAll());
+      std::vector<std::string> files;
+      if (buffer->size() > kMaxMessage) {
+        socket->abort();
+        return;
+      }
+      if (!ParseMessage(*buffer, files)) return;
+      buffer->clear();
+      socket->write(&kTaken, 1);
+      socket->flush();
+      socket->disconnectFromServer();
+      // Taken in from the event loop, not inside the socket's handler.
+      QTimer::singleShot(0, this, [this, files] {
+        if (FOnFiles) FOnFiles(files);
+      });
+    });
+  }
+}
+
+bool TInstanceChannel::Send(const std::string& name, const std::vector<std::string>& files, int timeout_ms) {
+  QByteArray message;
+  for (const std::string& file : files) {
+    if (file.empty()) continue;
+    message.append(file.data(), static_cast<qsizetype>(file.size()));
+    message.append('\0');
+  }
+  message.append('\0');
+  const QString path = ToQ(SocketFileName(name));
+  const QDeadlineTimer deadline(timeout_ms);
+  QLocalSocket socket;
+  // The instance holds its lock before it listens: keep trying while it starts.
+  for (;;) {
+    socket.connectToServer(path);
+    if (socket.waitForConnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0)))) break;
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(50);
+  }
+  socket.write(message);
+  while (socket.bytesToWrite() > 0)
+    if (!socket.waitForBytesWritten(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) return false;
+  while (socket.bytesAvailable() < 1)
+    if (!socket.waitForReadyRead(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) return false;
+  char answer = 0;
+  return socket.read(&answer, 1) == 1 && answer == kTaken;
+}
+
+std::vector<std::string> FileArguments(const QStringList& arguments) {
+  std::vector<std::string> files;
+  bool options = true;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if (options && argument == QStringLiteral("--")) {
+      options = false;
+      continue;
+    }
+    if (argument.isEmpty() || (options && argument.startsWith(QLatin1Char('-')))) continue;
+    std::string path;
+    if (argument.startsWith(QStringLiteral("file:"), Qt::CaseInsensitive)) {
+      const QUrl url(argument);
+      if (!url.isLocalFile()) continue;
+      path = FromQ(url.toLocalFile());
+    } else {
+      path = FromQ(argument);
+    }
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    files.push_back(error ? path : absolute.lexically_normal().string());
+  }
+  return files;
+}
+
+}  // namespace plumo

@@ -1,0 +1,294 @@
+#include "mpris.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "forms.h"
+#include "panel_form.h"
+
+namespace plumo {
+
+namespace {
+
+constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
+
+// The stream's length in microseconds from what opening it found, 0 when unknown.
+int64_t StreamLengthMicroseconds(const TMP3Source& source) {
+  const OutputFormat format = source.Format();
+  if (format.sample_rate <= 0 || format.channels <= 0) return 0;
+  if (source.VbrFrames() > 0) {
+    const int64_t samples = static_cast<int64_t>(source.VbrFrames()) * (format.samples_per_frame / format.channels);
+    return samples * 1000000 / format.sample_rate;
+  }
+  if (source.FirstBitrate() > 0 && source.DataLength() > 0 && source.DataLength() != TMP3Source::kOpenLength)
+    return source.DataLength() * 8 * 1000000 / source.FirstBitrate();
+  return 0;
+}
+
+}  // namespace
+
+// org.mpris.MediaPlayer2
+class TMprisRoot final : public QDBusAbstractAdaptor {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+  Q_PROPERTY(bool CanQuit READ CanQuit)
+  Q_PROPERTY(bool CanRaise READ CanRaise)
+  Q_PROPERTY(bool HasTrackList READ HasTrackList)
+  Q_PROPERTY(QString Identity READ Identity)
+  Q_PROPERTY(QString DesktopEntry READ DesktopEntry)
+  Q_PROPERTY(QStringList SupportedUriSchemes READ SupportedUriSchemes)
+  Q_PROPERTY(QStringList SupportedMimeTypes READ SupportedMimeTypes)
+ public:
+  TMprisRoot(TMprisService& service, QObject* object) : QDBusAbstractAdaptor(object), FService(service) {}
+  bool CanQuit() const { return true; }
+  bool CanRaise() const { return true; }
+  bool HasTrackList() const { return false; }
+  QString Identity() const { return QStringLiteral("PLUMO"); }
+  QString DesktopEntry() const { return QStringLiteral("plumo"); }
+  QStringList SupportedUriSchemes() const { return {QStringLiteral("file")}; }
+  QStringList SupportedMimeTypes() const {
+    return {QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-mpegurl"), QStringLiteral("audio/mpegurl"),
+            QStringLiteral("application/x-mpegurl"), QStringLiteral("application/vnd.apple.mpegurl")};
+  }
+ public slots:
+  void Raise() { FService.Raise(); }
+  void Quit() { FService.Quit(); }
+
+ private:
+  TMprisService& FService;
+};
+
+// org.mpris.MediaPlayer2.Player
+class TMprisPlayer final : public QDBusAbstractAdaptor {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+  Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
+  Q_PROPERTY(double Rate READ Rate)
+  Q_PROPERTY(QVariantMap Metadata READ Metadata)
+  Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
+  Q_PROPERTY(qlonglong Position READ Position)
+  Q_PROPERTY(double MinimumRate READ Rate)
+  Q_PROPERTY(double MaximumRate READ Rate)
+  Q_PROPERTY(bool CanGoNext READ HasEntries)
+  Q_PROPERTY(bool CanGoPrevious READ HasEntries)
+  Q_PROPERTY(bool CanPlay READ HasEntries)
+  Q_PROPERTY(bool CanPause READ HasEntries)
+  Q_PROPERTY(bool CanSeek READ CanSeek)
+  Q_PROPERTY(bool CanControl READ CanControl)
+ public:
+  TMprisPlayer(TMprisService& service, QObject* object) : QDBusAbstractAdaptor(object), FService(service) {}
+  QString PlaybackStatus() const { return FService.PlaybackStatus(); }
+  double Rate() const { return 1.0; }
+  QVariantMap Metadata() const { return FService.Metadata(); }
+  double Volume() const { return FService.Volume(); }
+  void SetVolume(double volume) { FService.SetVolume(volume); }
+  qlonglong Position() const { return FService.PositionMicroseconds(); }
+  bool HasEntries() const { return FService.HasEntries(); }
+  bool CanSeek() const { return false; }
+  bool CanControl() const { return true; }
+ public slots:
+  void Next() { FService.Next(); }
+  void Previous() { FService.Previous(); }
+  void Pause() { FService.Pause(); }
+  void PlayPause() { FService.PlayPause(); }
+  void Stop() { FService.Stop(); }
+  void Play() { FService.Play(); }
+  // The panel does not seek (CanSeek is false): these do nothing.
+  void Seek(qlonglong) {}
+  void SetPosition(const QDBusObjectPath&, qlonglong) {}
+  void OpenUri(const QString& uri) { FService.OpenUri(uri); }
+ signals:
+  void Seeked(qlonglong position);
+
+ private:
+  TMprisService& FService;
+};
+
+TMprisService::TMprisService(TPlatform& form, QDBusConnection connection)
+    : FForm(form), FConnection(std::move(connection)) {
+  new TMprisRoot(*this, this);    // owned by this object, as Qt's adaptors are
+  new TMprisPlayer(*this, this);
+  UpdateMetadata();
+  FSentStatus = PlaybackStatus();
+  FSentMetadataKey = FMetadataKey;
+  FSentVolume = Volume();
+  FSentHasEntries = HasEntries();
+  FRegistered = FConnection.isConnected() &&
+                FConnection.registerObject(QString::fromLatin1(kObjectPath), this, QDBusConnection::ExportAdaptors) &&
+                FConnection.registerService(QString::fromLatin1(kServiceName));
+  if (FRegistered) FForm.OnChange = [this] { Changed(); };
+}
+
+TMprisService::~TMprisService() {
+  FForm.OnChange = nullptr;
+  if (FRegistered) {
+    FConnection.unregisterService(QString::fromLatin1(kServiceName));
+    FConnection.unregisterObject(QString::fromLatin1(kObjectPath));
+  }
+}
+
+std::unique_ptr<TMprisService> TMprisService::OnSessionBus(TPlatform& form) {
+  // Without an address and without the user's bus socket there is no bus to look for; asking
+  // for one would try to launch one.
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::error_code error;
+  const bool user_bus = runtime != nullptr && runtime[0] == '/' &&
+                        std::filesystem::is_socket(std::string(runtime) + "/bus", error);
+  if ((address == nullptr || address[0] == '\0') && !user_bus) return nullptr;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return nullptr;
+  auto service = std::make_unique<TMprisService>(form, bus);
+  if (!service->Registered()) return nullptr;
+  return service;
+}
+
+template <class F>
+void TMprisService::Run(F&& f) {
+  try {
+    f();
+  } catch (...) {
+    if (FForm.ShowException) FForm.ShowException(std::current_exception());
+  }
+}
+
+QString TMprisService::PlaybackStatus() const {
+  switch (FForm.PlayState()) {
+    case psPlaying: return QStringLiteral("Playing");
+    case psPaused: return QStringLiteral("Paused");
+    default: return QStringLiteral("Stopped");
+  }
+}
+
+double TMprisService::Volume() const { return FForm.VolLevel() / 100.0; }
+
+bool TMprisService::HasEntries() const { return !FForm.PlayList().empty(); }
+
+int64_t TMprisService::PositionMicroseconds() const {
+  return static_cast<int64_t>(FForm.MP3Player1().Position()) * 1000;
+}
+
+void TMprisService::PlayPause() { Run([&] { FForm.ActOnClicks(1); }); }
+
+void TMprisService::Play() {
+  Run([&] {
+    if (FForm.PlayState() != psPlaying) FForm.ActOnClicks(1);
+  });
+}
+
+void TMprisService::Pause() {
+  Run([&] {
+    if (FForm.PlayState() == psPlaying) FForm.ActOnClicks(1);
+  });
+}
+
+void TMprisService::Stop() { Run([&] { FForm.SpeedButton3Click(); }); }
+
+void TMprisService::Next() { Run([&] { FForm.ActOnClicks(2); }); }
+
+void TMprisService::Previous() { Run([&] { FForm.ActOnClicks(3); }); }
+
+void TMprisService::SetVolume(double volume) {
+  if (!std::isfinite(volume)) return;
+  // The nearest of the six levels, chosen as the volume menu would.
+  const long level = std::lround(std::clamp(volume, 0.0, 1.0) * 5) * 20;
+  const char* item = "N13";
+  switch (level) {
+    case 100: item = "N9"; break;
+    case 80: item = "N10"; break;
+    case 60: item = "N11"; break;
+    case 40: item = "N12"; break;
+    case 20: item = "N14"; break;
+    default: break;
+  }
+  if (QAction* action = FForm.Item(item)) action->trigger();
+}
+
+void TMprisService::OpenUri(const QString& uri) {
+  const QUrl url(uri);
+  if (url.isLocalFile()) FForm.OpenFiles({FromQ(url.toLocalFile())});
+}
+
+void TMprisService::Raise() { Run([&] { FForm.ShowPanel(); }); }
+
+void TMprisService::Quit() {
+  // After the reply has gone out.
+  QTimer::singleShot(0, &FForm, [this] { Run([&] { FForm.Exit1Click(); }); });
+}
+
+void TMprisService::UpdateMetadata() {
+  TMP3Player& player = FForm.MP3Player1();
+  const std::string& file = player.FileName();
+  const int32_t index = FForm.NowIndex();
+  if (file.empty()) {
+    FTrackFile.clear();
+    FTrackIndex = -1;
+    FMetadata = QVariantMap{
+        {QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(QStringLiteral(
+                                              "/org/mpris/MediaPlayer2/TrackList/NoTrack")))}};
+    FMetadataKey = QString();
+    return;
+  }
+  const bool new_track = file != FTrackFile || index != FTrackIndex;
+  int64_t length = 0;
+  if (new_track) {
+    FTrackFile = file;
+    FTrackIndex = index;
+    ++FTrackNumber;
+    // Read while the track is freshly loaded (the panel loads only while stopped).
+    length = StreamLengthMicroseconds(player.Source());
+  } else {
+    length = FMetadata.value(QStringLiteral("mpris:length")).toLongLong();
+  }
+  const QString title = ToQ(player.Title());
+  const QString artist = ToQ(player.Artist());
+  const QString album = ToQ(player.Album());
+  const QString url = QUrl::fromLocalFile(ToQ(file)).toString(QUrl::FullyEncoded);
+  QVariantMap metadata;
+  metadata.insert(QStringLiteral("mpris:trackid"),
+                  QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/plumo/track/%1").arg(FTrackNumber))));
+  metadata.insert(QStringLiteral("xesam:url"), url);
+  if (!title.isEmpty()) metadata.insert(QStringLiteral("xesam:title"), title);
+  if (!artist.isEmpty()) metadata.insert(QStringLiteral("xesam:artist"), QStringList{artist});
+  if (!album.isEmpty()) metadata.insert(QStringLiteral("xesam:album"), album);
+  if (length > 0) metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(length));
+  FMetadata = metadata;
+  FMetadataKey = QStringLiteral("%1\n%2\n%3\n%4\n%5\n%6").arg(FTrackNumber).arg(url, title, artist, album).arg(length);
+}
+
+void TMprisService::Changed() {
+  UpdateMetadata();
+  QVariantMap changed;
+  const QString status = PlaybackStatus();
+  if (status != FSentStatus) changed.insert(QStringLiteral("PlaybackStatus"), FSentStatus = status);
+  if (FMetadataKey != FSentMetadataKey) {
+    FSentMetadataKey = FMetadataKey;
+    changed.insert(QStringLiteral("Metadata"), FMetadata);
+  }
+  const double volume = Volume();
+  if (volume != FSentVolume) changed.insert(QStringLiteral("Volume"), FSentVolume = volume);
+  const int has_entries = HasEntries();
+  if (has_entries != FSentHasEntries) {
+    FSentHasEntries = has_entries;
+    for (const char* name : {"CanGoNext", "CanGoPrevious", "CanPlay", "CanPause"})
+      changed.insert(QString::fromLatin1(name), has_entries != 0);
+  }
+  if (changed.isEmpty() || !FRegistered) return;
+  QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath),
+                                                   QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                   QStringLiteral("PropertiesChanged"));
+  signal << QString::fromLatin1(kPlayerInterface) << changed << QStringList();
+  FConnection.send(signal);
+}
+
+}  // namespace plumo
+
+#include "mpris.moc"

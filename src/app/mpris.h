@@ -1,0 +1,81 @@
+// MPRIS2 on the session bus (org.mpris.MediaPlayer2.plumo): the desktop's media keys and media
+// controls drive the panel through the same handlers as its buttons and menu, so the panel's
+// state machine stays the only one: play/pause/resume is one click, next two, previous three,
+// stop the stop button, the volume one of the six volume items; Raise shows the panel, Quit
+// closes it as Exit does. Status, track and volume changes are signalled (PropertiesChanged).
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace plumo {
+
+class TPlatform;
+
+class TMprisService final : public QObject {
+  Q_OBJECT
+ public:
+  static constexpr const char* kServiceName = "org.mpris.MediaPlayer2.plumo";
+  static constexpr const char* kObjectPath = "/org/mpris/MediaPlayer2";
+
+  // Serves the form on connection; Registered() tells whether the bus gave the name.
+  TMprisService(TPlatform& form, QDBusConnection connection);
+  ~TMprisService() override;
+  TMprisService(const TMprisService&) = delete;
+  TMprisService& operator=(const TMprisService&) = delete;
+  bool Registered() const { return FRegistered; }
+
+  // The service on the desktop session's bus, or nullptr when there is no session bus (or the
+  // name is taken): the panel then runs without it, and says nothing.
+  static std::unique_ptr<TMprisService> OnSessionBus(TPlatform& form);
+
+  // What the Player interface shows.
+  QString PlaybackStatus() const;
+  QVariantMap Metadata() const { return FMetadata; }
+  double Volume() const;
+  bool HasEntries() const;
+  int64_t PositionMicroseconds() const;
+
+  // The methods, through the panel's handlers.
+  void PlayPause();
+  void Play();
+  void Pause();
+  void Stop();
+  void Next();
+  void Previous();
+  void SetVolume(double volume);
+  void OpenUri(const QString& uri);
+  void Raise();
+  void Quit();
+
+  // Looks at the form again and signals what changed.
+  void Changed();
+
+ private:
+  template <class F>
+  void Run(F&& f);
+  void UpdateMetadata();
+
+  TPlatform& FForm;
+  QDBusConnection FConnection;
+  bool FRegistered = false;
+
+  // The current track: the file loaded and its place, and what was found for it.
+  std::string FTrackFile;
+  int32_t FTrackIndex = -1;
+  uint64_t FTrackNumber = 0;
+  QVariantMap FMetadata;
+  QString FMetadataKey;
+  // What was last signalled.
+  QString FSentStatus;
+  QString FSentMetadataKey;
+  double FSentVolume = -1;
+  int FSentHasEntries = -1;
+};
+
+}  // namespace plumo
