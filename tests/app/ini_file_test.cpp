@@ -76,6 +76,37 @@ TEST(IniFileTest, WritesReplaceInPlaceAppendAndErase) {
             "[Setup]\nLeft=40\nTop=2\nVisible=1\n[KeepFileNames]\nFileName1=/k\n[Option]\nFileCount=1\nFile0=/a.mp3\n");
 }
 
+// The key index behind the lookups: the first of two equal keys counts, keys written before a
+// section's trailing blank lines stay findable, and header sections of one name merge.
+TEST(IniFileTest, LookupsFindTheFirstKeyAfterInsertsAndMerges) {
+  TempDir dir;
+  const std::string file = dir / "a.INI";
+  WriteFile(file, "[Option]\nFile0=first\nfile0=second\n[Setup]\nLeft=1\n\n\n[OPTION]\nFile1=merged\nFile0=third\n");
+  {
+    IniFile ini(file);
+    EXPECT_EQ(ini.ReadString("option", "FILE0", ""), "first");
+    EXPECT_EQ(ini.ReadString("Option", "File1", ""), "merged");
+    for (int i = 2; i < 2000; ++i) ini.WriteString("Option", "File" + std::to_string(i), std::to_string(i));
+    ini.WriteString("OPTION", "FILE0", "changed");
+    ini.WriteInteger("setup", "Top", 2);
+    ini.WriteInteger("Setup", "Width", 3);
+    EXPECT_EQ(ini.ReadInteger("SETUP", "top", 0), 2);
+    for (int i = 2; i < 2000; i += 97) EXPECT_EQ(ini.ReadString("option", "file" + std::to_string(i), ""), std::to_string(i));
+    EXPECT_EQ(ini.ReadString("Option", "File0", ""), "changed");
+    ini.UpdateFile();
+  }
+  const std::string text = ReadFile(file);
+  EXPECT_EQ(text.substr(0, text.find("File3=")),
+            "[Option]\nFile0=changed\nfile0=second\nFile1=merged\nFile0=third\nFile2=2\n");
+  const std::string tail = "File1999=1999\n[Setup]\nLeft=1\nTop=2\nWidth=3\n\n\n";
+  ASSERT_GT(text.size(), tail.size());
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << "blank lines stay behind the keys";
+  const IniFile again(file);
+  EXPECT_EQ(again.ReadString("Option", "File1999", ""), "1999");
+  EXPECT_EQ(again.ReadString("Option", "File0", ""), "changed");
+  EXPECT_EQ(again.ReadInteger("Setup", "Width", 0), 3);
+}
+
 TEST(IniFileTest, NewFileIsCreatedAndARefusedWriteIsReported) {
   TempDir dir;
   IniFile ini(dir / "new.INI");
