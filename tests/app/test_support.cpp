@@ -99,6 +99,22 @@ int Child::Wait(int timeout_ms) {
   return -1;
 }
 
+SessionBus::SessionBus() {
+  if (!Available()) return;
+  int fds[2];
+  if (::pipe(fds) != 0) return;
+  FDaemon = std::make_unique<Child>(
+      std::vector<std::string>{"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
+                               "--print-address=" + std::to_string(fds[1])},
+      std::map<std::string, std::string>{}, std::string(), fds[1]);
+  ::close(fds[1]);
+  char c;
+  while (::read(fds[0], &c, 1) == 1 && c != '\n') FAddress += c;
+  ::close(fds[0]);
+}
+
+bool SessionBus::Available() { return fs::exists("/usr/bin/dbus-daemon"); }
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;

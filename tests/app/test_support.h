@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,19 @@ class Child {
   pid_t FPid = -1;
   bool FReaped = false;
   int FStatus = 0;
+};
+
+// A D-Bus session bus of its own (dbus-daemon --session), stopped at the end.
+class SessionBus {
+ public:
+  SessionBus();
+  // The bus's address ("" when dbus-daemon could not be started).
+  const std::string& Address() const { return FAddress; }
+  static bool Available();
+
+ private:
+  std::unique_ptr<Child> FDaemon;
+  std::string FAddress;
 };
 
 std::string ReadFile(const std::string& path);

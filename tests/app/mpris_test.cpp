@@ -1,0 +1,259 @@
+// The panel on a real D-Bus session bus of its own, driven by real clients (playerctl, gdbus)
+// as the desktop's media keys and media controls drive it.
+#include "mpris.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDeadlineTimer>
+#include <QUrl>
+#include <cmath>
+#include <filesystem>
+
+#include "forms.h"
+#include "ini_file.h"
+#include "panel_form.h"
+#include "simulated_wave_device.h"
+#include "test_support.h"
+
+namespace plumo {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::IniFile;
+
+class MprisTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#if defined(__SANITIZE_THREAD__)
+    // Qt D-Bus hands messages between its own thread and the main thread through locks inside
+    // an uninstrumented Qt; the panel's own threads are checked by the panel tests.
+    GTEST_SKIP() << "Qt D-Bus is not checked under ThreadSanitizer";
+#endif
+    if (!test::SessionBus::Available() || !test::HaveProgram("playerctl") || !test::HaveProgram("gdbus"))
+      GTEST_SKIP() << "dbus-daemon, playerctl or gdbus is missing (scripts/install-deps.sh)";
+    bus = std::make_unique<test::SessionBus>();
+    ASSERT_FALSE(bus->Address().empty()) << "dbus-daemon did not start";
+    connection_name = QStringLiteral("plumo-test-%1").arg(++connections);
+    const QDBusConnection connection = QDBusConnection::connectToBus(QString::fromStdString(bus->Address()), connection_name);
+    ASSERT_TRUE(connection.isConnected());
+
+    ini = dir / "plumo.INI";
+    fs::create_directory(dir / "sub");
+    test::CopyFile(test::DataPath("samples/playlists/pl_one.mp3"), dir / "one.mp3");
+    test::CopyFile(test::DataPath("samples/playlists/pl_two.mp3"), dir / "two.mp3");
+    test::CopyFile(test::DataPath("samples/playlists/sub/pl_three.mp3"), dir / "sub/three.mp3");
+    form = std::make_unique<TPlatform>(platform::MakeSimulatedWaveDriver({}), ini,
+                                       [this](const std::exception_ptr& e) { errors.push_back(ExceptionMessage(e)); });
+    form->Timer1().stop();
+    service = std::make_unique<TMprisService>(*form, connection);
+    ASSERT_TRUE(service->Registered());
+  }
+  void TearDown() override {
+    service.reset();
+    form.reset();
+    if (!connection_name.isEmpty()) QDBusConnection::disconnectFromBus(connection_name);
+  }
+
+  // Runs a client on the bus while the panel's event loop goes on; its output.
+  std::string Client(const std::vector<std::string>& argv) {
+    const std::string out = dir / "client.txt";
+    test::Child child(argv, {{"DBUS_SESSION_BUS_ADDRESS", bus->Address()}}, out);
+    QDeadlineTimer guard(20000);
+    while (child.Running() && !guard.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(child.Running()) << argv[1];
+    std::string text = test::ReadFile(out);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+  }
+  std::string Playerctl(const std::string& command, const std::string& argument = {}) {
+    std::vector<std::string> argv{Which("playerctl"), "--player=plumo", command};
+    if (!argument.empty()) argv.push_back(argument);
+    return Client(argv);
+  }
+  std::string Gdbus(std::vector<std::string> args) {
+    std::vector<std::string> argv{Which("gdbus"), args[0], "--session", "--dest", TMprisService::kServiceName,
+                                  "--object-path", TMprisService::kObjectPath};
+    argv.insert(argv.end(), args.begin() + 1, args.end());
+    return Client(argv);
+  }
+  static std::string Which(const std::string& program) {
+    std::string path = test::Capture("command -v " + program);
+    while (!path.empty() && path.back() == '\n') path.pop_back();
+    return path;
+  }
+  // Clicks gathered by the panel's own button, acted on as the timer does.
+  void Click(int n) {
+    for (int i = 0; i < n; ++i) form->SpeedButton2MouseDown(Qt::LeftButton);
+    for (int i = 0; i < 6; ++i) form->Timer1Timer();
+  }
+
+  static inline int connections = 0;
+  test::TempDir dir;
+  std::string ini;
+  std::unique_ptr<test::SessionBus> bus;
+  QString connection_name;
+  std::unique_ptr<TPlatform> form;
+  std::unique_ptr<TMprisService> service;
+  std::vector<std::string> errors;
+};
+
+TEST_F(MprisTest, MediaKeysPlayPauseNextPreviousAndStop) {
+  form->DropFiles({dir / "one.mp3", dir / "two.mp3", dir / "sub/three.mp3"});
+  form->SpeedButton3Click();
+  ASSERT_EQ(form->PlayState(), psStopped);
+  EXPECT_EQ(Playerctl("status"), "Stopped");
+
+  EXPECT_EQ(Playerctl("play"), "");
+  EXPECT_EQ(form->PlayState(), psPlaying);
+  EXPECT_EQ(form->MP3Player1().Status(), mpsPlaying);
+  EXPECT_EQ(Playerctl("status"), "Playing");
+  // Play while playing changes nothing; pause pauses, play-pause resumes.
+  Playerctl("play");
+  EXPECT_EQ(form->PlayState(), psPlaying);
+  Playerctl("pause");
+  EXPECT_EQ(form->PlayState(), psPaused);
+  EXPECT_EQ(form->MP3Player1().Status(), mpsPaused);
+  EXPECT_EQ(Playerctl("status"), "Paused");
+  Playerctl("pause");
+  EXPECT_EQ(form->PlayState(), psPaused);
+  Playerctl("play-pause");
+  EXPECT_EQ(form->PlayState(), psPlaying);
+
+  // Next and previous as two and three clicks: the previous of the first is the last.
+  Playerctl("next");
+  EXPECT_EQ(form->NowIndex(), 1);
+  EXPECT_EQ(form->MP3Player1().FileName(), dir / "two.mp3");
+  EXPECT_EQ(form->PlayState(), psPlaying);
+  Playerctl("previous");
+  Playerctl("previous");
+  EXPECT_EQ(form->NowIndex(), 2);
+  EXPECT_EQ(form->MP3Player1().FileName(), dir / "sub/three.mp3");
+
+  // Stop as the stop button: a stop while stopped rewinds to the first entry.
+  Playerctl("stop");
+  EXPECT_EQ(form->PlayState(), psStopped);
+  EXPECT_EQ(form->MP3Player1().Status(), mpsStopped);
+  EXPECT_EQ(form->NowIndex(), 2);
+  Playerctl("stop");
+  EXPECT_EQ(form->NowIndex(), 0);
+  EXPECT_EQ(Playerctl("status"), "Stopped");
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(MprisTest, MetadataFollowsTheTrack) {
+  EXPECT_EQ(Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2.Player",
+                   "Metadata"}),
+            "(<{'mpris:trackid': <objectpath '/org/mpris/MediaPlayer2/TrackList/NoTrack'>}>,)");
+  form->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  Playerctl("next");
+  ASSERT_EQ(form->MP3Player1().FileName(), dir / "two.mp3");
+  const std::string format = "{{xesam:title}}|{{xesam:artist}}|{{xesam:album}}|{{xesam:url}}";
+  EXPECT_EQ(Playerctl("metadata", "--format=" + format),
+            "Playlist Two|Playlist Artist|Playlist Tests|file://" + dir / "two.mp3");
+  // The length of the stream, in microseconds; ffprobe measures it independently.
+  const int64_t length = std::stoll("0" + Playerctl("metadata", "mpris:length"));
+  EXPECT_GT(length, 0);
+  if (test::HaveProgram("ffprobe")) {
+    const double seconds = std::atof(
+        test::Capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + dir / "two.mp3" + "'").c_str());
+    EXPECT_NEAR(length / 1e6, seconds, 0.05 * seconds + 0.06);
+  }
+  const std::string first_id = Playerctl("metadata", "mpris:trackid");
+  Playerctl("next");
+  EXPECT_EQ(Playerctl("metadata", "xesam:url"), "file://" + dir / "one.mp3");
+  EXPECT_NE(Playerctl("metadata", "mpris:trackid"), first_id);
+}
+
+TEST_F(MprisTest, VolumeMapsOntoTheSixLevels) {
+  form->DropFiles({dir / "one.mp3"});
+  EXPECT_EQ(Playerctl("volume"), "1.000000");
+  Playerctl("volume", "0.4");
+  EXPECT_EQ(form->VolLevel(), 40);
+  EXPECT_TRUE(form->Item("N12")->isChecked());
+  EXPECT_EQ(form->MP3Player1().Volume(), 40);
+  EXPECT_EQ(IniFile(ini).ReadInteger("Setup", "VolLevel", -1), 40);
+  // The nearest level; out of range is clamped.
+  const std::pair<const char*, int> cases[] = {{"0.55", 60}, {"0.09", 0}, {"0.9", 100}, {"0.71", 80}, {"3", 100}};
+  for (const auto& [value, level] : cases) {
+    Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Set", "org.mpris.MediaPlayer2.Player", "Volume",
+           std::string("<") + value + ">"});
+    EXPECT_EQ(form->VolLevel(), level) << value;
+  }
+  // The menu's volume items show up on the bus.
+  form->Item("N14")->trigger();
+  EXPECT_EQ(Playerctl("volume"), "0.200000");
+}
+
+TEST_F(MprisTest, InterfacesPropertiesRaiseOpenUriAndQuit) {
+  const std::string introspection = Gdbus({"introspect"});
+  EXPECT_NE(introspection.find("interface org.mpris.MediaPlayer2 {"), std::string::npos) << introspection;
+  EXPECT_NE(introspection.find("interface org.mpris.MediaPlayer2.Player {"), std::string::npos);
+  EXPECT_EQ(Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2", "Identity"}),
+            "(<'PLUMO'>,)");
+  EXPECT_EQ(Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2.Player",
+                   "CanGoNext"}),
+            "(<false>,)");
+
+  Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.OpenUri",
+         "file://" + std::string(QUrl::fromLocalFile(QString::fromStdString(dir / "two.mp3")).path(QUrl::FullyEncoded).toUtf8())});
+  EXPECT_EQ(form->PlayList(), (std::vector<std::string>{dir / "two.mp3"}));
+  EXPECT_EQ(form->PlayState(), psPlaying);
+  EXPECT_EQ(Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2.Player",
+                   "CanGoNext"}),
+            "(<true>,)");
+  Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.PlayPause"});
+  EXPECT_EQ(form->PlayState(), psPaused);
+
+  // Raise shows a hidden panel as the show item does.
+  ASSERT_FALSE(form->PanelVisible());
+  Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Raise"});
+  EXPECT_TRUE(form->PanelVisible());
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(IniFile(ini).ReadString("Setup", "Visible", ""), "1");
+
+  // Quit closes as Exit does: settings saved.
+  Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Quit"});
+  QDeadlineTimer guard(5000);
+  while (!form->Closed() && !guard.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_TRUE(form->Closed());
+  EXPECT_EQ(IniFile(ini).ReadInteger("Option", "FileCount", 0), 1);
+  EXPECT_TRUE(errors.empty());
+}
+
+// Status, track and volume changes made on the panel itself reach the desktop as signals.
+TEST_F(MprisTest, ChangesAreSignalled) {
+  const std::string out = dir / "monitor.txt";
+  test::Child monitor({Which("gdbus"), "monitor", "--session", "--dest", TMprisService::kServiceName},
+                      {{"DBUS_SESSION_BUS_ADDRESS", bus->Address()}}, out);
+  // It watches once it has found the name's owner.
+  ASSERT_TRUE(test::PollUntil([&] {
+    QApplication::processEvents();
+    return test::ReadFile(out).find("is owned by") != std::string::npos;
+  }, 10000)) << test::ReadFile(out);
+  form->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  Click(1);  // pause
+  Click(2);  // next
+  form->Item("N11")->trigger();
+  // Give the signals time to arrive.
+  test::PollUntil([&] {
+    QApplication::processEvents();
+    return test::ReadFile(out).find("'Volume': <0.59") != std::string::npos ||
+           test::ReadFile(out).find("'Volume': <0.6") != std::string::npos;
+  }, 10000);
+  monitor.Signal(SIGTERM);
+  monitor.Wait();
+  const std::string text = test::ReadFile(out);
+  EXPECT_NE(text.find("PropertiesChanged ('org.mpris.MediaPlayer2.Player', {'PlaybackStatus': <'Playing'>"),
+            std::string::npos) << text;
+  EXPECT_NE(text.find("'PlaybackStatus': <'Paused'>"), std::string::npos) << text;
+  EXPECT_NE(text.find("'xesam:url': <'file://" + dir / "two.mp3" + "'>"), std::string::npos) << text;
+  EXPECT_NE(text.find("'CanGoNext': <true>"), std::string::npos) << text;
+  EXPECT_TRUE(text.find("'Volume': <0.59") != std::string::npos || text.find("'Volume': <0.6") != std::string::npos)
+      << text;
+}
+
+}  // namespace
+}  // namespace plumo
