@@ -12,6 +12,7 @@ packages=(
   qt6-qpa-plugins  # Qt's xcb and offscreen platforms at run time
   xvfb xauth trayer x11-utils imagemagick xdotool  # a real X server, notification area, screenshots and mouse for the panel's tests
   fonts-ipafont-gothic fonts-liberation2  # the panel's Japanese font; the about box's serif (Times New Roman metrics)
+  dbus-daemon playerctl libglib2.0-bin  # a session bus of the tests' own and real MPRIS clients (playerctl, gdbus)
 )
 
 missing=()

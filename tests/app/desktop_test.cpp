@@ -43,8 +43,10 @@ class Program {
       env["QT_QPA_PLATFORM"] = "xcb";
       env["DISPLAY"] = display;
     }
-    // No sound server in a test: SDL finds no device, the panel runs on.
+    // No sound server in a test: SDL's silent device plays at the real-time rate.
     env["SDL_AUDIODRIVER"] = "dummy";
+    // No session bus unless a test starts one.
+    env["DBUS_SESSION_BUS_ADDRESS"] = Bus;
     // In a sanitizer build: leaks of system libraries are not the program's.
     env["LSAN_OPTIONS"] = std::string("suppressions=") + PLUMO_LSAN_SUPPRESSIONS;
     return env;
@@ -61,8 +63,16 @@ class Program {
     return held;
   }
   std::string Output() const { return test::ReadFile(dir / "output.txt"); }
+  // The program's arguments after its name.
+  std::unique_ptr<test::Child> Start(const std::string& display, const std::vector<std::string>& files,
+                                     const std::string& output = "output.txt") const {
+    std::vector<std::string> argv{Binary()};
+    argv.insert(argv.end(), files.begin(), files.end());
+    return std::make_unique<test::Child>(argv, Env(display), dir / output);
+  }
 
   test::TempDir dir;
+  std::string Bus;
 };
 
 TEST(ProgramTest, SecondStartEndsAtOnceAndLeavesTheFirstAlone) {
@@ -274,6 +284,59 @@ TEST_F(DesktopTest, HoldingTheStopButtonEndsTheProgram) {
   const IniFile ini(program.Settings());
   EXPECT_EQ(ini.ReadInteger("Setup", "Left", 0), 200);
   EXPECT_TRUE(ini.ValueExists("KeepFileNames", "FileName1"));
+}
+
+}  // namespace
+}  // namespace plumo
+
+namespace plumo {
+namespace {
+
+// What playerctl says about the running program on bus.
+std::string Playerctl(const std::string& bus, const std::string& args) {
+  std::string out = test::Capture("DBUS_SESSION_BUS_ADDRESS='" + bus + "' playerctl --player=plumo " + args + " 2>&1");
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+// "Open with PLUMO" from a file manager: plumo FILE. With no instance running the files are taken
+// in at the start; with one running they are handed to it and the second start ends.
+TEST_F(DesktopTest, FileArgumentsStartPlayingAndReachTheRunningInstance) {
+  if (!test::SessionBus::Available() || !test::HaveProgram("playerctl"))
+    GTEST_SKIP() << "dbus-daemon or playerctl is missing (scripts/install-deps.sh)";
+  test::SessionBus bus;
+  ASSERT_FALSE(bus.Address().empty());
+  program.Bus = bus.Address();
+  fs::create_directories(program.dir / "Album");
+  test::CopyFile(test::DataPath("samples/playlists/pl_one.mp3"), program.dir / "Album/01 One.mp3");
+  test::CopyFile(test::DataPath("samples/playlists/pl_two.mp3"), program.dir / "Album/02 Two.mp3");
+  test::CopyFile(test::DataPath("samples/playlists/sub/pl_three.mp3"), program.dir / "three.mp3");
+
+  auto first = program.Start(desktop.Display(), {program.dir / "Album"});
+  ASSERT_TRUE(test::PollUntil([&] { return Playerctl(bus.Address(), "status") == "Playing" || !first->Running(); }))
+      << Playerctl(bus.Address(), "status") << "\n" << program.Output();
+  EXPECT_EQ(Playerctl(bus.Address(), "metadata xesam:url"), "file://" + program.dir / "Album/01%20One.mp3");
+
+  // A second start with a file: handed over, the second ends with 0, the first plays it.
+  auto second = program.Start(desktop.Display(), {program.dir / "three.mp3"}, "second.txt");
+  EXPECT_EQ(second->Wait(), 0) << test::ReadFile(program.dir / "second.txt");
+  ASSERT_TRUE(test::PollUntil(
+      [&] { return Playerctl(bus.Address(), "metadata xesam:url") == "file://" + program.dir / "three.mp3"; }))
+      << Playerctl(bus.Address(), "metadata xesam:url");
+  EXPECT_EQ(Playerctl(bus.Address(), "status"), "Playing");
+  EXPECT_TRUE(first->Running());
+  const IniFile ini(program.Settings());
+  EXPECT_EQ(ini.ReadInteger("Option", "FileCount", 0), 1);
+  EXPECT_EQ(ini.ReadString("Option", "File0", ""), program.dir / "three.mp3");
+
+  // Without arguments a second start still ends at once and changes nothing.
+  auto third = program.Start(desktop.Display(), {}, "third.txt");
+  EXPECT_EQ(third->Wait(), 0);
+  EXPECT_EQ(Playerctl(bus.Address(), "metadata xesam:url"), "file://" + program.dir / "three.mp3");
+
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->Wait(), 0) << program.Output();
+  EXPECT_FALSE(fs::exists(program.dir / "PLUMO.sock")) << "the socket goes with the program";
 }
 
 }  // namespace
