@@ -102,7 +102,9 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
 
   // The picture and the buttons.
   FImage1.setObjectName(QStringLiteral("Image1"));
-  FImage1.SetPicture(BackgroundImage());
+  // On a HiDPI screen the pictures and the display are drawn at twice the size.
+  FPixelRatio = PictureRatio(devicePixelRatioF());
+  FImage1.SetPicture(BackgroundImage(FPixelRatio));
   FImage1.move(0, 0);
   FImage1.PopupMenu = &FPopupMenu1;
   FImage1.OnMouseDown = [this](Qt::MouseButton b, int x, int y) { Guarded([&] { Image1MouseDown(b, x, y); }); };
@@ -110,12 +112,12 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   FImage1.OnMouseUp = [this](Qt::MouseButton b, int x, int y) { Guarded([&] { Image1MouseUp(b, x, y); }); };
   FSpeedButton2.setObjectName(QStringLiteral("SpeedButton2"));
   FSpeedButton2.setGeometry(136, 8, 18, 18);
-  FSpeedButton2.SetGlyph(PlayGlyph());
+  FSpeedButton2.SetGlyph(PlayGlyph(FPixelRatio));
   FSpeedButton2.PopupMenu = &FPopupMenu1;
   FSpeedButton2.OnMouseDown = [this](Qt::MouseButton b) { Guarded([&] { SpeedButton2MouseDown(b); }); };
   FSpeedButton3.setObjectName(QStringLiteral("SpeedButton3"));
   FSpeedButton3.setGeometry(154, 8, 18, 18);
-  FSpeedButton3.SetGlyph(StopGlyph());
+  FSpeedButton3.SetGlyph(StopGlyph(FPixelRatio));
   FSpeedButton3.PopupMenu = &FPopupMenu1;
   FSpeedButton3.OnMouseDown = [this](Qt::MouseButton b) { Guarded([&] { SpeedButton3MouseDown(b); }); };
   FSpeedButton3.OnMouseUp = [this](Qt::MouseButton b) { Guarded([&] { SpeedButton3MouseUp(b); }); };
@@ -301,9 +303,9 @@ void TPlatform::FormCreate() {
   FScrollPos = 0;
   FPlayState = psPaused;
 
-  FTitleBitmap = QImage(1, kLcdHeight, QImage::Format_RGB32);
+  FTitleBitmap = Bitmap(1, kLcdHeight);
   FTitleBitmap.fill(kBrushColour);
-  FLcdBitmap = QImage(kLcdWidth, kLcdHeight, QImage::Format_RGB32);
+  FLcdBitmap = Bitmap(kLcdWidth, kLcdHeight);
   FLcdBitmap.fill(kBrushColour);
 
   HookPanelWindow();
@@ -562,7 +564,7 @@ void TPlatform::DrawTitle(const std::string& state) {
   const QFont font = DisplayFont();
   const QString q = ToQ(text);
   const int width = QFontMetrics(font).horizontalAdvance(q) + 1;
-  FTitleBitmap = QImage(width, kLcdHeight, QImage::Format_RGB32);
+  FTitleBitmap = Bitmap(width, kLcdHeight);
   FTitleBitmap.fill(kBrushColour);
   {
     QPainter painter(&FTitleBitmap);
@@ -575,6 +577,14 @@ void TPlatform::DrawTitle(const std::string& state) {
   FScrollPause = 10;
   if (OnChange) OnChange();
 }
+
+QImage TPlatform::Bitmap(int width, int height) const {
+  QImage image(static_cast<int>(width * FPixelRatio), static_cast<int>(height * FPixelRatio), QImage::Format_RGB32);
+  image.setDevicePixelRatio(FPixelRatio);
+  return image;
+}
+
+int TPlatform::TitleWidth() const { return static_cast<int>(FTitleBitmap.width() / FPixelRatio); }
 
 void TPlatform::UpdatePanelMenu() {
   Item("N4")->setText(FPanelVisible ? QStringLiteral("パネルを隠す") : QStringLiteral("パネルを表示"));
@@ -600,7 +610,8 @@ void TPlatform::Timer1Timer() {
     painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, time);
     // The slice past the strip's right end shows the empty display.
     painter.fillRect(kTitleLeft, 0, kTitleWidth, kLcdHeight, kBrushColour);
-    painter.drawImage(QPoint(kTitleLeft, 0), FTitleBitmap, QRect(FScrollPos, 0, kTitleWidth, kLcdHeight));
+    const int r = static_cast<int>(FPixelRatio);
+    painter.drawImage(QPoint(kTitleLeft, 0), FTitleBitmap, QRect(FScrollPos * r, 0, kTitleWidth * r, kLcdHeight * r));
   }
   {
     QPainter painter(&FImage1.Picture());
@@ -610,7 +621,7 @@ void TPlatform::Timer1Timer() {
 
   if (FScrollPause > 0) --FScrollPause;
   else ++FScrollPos;
-  if (FScrollPos >= FTitleBitmap.width() - 1) {
+  if (FScrollPos >= TitleWidth() - 1) {
     FScrollPos = 0;
     FScrollPause = 10;
   }

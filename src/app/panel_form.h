@@ -140,6 +140,10 @@ class TPlatform final : public QWidget {
   const std::string& SettingsFile() const { return FSettingsFile; }
   const QImage& TitleBitmap() const { return FTitleBitmap; }
   const QImage& LcdBitmap() const { return FLcdBitmap; }
+  // 2 on a HiDPI screen (the bitmaps and pictures then have twice the pixels), else 1.
+  qreal PixelRatio() const { return FPixelRatio; }
+  // The title strip's width in the panel's pixels.
+  int TitleWidth() const;
   // Whether the panel is kept shown because the desktop has no notification area (looked at
   // again every second).
   bool TrayMissing() const { return FTrayMissing; }
@@ -173,6 +177,8 @@ class TPlatform final : public QWidget {
   void PumpPlayer();
   void WriteSetupKey(const char* key, int32_t value);
   QAction* AddItem(QMenu& menu, const char* name, const char* caption);
+  // A display bitmap of width x height panel pixels at the panel's pixel ratio.
+  QImage Bitmap(int width, int height) const;
 
   const std::string FSettingsFile;
 
@@ -214,6 +220,7 @@ class TPlatform final : public QWidget {
   bool FPanelVisible = false;
 
   std::string FTitle;
+  qreal FPixelRatio = 1;
   bool FTrayMissing = false;
   int32_t FTrayCheckTicks = 0;
   bool FClosed = false;

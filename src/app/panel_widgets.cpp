@@ -19,7 +19,7 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {}
 
 void TImage::SetPicture(const QImage& picture) {
   FPicture = picture;
-  resize(FPicture.size());
+  resize(FPicture.deviceIndependentSize().toSize());
   update();
 }
 
@@ -71,7 +71,8 @@ void TSpeedButton::paintEvent(QPaintEvent*) {
     painter.drawLine(QPointF(3, 1.5), QPointF(width() - 3, 1.5));
   }
   const int offset = FDown ? 1 : 0;
-  painter.drawPixmap((width() - FGlyph.width()) / 2 + offset, (height() - FGlyph.height()) / 2 + offset, FGlyph);
+  const QSize glyph = FGlyph.deviceIndependentSize().toSize();
+  painter.drawPixmap((width() - glyph.width()) / 2 + offset, (height() - glyph.height()) / 2 + offset, FGlyph);
 }
 
 void TSpeedButton::mousePressEvent(QMouseEvent* event) {

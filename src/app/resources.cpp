@@ -9,13 +9,31 @@ namespace plumo {
 
 void InitResources() { InitPlumoResource(); }
 
-QImage BackgroundImage() {
-  return QImage(QStringLiteral(":/plumo/background.png")).convertToFormat(QImage::Format_RGB32);
+namespace {
+
+QString PictureName(const char* name, qreal ratio) {
+  return QStringLiteral(":/plumo/%1%2.png").arg(QLatin1String(name), PictureRatio(ratio) > 1 ? "@2x" : "");
 }
 
-QPixmap PlayGlyph() { return QPixmap(QStringLiteral(":/plumo/glyph_play.png")); }
+QPixmap Glyph(const char* name, qreal ratio) {
+  QPixmap glyph(PictureName(name, ratio));
+  glyph.setDevicePixelRatio(PictureRatio(ratio));
+  return glyph;
+}
 
-QPixmap StopGlyph() { return QPixmap(QStringLiteral(":/plumo/glyph_stop.png")); }
+}  // namespace
+
+qreal PictureRatio(qreal device_pixel_ratio) { return device_pixel_ratio >= 1.5 ? 2.0 : 1.0; }
+
+QImage BackgroundImage(qreal ratio) {
+  QImage image = QImage(PictureName("background", ratio)).convertToFormat(QImage::Format_RGB32);
+  image.setDevicePixelRatio(PictureRatio(ratio));
+  return image;
+}
+
+QPixmap PlayGlyph(qreal ratio) { return Glyph("glyph_play", ratio); }
+
+QPixmap StopGlyph(qreal ratio) { return Glyph("glyph_stop", ratio); }
 
 QIcon ProgramIcon() {
   QIcon icon;

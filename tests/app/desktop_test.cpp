@@ -37,6 +37,7 @@ class Program {
   std::string LockFile() const { return dir / "PLUMO.lock"; }
   std::map<std::string, std::string> Env(const std::string& display = {}) const {
     std::map<std::string, std::string> env{{"XDG_RUNTIME_DIR", dir.Path()}, {"HOME", dir.Path()}};
+    for (const auto& [k, v] : ExtraEnv) env[k] = v;
     if (display.empty()) {
       env["QT_QPA_PLATFORM"] = "offscreen";
     } else {
@@ -73,6 +74,7 @@ class Program {
 
   test::TempDir dir;
   std::string Bus;
+  std::map<std::string, std::string> ExtraEnv;
 };
 
 TEST(ProgramTest, SecondStartEndsAtOnceAndLeavesTheFirstAlone) {
@@ -130,12 +132,12 @@ class Desktop {
   }
   static std::string TrayerPath() { return "/usr/bin/trayer"; }
   std::string Tree() const { return test::Capture("DISPLAY=" + FDisplay + " xwininfo -root -tree 2>/dev/null"); }
-  // The panel's window: "PLUMO" of class plumo, 176 x 32.
-  std::optional<std::string> PanelWindow() const {
+  // The panel's window: "PLUMO" of class plumo, 176 x 32 (at a scale of 1).
+  std::optional<std::string> PanelWindow(const std::string& size = "176x32") const {
     std::istringstream tree(Tree());
     std::string line;
     while (std::getline(tree, line)) {
-      if (line.find("\"PLUMO\": (\"plumo\" \"plumo\")  176x32") == std::string::npos) continue;
+      if (line.find("\"PLUMO\": (\"plumo\" \"plumo\")  " + size) == std::string::npos) continue;
       std::istringstream words(line);
       std::string id;
       words >> id;
@@ -230,6 +232,39 @@ TEST_F(DesktopTest, ShownPanelWithTrayIcon) {
   run->Signal(SIGTERM);
   EXPECT_EQ(run->Wait(), 0) << program.Output();
   EXPECT_EQ(IniFile(program.Settings()).ReadInteger("Setup", "Visible", 0), 1);
+}
+
+// At a device pixel ratio of 2 the panel is drawn from the twice-sized artwork, and the display's
+// text is drawn at that resolution, not scaled up from the small one.
+TEST_F(DesktopTest, HiDpiScreenShowsTheTwiceSizedArtworkAndCrispText) {
+  program.ExtraEnv = {{"QT_SCALE_FACTOR", "2"}};
+  test::WriteFile(program.Settings(), "[Setup]\nVisible=1\nLeft=20\nTop=20\n");
+  auto run = program.Start(desktop.Display());
+  std::optional<std::string> window;
+  ASSERT_TRUE(test::PollUntil([&] { return (window = desktop.PanelWindow("352x64")) && desktop.Viewable(*window); }))
+      << desktop.Tree() << program.Output();
+  QImage shot;
+  ASSERT_TRUE(test::PollUntil([&] {
+    shot = desktop.Screenshot(*window, program.dir / "panel.png");
+    return !shot.isNull() && DarkPixels(shot, QRect(16, 18, 80, 32)) > 80 && DarkPixels(shot, QRect(112, 18, 144, 32)) > 80;
+  })) << "the display shows no time or title";
+  ASSERT_EQ(shot.size(), QSize(352, 64));
+  const QImage background(QString::fromStdString(std::string(PLUMO_ARTWORK_DIR) + "/background@2x.png"));
+  ASSERT_EQ(background.size(), QSize(352, 64));
+  for (QPoint p : {QPoint(0, 0), QPoint(1, 1), QPoint(6, 60), QPoint(120, 6), QPoint(262, 40), QPoint(351, 63),
+                   QPoint(200, 57), QPoint(11, 14)})
+    EXPECT_EQ(QColor(shot.pixel(p)), QColor(background.pixel(p))) << p.x() << "," << p.y();
+  // Text scaled up from 1x would consist of 2 x 2 blocks of one colour each.
+  int mixed_blocks = 0;
+  for (int y = 18; y < 50; y += 2)
+    for (int x = 16; x < 256; x += 2) {
+      const QRgb c = shot.pixel(x, y);
+      mixed_blocks += shot.pixel(x + 1, y) != c || shot.pixel(x, y + 1) != c || shot.pixel(x + 1, y + 1) != c;
+    }
+  EXPECT_GT(mixed_blocks, 20);
+  if (const char* keep = std::getenv("PLUMO_KEEP_SCREENSHOT")) shot.save(QString::fromLocal8Bit(keep));
+  run->Signal(SIGTERM);
+  EXPECT_EQ(run->Wait(), 0) << program.Output();
 }
 
 TEST_F(DesktopTest, FirstStartHidesThePanelBehindTheTrayIcon) {

@@ -1,6 +1,7 @@
 // Draws the panel's pictures into the folder given (default: the current one): the 176 x 32
-// background with its display window at 8, 9, the two button glyphs and the program icon in
-// four sizes. Run by hand when the artwork changes; the PNGs are kept in the source tree.
+// background with its display window at 8, 9 and the two button glyphs, each also drawn at twice
+// the size for screens of device pixel ratio 2 (name@2x.png), and the program icon in four
+// sizes. Run by hand when the artwork changes; the PNGs are kept in the source tree.
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -8,47 +9,53 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QString>
+#include <algorithm>
 
 namespace {
 
 const QColor kLcd(204, 163, 0);
 const QColor kLcdText(23, 16, 0);
 
-QImage Background() {
-  QImage image(176, 32, QImage::Format_RGB32);
+// A horizontal or vertical line of one pixel's width, both ends included.
+void Line(QPainter& p, int x1, int y1, int x2, int y2, const QColor& colour) {
+  p.fillRect(QRect(QPoint(std::min(x1, x2), std::min(y1, y2)), QPoint(std::max(x1, x2), std::max(y1, y2))), colour);
+}
+
+QImage Background(int scale) {
+  QImage image(176 * scale, 32 * scale, QImage::Format_RGB32);
   QPainter p(&image);
+  p.scale(scale, scale);
   p.setRenderHint(QPainter::Antialiasing, false);
   // Brushed dark body with a soft top light.
   QLinearGradient body(0, 0, 0, 32);
   body.setColorAt(0.0, QColor(78, 84, 94));
   body.setColorAt(0.45, QColor(52, 57, 65));
   body.setColorAt(1.0, QColor(34, 37, 43));
-  p.fillRect(image.rect(), body);
+  p.fillRect(QRect(0, 0, 176, 32), body);
   for (int x = 0; x < 176; x += 2) p.fillRect(x, 1, 1, 30, QColor(255, 255, 255, 6));
-  // Frame: light top and left, dark bottom and right.
-  p.setPen(QColor(120, 127, 138));
-  p.drawLine(0, 0, 175, 0);
-  p.drawLine(0, 0, 0, 31);
-  p.setPen(QColor(16, 18, 21));
-  p.drawLine(0, 31, 175, 31);
-  p.drawLine(175, 0, 175, 31);
+  // Frame: light top and left, dark bottom and right. Lines are filled one-pixel rectangles, so
+  // that the 2x drawing covers exactly the pixels of the 1x one.
+  Line(p, 0, 0, 175, 0, QColor(120, 127, 138));
+  Line(p, 0, 0, 0, 31, QColor(120, 127, 138));
+  Line(p, 0, 31, 175, 31, QColor(16, 18, 21));
+  Line(p, 175, 0, 175, 31, QColor(16, 18, 21));
   // Recessed bezel around the display (window 8,9 .. 127,24).
-  p.setPen(QColor(22, 24, 28));
-  p.drawRect(5, 6, 125, 21);
-  p.setPen(QColor(28, 30, 35));
+  const QColor bezel(22, 24, 28);
+  Line(p, 5, 6, 130, 6, bezel);
+  Line(p, 5, 27, 130, 27, bezel);
+  Line(p, 5, 6, 5, 27, bezel);
+  Line(p, 130, 6, 130, 27, bezel);
   p.fillRect(6, 7, 124, 20, QColor(28, 30, 35));
-  p.setPen(QColor(98, 104, 115));
-  p.drawLine(6, 27, 131, 27);
-  p.drawLine(131, 6, 131, 27);
+  Line(p, 6, 27, 131, 27, QColor(98, 104, 115));
+  Line(p, 131, 6, 131, 27, QColor(98, 104, 115));
   // The display glass: amber with a slightly darker rim.
   p.fillRect(7, 8, 122, 18, kLcd.darker(130));
   p.fillRect(8, 9, 120, 16, kLcd);
   // Sockets of the two buttons (136,8 and 154,8, 18 x 18).
   for (int bx : {136, 154}) {
     p.fillRect(bx - 1, 7, 20, 20, QColor(22, 24, 28));
-    p.setPen(QColor(98, 104, 115));
-    p.drawLine(bx - 1, 27, bx + 19, 27);
-    p.drawLine(bx + 19, 7, bx + 19, 27);
+    Line(p, bx - 1, 27, bx + 19, 27, QColor(98, 104, 115));
+    Line(p, bx + 19, 7, bx + 19, 27, QColor(98, 104, 115));
   }
   // Two small screw heads and a name plate line.
   p.setRenderHint(QPainter::Antialiasing, true);
@@ -61,15 +68,15 @@ QImage Background() {
     p.drawEllipse(QPointF(sx + 0.5, 3.5), 1.5, 1.5);
   }
   p.setRenderHint(QPainter::Antialiasing, false);
-  p.setPen(QColor(204, 163, 0, 150));
-  p.drawLine(136, 29, 171, 29);
+  Line(p, 136, 29, 171, 29, QColor(204, 163, 0, 150));
   return image;
 }
 
-QImage Glyph(bool play) {
-  QImage image(12, 12, QImage::Format_ARGB32_Premultiplied);
+QImage Glyph(bool play, int scale) {
+  QImage image(12 * scale, 12 * scale, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter p(&image);
+  p.scale(scale, scale);
   p.setRenderHint(QPainter::Antialiasing);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(240, 206, 90));
@@ -134,9 +141,13 @@ QImage Icon(int size) {
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) + "/" : QString();
-  bool ok = Background().save(dir + "background.png");
-  ok = Glyph(true).save(dir + "glyph_play.png") && ok;
-  ok = Glyph(false).save(dir + "glyph_stop.png") && ok;
+  bool ok = true;
+  for (int scale : {1, 2}) {
+    const QString suffix = scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale);
+    ok = Background(scale).save(dir + "background" + suffix + ".png") && ok;
+    ok = Glyph(true, scale).save(dir + "glyph_play" + suffix + ".png") && ok;
+    ok = Glyph(false, scale).save(dir + "glyph_stop" + suffix + ".png") && ok;
+  }
   for (int size : {16, 32, 64, 128}) ok = Icon(size).save(dir + QString("plumo-%1.png").arg(size)) && ok;
   return ok ? 0 : 1;
 }
