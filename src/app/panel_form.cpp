@@ -525,6 +525,7 @@ void TPlatform::StartPlay() {
     FPlayer->SetVolume(FVolLevel);
     FPlayer->Play();
     FPlayState = psPlaying;
+    if (OnChange) OnChange();
   }
 }
 
