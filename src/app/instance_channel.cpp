@@ -121,6 +121,9 @@ std::vector<std::string> FileArguments(const QStringList& arguments) {
       const QUrl url(argument);
       if (!url.isLocalFile()) continue;
       path = FromQ(url.toLocalFile());
+    } else if (argument.contains(QStringLiteral("://"))) {
+      // Other addresses name no file here.
+      continue;
     } else {
       path = FromQ(argument);
     }

@@ -38,8 +38,8 @@ class TInstanceChannel final : public QObject {
 };
 
 // The files named by the program's arguments (the first is the program), as absolute paths:
-// relative names are taken from the current folder, file:// URIs become their paths; options
-// (beginning with "-") are passed over, except after "--".
+// relative names are taken from the current folder, file:// URIs become their paths, other
+// addresses and options (beginning with "-", except after "--") are passed over.
 std::vector<std::string> FileArguments(const QStringList& arguments);
 
 }  // namespace plumo
