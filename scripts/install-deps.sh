@@ -12,6 +12,8 @@ packages=(
   qt6-qpa-plugins  # Qt's xcb and offscreen platforms at run time
   xvfb xauth trayer x11-utils imagemagick xdotool  # a real X server, notification area, screenshots and mouse for the panel's tests
   fonts-ipafont-gothic fonts-liberation2  # the panel's Japanese font; the about box's serif (Times New Roman metrics)
+  pulseaudio pulseaudio-utils  # a real sound server (null sink) for the sound-output tests and bench/engine_cpu.sh
+  mpg123  # the playing baseline of bench/engine_cpu.sh (run only)
 )
 
 missing=()
