@@ -78,6 +78,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   setFixedSize(kWidth, kHeight);
   move(kDesignLeft, kDesignTop);
   setFont(PGothicFont(12));
+  FDisplayFont = DisplayFont();
 
   // The popup menu.
   BuildMenu();
@@ -287,6 +288,7 @@ void TPlatform::FormCreate() {
   FTitleBitmap.fill(kBrushColour);
   FLcdBitmap = QImage(kLcdWidth, kLcdHeight, QImage::Format_RGB32);
   FLcdBitmap.fill(kBrushColour);
+  FLcdStale = true;
 
   HookPanelWindow();
   FTimer1.start();
@@ -519,6 +521,7 @@ void TPlatform::DrawTitle(const std::string& state) {
     painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, q);
   }
   FTrayIcon->SetTipHelp("PLUMO:" + text);
+  FLcdStale = true;
   FScrollPos = 0;
   FScrollPause = 10;
 }
@@ -536,24 +539,40 @@ void TPlatform::Timer1Timer() {
   const bool visible = FPanelVisible || FTrayMissing;
   if (isVisible() != visible) setVisible(visible);
 
-  {
-    QPainter painter(&FLcdBitmap);
-    const QFont font = DisplayFont();
-    painter.setFont(font);
-    painter.setPen(kTextColour);
+  // The display. Only what changed since the last tick is drawn and sent to the screen, and
+  // nothing while the panel is hidden (it is drawn whole when it shows again).
+  if (visible) {
     const QString time = ToQ(TimeText(FPlayer->Position()));
-    const int width = QFontMetrics(font).horizontalAdvance(time);
-    painter.fillRect(0, 0, width, kLcdHeight, kBrushColour);
-    painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, time);
-    // The slice past the strip's right end shows the empty display.
-    painter.fillRect(kTitleLeft, 0, kTitleWidth, kLcdHeight, kBrushColour);
-    painter.drawImage(QPoint(kTitleLeft, 0), FTitleBitmap, QRect(FScrollPos, 0, kTitleWidth, kLcdHeight));
+    QRect changed;
+    QPainter painter(&FLcdBitmap);
+    if (FLcdStale || time != FShownTime) {
+      painter.setFont(FDisplayFont);
+      painter.setPen(kTextColour);
+      const int width = QFontMetrics(FDisplayFont).horizontalAdvance(time);
+      painter.fillRect(0, 0, width, kLcdHeight, kBrushColour);
+      painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, time);
+      changed |= QRect(0, 0, width, kLcdHeight);
+      FShownTime = time;
+    }
+    if (FLcdStale || FScrollPos != FShownScrollPos) {
+      // The slice past the strip's right end shows the empty display.
+      painter.fillRect(kTitleLeft, 0, kTitleWidth, kLcdHeight, kBrushColour);
+      painter.drawImage(QPoint(kTitleLeft, 0), FTitleBitmap, QRect(FScrollPos, 0, kTitleWidth, kLcdHeight));
+      changed |= QRect(kTitleLeft, 0, kTitleWidth, kLcdHeight);
+      FShownScrollPos = FScrollPos;
+    }
+    painter.end();
+    if (FLcdStale) changed = FLcdBitmap.rect();
+    FLcdStale = false;
+    if (!changed.isEmpty()) {
+      QPainter picture(&FImage1.Picture());
+      picture.drawImage(changed.topLeft() + QPoint(kLcdLeft, kLcdTop), FLcdBitmap, changed);
+      picture.end();
+      FImage1.update(changed.translated(kLcdLeft, kLcdTop));
+    }
+  } else {
+    FLcdStale = true;
   }
-  {
-    QPainter painter(&FImage1.Picture());
-    painter.drawImage(kLcdLeft, kLcdTop, FLcdBitmap);
-  }
-  FImage1.update();
 
   if (FScrollPause > 0) --FScrollPause;
   else ++FScrollPos;
