@@ -40,6 +40,38 @@ std::string CurrentDirectory() {
 
 QFont DisplayFont() { return GothicFont(10, true); }
 
+// Whether rows of pixels can be copied between the two images as they stand.
+bool SameLayout(const QImage& a, const QImage& b) {
+  return a.format() == b.format() && a.depth() == 32 && a.devicePixelRatio() == b.devicePixelRatio();
+}
+
+// Fills rect of image with colour, by rows where the image holds 32-bit opaque pixels.
+void FillPixels(QImage& image, QRect rect, const QColor& colour) {
+  rect &= image.rect();
+  if (image.format() != QImage::Format_RGB32) {
+    QPainter painter(&image);
+    painter.fillRect(rect, colour);
+    return;
+  }
+  for (int y = rect.top(); y <= rect.bottom(); ++y)
+    std::fill_n(reinterpret_cast<QRgb*>(image.scanLine(y)) + rect.x(), rect.width(), colour.rgb());
+}
+
+// Copies rect of from to to at at. A tick copies a few hundred pixels: plain row copies where
+// the images share their layout, a painter otherwise.
+void CopyPixels(QImage& to, QPoint at, const QImage& from, QRect rect) {
+  rect &= from.rect();
+  if (!SameLayout(to, from) || !to.rect().contains(QRect(at, rect.size()))) {
+    QPainter painter(&to);
+    painter.drawImage(at, from, rect);
+    return;
+  }
+  for (int y = 0; y < rect.height(); ++y) {
+    const auto* source = reinterpret_cast<const QRgb*>(from.constScanLine(rect.y() + y)) + rect.x();
+    std::copy_n(source, rect.width(), reinterpret_cast<QRgb*>(to.scanLine(at.y() + y)) + at.x());
+  }
+}
+
 }  // namespace
 
 template <class F>
@@ -542,32 +574,32 @@ void TPlatform::Timer1Timer() {
   // The display. Only what changed since the last tick is drawn and sent to the screen, and
   // nothing while the panel is hidden (it is drawn whole when it shows again).
   if (visible) {
-    const QString time = ToQ(TimeText(FPlayer->Position()));
+    const int32_t position = FPlayer->Position();
     QRect changed;
-    QPainter painter(&FLcdBitmap);
-    if (FLcdStale || time != FShownTime) {
+    if (FLcdStale || position / 1000 != FShownSeconds) {
+      const QString time = ToQ(TimeText(position));
+      QPainter painter(&FLcdBitmap);
       painter.setFont(FDisplayFont);
       painter.setPen(kTextColour);
       const int width = QFontMetrics(FDisplayFont).horizontalAdvance(time);
       painter.fillRect(0, 0, width, kLcdHeight, kBrushColour);
       painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, time);
       changed |= QRect(0, 0, width, kLcdHeight);
-      FShownTime = time;
+      FShownSeconds = position / 1000;
     }
     if (FLcdStale || FScrollPos != FShownScrollPos) {
       // The slice past the strip's right end shows the empty display.
-      painter.fillRect(kTitleLeft, 0, kTitleWidth, kLcdHeight, kBrushColour);
-      painter.drawImage(QPoint(kTitleLeft, 0), FTitleBitmap, QRect(FScrollPos, 0, kTitleWidth, kLcdHeight));
-      changed |= QRect(kTitleLeft, 0, kTitleWidth, kLcdHeight);
+      const QRect slice(kTitleLeft, 0, kTitleWidth, kLcdHeight);
+      const int shown = std::clamp(FTitleBitmap.width() - FScrollPos, 0, kTitleWidth);
+      if (shown < kTitleWidth) FillPixels(FLcdBitmap, QRect(kTitleLeft + shown, 0, kTitleWidth - shown, kLcdHeight), kBrushColour);
+      CopyPixels(FLcdBitmap, slice.topLeft(), FTitleBitmap, QRect(FScrollPos, 0, shown, kLcdHeight));
+      changed |= slice;
       FShownScrollPos = FScrollPos;
     }
-    painter.end();
     if (FLcdStale) changed = FLcdBitmap.rect();
     FLcdStale = false;
     if (!changed.isEmpty()) {
-      QPainter picture(&FImage1.Picture());
-      picture.drawImage(changed.topLeft() + QPoint(kLcdLeft, kLcdTop), FLcdBitmap, changed);
-      picture.end();
+      CopyPixels(FImage1.Picture(), changed.topLeft() + QPoint(kLcdLeft, kLcdTop), FLcdBitmap, changed);
       FImage1.update(changed.translated(kLcdLeft, kLcdTop));
     }
   } else {

@@ -201,7 +201,7 @@ class TPlatform final : public QWidget {
   bool FPanelVisible = false;
   // What the display shows, so that a tick draws only what changed; stale: draw it all.
   QFont FDisplayFont;
-  QString FShownTime;
+  int32_t FShownSeconds = -1;
   int32_t FShownScrollPos = -1;
   bool FLcdStale = true;
 
