@@ -13,6 +13,8 @@ packages=(
   xvfb xauth trayer x11-utils imagemagick xdotool  # a real X server, notification area, screenshots and mouse for the panel's tests
   fonts-ipafont-gothic fonts-liberation2  # the panel's Japanese font; the about box's serif (Times New Roman metrics)
   dbus-daemon playerctl libglib2.0-bin  # a session bus of the tests' own and real MPRIS clients (playerctl, gdbus)
+  pulseaudio pulseaudio-utils  # a real sound server (null sink) for the sound-output tests and bench/engine_cpu.sh
+  mpg123  # the playing baseline of bench/engine_cpu.sh (run only)
 )
 
 missing=()

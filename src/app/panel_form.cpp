@@ -57,6 +57,41 @@ QPoint OnSomeScreen(QPoint position) {
                 std::clamp(position.y(), area.top(), std::max(area.top(), area.bottom() + 1 - panel.height())));
 }
 
+// Whether rows of pixels can be copied between the two images as they stand.
+bool SameLayout(const QImage& a, const QImage& b) {
+  return a.format() == b.format() && a.depth() == 32 && a.devicePixelRatio() == b.devicePixelRatio();
+}
+
+// Fills rect (in pixels, not in device-independent units) of image with colour, by rows where
+// the image holds 32-bit opaque pixels.
+void FillPixels(QImage& image, QRect rect, const QColor& colour) {
+  rect &= image.rect();
+  if (image.format() != QImage::Format_RGB32) {
+    QPainter painter(&image);
+    const qreal d = image.devicePixelRatio();
+    painter.fillRect(QRectF(QPointF(rect.topLeft()) / d, QSizeF(rect.size()) / d), colour);
+    return;
+  }
+  for (int y = rect.top(); y <= rect.bottom(); ++y)
+    std::fill_n(reinterpret_cast<QRgb*>(image.scanLine(y)) + rect.x(), rect.width(), colour.rgb());
+}
+
+// Copies rect of from to to at at (both in pixels). A tick copies a few hundred pixels: plain
+// row copies where the images share their layout, a painter otherwise.
+void CopyPixels(QImage& to, QPoint at, const QImage& from, QRect rect) {
+  rect &= from.rect();
+  if (!SameLayout(to, from) || !to.rect().contains(QRect(at, rect.size()))) {
+    QPainter painter(&to);
+    const qreal d = to.devicePixelRatio();
+    painter.drawImage(QRectF(QPointF(at) / d, QSizeF(rect.size()) / d), from, rect);
+    return;
+  }
+  for (int y = 0; y < rect.height(); ++y) {
+    const auto* source = reinterpret_cast<const QRgb*>(from.constScanLine(rect.y() + y)) + rect.x();
+    std::copy_n(source, rect.width(), reinterpret_cast<QRgb*>(to.scanLine(at.y() + y)) + at.x());
+  }
+}
+
 }  // namespace
 
 template <class F>
@@ -96,6 +131,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   setFixedSize(kWidth, kHeight);
   move(kDesignLeft, kDesignTop);
   setFont(PGothicFont(12));
+  FDisplayFont = DisplayFont();
 
   // The popup menu.
   BuildMenu();
@@ -307,6 +343,7 @@ void TPlatform::FormCreate() {
   FTitleBitmap.fill(kBrushColour);
   FLcdBitmap = Bitmap(kLcdWidth, kLcdHeight);
   FLcdBitmap.fill(kBrushColour);
+  FLcdStale = true;
 
   HookPanelWindow();
   FTimer1.start();
@@ -574,6 +611,7 @@ void TPlatform::DrawTitle(const std::string& state) {
     painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, q);
   }
   FTrayIcon->SetTipHelp("PLUMO:" + text);
+  FLcdStale = true;
   FScrollPos = 0;
   FScrollPause = 10;
   if (OnChange) OnChange();
@@ -600,25 +638,43 @@ void TPlatform::Timer1Timer() {
   const bool visible = FPanelVisible || FTrayMissing;
   if (isVisible() != visible) setVisible(visible);
 
-  {
-    QPainter painter(&FLcdBitmap);
-    const QFont font = DisplayFont();
-    painter.setFont(font);
-    painter.setPen(kTextColour);
-    const QString time = ToQ(TimeText(FPlayer->Position()));
-    const int width = QFontMetrics(font).horizontalAdvance(time);
-    painter.fillRect(0, 0, width, kLcdHeight, kBrushColour);
-    painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, time);
-    // The slice past the strip's right end shows the empty display.
-    painter.fillRect(kTitleLeft, 0, kTitleWidth, kLcdHeight, kBrushColour);
+  // The display. Only what changed since the last tick is drawn and sent to the screen, and
+  // nothing while the panel is hidden (it is drawn whole when it shows again).
+  if (visible) {
+    const int32_t position = FPlayer->Position();
     const int r = static_cast<int>(FPixelRatio);
-    painter.drawImage(QPoint(kTitleLeft, 0), FTitleBitmap, QRect(FScrollPos * r, 0, kTitleWidth * r, kLcdHeight * r));
+    const auto pixels = [r](QRect rect) { return QRect(rect.topLeft() * r, rect.size() * r); };
+    QRect changed;  // in the display's own units
+    if (FLcdStale || position / 1000 != FShownSeconds) {
+      const QString time = ToQ(TimeText(position));
+      QPainter painter(&FLcdBitmap);
+      painter.setFont(FDisplayFont);
+      painter.setPen(kTextColour);
+      const int width = QFontMetrics(FDisplayFont).horizontalAdvance(time);
+      painter.fillRect(0, 0, width, kLcdHeight, kBrushColour);
+      painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, time);
+      changed |= QRect(0, 0, width, kLcdHeight);
+      FShownSeconds = position / 1000;
+    }
+    if (FLcdStale || FScrollPos != FShownScrollPos) {
+      // The slice past the strip's right end shows the empty display.
+      const QRect slice(kTitleLeft, 0, kTitleWidth, kLcdHeight);
+      const int shown = std::clamp(TitleWidth() - FScrollPos, 0, kTitleWidth);
+      if (shown < kTitleWidth)
+        FillPixels(FLcdBitmap, pixels(QRect(kTitleLeft + shown, 0, kTitleWidth - shown, kLcdHeight)), kBrushColour);
+      CopyPixels(FLcdBitmap, slice.topLeft() * r, FTitleBitmap, pixels(QRect(FScrollPos, 0, shown, kLcdHeight)));
+      changed |= slice;
+      FShownScrollPos = FScrollPos;
+    }
+    if (FLcdStale) changed = QRect(0, 0, kLcdWidth, kLcdHeight);
+    FLcdStale = false;
+    if (!changed.isEmpty()) {
+      CopyPixels(FImage1.Picture(), (changed.topLeft() + QPoint(kLcdLeft, kLcdTop)) * r, FLcdBitmap, pixels(changed));
+      FImage1.update(changed.translated(kLcdLeft, kLcdTop));
+    }
+  } else {
+    FLcdStale = true;
   }
-  {
-    QPainter painter(&FImage1.Picture());
-    painter.drawImage(kLcdLeft, kLcdTop, FLcdBitmap);
-  }
-  FImage1.update();
 
   if (FScrollPause > 0) --FScrollPause;
   else ++FScrollPos;

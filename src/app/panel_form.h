@@ -7,8 +7,10 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QFont>
 #include <QImage>
 #include <QMenu>
+#include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
@@ -218,6 +220,11 @@ class TPlatform final : public QWidget {
   int32_t FVolLevel = 100;
   QImage FLcdBitmap;
   bool FPanelVisible = false;
+  // What the display shows, so that a tick draws only what changed; stale: draw it all.
+  QFont FDisplayFont;
+  int32_t FShownSeconds = -1;
+  int32_t FShownScrollPos = -1;
+  bool FLcdStale = true;
 
   std::string FTitle;
   qreal FPixelRatio = 1;

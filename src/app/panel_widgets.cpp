@@ -3,6 +3,7 @@
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace plumo {
@@ -23,9 +24,10 @@ void TImage::SetPicture(const QImage& picture) {
   update();
 }
 
-void TImage::paintEvent(QPaintEvent*) {
+void TImage::paintEvent(QPaintEvent* event) {
+  // Only the part asked for: a tick of the display changes a few pixels.
   QPainter painter(this);
-  painter.drawImage(0, 0, FPicture);
+  painter.drawImage(event->rect(), FPicture, event->rect());
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {

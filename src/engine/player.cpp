@@ -179,6 +179,13 @@ void TMP3Player::Play() {
 
 void TMP3Player::Stop() {
   if (!Opened() || FStatus == mpsStopped) return;
+  try {
+    FEndPosition = Position();
+  } catch (...) {
+    // A device that cannot tell its position any more: the last reading stands.
+    Hold output(FOutputLock);
+    FEndPosition = FPosition;
+  }
   {
     Hold decode(FDecodeLock);
     Hold output(FOutputLock);

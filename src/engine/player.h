@@ -102,6 +102,9 @@ class TMP3Player final : private TMPMessageOwner {
   TMP3PlayerStatus Status() const { return FStatus; }
   TMP3Commands EnabledCommands() const;
   int32_t Position();
+  // Position when playback last ended (Stop, the end of the data, a failure), which Stop then
+  // zeroes; 0 before the first end.
+  int32_t EndPosition() const { return FEndPosition; }
   std::string Title() const;
   std::string Artist() const;
   std::string Album() const;
@@ -210,6 +213,7 @@ class TMP3Player final : private TMPMessageOwner {
   // Output state (output lock).
   int64_t FDoneBytes = 0;
   int32_t FPosition = 0;
+  int32_t FEndPosition = 0;  // main thread
 
   TEqualizerSettings FEqualizer;
 

@@ -13,6 +13,17 @@ namespace plumo::platform {
 
 namespace {
 
+// Text of a lost device when SDL gives none.
+constexpr const char* kDeviceRemoved = "SDL audio device removed";
+
+// Frames per callback: a power of two of at most 0.2 s. SDL then wakes five times a second
+// instead of twenty, and the sound server gets large writes.
+Uint16 PeriodFrames(int sample_rate) {
+  int frames = 256;
+  while (frames < 8192 && static_cast<int64_t>(frames) * 2 * 5 <= sample_rate) frames *= 2;
+  return static_cast<Uint16>(frames);
+}
+
 // An SDL device that plays the queued buffers from SDL's audio thread.
 class SdlWaveDevice final : public WaveDevice {
  public:
@@ -32,6 +43,7 @@ class SdlWaveDevice final : public WaveDevice {
         std::lock_guard lock(FMutex);
         FQueue.clear();
       }
+      FDriver->Unwatch(FDevice);
       SDL_CloseAudioDevice(FDevice);
     }
   }
@@ -42,7 +54,7 @@ class SdlWaveDevice final : public WaveDevice {
     want.freq = FFormat.sample_rate;
     want.format = FFormat.bits_per_sample == 16 ? AUDIO_S16LSB : AUDIO_U8;
     want.channels = static_cast<Uint8>(FFormat.channels);
-    want.samples = FFormat.sample_rate >= 32000 ? 2048 : 1024;
+    want.samples = PeriodFrames(FFormat.sample_rate);
     want.callback = &SdlWaveDevice::Callback;
     want.userdata = this;
     SDL_AudioSpec have{};
@@ -53,8 +65,20 @@ class SdlWaveDevice final : public WaveDevice {
       return false;
     }
     FSilence = have.silence;
+    FDriver->Watch(FDevice, [this](const std::string& text) { Lost(text); });
     SDL_PauseAudioDevice(FDevice, 0);
     return true;
+  }
+
+  // The sound server went away (SDL's device-removed event, on one of SDL's threads). SDL goes
+  // on calling back in silence; the queue is held from now on and the failure is reported once.
+  void Lost(const std::string& text) {
+    {
+      std::lock_guard lock(FMutex);
+      if (FClosed || FLost) return;
+      FLost = true;
+    }
+    FDone(nullptr, FDriver->Fail(MMSYSERR_NODRIVER, text));
   }
 
   int Prepare(WaveHeader& header) override {
@@ -139,6 +163,7 @@ class SdlWaveDevice final : public WaveDevice {
       if (!FQueue.empty()) return WAVERR_STILLPLAYING;
       FClosed = true;
     }
+    FDriver->Unwatch(FDevice);
     // Waits for a callback in progress; none comes afterwards.
     SDL_CloseAudioDevice(FDevice);
     FDevice = 0;
@@ -160,7 +185,7 @@ class SdlWaveDevice final : public WaveDevice {
     size_t filled = 0;
     {
       std::lock_guard lock(FMutex);
-      while (!FClosed && filled < len && !FQueue.empty()) {
+      while (!FClosed && !FLost && filled < len && !FQueue.empty()) {
         WaveHeader* header = FQueue.front();
         const size_t remaining = header->length > FOffset ? header->length - FOffset : 0;
         const size_t k = std::min(remaining, len - filled);
@@ -195,6 +220,7 @@ class SdlWaveDevice final : public WaveDevice {
   size_t FOffset = 0;
   uint64_t FPosition = 0;
   bool FClosed = false;
+  bool FLost = false;
   std::vector<WaveHeader*> FFinished;  // touched by SDL's audio thread only
 };
 
@@ -243,10 +269,38 @@ class SdlVolumeDevice final : public WaveDevice {
 SdlWaveDriver::SdlWaveDriver() {
   FInitialized = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
   if (!FInitialized) FInitError = SDL_GetError();
+  if (FInitialized) SDL_AddEventWatch(&SdlWaveDriver::EventWatch, this);
 }
 
 SdlWaveDriver::~SdlWaveDriver() {
-  if (FInitialized) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (!FInitialized) return;
+  SDL_DelEventWatch(&SdlWaveDriver::EventWatch, this);
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+int SDLCALL SdlWaveDriver::EventWatch(void* userdata, SDL_Event* event) {
+  if (event->type == SDL_AUDIODEVICEREMOVED && event->adevice.iscapture == 0) {
+    const char* error = SDL_GetError();
+    static_cast<SdlWaveDriver*>(userdata)->DeviceRemoved(event->adevice.which,
+                                                         error && *error ? error : kDeviceRemoved);
+  }
+  return 0;
+}
+
+void SdlWaveDriver::Watch(uint32_t sdl_device, std::function<void(const std::string&)> lost) {
+  std::lock_guard lock(FWatchMutex);
+  FWatched[sdl_device] = std::move(lost);
+}
+
+void SdlWaveDriver::Unwatch(uint32_t sdl_device) {
+  std::lock_guard lock(FWatchMutex);
+  FWatched.erase(sdl_device);
+}
+
+void SdlWaveDriver::DeviceRemoved(uint32_t sdl_device, const std::string& text) {
+  // Under the lock: a device unwatches itself before it goes, so it is alive while called.
+  std::lock_guard lock(FWatchMutex);
+  if (const auto it = FWatched.find(sdl_device); it != FWatched.end()) it->second(text);
 }
 
 int SdlWaveDriver::Fail(int result, const std::string& text) {
@@ -281,6 +335,8 @@ int SdlWaveDriver::Open(int device_id, const WaveFormat& format, WaveDoneCallbac
     device = std::make_unique<SdlVolumeDevice>(shared_from_this(), device_id);
     return MMSYSERR_NOERROR;
   }
+  // SDL queues an event for every device it finds or loses; nothing here reads them.
+  SDL_FlushEvents(SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED);
   std::string name;
   if (device_id >= 0) {
     const char* found = SDL_GetAudioDeviceName(device_id, 0);

@@ -1,16 +1,20 @@
 // The real sound device through SDL2 audio (PipeWire, PulseAudio or ALSA, whichever SDL finds).
 // SDL's audio callback drains the queued buffers, applies the volume to the samples and reports
 // each finished buffer. Where SDL has no audio device the device count is 0 and opening fails
-// with SDL's own message.
+// with SDL's own message. A device lost while open (the sound server ended) is reported to its
+// done target as a failure whose text is SDL's.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "wave_device.h"
+
+union SDL_Event;
 
 namespace plumo::platform {
 
@@ -33,8 +37,15 @@ class SdlWaveDriver final : public WaveDriver, public std::enable_shared_from_th
   uint32_t StoredVolume(int device_id) const;
   void StoreVolume(int device_id, uint32_t volume);
 
- private:
+  // Remembers text as the text of result and returns result.
   int Fail(int result, const std::string& text);
+  // lost is called (on one of SDL's threads) when SDL reports the open device removed.
+  void Watch(uint32_t sdl_device, std::function<void(const std::string&)> lost);
+  void Unwatch(uint32_t sdl_device);
+
+ private:
+  static int EventWatch(void* userdata, SDL_Event* event);
+  void DeviceRemoved(uint32_t sdl_device, const std::string& text);
   bool ValidId(int device_id);
 
   bool FInitialized = false;
@@ -42,6 +53,8 @@ class SdlWaveDriver final : public WaveDriver, public std::enable_shared_from_th
   mutable std::mutex FMutex;
   std::map<int, uint32_t> FVolumes;
   std::map<int, std::string> FErrorTexts;
+  std::mutex FWatchMutex;
+  std::map<uint32_t, std::function<void(const std::string&)>> FWatched;
 };
 
 std::shared_ptr<SdlWaveDriver> MakeSdlWaveDriver();

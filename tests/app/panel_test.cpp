@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -738,6 +740,68 @@ TEST_F(PanelTest, DisplayShowsTimeAndTitleOnTheBackground) {
   QImage picture = p->Image1().Picture();
   EXPECT_EQ(picture.size(), QSize(176, 32));
   EXPECT_EQ(picture.copy(8, 9, 120, 16), lcd.convertToFormat(picture.format()));
+}
+
+// Counts the paint events of a widget and the area they cover.
+class PaintWatch : public QObject {
+ public:
+  explicit PaintWatch(QWidget& widget) { widget.installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      ++count;
+      area |= static_cast<QPaintEvent*>(event)->region().boundingRect();
+    }
+    return false;
+  }
+  int count = 0;
+  QRect area;
+};
+
+TEST_F(PanelTest, TicksDrawOnlyWhatChangedAndTheDisplayStaysWhole) {
+  auto p = Start();
+  p->show();
+  auto settle = [] {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  };
+  Ticks(*p, 1);
+  settle();
+  PaintWatch watch(p->Image1());
+  const QImage strip = p->TitleBitmap();
+  // What the title slice must show at a scroll position: the strip, then the empty display.
+  auto slice = [&](int pos) {
+    QImage expected(72, 16, QImage::Format_RGB32);
+    expected.fill(QColor(204, 163, 0));
+    QPainter painter(&expected);
+    painter.drawImage(QPoint(0, 0), strip, QRect(pos, 0, 72, 16));
+    return expected;
+  };
+  // Standing still (the pause before scrolling, the time unchanged): nothing is drawn.
+  ASSERT_GT(p->ScrollPause(), 1);
+  Ticks(*p, 1);
+  settle();
+  EXPECT_EQ(watch.count, 0);
+  // Scrolling: only the title's part of the display is sent, and every tick shows it whole.
+  while (p->ScrollPause() > 0) Ticks(*p, 1);
+  for (int i = 0; i < 30; ++i) {
+    const int pos = p->ScrollPos();
+    Ticks(*p, 1);
+    const QImage& lcd = p->LcdBitmap();
+    ASSERT_EQ(lcd.copy(48, 0, 72, 16), slice(pos)) << "tick " << i;
+    ASSERT_EQ(p->Image1().Picture().copy(8, 9, 120, 16), lcd.convertToFormat(p->Image1().Picture().format()));
+  }
+  settle();
+  EXPECT_GT(watch.count, 0);
+  EXPECT_TRUE(QRect(8 + 48, 9, 72, 16).contains(watch.area)) << "repainted beyond the title";
+  // A new title is drawn whole at the next tick, also at a scroll position shown before.
+  p->DrawTitle("PAUSE");
+  Ticks(*p, 1);
+  QImage fresh(72, 16, QImage::Format_RGB32);
+  fresh.fill(QColor(204, 163, 0));
+  {
+    QPainter painter(&fresh);
+    painter.drawImage(QPoint(0, 0), p->TitleBitmap(), QRect(0, 0, 72, 16));
+  }
+  EXPECT_EQ(p->LcdBitmap().copy(48, 0, 72, 16), fresh);
 }
 
 TEST_F(PanelTest, HideShowAndAlwaysOnTopWriteTheirKeys) {

@@ -78,5 +78,51 @@ TEST(PlayTool, ErrorsAreReportedAndTheNextFilePlays) {
   EXPECT_TRUE(test::ReadFile(played) == test::ReadFile(decoded));
 }
 
+// Runs plumo-play on a terminal (script's pseudo-terminal), with standard error on it too, and
+// with the size of the files it writes limited to limit bytes (0: no limit), as a full disk would.
+struct TerminalRun {
+  int status;
+  std::string output;  // standard output and error as the terminal received them
+};
+
+TerminalRun OnTerminal(const std::string& args, uint64_t limit = 0) {
+  std::string command = std::string(PLUMO_PLAY_TOOL) + " " + args;
+  // Past the limit a write fails with EFBIG instead of ending the program.
+  if (limit > 0) command = "trap '' XFSZ; exec prlimit --fsize=" + std::to_string(limit) + " " + command;
+  const std::string out = TempPath("plumo_play_terminal.txt");
+  const ShellRun r = Shell("script -qec \"sh -c \\\"" + command + "\\\"\" /dev/null >" + out);
+  std::ifstream in(out, std::ios::binary);
+  return {r.status, std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
+}
+
+const char* const kSecond = "l3_m1_44k_128_joint_noinfo.mp3";  // 1.54 s
+
+TEST(PlayTool, TheLastLineOfAFileShowsItsFinalTime) {
+  const std::string played = TempPath("plumo_played.wav");
+  const TerminalRun r = OnTerminal("--device wav:" + played + " " + test::DataPath(std::string("samples/") + kSecond));
+  EXPECT_EQ(r.status, 0) << r.output;
+  // The line is redrawn after a carriage return; what stands when it ends is the final time.
+  EXPECT_NE(r.output.find(std::string("\r00:01  ") + kSecond + "\033[K\r\n"), std::string::npos) << r.output;
+}
+
+TEST(PlayTool, ADeviceFailingToCloseIsReportedAndTheNextFilePlays) {
+  const std::string sample = test::DataPath(std::string("samples/") + kSecond);
+  const std::string decoded = TempPath("plumo_decoded.wav");
+  ASSERT_EQ(Shell(std::string(PLUMO_DECODE_TOOL) + " " + sample + " " + decoded).status, 0);
+  const uint64_t size = std::filesystem::file_size(decoded);
+  // Every byte but the last fits: the end of the sound stays in the file's buffer until the
+  // device closes, so the close is what fails.
+  const std::string played = TempPath("plumo_played.wav");
+  const TerminalRun r = OnTerminal("--device wav:" + played + " " + sample + " " + sample, size - 1);
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_EQ(r.output.find("terminate"), std::string::npos) << r.output;
+  const size_t failed = r.output.find(played + ": File too large(TSoundOut.Close:WaveOutClose)\r\n");
+  ASSERT_NE(failed, std::string::npos) << r.output;
+  // Both files ended on their final time, the second after the failure of the first.
+  const std::string ended = std::string("\r00:01  ") + kSecond + "\033[K\r\n";
+  EXPECT_NE(r.output.find(ended), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(ended, failed), std::string::npos) << r.output;
+}
+
 }  // namespace
 }  // namespace plumo

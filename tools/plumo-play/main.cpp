@@ -60,7 +60,8 @@ class Playlist {
       try {
         FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)]);
         if (FPlayer.Status() == plumo::mpsPlaying) {
-          ShowLine(true);
+          FTitle = plumo::TerminalText(FPlayer.Title());
+          ShowLine(FPlayer.Position(), true);
           return true;
         }
         // Opened but did not start: nothing will end it, so go on.
@@ -74,11 +75,11 @@ class Playlist {
     return false;
   }
 
-  void ShowLine(bool force) {
-    const std::string title = plumo::TerminalText(FPlayer.Title());
-    const std::string line = TimeText(FPlayer.Position()) + "  " + title;
+  // The time ms and the title of the file playing.
+  void ShowLine(int32_t ms, bool force) {
+    const std::string line = TimeText(ms) + "  " + FTitle;
     if (!FTerminal) {
-      if (force) std::printf("%s\n", title.c_str());
+      if (force) std::printf("%s\n", FTitle.c_str());
       return;
     }
     if (!force && line == FLastLine) return;
@@ -101,6 +102,7 @@ class Playlist {
   int FIndex = -1;
   bool FTerminal;
   bool FFailed = false;
+  std::string FTitle;
   std::string FLastLine;
 };
 
@@ -145,22 +147,40 @@ int main(int argc, char** argv) {
     playlist.Fail();
   };
   player.OnEndPlay = [&](plumo::TMP3Player*, plumo::TMP3EndPlayReason reason) {
-    playlist.ShowLine(false);
+    // The time at the end, not the 00:00 the stop leaves behind.
+    playlist.ShowLine(player.EndPosition(), false);
     playlist.EndLine();
     if (reason == plumo::merStoped || !playlist.Next()) quit = true;
   };
 
   if (!playlist.Next()) quit = true;
   while (!quit) {
-    player.Window().WaitForMessage(200);
-    player.Window().ProcessMessages();
-    if (quit) break;
-    playlist.ShowLine(false);
-    timespec no_wait{0, 0};
-    if (sigtimedwait(&stop_signals, nullptr, &no_wait) > 0) {
-      player.Stop();
+    try {
+      player.Window().WaitForMessage(200);
       player.Window().ProcessMessages();
-      quit = true;
+      if (quit) break;
+      playlist.ShowLine(player.Position(), false);
+      timespec no_wait{0, 0};
+      if (sigtimedwait(&stop_signals, nullptr, &no_wait) > 0) {
+        quit = true;
+        player.Stop();
+        player.Window().ProcessMessages();
+      }
+    } catch (...) {
+      // Stopping failed inside a handler (the device could not finish, as on a full disk): the
+      // player still counts as playing. Report it; stopping again ends the file (the device is
+      // released by now) with its own reason, and the end moves on to the next file.
+      playlist.EndLine();
+      PrintException(std::current_exception());
+      playlist.Fail();
+      if (!quit) {
+        try {
+          player.Stop();
+        } catch (...) {
+          PrintException(std::current_exception());
+          quit = true;
+        }
+      }
     }
   }
   playlist.EndLine();
