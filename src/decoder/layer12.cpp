@@ -92,31 +92,31 @@ int FrameLength(const DecoderContext& ctx, const FrameFields& f, bool layer2) {
 
 // Where the frame's samples go. The output keeps the set-up's channel count: a one-channel frame
 // in a two-channel stream is stored for both channels, a two-channel frame in a one-channel
-// stream gives its first channel.
+// stream gives its first channel (its second goes to the upper half of each 64-float slot, which
+// the one-channel output stage never reads).
 struct SampleStore {
-  int out_channels;  // 1 or 2, from set-up
-  int frame_channels;
+  int step;       // floats per sub-band in a slot: the set-up's channel count
+  int offset[2];  // of each frame channel within its sub-band's floats
+  int copy;       // 1 when a value is stored for both output channels, else 0
+
+  SampleStore(int out_channels, int frame_channels)
+      : step(out_channels),
+        offset{0, out_channels == 2 ? 1 : 32},
+        copy(out_channels == 2 && frame_channels == 1 ? 1 : 0) {}
 
   void Put(float* slot, int sb, int ch, float v) const {
-    if (out_channels == frame_channels) {
-      slot[out_channels * sb + ch] = v;
-    } else if (out_channels == 2) {
-      slot[2 * sb] = slot[2 * sb + 1] = v;
-    } else if (ch == 0) {
-      slot[sb] = v;
-    }
+    float* p = slot + step * sb + offset[ch];
+    p[0] = v;
+    p[copy] = v;
   }
-  // Both channels of a joint-stereo sub-band.
+  // Both channels of a joint-stereo sub-band (two-channel frames only).
   void PutPair(float* slot, int sb, float v0, float v1) const {
-    if (out_channels == 2) {
-      slot[2 * sb] = v0;
-      slot[2 * sb + 1] = v1;
-    } else {
-      slot[sb] = v0;
-    }
+    float* p = slot + step * sb;
+    p[0] = v0;
+    p[offset[1]] = v1;
   }
   void Zero(float* slot, int sb) const {
-    for (int ch = 0; ch < out_channels; ++ch) slot[out_channels * sb + ch] = 0.0f;
+    for (int c = 0; c < step; ++c) slot[step * sb + c] = 0.0f;
   }
 };
 
@@ -130,7 +130,7 @@ DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t
   if (!ReadHeader(br, f)) return {};
 
   const int nch = f.mode == 3 ? 1 : 2;
-  const SampleStore store{ctx.stream_channels, nch};
+  const SampleStore store(ctx.stream_channels, nch);
   const int bound = nch == 2 ? JointBound(f, 32) : 32;
   const int synth = ctx.band_subbands;
   int alloc[2][32] = {};
@@ -198,7 +198,7 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
       f.id == 0 ? 4 : kLayer2TableChoice[nch == 1 ? 1 : 0][f.sampling_frequency][f.bitrate_index];
   if (table_number < 0) return {};
   const LayerTwoTable& table = kLayer2Tables[table_number];
-  const SampleStore store{ctx.stream_channels, nch};
+  const SampleStore store(ctx.stream_channels, nch);
   const int sblimit = table.sblimit;
   const int bound = nch == 2 ? std::min(JointBound(f, sblimit), sblimit) : sblimit;
   // Sub-bands from sblimit up to the synthesised count carry zero samples.

@@ -138,12 +138,15 @@ TEST(Layer3Reservoir, GranulesClaimingMoreThanTheReservoirHoldsReadNothingElse) 
   EXPECT_TRUE(DecodeFrames(b, stream) == first);
 }
 
-// Six frames of random Huffman data with regions reaching the top lines; in the first granule of
-// the first frame the left channel has long blocks and the right one short blocks.
+// Six frames of random Huffman data (values -1 .. 1) reaching the top lines, so alias reduction
+// carries sound into the sub-band above the decode limit; in the first granule of the first frame
+// the left channel has long blocks and the right one short blocks.
 std::vector<uint8_t> DifferentBlockTypesStream() {
   SideGranule longs;
   longs.part2_3_length = 2000;
   longs.big_values = 100;
+  longs.global_gain = 176;  // loud, but never clipped
+  longs.table_select[0] = longs.table_select[1] = longs.table_select[2] = 1;  // values -1 .. 1
   SideGranule shorts = longs;
   shorts.block_type = 2;
   std::vector<uint8_t> stream;
