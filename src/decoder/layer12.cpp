@@ -47,7 +47,8 @@ const Tables& GetTables() {
 }
 
 // Header fields read again from the frame itself. Returns false unless it starts with the
-// twelve-bit sync (MPEG-2.5 frames are refused by these layers) and names a sampling frequency.
+// twelve-bit sync (MPEG-2.5 frames are refused by these layers) and names a bit rate (or free
+// format) and a sampling frequency.
 struct FrameFields {
   int id, protection_bit, bitrate_index, sampling_frequency, padding, mode, mode_extension;
 };
@@ -65,7 +66,7 @@ bool ReadHeader(BitReader& br, FrameFields& f) {
   f.mode_extension = static_cast<int>(br.ReadBits(2));
   br.ReadBits(4);  // copyright, original, emphasis
   if (f.protection_bit == 0) br.ReadBits(16);  // CRC, not verified
-  return f.sampling_frequency != 3;
+  return f.bitrate_index != 15 && f.sampling_frequency != 3;
 }
 
 // Sub-band bound below which both channels carry their own samples.

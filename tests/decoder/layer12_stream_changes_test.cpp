@@ -74,5 +74,24 @@ TEST(Layer2StreamChanges, BitRateCrossingAnAllocationTableBoundary) {
   ExpectJoinedDecodesAsParts("samples/l2_m1_44k_112_joint.mp2", "conformance/l2-fl11.bit");
 }
 
+TEST(Layer12StreamChanges, AFrameWithTheForbiddenBitRateIsRejected) {
+  for (const char* name : {"conformance/l1-fl1.bit", "conformance/l2-fl10.bit"}) {
+    SCOPED_TRACE(name);
+    std::vector<uint8_t> bytes = Read(name);
+    FrameHeader h;
+    const int length = ParseFrameHeader(bytes.data(), static_cast<int>(bytes.size()), h);
+    ASSERT_GT(length, 0);
+    Decoder decoder;
+    ASSERT_EQ(decoder.Setup(h, length, 0, 0, 0, 24000), 1);
+    std::vector<uint8_t> pcm(static_cast<size_t>(decoder.PcmBytesPerFrame()));
+    const size_t padded = static_cast<size_t>(PaddedFrameLength(h, length));
+    EXPECT_GT(decoder.DecodeFrame(bytes.data(), padded, pcm.data()).consumed, 0);
+    bytes[2] |= 0xF0;  // bit-rate index 15
+    const DecodeResult r = decoder.DecodeFrame(bytes.data(), padded, pcm.data());
+    EXPECT_EQ(r.consumed, 0);
+    EXPECT_EQ(r.produced, 0);
+  }
+}
+
 }  // namespace
 }  // namespace plumo
