@@ -67,6 +67,7 @@ int Decoder::Setup(const FrameHeader& h, int frame_length, int downsample_shift,
   if (layer3 && h.sync_kind == 2) fs /= 2;
   ctx.stream_channels = HeaderChannels(h);
   int subbands = std::min((band_limit_hz * 64 + fs / 2) / fs, 31);
+  ctx.band_subbands = subbands;
   subbands = std::min(subbands, ctx.sblimit);
   ctx.synth_subbands = subbands;
   if (ctx.stream_channels == 2 && !layer3) {
@@ -86,7 +87,7 @@ int Decoder::Setup(const FrameHeader& h, int frame_length, int downsample_shift,
   ctx.layer3_output_stage = SelectLayer3OutputStage(ctx.output_channels);
 
   ctx.format = {ctx.output_channels, ctx.pcm_samples_per_frame, fs, 16, frame_length, 0};
-  std::memset(ctx.samples, 0, sizeof(ctx.samples));
+  ctx.samples.Clear();
   if (layer3) SetupLayer3(ctx, h);
   ResetSynthesis(ctx);
   ctx.configured = true;

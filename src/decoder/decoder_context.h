@@ -7,6 +7,7 @@
 #include "bit_reader.h"
 #include "cpu.h"
 #include "decoder.h"
+#include "fixed_buffer.h"
 #include "frame_header.h"
 
 namespace plumo {
@@ -87,8 +88,8 @@ struct RequantRecord {
 
 struct Layer3State {
   static constexpr int kMainDataSize = 8192;
-  // Main-data reservoir; the slack lets the bit reader's look-ahead stay inside the array.
-  uint8_t main_data[kMainDataSize + 64] = {};
+  // Main-data reservoir; main_fill bytes of it hold data. Readers are bounded by main_fill.
+  FixedBuffer<uint8_t, kMainDataSize> main_data;
   int main_fill = 0;
   int frame_start = 0;
   int bit_position = 0;
@@ -122,9 +123,9 @@ struct Layer3State {
   int nonzero[2] = {0, 0};  // per channel, for the current granule
   RequantRecord rq[2] = {};
   int overlap_extent[2][2] = {};  // [channel][parity]
-  alignas(64) int32_t int_lines[2][576] = {};
-  alignas(64) float scratch[576] = {};
-  alignas(64) float timeslots[576] = {};
+  FixedBuffer<int32_t[576], 2> int_lines;
+  FixedBuffer<float, 576> scratch;
+  FixedBuffer<float, 576> timeslots;
 };
 
 struct DecoderContext {
@@ -148,10 +149,11 @@ struct DecoderContext {
   int synth_subbands = 0;  // sub-bands to synthesise (doubled for two-channel Layers I/II)
   int sblimit = 0;         // Layer II: allocated sub-bands (doubled for two channels)
   int alloc_table = 0;     // Layer II allocation table number
+  int band_subbands = 0;   // Layers I/II: sub-bands per channel the band limit lets through
 
   // Sample buffer shared with synthesis: Layers I/II sub-band samples (two channels interleaved),
   // Layer III spectral lines [channel][parity][576].
-  alignas(64) float samples[2 * 2 * 576] = {};
+  FixedBuffer<float, 2 * 2 * 576> samples;
 
   // Synthesis rings, one per channel, and their positions.
   alignas(64) float ring[2][kRingSize] = {};

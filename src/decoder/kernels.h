@@ -49,8 +49,11 @@ inline const float* LongWindowRow(const HybridTables& t, int block_type, bool mi
 
 // --- PCM conversion rules ---------------------------------------------------------------------
 
+// Every rule turns NaN (from infinite or NaN gains) into 0: converting it to an integer is undefined.
+//
 // Round to nearest even (the process's rounding mode), then clip.
 inline int16_t PcmRoundClip(double v) {
+  if (std::isnan(v)) return 0;
   if (v >= 32767.0) return 32767;
   if (v <= -32768.0) return -32768;
   return static_cast<int16_t>(std::nearbyint(v));
@@ -58,6 +61,7 @@ inline int16_t PcmRoundClip(double v) {
 
 // The 3DNow! rule: sums <= 0 are lowered by 1, then truncated toward zero and saturated.
 inline int16_t Pcm3DNow(float v) {
+  if (std::isnan(v)) return 0;
   if (v <= 0.0f) v -= 1.0f;
   if (v >= 32767.0f) return 32767;
   if (v <= -32768.0f) return -32768;

@@ -99,8 +99,11 @@ PLUMO_AVX2 inline void AddReversed(const __m256d a[4], const __m256d b[4], doubl
   AddReversed(oh, eh, _mm_cvtsd_f64(_mm256_castpd256_pd128(ol[0])), out + 4);
   const __m256d lo = _mm256_set1_pd(-32768.0), hi = _mm256_set1_pd(32767.0);
   for (int q = 0; q < 4; ++q) {
-    const __m256d a = _mm256_min_pd(_mm256_max_pd(out[2 * q], lo), hi);
-    const __m256d b = _mm256_min_pd(_mm256_max_pd(out[2 * q + 1], lo), hi);
+    // NaN lanes are cleared to 0 first (the compare is false only for them).
+    const __m256d an = _mm256_and_pd(out[2 * q], _mm256_cmp_pd(out[2 * q], out[2 * q], _CMP_ORD_Q));
+    const __m256d bn = _mm256_and_pd(out[2 * q + 1], _mm256_cmp_pd(out[2 * q + 1], out[2 * q + 1], _CMP_ORD_Q));
+    const __m256d a = _mm256_min_pd(_mm256_max_pd(an, lo), hi);
+    const __m256d b = _mm256_min_pd(_mm256_max_pd(bn, lo), hi);
     pcm[q] = _mm_packs_epi32(_mm256_cvtpd_epi32(a), _mm256_cvtpd_epi32(b));
   }
 }

@@ -84,8 +84,9 @@ void WindowStereoPentium(const SynthesisWindow& w, const float* ring, int positi
 }
 
 namespace {
-// Clipping without branches, then rounding in the current mode.
+// Clipping without branches (NaN becomes 0), then rounding in the current mode.
 inline int16_t PcmClipRound(double v) {
+  v = v == v ? v : 0.0;
   v = v < -32768.0 ? -32768.0 : v;
   v = v > 32767.0 ? 32767.0 : v;
   return static_cast<int16_t>(std::nearbyint(v));

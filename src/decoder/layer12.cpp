@@ -47,30 +47,79 @@ const Tables& GetTables() {
 }
 
 // Header fields read again from the frame itself. Returns false unless it starts with the
-// twelve-bit sync (MPEG-2.5 frames are refused by these layers).
+// twelve-bit sync (MPEG-2.5 frames are refused by these layers) and names a bit rate (or free
+// format) and a sampling frequency.
 struct FrameFields {
-  int protection_bit, bitrate_index, padding, mode, mode_extension;
+  int id, protection_bit, bitrate_index, sampling_frequency, padding, mode, mode_extension;
 };
 
 bool ReadHeader(BitReader& br, FrameFields& f) {
   if (br.ReadBits(12) != 0xFFF) return false;
-  br.ReadBits(3);  // id, layer
+  f.id = static_cast<int>(br.ReadBits(1));
+  br.ReadBits(2);  // layer
   f.protection_bit = static_cast<int>(br.ReadBits(1));
   f.bitrate_index = static_cast<int>(br.ReadBits(4));
-  br.ReadBits(2);  // sampling frequency
+  f.sampling_frequency = static_cast<int>(br.ReadBits(2));
   f.padding = static_cast<int>(br.ReadBits(1));
   br.ReadBits(1);  // private
   f.mode = static_cast<int>(br.ReadBits(2));
   f.mode_extension = static_cast<int>(br.ReadBits(2));
   br.ReadBits(4);  // copyright, original, emphasis
   if (f.protection_bit == 0) br.ReadBits(16);  // CRC, not verified
-  return true;
+  return f.bitrate_index != 15 && f.sampling_frequency != 3;
 }
 
 // Sub-band bound below which both channels carry their own samples.
 int JointBound(const FrameFields& f, int subbands) {
   return f.mode == 1 ? (f.mode_extension + 1) * 4 : subbands;
 }
+
+// Bit rates in kbit/s of Layers I and II by [layer II][id][bitrate_index].
+constexpr int kBitrateKbps[2][2][16] = {
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+     {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0}},
+    {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0}},
+};
+constexpr int kFreq50[2][3] = {{441, 480, 320}, {882, 960, 640}};
+
+// The frame's own unpadded length from its bit rate; free-format frames have the set-up's length.
+int FrameLength(const DecoderContext& ctx, const FrameFields& f, bool layer2) {
+  if (f.bitrate_index == 0) return ctx.frame_length;
+  const int kbps = kBitrateKbps[layer2 ? 1 : 0][f.id][f.bitrate_index];
+  const int f50 = kFreq50[f.id][f.sampling_frequency];
+  return layer2 ? 2880 * kbps / f50 : 4 * (240 * kbps / f50);
+}
+
+// Where the frame's samples go. The output keeps the set-up's channel count: a one-channel frame
+// in a two-channel stream is stored for both channels, a two-channel frame in a one-channel
+// stream gives its first channel (its second goes to the upper half of each 64-float slot, which
+// the one-channel output stage never reads).
+struct SampleStore {
+  int step;       // floats per sub-band in a slot: the set-up's channel count
+  int offset[2];  // of each frame channel within its sub-band's floats
+  int copy;       // 1 when a value is stored for both output channels, else 0
+
+  SampleStore(int out_channels, int frame_channels)
+      : step(out_channels),
+        offset{0, out_channels == 2 ? 1 : 32},
+        copy(out_channels == 2 && frame_channels == 1 ? 1 : 0) {}
+
+  void Put(float* slot, int sb, int ch, float v) const {
+    float* p = slot + step * sb + offset[ch];
+    p[0] = v;
+    p[copy] = v;
+  }
+  // Both channels of a joint-stereo sub-band (two-channel frames only).
+  void PutPair(float* slot, int sb, float v0, float v1) const {
+    float* p = slot + step * sb;
+    p[0] = v0;
+    p[offset[1]] = v1;
+  }
+  void Zero(float* slot, int sb) const {
+    for (int c = 0; c < step; ++c) slot[step * sb + c] = 0.0f;
+  }
+};
 
 }  // namespace
 
@@ -81,9 +130,10 @@ DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t
   FrameFields f{};
   if (!ReadHeader(br, f)) return {};
 
-  const int nch = ctx.stream_channels;
+  const int nch = f.mode == 3 ? 1 : 2;
+  const SampleStore store(ctx.stream_channels, nch);
   const int bound = nch == 2 ? JointBound(f, 32) : 32;
-  const int synth = nch == 2 ? ctx.synth_subbands / 2 : ctx.synth_subbands;
+  const int synth = ctx.band_subbands;
   int alloc[2][32] = {};
   float scale[2][32] = {};
 
@@ -111,7 +161,7 @@ DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t
           const int code = static_cast<int>(br.ReadBits(bits));
           if (sb < synth) {
             const float v = t.layer1_factor[bits - 1] * static_cast<float>(code - (1 << (bits - 1)) + 1);
-            slot[nch * sb + ch] = v * scale[ch][sb];
+            store.Put(slot, sb, ch, v * scale[ch][sb]);
           }
         }
       } else {
@@ -121,19 +171,18 @@ DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t
         const int code = static_cast<int>(br.ReadBits(bits));
         if (sb < synth) {
           const float v = t.layer1_factor[bits - 1] * static_cast<float>(code - (1 << (bits - 1)) + 1);
-          slot[2 * sb] = v * scale[0][sb];
-          slot[2 * sb + 1] = v * scale[1][sb];
+          store.PutPair(slot, sb, v * scale[0][sb], v * scale[1][sb]);
         }
       }
     }
     // Sub-bands without allocation carry zero samples.
     for (int sb = 0; sb < synth; ++sb)
       for (int ch = 0; ch < nch; ++ch)
-        if (!alloc[ch][sb]) slot[nch * sb + ch] = 0.0f;
+        if (!alloc[ch][sb]) store.Put(slot, sb, ch, 0.0f);
   }
 
   ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 12);
-  return {ctx.frame_length + (f.padding ? 4 : 0), ctx.pcm_bytes_per_frame};
+  return {FrameLength(ctx, f, false) + (f.padding ? 4 : 0), ctx.pcm_bytes_per_frame};
 }
 
 DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t size, uint8_t* pcm) {
@@ -143,11 +192,18 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
   FrameFields f{};
   if (!ReadHeader(br, f)) return {};
 
-  const int nch = ctx.stream_channels;
-  const int sblimit = nch == 2 ? ctx.sblimit / 2 : ctx.sblimit;
+  // The channel count, the joint-stereo bound and the allocation table are this frame's: a stream
+  // may change between stereo and mono, or its bit rate may cross a table boundary.
+  const int nch = f.mode == 3 ? 1 : 2;
+  const int table_number =
+      f.id == 0 ? 4 : kLayer2TableChoice[nch == 1 ? 1 : 0][f.sampling_frequency][f.bitrate_index];
+  if (table_number < 0) return {};
+  const LayerTwoTable& table = kLayer2Tables[table_number];
+  const SampleStore store(ctx.stream_channels, nch);
+  const int sblimit = table.sblimit;
   const int bound = nch == 2 ? std::min(JointBound(f, sblimit), sblimit) : sblimit;
-  const int synth = nch == 2 ? ctx.synth_subbands / 2 : ctx.synth_subbands;
-  const LayerTwoTable& table = kLayer2Tables[ctx.alloc_table];
+  // Sub-bands from sblimit up to the synthesised count carry zero samples.
+  const int synth = ctx.band_subbands;
 
   int cls[2][32] = {};  // quantization class per channel and sub-band, 0 = no allocation
   int scfsi[2][32] = {};
@@ -230,7 +286,7 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
           read_triple(c, v);
           if (sb < synth) {
             const float k = t.layer2_factor[c - 1] * scale[ch][sb][part];
-            for (int i = 0; i < 3; ++i) slots[64 * i + nch * sb + ch] = k * static_cast<float>(v[i]);
+            for (int i = 0; i < 3; ++i) store.Put(slots + 64 * i, sb, ch, k * static_cast<float>(v[i]));
           }
         }
       } else {
@@ -240,23 +296,25 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
         if (sb < synth) {
           const float k0 = t.layer2_factor[c - 1] * scale[0][sb][part];
           const float k1 = t.layer2_factor[c - 1] * scale[1][sb][part];
-          for (int i = 0; i < 3; ++i) {
-            slots[64 * i + 2 * sb] = k0 * static_cast<float>(v[i]);
-            slots[64 * i + 2 * sb + 1] = k1 * static_cast<float>(v[i]);
-          }
+          for (int i = 0; i < 3; ++i)
+            store.PutPair(slots + 64 * i, sb, k0 * static_cast<float>(v[i]), k1 * static_cast<float>(v[i]));
         }
       }
     }
     // Sub-bands without allocation carry zero samples.
-    const int top = std::min(synth, 32);
-    for (int sb = 0; sb < top; ++sb)
+    for (int sb = 0; sb < synth; ++sb) {
+      if (sb >= sblimit) {
+        for (int i = 0; i < 3; ++i) store.Zero(slots + 64 * i, sb);
+        continue;
+      }
       for (int ch = 0; ch < nch; ++ch)
-        if (sb >= sblimit || !cls[ch][sb])
-          for (int i = 0; i < 3; ++i) slots[64 * i + nch * sb + ch] = 0.0f;
+        if (!cls[ch][sb])
+          for (int i = 0; i < 3; ++i) store.Put(slots + 64 * i, sb, ch, 0.0f);
+    }
   }
 
   ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 36);
-  return {ctx.frame_length + f.padding, ctx.pcm_bytes_per_frame};
+  return {FrameLength(ctx, f, true) + f.padding, ctx.pcm_bytes_per_frame};
 }
 
 bool SetupLayer2Allocation(DecoderContext& ctx, const FrameHeader& h) {

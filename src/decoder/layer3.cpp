@@ -117,25 +117,21 @@ void InvertOddSubbands(float* out, int extent) {
     for (int t = 1; t < 18; t += 2) out[32 * t + sb] = -out[32 * t + sb];
 }
 
-// Long and total line counts of a channel's granule for the transform.
-void TransformCounts(const DecoderContext& ctx, int c, int parity, int& long_lines, int& count, bool cap) {
+// Long and total line counts of a channel's granule for the transform, within the decode limit.
+void TransformCounts(const DecoderContext& ctx, int c, int parity, int& long_lines, int& count) {
   const Layer3State& s = ctx.l3;
   const GranuleInfo& gi = s.gi[parity][c];
-  count = s.nonzero[c];
+  count = std::min(s.nonzero[c], s.decode_limit);
   if (gi.block_type != 2)
     long_lines = count;
   else
-    long_lines = gi.mixed_block_flag ? 36 : 0;
-  if (cap) {
-    count = std::min(count, s.decode_limit);
-    long_lines = std::min(long_lines, s.decode_limit);
-  }
+    long_lines = std::min(gi.mixed_block_flag ? 36 : 0, s.decode_limit);
 }
 
 void TransformChannel(DecoderContext& ctx, int c, int parity) {
   Layer3State& s = ctx.l3;
   int long_lines, count;
-  TransformCounts(ctx, c, parity, long_lines, count, true);
+  TransformCounts(ctx, c, parity, long_lines, count);
   s.overlap_extent[c][parity] =
       ctx.kernels.hybrid_kernel(GranuleBuffer(ctx, c, parity), GranuleBuffer(ctx, c, parity ^ 1), s.timeslots,
                    s.gi[parity][c].block_type, s.gi[parity][c].mixed_block_flag != 0, long_lines, count, s.overlap_extent[c][parity ^ 1],
@@ -174,9 +170,10 @@ void Stage2(DecoderContext& ctx, int16_t* pcm, int parity) {
                           g0.block_type == 2 ? 0 : n, n, s.overlap_extent[0][parity ^ 1], ctx.synth_subbands);
     s.overlap_extent[0][parity] = extent;
   } else {
+    // Capped at the decode limit like every other stage: lines above it are not transformed.
     int long0, count0, long1, count1;
-    TransformCounts(ctx, 0, parity, long0, count0, false);
-    TransformCounts(ctx, 1, parity, long1, count1, false);
+    TransformCounts(ctx, 0, parity, long0, count0);
+    TransformCounts(ctx, 1, parity, long1, count1);
     const int e0 = ctx.kernels.hybrid_kernel(l0, GranuleBuffer(ctx, 0, parity ^ 1), s.timeslots, g0.block_type,
                                 g0.mixed_block_flag != 0, long0, count0,
                                 s.overlap_extent[0][parity ^ 1], ctx.synth_subbands);
@@ -519,9 +516,11 @@ void DecodeGranule(DecoderContext& ctx, int16_t* pcm, int parity) {
   for (int c = 0; c < s.channels; ++c) {
     GranuleInfo& gi = s.gi[parity][c];
     BitReader& br = ctx.main_reader;
-    const int start_byte = s.bit_position / 8;
-    const int skip = s.bit_position % 8;
-    br.Start(s.main_data + start_byte, static_cast<size_t>(Layer3State::kMainDataSize - start_byte));
+    // Damaged part2_3_length values can move the start past the filled part of the reservoir:
+    // the reader then sees no bytes at all (it reads zeros) rather than stale or foreign memory.
+    const int start_byte = std::min(s.bit_position / 8, s.main_fill);
+    const int skip = s.bit_position / 8 < s.main_fill ? s.bit_position % 8 : 0;
+    br.Start(s.main_data + start_byte, static_cast<size_t>(s.main_fill - start_byte));
     br.SkipBits(skip);
     s.bit_position += gi.part2_3_length;
     const int end_bit = s.bit_position;
@@ -770,8 +769,8 @@ int SetupLayer3(DecoderContext& ctx, const FrameHeader& h) {
   s.frame_start = 0;
   s.bit_position = 0;
   std::memset(s.overlap_extent, 0, sizeof(s.overlap_extent));
-  std::memset(s.timeslots, 0, sizeof(s.timeslots));
-  std::memset(s.scratch, 0, sizeof(s.scratch));
+  s.timeslots.Clear();
+  s.scratch.Clear();
   const int v = ctx.stream_channels == 1 ? 0 : ctx.channel_choice + 1;
   ctx.channel_stage = kChannelStages[v];
   ctx.layer3_frame_decoder = h.id == 1 ? DecodeMpeg1Layer3 : DecodeLsfLayer3;

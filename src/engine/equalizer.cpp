@@ -7,7 +7,10 @@
 
 namespace plumo {
 
-float EqualizerGain(int32_t level) { return static_cast<float>(std::pow(10.0, level / 100.0)); }
+float EqualizerGain(int32_t level) {
+  level = std::clamp(level, kEqualizerLevelMin, kEqualizerLevelMax);
+  return static_cast<float>(std::pow(10.0, level / 100.0));
+}
 
 bool SetEqualizerRange(TEqualizerSettings& settings, int32_t low, int32_t high) {
   if (settings.mode != memFreq || low <= 0 || low > high || high > 24000) return false;

@@ -13,6 +13,9 @@ namespace plumo {
 enum TMP3EqualizerMode : uint8_t { memSubBand, memFreq };
 
 inline constexpr int kEqualizerBands = 32;
+// Band levels lie in -100 .. 100 (-20 dB .. +20 dB); levels outside are taken as the nearer end.
+inline constexpr int32_t kEqualizerLevelMin = -100;
+inline constexpr int32_t kEqualizerLevelMax = 100;
 
 struct TEqualizerSettings {
   bool enabled = false;
@@ -32,7 +35,7 @@ bool SetEqualizerRange(TEqualizerSettings& settings, int32_t low, int32_t high);
 // layer (1..3). In sub-band mode the band frequencies become the sub-bands' centres.
 void RebuildEqualizer(TEqualizerSettings& settings, int sample_rate, int layer, Decoder& decoder);
 
-// The gain of a level.
+// The gain of a level, the level first clamped to kEqualizerLevelMin .. kEqualizerLevelMax.
 float EqualizerGain(int32_t level);
 
 }  // namespace plumo

@@ -1,5 +1,6 @@
 #include "player.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -371,6 +372,7 @@ int32_t TMP3Player::EqualizerLevel(int band) const {
 }
 
 void TMP3Player::SetEqualizerLevel(int band, int32_t level) {
+  level = std::clamp(level, kEqualizerLevelMin, kEqualizerLevelMax);
   if (band < 0 || band >= kEqualizerBands || FEqualizer.levels[static_cast<size_t>(band)] == level) return;
   FEqualizer.levels[static_cast<size_t>(band)] = level;
   FWindow.PostUnique(MPM_EQUALIZER);

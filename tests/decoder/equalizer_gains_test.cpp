@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,30 @@ double Rms(const test::Decoded& d, int channels, int c) {
 }
 
 double Db(double a, double b) { return 20 * std::log10(a / b); }
+
+TEST(EqualizerTables, NanOrInfiniteGainsGiveSilenceOrFullScaleNeverUndefinedSamples) {
+  // NaN samples are written as 0; infinite ones as full scale or, where they cancel, as 0.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  auto expect = [](const test::Decoded& d, bool nan_gains) {
+    ASSERT_GT(d.pcm.size(), 0u);
+    for (int16_t s : d.pcm) {
+      if (nan_gains)
+        ASSERT_EQ(s, 0);
+      else
+        ASSERT_TRUE(s == 0 || s == 32767 || s == -32768) << s;
+    }
+  };
+  for (int channels : {kChannelsBoth, kChannelsLeft}) {
+    SCOPED_TRACE(channels);
+    expect(Decode(kLayer2, channels, SubbandGains(nan)), true);
+    expect(Decode(kLayer2, channels, SubbandGains(inf)), false);
+    expect(Decode(kLayer3, channels, SubbandGains(nan)), true);
+    expect(Decode(kLayer3, channels, SubbandGains(inf)), false);
+    expect(Decode(kLayer3, channels, LineGains(nan)), true);
+    expect(Decode(kLayer3, channels, LineGains(inf)), false);
+  }
+}
 
 TEST(EqualizerTables, StartAtUnityWithBothSwitchesOff) {
   Decoder d;

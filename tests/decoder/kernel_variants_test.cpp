@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -272,6 +274,27 @@ TEST(KernelVariants, The3DNowConversionFloorsAndLowersIntegersAtOrBelowZero) {
     EXPECT_EQ(Convert(v, -32768.0f), -32768);
     EXPECT_EQ(Convert(v, 32767.9f), 32767);
   }
+}
+
+TEST(KernelVariants, EveryConversionTurnsNanIntoZero) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  Decoder d;
+  AlignedRing ring;
+  std::fill(std::begin(ring.v), std::end(ring.v), nan);
+  auto expect_silence = [&](WindowKernelFn mono, WindowKernelFn stereo, const char* name) {
+    EXPECT_EQ(Convert(mono, nan), 0) << name;
+    int16_t out[64];
+    std::fill(std::begin(out), std::end(out), int16_t{-7});
+    mono(d.Context().window, ring.v, 32, out);
+    for (int j = 0; j < 32; ++j) EXPECT_EQ(out[j], 0) << name << " mono " << j;
+    std::fill(std::begin(out), std::end(out), int16_t{-7});
+    stereo(d.Context().window, ring.v, 32, out);
+    for (int j = 0; j < 32; ++j) EXPECT_EQ(out[2 * j], 0) << name << " stereo " << j;
+  };
+  for (V v : {V::kX87, V::kPentium, V::kCmov, V::k3DNow, V::kEnhanced3DNow})
+    expect_silence(All(v).window_kernel_mono, All(v).window_kernel_stereo, KernelVariantName(v));
+  expect_silence(WindowMonoPentium, WindowStereoPentium, "scalar Pentium");
+  expect_silence(WindowMonoCmov, WindowStereoCmov, "scalar conditional-move");
 }
 
 TEST(KernelVariants, PolarityNegatesEveryVariantsSums) {

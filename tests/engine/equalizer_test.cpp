@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,24 @@ TEST(Equalizer, LevelMinus100LowersTheOutputBy20Decibels) {
       const TEqualizerSettings eq = Settings(mode, -100);
       const double db = 20 * std::log10(Rms(Decode(name, &eq)) / plain);
       EXPECT_NEAR(db, -20.0, 0.5) << "mode " << int{mode};
+    }
+  }
+}
+
+TEST(Equalizer, LevelsBeyondTheRangeActAsItsEnds) {
+  EXPECT_FLOAT_EQ(EqualizerGain(100), 10.0f);
+  EXPECT_FLOAT_EQ(EqualizerGain(101), 10.0f);
+  EXPECT_FLOAT_EQ(EqualizerGain(std::numeric_limits<int32_t>::max()), 10.0f);
+  EXPECT_FLOAT_EQ(EqualizerGain(-100), 0.1f);
+  EXPECT_FLOAT_EQ(EqualizerGain(std::numeric_limits<int32_t>::min()), 0.1f);
+  // A huge level once made the gain infinite and the samples NaN.
+  for (const char* name : kFiles) {
+    SCOPED_TRACE(name);
+    for (TMP3EqualizerMode mode : {memSubBand, memFreq}) {
+      const TEqualizerSettings top = Settings(mode, 100), huge = Settings(mode, 100000);
+      const TEqualizerSettings bottom = Settings(mode, -100), tiny = Settings(mode, -100000);
+      EXPECT_TRUE(Decode(name, &huge) == Decode(name, &top)) << "mode " << int{mode};
+      EXPECT_TRUE(Decode(name, &tiny) == Decode(name, &bottom)) << "mode " << int{mode};
     }
   }
 }

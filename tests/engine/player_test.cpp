@@ -1,6 +1,8 @@
 // TMP3Player driven through its real threads and a simulated device: the end-of-play reasons,
 // the order of events, position, pause, stop and play again, device failures, the property rules.
 #include <gtest/gtest.h>
+
+#include <limits>
 #include <pthread.h>
 #include <time.h>
 
@@ -435,6 +437,16 @@ TEST(Player, PropertiesIgnoreValuesOutOfRange) {
   r.player.SetEqualizerCount(0);
   r.player.SetEqualizerCount(-3);
   EXPECT_EQ(r.player.EqualizerCount(), 6);
+}
+
+TEST(Player, EqualizerLevelsAreClampedToTheirRange) {
+  Rig r;
+  r.player.SetEqualizerLevel(3, 5000);
+  EXPECT_EQ(r.player.EqualizerLevel(3), 100);
+  r.player.SetEqualizerLevel(3, std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(r.player.EqualizerLevel(3), -100);
+  r.player.SetEqualizerLevel(3, 42);
+  EXPECT_EQ(r.player.EqualizerLevel(3), 42);
 }
 
 TEST(Player, CapabilitiesAreLimitedToTheProcessorsAndChooseTheKernels) {

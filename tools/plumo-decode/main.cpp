@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: plumo-decode [--info] [--channels stereo|mix|left|right] [--invert]\n"
     "                    [--eq LEVELS [--eq-mode subband|freq]] IN [OUT]\n"
-    "  LEVELS: comma-separated band levels in 0.2 dB steps (100 = +20 dB), band 0 first;\n"
+    "  LEVELS: comma-separated band levels in 0.2 dB steps, -100 .. 100 (100 = +20 dB), band 0 first;\n"
     "  subband mode (default): band i is sub-band i; freq mode: the bands spread from 60 Hz to 16 kHz.\n"
     "  OUT ending in .pcm or .raw: raw 16-bit little-endian PCM; '-': raw PCM on standard output;\n"
     "  anything else: a WAV file.\n";
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
         const std::string item = list.substr(start, comma - start);
         char* end = nullptr;
         const long level = std::strtol(item.c_str(), &end, 10);
-        if (item.empty() || *end != '\0' || level < -1000 || level > 1000 || o.decode.eq_levels.size() == 32) {
+        if (item.empty() || *end != '\0' || level < plumo::kEqualizerLevelMin || level > plumo::kEqualizerLevelMax || o.decode.eq_levels.size() == 32) {
           std::fprintf(stderr, "plumo-decode: bad equalizer levels '%s'\n%s", list.c_str(), kUsage);
           return 1;
         }
