@@ -23,7 +23,7 @@ std::vector<float> Random(size_t n, float scale, uint32_t seed) {
 }
 
 struct alignas(64) Ring {
-  float v[kRingSize];
+  RingValue v[kRingSize];
 };
 
 void BenchWindow(benchmark::State& state, WindowKernelFn fn) {

@@ -22,6 +22,9 @@ using Layer3OutputFn = void (*)(DecoderContext&, const float* timeslots, int16_t
 using ChannelStageFn = void (*)(DecoderContext&, int16_t* pcm, int parity);
 
 constexpr int kRingSize = 512;
+// Ring values are the matrixing's single-precision sums, held in double precision so the
+// double-precision window kernels read them without a conversion (the values are the same).
+using RingValue = double;
 
 // Synthesis window in the kernels' layout. A slot's window sums run over the 16 most recent ring
 // blocks (ages a = 0 .. 15); the kernels read 16 consecutive ring values per age: x[16 .. 31] for
@@ -54,9 +57,9 @@ using HybridKernelFn = int (*)(float* lines, const float* previous, float* out, 
 // In-place 18-point DCT-IV (long) or three 6-point DCT-IVs of the reordered windows (short).
 using TransformFn = void (*)(float* x);
 // Window kernels: the 32 PCM samples of the slot whose matrixed values sit at `position` in the
-// ring (16-byte aligned). The mono kernel writes dest[0 .. 31], the stereo kernel dest[0], dest[2],
+// ring (64-byte aligned). The mono kernel writes dest[0 .. 31], the stereo kernel dest[0], dest[2],
 // ..., dest[62] and nothing else.
-using WindowKernelFn = void (*)(const SynthesisWindow& window, const float* ring, int position, int16_t* dest);
+using WindowKernelFn = void (*)(const SynthesisWindow& window, const RingValue* ring, int position, int16_t* dest);
 
 struct KernelSet {
   AliasReductionFn alias_reduction_kernel = nullptr;
@@ -154,7 +157,7 @@ struct DecoderContext {
   alignas(64) float samples[2 * 2 * 576] = {};
 
   // Synthesis rings, one per channel, and their positions.
-  alignas(64) float ring[2][kRingSize] = {};
+  alignas(64) RingValue ring[2][kRingSize] = {};
   int ring_pos[2] = {0, 0};
   SynthesisWindow window{};
   int polarity = 0;
@@ -200,6 +203,6 @@ Layer3OutputFn SelectLayer3OutputStage(int output_channels);
 KernelSet KernelsFor(const KernelChoice& choice);
 KernelSet PlainKernels();
 // The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`.
-void Matrix32(const float* samples, int stride, float* ring, int position);
+void Matrix32(const float* samples, int stride, RingValue* ring, int position);
 
 }  // namespace plumo

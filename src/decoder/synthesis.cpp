@@ -16,7 +16,7 @@ namespace {
 // Matrixes one slot of one channel into its ring, windows it into PCM and steps the ring back.
 inline void SynthesiseSlot(DecoderContext& ctx, const float* samples, int stride, int ring_index, int16_t* dest,
                            bool stereo_dest) {
-  float* ring = ctx.ring[ring_index];
+  RingValue* ring = ctx.ring[ring_index];
   int& pos = ctx.ring_pos[ring_index];
   Matrix32(samples, stride, ring, pos);
   if (stereo_dest)

@@ -174,7 +174,7 @@ TEST(KernelVariants, NoLinesAndNoOverlapGiveSilence) {
 
 // A synthesis ring, aligned as the decoder keeps its rings.
 struct alignas(64) AlignedRing {
-  float v[kRingSize];
+  RingValue v[kRingSize];
 };
 
 TEST(KernelVariants, WindowVariantsAgree) {

@@ -17,7 +17,7 @@ int16_t ConvertThroughKernel(float value, bool stereo) {
   SynthesisWindow w{};
   w.lo[0][0] = 1.0f;
   WidenSynthesisWindow(w);
-  alignas(64) float ring[kRingSize] = {};
+  alignas(64) RingValue ring[kRingSize] = {};
   ring[64 + 16] = value;
   int16_t out[64] = {};
   const KernelSet k = PlainKernels();
@@ -51,7 +51,7 @@ TEST(Synthesis, WindowTableHasTheStandardsShape) {
 TEST(Synthesis, MatrixingIsTheStandardsCosineTransform) {
   float s[32];
   for (int k = 0; k < 32; ++k) s[k] = static_cast<float>((k * 7919) % 201 - 100);
-  alignas(64) float ring[kRingSize] = {};
+  alignas(64) RingValue ring[kRingSize] = {};
   Matrix32(s, 1, ring, 96);
   for (int m = 0; m < 32; ++m) {
     double want = 0.0;
@@ -77,7 +77,7 @@ TEST(Synthesis, InvertedPolarityClipsLoudSlotsToTheNegativeLimit) {
   SynthesisWindow w{};
   w.lo[0][0] = -1.0f;  // a negated unit coefficient
   WidenSynthesisWindow(w);
-  alignas(64) float ring[kRingSize] = {};
+  alignas(64) RingValue ring[kRingSize] = {};
   ring[16] = 40000.0f;
   int16_t out[32] = {};
   PlainKernels().window_kernel_mono(w, ring, 0, out);
