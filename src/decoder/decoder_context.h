@@ -23,8 +23,11 @@ using ChannelStageFn = void (*)(DecoderContext&, int16_t* pcm, int parity);
 
 constexpr int kRingSize = 512;
 // Ring values are the matrixing's single-precision sums, held in double precision so the
-// double-precision window kernels read them without a conversion (the values are the same).
+// double-precision window kernels read them without a conversion (the values are the same). Each
+// ring of 512 values is stored twice in a row (value i also at i + 512), so a window kernel reads
+// the 16 most recent blocks from `position` on without wrapping.
 using RingValue = double;
+constexpr int kRingStorage = 2 * kRingSize;
 
 // Synthesis window in the kernels' layout. A slot's window sums run over the 16 most recent ring
 // blocks (ages a = 0 .. 15); the kernels read 16 consecutive ring values per age: x[16 .. 31] for
@@ -57,7 +60,7 @@ using HybridKernelFn = int (*)(float* lines, const float* previous, float* out, 
 // In-place 18-point DCT-IV (long) or three 6-point DCT-IVs of the reordered windows (short).
 using TransformFn = void (*)(float* x);
 // Window kernels: the 32 PCM samples of the slot whose matrixed values sit at `position` in the
-// ring (64-byte aligned). The mono kernel writes dest[0 .. 31], the stereo kernel dest[0], dest[2],
+// ring (64-byte aligned, kRingStorage values with the second half repeating the first). The mono kernel writes dest[0 .. 31], the stereo kernel dest[0], dest[2],
 // ..., dest[62] and nothing else.
 using WindowKernelFn = void (*)(const SynthesisWindow& window, const RingValue* ring, int position, int16_t* dest);
 
@@ -157,7 +160,7 @@ struct DecoderContext {
   alignas(64) float samples[2 * 2 * 576] = {};
 
   // Synthesis rings, one per channel, and their positions.
-  alignas(64) RingValue ring[2][kRingSize] = {};
+  alignas(64) RingValue ring[2][kRingStorage] = {};
   int ring_pos[2] = {0, 0};
   SynthesisWindow window{};
   int polarity = 0;
@@ -202,7 +205,8 @@ Layer3OutputFn SelectLayer3OutputStage(int output_channels);
 // The kernels of a selection; PlainKernels() is the x87 set.
 KernelSet KernelsFor(const KernelChoice& choice);
 KernelSet PlainKernels();
-// The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`.
+// The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`
+// (and its repetition at position + kRingSize).
 void Matrix32(const float* samples, int stride, RingValue* ring, int position);
 
 }  // namespace plumo

@@ -46,13 +46,14 @@ PLUMO_AVX2 inline void AddReversed(const __m256d a[4], const __m256d b[4], __m25
 // every ring value is loaded once.
 [[gnu::always_inline]] PLUMO_AVX2 inline void WindowPcm(const SynthesisWindow& w, const RingValue* ring,
                                                         int position, __m128i pcm[4]) {
+  const RingValue* base = ring + position;  // the ring's repetition spares the wrapping
   __m256d el[4], ol[4], eh[4], oh[4];
   for (int h = 0; h < 2; ++h) {
     __m256d el0 = _mm256_setzero_pd(), el1 = el0, eh0 = el0, eh1 = el0;
     __m256d ol0 = el0, ol1 = el0, oh0 = el0, oh1 = el0;
     for (int a = 0; a < 16; a += 2) {
-      const RingValue* xe = ring + ((position + 32 * a) & (kRingSize - 1)) + 16 + 8 * h;
-      const RingValue* xo = ring + ((position + 32 * (a + 1)) & (kRingSize - 1)) + 8 * h;
+      const RingValue* xe = base + 32 * a + 16 + 8 * h;
+      const RingValue* xo = base + 32 * (a + 1) + 8 * h;
       const __m256d e0 = _mm256_load_pd(xe), e1 = _mm256_load_pd(xe + 4);
       const __m256d o0 = _mm256_load_pd(xo), o1 = _mm256_load_pd(xo + 4);
       const double* lo_e = &w.lo_wide[a][8 * h];
@@ -74,7 +75,7 @@ PLUMO_AVX2 inline void AddReversed(const __m256d a[4], const __m256d b[4], __m25
   // Output 0's odd-age terms (ring value 16 of each odd age).
   double f = 0.0;
   for (int a = 1; a < 16; a += 2)
-    f = f + ring[((position + 32 * a) & (kRingSize - 1)) + 16] * static_cast<double>(w.first[a]);
+    f = f + base[32 * a + 16] * static_cast<double>(w.first[a]);
   // Outputs 0 .. 15: el[j] + ol[16 - j] (output 0: el[0] + first); outputs 16 .. 31:
   // oh[i] + eh[16 - i] (output 16: oh[0] = 0 plus ol[0]).
   __m256d out[8];
@@ -224,7 +225,17 @@ PLUMO_AVX2 void Matrix32Avx2(const float* samples, int stride, RingValue* ring, 
     _mm256_store_ps(in + 16, _mm256_loadu_ps(samples + 16));
     _mm256_store_ps(in + 24, _mm256_loadu_ps(samples + 24));
   } else {
-    for (int k = 0; k < 32; ++k) in[k] = samples[k * stride];
+    // Every other value: the even lanes of each vector gathered to its lower half, then the
+    // halves of two vectors joined. The last vector is loaded one value early so nothing past
+    // samples[62] is read.
+    const __m256i even = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    const __m256i odd = _mm256_setr_epi32(1, 3, 5, 7, 0, 2, 4, 6);
+    for (int q = 0; q < 4; ++q) {
+      const __m256 a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(samples + 16 * q), even);
+      const __m256 b = q < 3 ? _mm256_permutevar8x32_ps(_mm256_loadu_ps(samples + 16 * q + 8), even)
+                             : _mm256_permutevar8x32_ps(_mm256_loadu_ps(samples + 16 * q + 7), odd);
+      _mm256_store_ps(in + 8 * q, _mm256_permute2f128_ps(a, b, 0x20));
+    }
   }
   // pairs[2k] = s[k] + s[31 - k], pairs[2k + 1] = s[k] - s[31 - k]: broadcast as one 64-bit
   // value, lane m of the vector holds the sum for even m and the difference for odd m.
@@ -251,8 +262,11 @@ PLUMO_AVX2 void Matrix32Avx2(const float* samples, int stride, RingValue* ring, 
   RingValue* out = ring + position;
   for (int q = 0; q < 4; ++q) {
     const __m256 sum = _mm256_add_ps(acc_even[q], acc_odd[q]);
-    _mm256_store_pd(out + 8 * q, _mm256_cvtps_pd(_mm256_castps256_ps128(sum)));
-    _mm256_store_pd(out + 8 * q + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(sum, 1)));
+    const __m256d lo = _mm256_cvtps_pd(_mm256_castps256_ps128(sum)), hi = _mm256_cvtps_pd(_mm256_extractf128_ps(sum, 1));
+    _mm256_store_pd(out + 8 * q, lo);
+    _mm256_store_pd(out + 8 * q + 4, hi);
+    _mm256_store_pd(out + kRingSize + 8 * q, lo);
+    _mm256_store_pd(out + kRingSize + 8 * q + 4, hi);
   }
 }
 

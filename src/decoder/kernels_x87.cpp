@@ -159,7 +159,7 @@ void Matrix32Scalar(const float* samples, int stride, RingValue* ring, int posit
       even += t.cols[k][m] * p[k];
       odd += t.cols[k + 1][m] * p[k + 1];
     }
-    out[m] = static_cast<RingValue>(even + odd);
+    out[m] = out[kRingSize + m] = static_cast<RingValue>(even + odd);
   }
 }
 
