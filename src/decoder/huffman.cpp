@@ -1,11 +1,83 @@
 #include "huffman.h"
 
 #include <array>
+#include <bit>
+#include <vector>
 
 #include "huffman_tables.h"
 
 namespace plumo {
 namespace {
+
+// Derived look-ups that resolve a whole pair or quadruple, signs included, from one peek. They
+// peek two bits (pairs) or four bits (quadruples) more than the first level of the code and
+// consume what the codes and signs use, so the reader loads exactly when and what the level-wise
+// decoding would load; entries whose code needs a deeper level or an escape send the decoder
+// that way.
+struct PairEntry {
+  int8_t x, y;     // signed values
+  uint8_t bits;    // code and sign bits; 0: decode level by level
+  uint8_t unused;
+};
+
+struct QuadrupleEntry {
+  int8_t v[4];         // signed values
+  uint8_t bits;        // code and sign bits
+  uint8_t value_bits;  // v in bit 3 .. y in bit 0
+  uint8_t unused[2];
+};
+
+struct WideLookups {
+  std::vector<PairEntry> pairs[32];  // per table_select, indexed by first-level bits + 2
+  std::array<QuadrupleEntry, 1024> count1_a{};  // by the next 10 bits
+
+  WideLookups() {
+    const auto& dir = BigValuesDirectory();
+    for (int t = 0; t < 32; ++t) {
+      const BigValuesTable& table = dir[static_cast<size_t>(t)];
+      if (table.method == kHuffmanMethodNone) continue;
+      const int k = table.lookup[0];
+      const int width = k + 2;
+      std::vector<PairEntry>& out = pairs[t];
+      out.assign(size_t{1} << width, PairEntry{0, 0, 0, 0});
+      for (uint32_t i = 0; i < out.size(); ++i) {
+        const uint8_t* entry = table.lookup + kHuffmanLevelHeaderBytes + (i >> 2) * kHuffmanEntryBytes;
+        const int length = entry[3];
+        if (length == 0) continue;  // a link: deeper levels
+        const int x = entry[1], y = entry[2];
+        if (table.method == kHuffmanMethodEscape && (x == 15 || y == 15)) continue;
+        const int signs = (x != 0) + (y != 0);
+        const uint32_t sign_bits = (i >> (width - length - signs)) & ((1u << signs) - 1u);
+        const int sign_x = x != 0 ? static_cast<int>((sign_bits >> (signs - 1)) & 1u) : 0;
+        const int sign_y = y != 0 ? static_cast<int>(sign_bits & 1u) : 0;
+        out[i] = PairEntry{static_cast<int8_t>(sign_x ? -x : x), static_cast<int8_t>(sign_y ? -y : y),
+                           static_cast<uint8_t>(length + signs), 0};
+      }
+    }
+    const std::array<uint8_t, 128>& a = Count1TableA();
+    for (uint32_t i = 0; i < count1_a.size(); ++i) {
+      const uint32_t code = i >> 4;
+      const int length = a[2 * code];
+      const int value_bits = a[2 * code + 1];
+      int remaining = std::popcount(static_cast<unsigned>(value_bits));
+      const uint32_t signs = (i >> (10 - length - remaining)) & ((1u << remaining) - 1u);
+      QuadrupleEntry& e = count1_a[i];
+      e.bits = static_cast<uint8_t>(length + remaining);
+      e.value_bits = static_cast<uint8_t>(value_bits);
+      for (int j = 0; j < 4; ++j) {
+        const int value = (value_bits >> (3 - j)) & 1;
+        remaining -= value;
+        const int negative = static_cast<int>(signs >> remaining) & value;
+        e.v[j] = static_cast<int8_t>(value - 2 * negative);
+      }
+    }
+  }
+};
+
+const WideLookups& Wide() {
+  static const WideLookups lookups;
+  return lookups;
+}
 
 // Reads an escape (when the table has linbits and the code gave 15) and the sign of one value.
 int32_t FinishValue(BitReader& br, int32_t value, int linbits) {
@@ -28,7 +100,18 @@ void DecodeBigValues(BitReader& reader, size_t end_byte, int32_t* lines, int cou
 
   // A local copy of the reader stays in registers (stores to lines cannot touch it).
   BitReader br = reader;
+  const PairEntry* wide = Wide().pairs[table_select & 31].data();
+  const int wide_bits = table.lookup[0] + 2;
   for (int p = 0; p < pairs; ++p) {
+    // The first level's peek (at most 11 bits) refills exactly when a peek of its k bits would.
+    const PairEntry& fast = wide[br.PeekBits(wide_bits)];
+    if (fast.bits != 0) {
+      br.SkipBits(fast.bits);
+      lines[2 * p] = fast.x;
+      lines[2 * p + 1] = fast.y;
+      if (br.BytePosition() > end_byte) break;
+      continue;
+    }
     // Walk the levels: every link consumes its level's bits, a leaf consumes the bits it uses.
     const uint8_t* level = table.lookup;
     const uint8_t* entry;
@@ -69,19 +152,29 @@ int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, 
   const bool table_a = count1table_select == 0;
   const int min_bits = table_a ? 0 : 3;
   const int quadruples = count > 0 ? count / 4 : 0;
-  const std::array<uint8_t, 128>& a = Count1TableA();
+  const QuadrupleEntry* wide_a = Wide().count1_a.data();
 
   int last = -1;
   int last_value_bits = 15;
   int stored = 0;
   while (stored < quadruples && bits > min_bits) {
     int value_bits;
+    int32_t* out = lines + 4 * stored;
     if (table_a) {
-      const size_t index = br.PeekBits(6) & 63u;
-      const int length = a[2 * index];
-      value_bits = a[2 * index + 1];
-      br.SkipBits(length);
-      bits -= length;
+      // Code and signs from one peek: a peek of 10 bits refills exactly when one of 6 would, and
+      // the signs then never need a refill of their own.
+      const QuadrupleEntry& e = wide_a[br.PeekBits(10)];
+      br.SkipBits(e.bits);
+      bits -= e.bits;
+      value_bits = e.value_bits;
+      for (int j = 0; j < 4; ++j) out[j] = e.v[j];
+      if (value_bits != 0) {
+        last = stored;
+        last_value_bits = value_bits;
+      }
+      ++stored;
+      if (br.BytePosition() > end_byte) break;
+      continue;
     } else {
       value_bits = static_cast<int>(br.ReadBits(4)) ^ 15;
       bits -= 4;
@@ -91,7 +184,6 @@ int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, 
       last_value_bits = value_bits;
     }
     // The signs of the nonzero values, one bit each in order.
-    int32_t* out = lines + 4 * stored;
     int remaining = ((value_bits >> 3) & 1) + ((value_bits >> 2) & 1) + ((value_bits >> 1) & 1) + (value_bits & 1);
     const uint32_t signs = br.ReadSingleBits(remaining);
     bits -= remaining;
