@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "decoder_context.h"
 
@@ -30,6 +31,15 @@ struct HybridTables {
   double dct9_even[9][9];  // cos(m (2k + 1) pi / 18), [m][k]
   double dct9_odd[9][9];   // cos((2m + 1)(2k + 1) pi / 36), [m][k]
   double win_d[4][36];     // win in double precision
+  // The constants of the long IMDCT of the x87 family, each repeated over four lanes for the
+  // vector form (which then multiplies by them straight from memory).
+  struct Lanes4 {
+    alignas(32) double v[4];
+  };
+  Lanes4 dct18_scale_v[18];
+  Lanes4 dct9_even_v[9][4];
+  Lanes4 dct9_odd_v[9][9];
+  Lanes4 win_v[4][36];
   double dct6[6][6];             // cos(pi (2n + 1)(2k + 1) / 24), [n][k]
   float dct6_f[6][6];
   HybridTables();
@@ -123,21 +133,27 @@ inline void ShortBlock(const HybridTables& t, const float* in, R block[36]) {
 }
 
 // The window sums of one slot, all 32 outputs, in a fixed order shared by every variant of a
-// precision: even and odd ages accumulate apart, in increasing age, and are added at the end.
+// precision: even and odd ages accumulate apart, in increasing age from the first product on,
+// and are added at the end.
 template <typename R>
 inline void WindowSums(const SynthesisWindow& w, const RingValue* ring, int position, R out[32]) {
-  R elo[16] = {}, ehi[16] = {}, olo[16] = {}, ohi[16] = {};
+  R elo[16], ehi[16], olo[16], ohi[16];
   R f = 0;
   for (int a = 0; a < 16; a += 2) {
     const RingValue* xe = ring + ((position + 32 * a) & (kRingSize - 1));
     const RingValue* xo = ring + ((position + 32 * (a + 1)) & (kRingSize - 1));
     for (int i = 0; i < 16; ++i) {
-      elo[i] = elo[i] + static_cast<R>(xe[16 + i]) * static_cast<R>(w.lo[a][i]);
-      ehi[i] = ehi[i] + static_cast<R>(xe[16 + i]) * static_cast<R>(w.hi[a][i]);
-      olo[i] = olo[i] + static_cast<R>(xo[i]) * static_cast<R>(w.lo[a + 1][i]);
-      ohi[i] = ohi[i] + static_cast<R>(xo[i]) * static_cast<R>(w.hi[a + 1][i]);
+      const R pel = static_cast<R>(xe[16 + i]) * static_cast<R>(w.lo[a][i]);
+      const R peh = static_cast<R>(xe[16 + i]) * static_cast<R>(w.hi[a][i]);
+      const R pol = static_cast<R>(xo[i]) * static_cast<R>(w.lo[a + 1][i]);
+      const R poh = static_cast<R>(xo[i]) * static_cast<R>(w.hi[a + 1][i]);
+      elo[i] = a == 0 ? pel : elo[i] + pel;
+      ehi[i] = a == 0 ? peh : ehi[i] + peh;
+      olo[i] = a == 0 ? pol : olo[i] + pol;
+      ohi[i] = a == 0 ? poh : ohi[i] + poh;
     }
-    f = f + static_cast<R>(xo[16]) * static_cast<R>(w.first[a + 1]);
+    const R pf = static_cast<R>(xo[16]) * static_cast<R>(w.first[a + 1]);
+    f = a == 0 ? pf : f + pf;
   }
   out[0] = elo[0] + f;
   for (int j = 1; j < 16; ++j) out[j] = elo[j] + olo[16 - j];
@@ -227,13 +243,19 @@ int HybridTail(const HybridTables& t, float* lines, const float* previous, float
 // HybridTables::dct18_scale); the even half, a 9-point DCT-II, uses the symmetry
 // cos(m (2 (8 - k) + 1) pi / 18) = (-1)^m cos(m (2k + 1) pi / 18) of its coefficients. Writes the
 // windowed first half plus the previous overlap to `first` and the windowed second half to `next`.
+// A constant as a value of T (GCC gives vector types the aliasing of their element type).
 template <typename T>
-[[gnu::always_inline]] inline void LongBandX87(const HybridTables& t, const double* window, const T* x,
+[[gnu::always_inline]] inline const T& LaneConstant(const HybridTables::Lanes4& c) {
+  return *reinterpret_cast<const T*>(c.v);
+}
+
+template <typename T>
+[[gnu::always_inline]] inline void LongBandX87(const HybridTables& t, const HybridTables::Lanes4* window, const T* x,
                                                const T* prev, T* first, T* next) {
   T a[9], b[9];
   for (int k = 0; k < 9; ++k) {
-    const T lo = x[k] * t.dct18_scale[k];
-    const T hi = x[17 - k] * t.dct18_scale[17 - k];
+    const T lo = x[k] * LaneConstant<T>(t.dct18_scale_v[k]);
+    const T hi = x[17 - k] * LaneConstant<T>(t.dct18_scale_v[17 - k]);
     a[k] = lo + hi;
     b[k] = lo - hi;
   }
@@ -247,8 +269,8 @@ template <typename T>
   e[0] = (((s[0] + s[1]) + s[2]) + s[3]) + a[4];
   for (int m = 1; m < 9; ++m) {
     const T* p = (m & 1) ? d : s;
-    T acc = p[0] * t.dct9_even[m][0];
-    for (int k = 1; k < 4; ++k) acc = acc + p[k] * t.dct9_even[m][k];
+    T acc = p[0] * LaneConstant<T>(t.dct9_even_v[m][0]);
+    for (int k = 1; k < 4; ++k) acc = acc + p[k] * LaneConstant<T>(t.dct9_even_v[m][k]);
     // The middle input weighs cos(m pi / 2): 0 for odd m, +-1 for even m.
     if ((m & 3) == 2) acc = acc - a[4];
     if ((m & 3) == 0) acc = acc + a[4];
@@ -257,8 +279,8 @@ template <typename T>
   // Odd half: a 9-point DCT-IV.
   T o[9];
   for (int m = 0; m < 9; ++m) {
-    T acc = b[0] * t.dct9_odd[m][0];
-    for (int k = 1; k < 9; ++k) acc = acc + b[k] * t.dct9_odd[m][k];
+    T acc = b[0] * LaneConstant<T>(t.dct9_odd_v[m][0]);
+    for (int k = 1; k < 9; ++k) acc = acc + b[k] * LaneConstant<T>(t.dct9_odd_v[m][k]);
     o[m] = acc;
   }
   T y[18];
@@ -268,18 +290,19 @@ template <typename T>
   }
   y[16] = e[8] + o[8];
   y[17] = o[8];
-  // Unfolded: x[j] = y[9 + j], x[9 + j] = -y[17 - j], x[18 + j] = -y[8 - j], x[27 + j] = -y[j].
+  // Unfolded: x[j] = y[9 + j], x[9 + j] = -y[17 - j], x[18 + j] = -y[8 - j], x[27 + j] = -y[j]
+  // (window rows 18 .. 35 are stored negated).
   for (int j = 0; j < 9; ++j) {
-    first[j] = prev[j] + y[9 + j] * window[j];
-    first[9 + j] = prev[9 + j] - y[17 - j] * window[9 + j];
-    next[j] = y[8 - j] * -window[18 + j];
-    next[9 + j] = y[j] * -window[27 + j];
+    first[j] = prev[j] + y[9 + j] * LaneConstant<T>(window[j]);
+    first[9 + j] = prev[9 + j] - y[17 - j] * LaneConstant<T>(window[9 + j]);
+    next[j] = y[8 - j] * LaneConstant<T>(window[18 + j]);
+    next[9 + j] = y[j] * LaneConstant<T>(window[27 + j]);
   }
 }
 
 // One long sub-band of the x87-family hybrid filterbank in scalar form.
-inline void LongSubbandX87(const HybridTables& t, const double* window, float* lines, const float* previous,
-                           float* out, int sb) {
+inline void LongSubbandX87(const HybridTables& t, const HybridTables::Lanes4* window, float* lines,
+                           const float* previous, float* out, int sb) {
   float* v = lines + 18 * sb;
   double x[18], prev[18], first[18], next[18];
   for (int i = 0; i < 18; ++i) x[i] = v[i], prev[i] = previous[18 * sb + i];
@@ -288,9 +311,9 @@ inline void LongSubbandX87(const HybridTables& t, const double* window, float* l
   for (int i = 0; i < 18; ++i) v[i] = static_cast<float>(next[i]);
 }
 
-// The window row (double precision) of a long sub-band.
-inline const double* LongWindowRowWide(const HybridTables& t, int block_type, bool mixed, int sb) {
-  return t.win_d[(block_type == 2 || (mixed && sb < 2)) ? 0 : block_type];
+// The window row of a long sub-band for LongBandX87.
+inline const HybridTables::Lanes4* LongWindowRowWide(const HybridTables& t, int block_type, bool mixed, int sb) {
+  return t.win_v[(block_type == 2 || (mixed && sb < 2)) ? 0 : block_type];
 }
 
 // The hybrid filterbank in precision R (shared by the scalar variants).

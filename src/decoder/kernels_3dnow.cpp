@@ -82,7 +82,7 @@ namespace {
 
 // WindowSums<float> with four outputs per operation.
 void WindowSumsE3DNow(const SynthesisWindow& w, const RingValue* ring, int position, float out[32]) {
-  v4f elo[4] = {}, ehi[4] = {}, olo[4] = {}, ohi[4] = {};
+  v4f elo[4], ehi[4], olo[4], ohi[4];
   float f = 0.0f;
   for (int a = 0; a < 16; a += 2) {
     const RingValue* xe = ring + ((position + 32 * a) & (kRingSize - 1)) + 16;
@@ -98,15 +98,16 @@ void WindowSumsE3DNow(const SynthesisWindow& w, const RingValue* ring, int posit
                      static_cast<float>(po[3])};
       v4f c;
       std::memcpy(&c, &w.lo[a][4 * q], sizeof c);
-      elo[q] += e * c;
+      elo[q] = a == 0 ? e * c : elo[q] + e * c;
       std::memcpy(&c, &w.hi[a][4 * q], sizeof c);
-      ehi[q] += e * c;
+      ehi[q] = a == 0 ? e * c : ehi[q] + e * c;
       std::memcpy(&c, &w.lo[a + 1][4 * q], sizeof c);
-      olo[q] += o * c;
+      olo[q] = a == 0 ? o * c : olo[q] + o * c;
       std::memcpy(&c, &w.hi[a + 1][4 * q], sizeof c);
-      ohi[q] += o * c;
+      ohi[q] = a == 0 ? o * c : ohi[q] + o * c;
     }
-    f += static_cast<float>(xo[16]) * w.first[a + 1];
+    const float pf = static_cast<float>(xo[16]) * w.first[a + 1];
+    f = a == 0 ? pf : f + pf;
   }
   float el[16], eh[16], ol[16], oh[16];
   std::memcpy(el, elo, sizeof el);

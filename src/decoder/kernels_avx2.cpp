@@ -49,33 +49,43 @@ PLUMO_AVX2 inline void AddReversed(const __m256d a[4], const __m256d b[4], __m25
   const RingValue* base = ring + position;  // the ring's repetition spares the wrapping
   __m256d el[4], ol[4], eh[4], oh[4];
   for (int h = 0; h < 2; ++h) {
-    __m256d el0 = _mm256_setzero_pd(), el1 = el0, eh0 = el0, eh1 = el0;
-    __m256d ol0 = el0, ol1 = el0, oh0 = el0, oh1 = el0;
+    __m256d el0, el1, eh0, eh1, ol0, ol1, oh0, oh1;
     for (int a = 0; a < 16; a += 2) {
       const RingValue* xe = base + 32 * a + 16 + 8 * h;
       const RingValue* xo = base + 32 * (a + 1) + 8 * h;
-      const __m256d e0 = _mm256_load_pd(xe), e1 = _mm256_load_pd(xe + 4);
-      const __m256d o0 = _mm256_load_pd(xo), o1 = _mm256_load_pd(xo + 4);
+      __m256d e0 = _mm256_load_pd(xe), e1 = _mm256_load_pd(xe + 4);
+      __m256d o0 = _mm256_load_pd(xo), o1 = _mm256_load_pd(xo + 4);
+      // Each ring value is loaded once and used twice (the compiler would rather load it again).
+      asm("" : "+x"(e0), "+x"(e1), "+x"(o0), "+x"(o1));
       const double* lo_e = &w.lo_wide[a][8 * h];
       const double* hi_e = &w.hi_wide[a][8 * h];
       const double* lo_o = &w.lo_wide[a + 1][8 * h];
       const double* hi_o = &w.hi_wide[a + 1][8 * h];
-      el0 = _mm256_add_pd(el0, _mm256_mul_pd(e0, _mm256_load_pd(lo_e)));
-      el1 = _mm256_add_pd(el1, _mm256_mul_pd(e1, _mm256_load_pd(lo_e + 4)));
-      eh0 = _mm256_add_pd(eh0, _mm256_mul_pd(e0, _mm256_load_pd(hi_e)));
-      eh1 = _mm256_add_pd(eh1, _mm256_mul_pd(e1, _mm256_load_pd(hi_e + 4)));
-      ol0 = _mm256_add_pd(ol0, _mm256_mul_pd(o0, _mm256_load_pd(lo_o)));
-      ol1 = _mm256_add_pd(ol1, _mm256_mul_pd(o1, _mm256_load_pd(lo_o + 4)));
-      oh0 = _mm256_add_pd(oh0, _mm256_mul_pd(o0, _mm256_load_pd(hi_o)));
-      oh1 = _mm256_add_pd(oh1, _mm256_mul_pd(o1, _mm256_load_pd(hi_o + 4)));
+      const __m256d pel0 = _mm256_mul_pd(e0, _mm256_load_pd(lo_e));
+      const __m256d pel1 = _mm256_mul_pd(e1, _mm256_load_pd(lo_e + 4));
+      const __m256d peh0 = _mm256_mul_pd(e0, _mm256_load_pd(hi_e));
+      const __m256d peh1 = _mm256_mul_pd(e1, _mm256_load_pd(hi_e + 4));
+      const __m256d pol0 = _mm256_mul_pd(o0, _mm256_load_pd(lo_o));
+      const __m256d pol1 = _mm256_mul_pd(o1, _mm256_load_pd(lo_o + 4));
+      const __m256d poh0 = _mm256_mul_pd(o0, _mm256_load_pd(hi_o));
+      const __m256d poh1 = _mm256_mul_pd(o1, _mm256_load_pd(hi_o + 4));
+      if (a == 0) {
+        el0 = pel0, el1 = pel1, eh0 = peh0, eh1 = peh1, ol0 = pol0, ol1 = pol1, oh0 = poh0, oh1 = poh1;
+      } else {
+        el0 = _mm256_add_pd(el0, pel0), el1 = _mm256_add_pd(el1, pel1);
+        eh0 = _mm256_add_pd(eh0, peh0), eh1 = _mm256_add_pd(eh1, peh1);
+        ol0 = _mm256_add_pd(ol0, pol0), ol1 = _mm256_add_pd(ol1, pol1);
+        oh0 = _mm256_add_pd(oh0, poh0), oh1 = _mm256_add_pd(oh1, poh1);
+      }
+      // Keeps the loads of the next ages from being hoisted above these sums (and spilled).
+      asm volatile("" ::: "memory");
     }
     el[2 * h] = el0, el[2 * h + 1] = el1, eh[2 * h] = eh0, eh[2 * h + 1] = eh1;
     ol[2 * h] = ol0, ol[2 * h + 1] = ol1, oh[2 * h] = oh0, oh[2 * h + 1] = oh1;
   }
   // Output 0's odd-age terms (ring value 16 of each odd age).
-  double f = 0.0;
-  for (int a = 1; a < 16; a += 2)
-    f = f + base[32 * a + 16] * static_cast<double>(w.first[a]);
+  double f = base[32 + 16] * static_cast<double>(w.first[1]);
+  for (int a = 3; a < 16; a += 2) f = f + base[32 * a + 16] * static_cast<double>(w.first[a]);
   // Outputs 0 .. 15: el[j] + ol[16 - j] (output 0: el[0] + first); outputs 16 .. 31:
   // oh[i] + eh[16 - i] (output 16: oh[0] = 0 plus ol[0]).
   __m256d out[8];
@@ -187,8 +197,8 @@ using v4d = double __attribute__((vector_size(32)));
 
 // Four long sub-bands sb .. sb + 3 with the same window row, one per vector lane: LongBandX87 on
 // transposed values.
-PLUMO_AVX2 inline void LongGroup(const HybridTables& t, const double* window, float* lines, const float* previous,
-                                 float* out, int sb) {
+PLUMO_AVX2 inline void LongGroup(const HybridTables& t, const HybridTables::Lanes4* window, float* lines,
+                                 const float* previous, float* out, int sb) {
   __m256d x[18], prev[18], first[18], next[18];
   LoadTransposed(lines + 18 * sb, x);
   LoadTransposed(previous + 18 * sb, prev);
@@ -198,6 +208,19 @@ PLUMO_AVX2 inline void LongGroup(const HybridTables& t, const double* window, fl
   StoreTransposed(next, lines + 18 * sb);
 }
 
+// The last one to three long sub-bands sb .. sb + count - 1: LongGroup on copies padded with
+// zeros; only the real sub-bands' results are kept.
+PLUMO_AVX2 inline void LongGroupPartial(const HybridTables& t, const HybridTables::Lanes4* window, float* lines,
+                                        const float* previous, float* out, int sb, int count) {
+  alignas(32) float in[72] = {}, prev[72] = {}, slots[18 * 32];
+  std::memcpy(in, lines + 18 * sb, sizeof(float) * 18 * static_cast<size_t>(count));
+  std::memcpy(prev, previous + 18 * sb, sizeof(float) * 18 * static_cast<size_t>(count));
+  LongGroup(t, window, in, prev, slots, 0);
+  std::memcpy(lines + 18 * sb, in, sizeof(float) * 18 * static_cast<size_t>(count));
+  for (int i = 0; i < 18; ++i)
+    for (int k = 0; k < count; ++k) out[32 * i + sb + k] = slots[32 * i + k];
+}
+
 }  // namespace
 
 PLUMO_AVX2 int HybridAvx2(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
@@ -205,14 +228,17 @@ PLUMO_AVX2 int HybridAvx2(float* lines, const float* previous, float* out, int b
   const HybridTables& t = GetHybridTables();
   const int L = (long_lines + 17) / 18, N = (nonzero_lines + 17) / 18, P = (previous_extent + 17) / 18;
   int sb = 0;
-  // Groups of four sub-bands with one window row; the two lowest of a mixed block whose rows
-  // differ, and the last few, one at a time in scalar form (the same values).
+  // Groups of four sub-bands with one window row (the last group padded); the two lowest of a
+  // mixed block, whose row may differ, one at a time in scalar form (the same values).
   const int group_start = (mixed && block_type != 0) ? 2 : 0;
-  const double* row_all = t.win_d[block_type == 2 ? 0 : block_type];
+  const HybridTables::Lanes4* row_all = t.win_v[block_type == 2 ? 0 : block_type];
   for (; sb < std::min(group_start, L); ++sb)
     LongSubbandX87(t, LongWindowRowWide(t, block_type, mixed, sb), lines, previous, out, sb);
   for (; sb + 4 <= L; sb += 4) LongGroup(t, row_all, lines, previous, out, sb);
-  for (; sb < L; ++sb) LongSubbandX87(t, LongWindowRowWide(t, block_type, mixed, sb), lines, previous, out, sb);
+  if (sb < L) {
+    LongGroupPartial(t, row_all, lines, previous, out, sb, L - sb);
+    sb = L;
+  }
   return HybridTail<double>(t, lines, previous, out, sb, N, P, synth_subbands);
 }
 

@@ -40,6 +40,15 @@ HybridTables::HybridTables() {
     }
   for (int r = 0; r < 4; ++r)
     for (int i = 0; i < 36; ++i) win_d[r][i] = win[r][i];
+  auto lanes = [](Lanes4& l, double v) { l.v[0] = l.v[1] = l.v[2] = l.v[3] = v; };
+  for (int k = 0; k < 18; ++k) lanes(dct18_scale_v[k], dct18_scale[k]);
+  for (int m = 0; m < 9; ++m) {
+    for (int k = 0; k < 4; ++k) lanes(dct9_even_v[m][k], dct9_even[m][k]);
+    for (int k = 0; k < 9; ++k) lanes(dct9_odd_v[m][k], dct9_odd[m][k]);
+  }
+  // The second half of each row negated: the unfolded values there are the negated transform.
+  for (int r = 0; r < 4; ++r)
+    for (int i = 0; i < 36; ++i) lanes(win_v[r][i], i < 18 ? win_d[r][i] : -win_d[r][i]);
   for (int n = 0; n < 6; ++n)
     for (int k = 0; k < 6; ++k) {
       dct6[n][k] = std::cos(pi * (2 * n + 1) * (2 * k + 1) / 24.0);
