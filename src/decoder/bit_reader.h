@@ -60,6 +60,9 @@ class BitReader {
     return (head << rest) | ((acc_ >> valid_) & Mask(rest));
   }
 
+  // Drops n bits that are held (after a peek of at least n bits): SkipBits without its refill.
+  void Consume(int n) { valid_ -= n; }
+
   // Drops n bits; long skips jump over whole bytes without loading them.
   void SkipBits(int n) {
     if (n > valid_) {

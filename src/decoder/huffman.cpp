@@ -106,7 +106,7 @@ void DecodeBigValues(BitReader& reader, size_t end_byte, int32_t* lines, int cou
     // The first level's peek (at most 11 bits) refills exactly when a peek of its k bits would.
     const PairEntry& fast = wide[br.PeekBits(wide_bits)];
     if (fast.bits != 0) {
-      br.SkipBits(fast.bits);
+      br.Consume(fast.bits);
       lines[2 * p] = fast.x;
       lines[2 * p + 1] = fast.y;
       if (br.BytePosition() > end_byte) break;
@@ -157,28 +157,27 @@ int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, 
   int last = -1;
   int last_value_bits = 15;
   int stored = 0;
-  while (stored < quadruples && bits > min_bits) {
-    int value_bits;
-    int32_t* out = lines + 4 * stored;
-    if (table_a) {
+  if (table_a) {
+    while (stored < quadruples && bits > 0) {
       // Code and signs from one peek: a peek of 10 bits refills exactly when one of 6 would, and
       // the signs then never need a refill of their own.
       const QuadrupleEntry& e = wide_a[br.PeekBits(10)];
-      br.SkipBits(e.bits);
+      br.Consume(e.bits);
       bits -= e.bits;
-      value_bits = e.value_bits;
+      int32_t* out = lines + 4 * stored;
       for (int j = 0; j < 4; ++j) out[j] = e.v[j];
-      if (value_bits != 0) {
+      if (e.value_bits != 0) {
         last = stored;
-        last_value_bits = value_bits;
+        last_value_bits = e.value_bits;
       }
       ++stored;
       if (br.BytePosition() > end_byte) break;
-      continue;
-    } else {
-      value_bits = static_cast<int>(br.ReadBits(4)) ^ 15;
-      bits -= 4;
     }
+  }
+  while (!table_a && stored < quadruples && bits > min_bits) {
+    const int value_bits = static_cast<int>(br.ReadBits(4)) ^ 15;
+    bits -= 4;
+    int32_t* out = lines + 4 * stored;
     if (value_bits != 0) {
       last = stored;
       last_value_bits = value_bits;

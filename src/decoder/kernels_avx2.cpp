@@ -320,47 +320,51 @@ PLUMO_AVX2 void AliasReductionAvx2(float* x, int boundaries) {
   }
 }
 
-PLUMO_AVX2 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43) {
+namespace {
+
+// Eight lines of RequantizeRun: the requantized values and the OR of the inputs.
+[[gnu::always_inline]] PLUMO_AVX2 inline __m256 RequantizeEight(__m256i v, __m256 f, const float* pow43) {
   const __m256i sign_mask = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
   const __m256i largest = _mm256_set1_epi32(8206);
-  const __m256 f = _mm256_set1_ps(factor);
-  // Magnitudes below 16 (most of them) come from two registers, the others from a gather.
-  const __m256 small_lo = _mm256_loadu_ps(pow43), small_hi = _mm256_loadu_ps(pow43 + 8);
   const __m256i fifteen = _mm256_set1_epi32(15), seven = _mm256_set1_epi32(7);
+  const __m256i a = _mm256_min_epu32(_mm256_abs_epi32(v), largest);
+  __m256 m;
+  // Magnitudes below 16 (most of them) come from two registers, the others from a gather.
+  const __m256i big = _mm256_cmpgt_epi32(a, fifteen);
+  if (_mm256_testz_si256(big, big)) {
+    const __m256 small_lo = _mm256_loadu_ps(pow43), small_hi = _mm256_loadu_ps(pow43 + 8);
+    const __m256 high = _mm256_castsi256_ps(_mm256_cmpgt_epi32(a, seven));
+    m = _mm256_blendv_ps(_mm256_permutevar8x32_ps(small_lo, a), _mm256_permutevar8x32_ps(small_hi, a), high);
+  } else {
+    m = _mm256_i32gather_ps(pow43, a, 4);
+  }
+  const __m256 signed_m = _mm256_xor_ps(m, _mm256_castsi256_ps(_mm256_and_si256(v, sign_mask)));
+  return _mm256_mul_ps(f, signed_m);
+}
+
+}  // namespace
+
+PLUMO_AVX2 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43) {
+  const __m256 f = _mm256_set1_ps(factor);
   __m256i any = _mm256_setzero_si256();
   int i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
     any = _mm256_or_si256(any, v);
-    const __m256i a = _mm256_min_epu32(_mm256_abs_epi32(v), largest);
-    __m256 m;
-    if (_mm256_testz_si256(_mm256_cmpgt_epi32(a, fifteen), _mm256_cmpgt_epi32(a, fifteen))) {
-      const __m256 high = _mm256_castsi256_ps(_mm256_cmpgt_epi32(a, seven));
-      m = _mm256_blendv_ps(_mm256_permutevar8x32_ps(small_lo, a), _mm256_permutevar8x32_ps(small_hi, a), high);
-    } else {
-      m = _mm256_i32gather_ps(pow43, a, 4);
-    }
-    const __m256 signed_m = _mm256_xor_ps(m, _mm256_castsi256_ps(_mm256_and_si256(v, sign_mask)));
-    _mm256_storeu_ps(out + i, _mm256_mul_ps(f, signed_m));
+    _mm256_storeu_ps(out + i, RequantizeEight(v, f, pow43));
+  }
+  if (i < n) {
+    // The last one to seven lines through masked loads and stores (lanes past n read as 0).
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - i), lane);
+    const __m256i v = _mm256_maskload_epi32(in + i, mask);
+    any = _mm256_or_si256(any, v);
+    _mm256_maskstore_ps(out + i, mask, RequantizeEight(v, f, pow43));
   }
   __m128i any4 = _mm_or_si128(_mm256_castsi256_si128(any), _mm256_extracti128_si256(any, 1));
   any4 = _mm_or_si128(any4, _mm_shuffle_epi32(any4, 0x4E));
   any4 = _mm_or_si128(any4, _mm_shuffle_epi32(any4, 0xB1));
-  int32_t result = _mm_cvtsi128_si32(any4);
-  for (; i < n; ++i) {
-    const int32_t v = in[i];
-    const uint32_t sign = static_cast<uint32_t>(v) & 0x80000000u;
-    uint32_t a = static_cast<uint32_t>(v < 0 ? -static_cast<int64_t>(v) : v);
-    a = a < 8206u ? a : 8206u;
-    uint32_t bits;
-    std::memcpy(&bits, pow43 + a, sizeof bits);
-    bits ^= sign;
-    float m;
-    std::memcpy(&m, &bits, sizeof m);
-    out[i] = factor * m;
-    result |= v;
-  }
-  return result;
+  return _mm_cvtsi128_si32(any4);
 }
 
 #else  // no AVX2 forms on this architecture
