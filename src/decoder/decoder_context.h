@@ -36,7 +36,7 @@ constexpr int kRingStorage = 2 * kRingSize;
 //           (hi[a][0] = 0).
 //   odd a:  lo[a][i] weighs x[i] into output 16 - i; hi[a][i] weighs x[i] into output 16 + i
 //           (hi[a][0] = 0); first[a] weighs x[16] into output 0.
-// lo_wide and hi_wide repeat lo and hi in double precision for the x87 kernels; a table whose
+// lo_wide, hi_wide and first_wide repeat lo, hi and first in double precision for the x87 kernels; a table whose
 // float coefficients were changed is brought up to date by WidenSynthesisWindow.
 struct SynthesisWindow {
   alignas(64) float lo[16][16];
@@ -44,6 +44,7 @@ struct SynthesisWindow {
   alignas(64) float first[16];
   alignas(64) double lo_wide[16][16];
   alignas(64) double hi_wide[16][16];
+  alignas(64) double first_wide[16];
 };
 void WidenSynthesisWindow(SynthesisWindow& w);
 
@@ -208,5 +209,8 @@ KernelSet PlainKernels();
 // The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`
 // (and its repetition at position + kRingSize).
 void Matrix32(const float* samples, int stride, RingValue* ring, int position);
+// The form of Matrix32 this processor runs.
+using Matrix32Fn = void (*)(const float* samples, int stride, RingValue* ring, int position);
+Matrix32Fn Matrix32Kernel();
 
 }  // namespace plumo

@@ -84,8 +84,8 @@ PLUMO_AVX2 inline void AddReversed(const __m256d a[4], const __m256d b[4], __m25
     ol[2 * h] = ol0, ol[2 * h + 1] = ol1, oh[2 * h] = oh0, oh[2 * h + 1] = oh1;
   }
   // Output 0's odd-age terms (ring value 16 of each odd age).
-  double f = base[32 + 16] * static_cast<double>(w.first[1]);
-  for (int a = 3; a < 16; a += 2) f = f + base[32 * a + 16] * static_cast<double>(w.first[a]);
+  double f = base[32 + 16] * w.first_wide[1];
+  for (int a = 3; a < 16; a += 2) f = f + base[32 * a + 16] * w.first_wide[a];
   // Outputs 0 .. 15: el[j] + ol[16 - j] (output 0: el[0] + first); outputs 16 .. 31:
   // oh[i] + eh[16 - i] (output 16: oh[0] = 0 plus ol[0]).
   __m256d out[8];
@@ -104,8 +104,9 @@ PLUMO_AVX2 inline void AddReversed(const __m256d a[4], const __m256d b[4], __m25
 }
 
 // Every other sample (dest[0], dest[2], ..., dest[62]): the other channel's samples in between are
-// kept. The blends cover dest[0 .. 47]; the last eight samples are stored one by one, since
-// dest[63] may lie past the block (the right channel's pointer starts one sample in).
+// kept. Blends of 16-byte blocks cover dest[0 .. 47]; the last block starts one sample early, at
+// dest[47], since dest[63] may lie past the block (the right channel's pointer starts one sample
+// in), and takes the samples in its odd lanes.
 [[gnu::always_inline]] PLUMO_AVX2 inline void StoreStereo(const __m128i pcm[4], int16_t* dest) {
   const __m128i zero = _mm_setzero_si128();
   for (int q = 0; q < 3; ++q) {
@@ -113,9 +114,9 @@ PLUMO_AVX2 inline void AddReversed(const __m256d a[4], const __m256d b[4], __m25
     _mm_storeu_si128(p, _mm_blend_epi16(_mm_loadu_si128(p), _mm_unpacklo_epi16(pcm[q], zero), 0x55));
     _mm_storeu_si128(p + 1, _mm_blend_epi16(_mm_loadu_si128(p + 1), _mm_unpackhi_epi16(pcm[q], zero), 0x55));
   }
-  alignas(16) int16_t last[8];
-  _mm_store_si128(reinterpret_cast<__m128i*>(last), pcm[3]);
-  for (int j = 0; j < 8; ++j) dest[48 + 2 * j] = last[j];
+  __m128i* p = reinterpret_cast<__m128i*>(dest + 47);
+  _mm_storeu_si128(p, _mm_blend_epi16(_mm_loadu_si128(p), _mm_unpacklo_epi16(zero, pcm[3]), 0xAA));
+  _mm_storeu_si128(p + 1, _mm_blend_epi16(_mm_loadu_si128(p + 1), _mm_unpackhi_epi16(zero, pcm[3]), 0xAA));
 }
 
 }  // namespace

@@ -172,8 +172,10 @@ void Matrix32Scalar(const float* samples, int stride, RingValue* ring, int posit
   }
 }
 
+Matrix32Fn Matrix32Kernel() { return HasAvx2() ? Matrix32Avx2 : Matrix32Scalar; }
+
 void Matrix32(const float* samples, int stride, RingValue* ring, int position) {
-  static const auto matrix = HasAvx2() ? Matrix32Avx2 : Matrix32Scalar;
+  static const Matrix32Fn matrix = Matrix32Kernel();
   matrix(samples, stride, ring, position);
 }
 

@@ -13,12 +13,15 @@
 namespace plumo {
 namespace {
 
+// Chosen once per process (the processor does not change).
+const Matrix32Fn kMatrix32 = Matrix32Kernel();
+
 // Matrixes one slot of one channel into its ring, windows it into PCM and steps the ring back.
 inline void SynthesiseSlot(DecoderContext& ctx, const float* samples, int stride, int ring_index, int16_t* dest,
                            bool stereo_dest) {
   RingValue* ring = ctx.ring[ring_index];
   int& pos = ctx.ring_pos[ring_index];
-  Matrix32(samples, stride, ring, pos);
+  kMatrix32(samples, stride, ring, pos);
   if (stereo_dest)
     ctx.kernels.window_kernel_stereo(ctx.window, ring, pos, dest);
   else
@@ -121,6 +124,7 @@ void BuildSynthesisWindow(SynthesisWindow& w) {
 void WidenSynthesisWindow(SynthesisWindow& w) {
   for (int a = 0; a < 16; ++a)
     for (int i = 0; i < 16; ++i) w.lo_wide[a][i] = w.lo[a][i], w.hi_wide[a][i] = w.hi[a][i];
+  for (int a = 0; a < 16; ++a) w.first_wide[a] = w.first[a];
 }
 
 void ResetSynthesis(DecoderContext& ctx) {
