@@ -47,10 +47,12 @@ void Layer12Single(DecoderContext& ctx, const float* samples, int16_t* pcm, int 
   }
 }
 
+// One channel at a time, as for Layer III: the second channel's partial loads of the PCM blocks
+// then come long after the first channel's stores, not right behind them.
 void Layer12Both(DecoderContext& ctx, const float* samples, int16_t* pcm, int slots) {
   float scratch[32];
-  for (int t = 0; t < slots; ++t) {
-    for (int c = 0; c < 2; ++c) {
+  for (int c = 0; c < 2; ++c) {
+    for (int t = 0; t < slots; ++t) {
       int stride = 2;
       const float* in = WithGains(ctx, samples + 64 * t + c, stride, scratch);
       SynthesiseSlot(ctx, in, stride, c, pcm + 64 * t + c, true);
