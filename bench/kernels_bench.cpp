@@ -1,5 +1,5 @@
 // Microbenchmarks of the synthesis and hybrid filterbank kernels, per variant. The whole-program
-// comparison with ffmpeg is decode_speed.sh; these show where a kernel change moves.
+// comparison with mpg123 and ffmpeg is decode_speed.sh; these show where a kernel change moves.
 #include <benchmark/benchmark.h>
 
 #include <random>
