@@ -194,7 +194,7 @@ PLUMO_AVX2 inline void StoreTransposed(const __m256d src[18], float* base) {
   }
 }
 
-using v4d = double __attribute__((vector_size(32)));
+using v4d = double __attribute__((vector_size(32), may_alias));
 
 // Four long sub-bands sb .. sb + 3 with the same window row, one per vector lane: LongBandX87 on
 // transposed values.
