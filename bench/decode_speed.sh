@@ -1,51 +1,48 @@
 #!/usr/bin/env bash
-# Whole-program decoding speed of plumo-decode beside ffmpeg's on the same files, in one run.
-# Without --file it builds long files by joining copies of shipped samples and runs the standard
-# set: Layer III 44.1 kHz joint stereo 128 kbit/s, Layer III 48 kHz 320 kbit/s, Layer III MPEG-2
-# 22.05 kHz and Layer II 44.1 kHz.
+# Whole-program decoding speed of plumo-decode beside mpg123 and ffmpeg (single-threaded), all
+# three timed in one round-robin loop on the same files. Without --file it uses ten-minute files
+# of four kinds, encoded once with ffmpeg from a synthetic music-like signal and kept in a media
+# folder: Layer III 44.1 kHz 128 kbit/s joint stereo, Layer III 44.1 kHz 320 kbit/s, Layer III
+# 22.05 kHz 64 kbit/s and Layer II 44.1 kHz 192 kbit/s.
 #
-# Usage: bench/decode_speed.sh [--file PATH | --sample NAME] [--runs N] [--minutes M]
+# Usage: bench/decode_speed.sh [--file PATH]... [--runs N] [--minutes M] [--media DIR]
 # Environment: PLUMO_DECODE (path of plumo-decode, default build/tools/plumo-decode),
-#              FFMPEG (default: ffmpeg from PATH).
-# Needs only bash, coreutils, awk and (optionally) ffmpeg.
+#              MPG123 (default: mpg123 from PATH), FFMPEG (default: ffmpeg from PATH).
+# Needs bash, coreutils, awk and ffmpeg (to make the files); mpg123 is optional.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-samples="$root/tests/data/samples"
-standard_set=(l3_m1_44k_128_joint_noinfo.mp3 l3_m1_48k_320_stereo.mp3 l3_m2_22k_32_mono.mp3
-              l2_m1_44k_112_joint.mp2)
 
 usage() {
   cat <<USAGE
-usage: $0 [--file PATH | --sample NAME] [--runs N] [--minutes M]
-  --file PATH    benchmark PATH as it is
-  --sample NAME  benchmark copies of tests/data/samples/NAME joined to --minutes of audio
-                 (default: the standard set ${standard_set[*]})
-  --runs N       timed runs of each program; the median is reported (default 5)
-  --minutes M    length of the joined files in minutes (default 10)
-environment: PLUMO_DECODE=path/to/plumo-decode, FFMPEG=path/to/ffmpeg
+usage: $0 [--file PATH]... [--runs N] [--minutes M] [--media DIR]
+  --file PATH    benchmark PATH as it is (repeatable); default: the four standard kinds
+  --runs N       timed runs of each program on each file; the median is reported (default 5)
+  --minutes M    length of the standard files in minutes (default 10)
+  --media DIR    where the standard files are kept (default build/bench-media); files already
+                 there are reused
+environment: PLUMO_DECODE=path/to/plumo-decode, MPG123=path/to/mpg123, FFMPEG=path/to/ffmpeg
 USAGE
 }
 
-file=""
-sample_names=()
+files=()
 runs=5
 minutes=10
+media="$root/build/bench-media"
 while [[ $# -gt 0 ]]; do
   case "$1" in
-    --file) file=${2:?--file needs a path}; shift 2 ;;
-    --sample) sample_names+=("${2:?--sample needs a name}"); shift 2 ;;
+    --file) files+=("${2:?--file needs a path}"); shift 2 ;;
     --runs) runs=${2:?--runs needs a number}; shift 2 ;;
     --minutes) minutes=${2:?--minutes needs a number}; shift 2 ;;
+    --media) media=${2:?--media needs a folder}; shift 2 ;;
     -h|--help) usage; exit 0 ;;
     *) echo "unknown argument: $1" >&2; usage >&2; exit 2 ;;
   esac
 done
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "--runs must be a positive integer" >&2; exit 2; }
-[[ "$minutes" =~ ^[0-9]+([.][0-9]+)?$ ]] || { echo "--minutes must be a number" >&2; exit 2; }
-[[ ${#sample_names[@]} -eq 0 ]] && sample_names=("${standard_set[@]}")
+[[ "$minutes" =~ ^[1-9][0-9]*$ ]] || { echo "--minutes must be a positive whole number" >&2; exit 2; }
 
-# --- plumo-decode: reuse it, or build it when the default one is missing ----------------------
+# --- the programs -------------------------------------------------------------------------------
 plumo=${PLUMO_DECODE:-"$root/build/tools/plumo-decode"}
 if [[ ! -x "$plumo" ]]; then
   if [[ -n "${PLUMO_DECODE:-}" ]]; then
@@ -53,91 +50,130 @@ if [[ ! -x "$plumo" ]]; then
     exit 1
   fi
   echo "building plumo-decode ..." >&2
-  cmake -S "$root" -B "$root/build" -G Ninja >&2
+  cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
   cmake --build "$root/build" --target plumo-decode -j 2 >&2
 fi
-
 ffmpeg_bin=${FFMPEG:-ffmpeg}
+mpg123_bin=${MPG123:-mpg123}
 have_ffmpeg=1
 command -v "$ffmpeg_bin" >/dev/null 2>&1 || have_ffmpeg=0
+have_mpg123=1
+command -v "$mpg123_bin" >/dev/null 2>&1 || have_mpg123=0
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/plumo-bench.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 
-# info_field FILE LABEL: a value of plumo-decode --info.
-info_field() { "$plumo" --info "$1" | awk -v l="$2" -F': *' '$1 == l { split($2, a, " "); print a[1]; exit }'; }
+# --- the standard files -------------------------------------------------------------------------
+# name | label | ffmpeg output options
+kinds=(
+  "l3_44k_128_joint.mp3|Layer III 44.1 kHz 128 kbit/s joint|-ar 44100 -c:a libmp3lame -b:a 128k -joint_stereo 1"
+  "l3_44k_320.mp3|Layer III 44.1 kHz 320 kbit/s|-ar 44100 -c:a libmp3lame -b:a 320k"
+  "l3_22k_64.mp3|Layer III 22.05 kHz 64 kbit/s|-ar 22050 -c:a libmp3lame -b:a 64k"
+  "l2_44k_192.mp2|Layer II 44.1 kHz 192 kbit/s|-ar 44100 -c:a mp2 -b:a 192k"
+)
 
-# pcm_seconds FILE: audio seconds, from the size of plumo's PCM (also warms the page cache).
-pcm_seconds() {
-  local rate channels bytes
-  rate=$(info_field "$1" "sample rate")
-  channels=$(info_field "$1" "channels")
-  bytes=$("$plumo" "$1" - | wc -c)
-  awk -v b="$bytes" -v r="$rate" -v c="$channels" 'BEGIN { printf "%.3f", b / (2 * c * r) }'
+# One minute of a stereo signal with tones that glide and decay (transients for short blocks)
+# over pink noise, repeated to the wanted length while encoding.
+make_source() {
+  local out=$1
+  "$ffmpeg_bin" -hide_banner -v error \
+    -f lavfi -i "aevalsrc=0.22*sin(2*PI*(220+40*sin(2*PI*0.13*t))*t)*exp(-6*mod(t\,0.5))+0.12*sin(2*PI*661*t)*(0.6+0.4*sin(2*PI*0.3*t))|0.22*sin(2*PI*(330+50*sin(2*PI*0.11*t))*t)*exp(-5*mod(t+0.25\,0.5))+0.1*sin(2*PI*990*t):s=44100:d=60" \
+    -f lavfi -i "anoisesrc=color=pink:amplitude=0.15:seed=7:r=44100:d=60" \
+    -f lavfi -i "anoisesrc=color=pink:amplitude=0.15:seed=8:r=44100:d=60" \
+    -filter_complex "[1][2]amerge=inputs=2,aformat=channel_layouts=stereo[noise];[0]aformat=channel_layouts=stereo[tones];[tones][noise]amix=inputs=2:normalize=0" \
+    -c:a pcm_s16le -y "$out"
 }
 
-# joined NAME: a file of about --minutes made of whole copies of a sample. Layer II frames stand
-# alone; Layer III frames at each joint may take a few reservoir bytes from the copy before,
-# which changes the sound there, not the work.
-joined() {
-  local sample="$samples/$1" seconds copies out="$tmp/$1"
-  [[ -r "$sample" ]] || { echo "no such sample: $sample" >&2; exit 1; }
-  seconds=$(pcm_seconds "$sample")
-  copies=$(awk -v m="$minutes" -v s="$seconds" 'BEGIN { n = int(m * 60 / s + 0.5); print (n < 1 ? 1 : n) }')
-  for ((i = 0; i < copies; i++)); do cat "$sample"; done >"$out"
-  echo "$out"
-}
+labels=()
+if [[ ${#files[@]} -eq 0 ]]; then
+  ((have_ffmpeg)) || { echo "ffmpeg is needed to make the standard files (or give --file)" >&2; exit 1; }
+  mkdir -p "$media"
+  for kind in "${kinds[@]}"; do
+    IFS='|' read -r name label options <<<"$kind"
+    file="$media/${minutes}min_$name"
+    if [[ ! -s "$file" ]]; then
+      [[ -s "$tmp/source.wav" ]] || { echo "making the source signal ..." >&2; make_source "$tmp/source.wav"; }
+      echo "encoding $file ..." >&2
+      # shellcheck disable=SC2086  # the options are words
+      "$ffmpeg_bin" -hide_banner -v error -stream_loop -1 -i "$tmp/source.wav" -t $((minutes * 60)) \
+        $options -y "$tmp/$name"
+      mv "$tmp/$name" "$file"
+    fi
+    files+=("$file")
+    labels+=("$label")
+  done
+else
+  for f in "${files[@]}"; do
+    [[ -r "$f" ]] || { echo "cannot read $f" >&2; exit 1; }
+    labels+=("$(basename "$f")")
+  done
+fi
 
-# --- timing: bash's `time` keyword gives wall, user and system seconds --------------------------
-TIMEFORMAT='%3R %3U %3S'
-time_cmd() {  # time_cmd NAME CMD...: appends "wall user sys" to $tmp/NAME.times
-  local name=$1; shift
-  local t
-  if ! t=$( { time "$@" >/dev/null 2>"$tmp/$name.err"; } 2>&1 ); then
-    echo "$name failed:" >&2
-    cat "$tmp/$name.err" >&2
-    exit 1
-  fi
-  echo "$t" >>"$tmp/$name.times"
-}
-# median NAME -> "wall cpu" (the medians of wall time and of user + system time)
-median() {
-  local w c
-  w=$(awk '{ print $1 }' "$tmp/$1.times" | sort -g | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); print (NR % 2 ? v[m] : (v[m] + v[m + 1]) / 2) }')
-  c=$(awk '{ print $2 + $3 }' "$tmp/$1.times" | sort -g | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); print (NR % 2 ? v[m] : (v[m] + v[m + 1]) / 2) }')
-  echo "$w $c"
-}
-
+# --- timing -------------------------------------------------------------------------------------
 # plumo-decode writes raw PCM to an OUT ending in .pcm: a symlink so named sends it to /dev/null.
 ln -s /dev/null "$tmp/null.pcm"
-time_target="$tmp/null.pcm"
-bench_file() {  # bench_file PATH LABEL
-  local f=$1 label=$2 audio
-  audio=$(pcm_seconds "$f")
-  : >"$tmp/plumo.times"
-  : >"$tmp/ffmpeg.times"
-  for ((i = 0; i < runs; i++)); do
-    if ((i % 2 == 0)); then time_cmd plumo "$plumo" "$f" "$time_target"; fi
-    if ((have_ffmpeg)); then time_cmd ffmpeg "$ffmpeg_bin" -v error -threads 1 -i "$f" -f s16le -y /dev/null; fi
-    if ((i % 2 == 1)); then time_cmd plumo "$plumo" "$f" "$time_target"; fi
-  done
-  local p_wall p_cpu f_wall=0 f_cpu=0
-  read -r p_wall p_cpu < <(median plumo)
-  ((have_ffmpeg)) && read -r f_wall f_cpu < <(median ffmpeg)
-  awk -v l="$label" -v a="$audio" -v pw="$p_wall" -v pc="$p_cpu" -v fc="$f_cpu" 'BEGIN {
-    printf "%-34s %7.1f %9.3f %9.0fx %9.3f %9.0fx %8s\n", l, a, pc, (pc > 0 ? a / pc : 0), fc,
-           (fc > 0 ? a / fc : 0), (fc > 0 ? sprintf("%.2f", pc / fc) : "-") }'
-}
+run_plumo() { "$plumo" "$1" "$tmp/null.pcm"; }
+run_mpg123() { "$mpg123_bin" -q -s "$1" >/dev/null; }
+run_ffmpeg() { "$ffmpeg_bin" -v error -threads 1 -i "$1" -f s16le -y /dev/null; }
 
-echo "median of $runs runs each, the two programs alternating; CPU = user + system seconds"
-printf '%-34s %7s %9s %10s %9s %10s %8s\n' file "audio s" "plumo CPU" "x real" "ffmpeg CPU" "x real" "ratio"
-if [[ -n "$file" ]]; then
-  [[ -r "$file" ]] || { echo "cannot read $file" >&2; exit 1; }
-  bench_file "$file" "$(basename "$file")"
-else
-  for name in "${sample_names[@]}"; do bench_file "$(joined "$name")" "$name x$minutes min"; done
+programs=(plumo)
+((have_mpg123)) && programs+=(mpg123)
+((have_ffmpeg)) && programs+=(ffmpeg)
+
+TIMEFORMAT='%3U %3S'
+# time_one PROGRAM INDEX: appends the CPU seconds (user + system) to $tmp/PROGRAM.INDEX
+time_one() {
+  local program=$1 index=$2 t
+  if ! t=$( { time "run_$program" "${files[index]}" 2>"$tmp/$program.err"; } 2>&1 ); then
+    echo "$program failed on ${files[index]}:" >&2
+    cat "$tmp/$program.err" >&2
+    exit 1
+  fi
+  awk '{ printf "%.3f\n", $1 + $2 }' <<<"$t" >>"$tmp/$program.$index"
+}
+median() { sort -g "$1" | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); print (NR % 2 ? v[m] : (v[m] + v[m + 1]) / 2) }'; }
+
+# Warm the page cache, then the round robin: every run visits every file, and the programs take
+# turns at going first.
+for f in "${files[@]}"; do cat "$f" >/dev/null; done
+count=${#programs[@]}
+for ((run = 0; run < runs; run++)); do
+  for ((i = 0; i < ${#files[@]}; i++)); do
+    for ((k = 0; k < count; k++)); do time_one "${programs[(run + k) % count]}" "$i"; done
+  done
+done
+
+# --- the table ----------------------------------------------------------------------------------
+mpg123_label="mpg123"
+if ((have_mpg123)); then
+  version=$("$mpg123_bin" --version 2>/dev/null | awk '{ print $2; exit }')
+  decoder=$("$mpg123_bin" -v -t "${files[0]}" 2>&1 >/dev/null | awk -F': ' '/^Decoder:/ { print $2; exit }')
+  decoder=${decoder##*(}
+  decoder=${decoder%)}
+  mpg123_label="mpg123 ${version%.*}${decoder:+ ($decoder)}"
 fi
+echo "CPU seconds (user + system, median of $runs runs in one round robin), plumo = 1.00"
 echo
-echo "ratio = plumo CPU / ffmpeg CPU (below 1: plumo needs less)"
-((have_ffmpeg)) || echo "ffmpeg not found (set FFMPEG=...): plumo's figures alone."
+header="| file | plumo |"
+rule="|---|---|"
+((have_mpg123)) && header+=" $mpg123_label |" && rule+="---|"
+((have_ffmpeg)) && header+=" ffmpeg -threads 1 |" && rule+="---|"
+header+=" plumo CPU s |"
+rule+="---|"
+echo "$header"
+echo "$rule"
+for ((i = 0; i < ${#files[@]}; i++)); do
+  p=$(median "$tmp/plumo.$i")
+  row="| ${labels[i]} | 1.00 |"
+  for program in mpg123 ffmpeg; do
+    [[ -s "$tmp/$program.$i" ]] || continue
+    row+=$(awk -v o="$(median "$tmp/$program.$i")" -v p="$p" 'BEGIN { printf " %.2f |", (p > 0 ? o / p : 0) }')
+  done
+  row+=" $p |"
+  echo "$row"
+done
+echo
+echo "Figures above 1.00: the other program needs more CPU than plumo; 1.50 = plumo is 1.5x as fast."
+((have_mpg123)) || echo "mpg123 not found (set MPG123=...): no mpg123 column."
+((have_ffmpeg)) || echo "ffmpeg not found (set FFMPEG=...): no ffmpeg column."
 exit 0

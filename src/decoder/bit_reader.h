@@ -7,8 +7,10 @@
 // own data through `BytePosition` or `BitPosition`.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace plumo {
 
@@ -58,6 +60,9 @@ class BitReader {
     return (head << rest) | ((acc_ >> valid_) & Mask(rest));
   }
 
+  // Drops n bits that are held (after a peek of at least n bits): SkipBits without its refill.
+  void Consume(int n) { valid_ -= n; }
+
   // Drops n bits; long skips jump over whole bytes without loading them.
   void SkipBits(int n) {
     if (n > valid_) {
@@ -75,6 +80,10 @@ class BitReader {
 
   // Offset from the start of the next byte the accumulator would load.
   size_t BytePosition() const { return pos_; }
+
+  // The buffer given to `Start`.
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
 
  private:
   static uint32_t Mask(int bits) { return bits >= 32 ? 0xFFFFFFFFu : ((1u << bits) - 1u); }
@@ -111,6 +120,82 @@ class BitReader {
   size_t pos_ = 0;
   uint32_t acc_ = 0;
   int valid_ = 0;
+};
+
+// A reader for hot loops with a 64-bit window: after `Refill` at least 56 bits are held, so a
+// run of reads of up to 56 bits in all needs no further check. The window's bits are left-aligned;
+// below the held ones it may already carry the following stream bits, which the next refill ORs
+// in again unchanged. Like BitReader it never reads past the end given to it (bytes there read as
+// zero), and its byte position counts on past the end so callers can detect an overrun.
+class WideBitReader {
+ public:
+  // Continues where `from` stands.
+  explicit WideBitReader(const BitReader& from) : data_(from.Data()), size_(from.Size()) {
+    const int bit = from.BitPosition();
+    pos_ = static_cast<size_t>(bit / 8);
+    Refill();
+    Skip(bit % 8);
+  }
+
+  // Tops the window up to at least 56 held bits.
+  void Refill() {
+    if (held_ > 56) return;
+    if (pos_ + 8 <= size_) {
+      window_ |= LoadBigEndian64(data_ + pos_) >> held_;
+      const int bytes = (63 - held_) >> 3;
+      pos_ += static_cast<size_t>(bytes);
+      held_ += 8 * bytes;
+      return;
+    }
+    while (held_ <= 56) {
+      const uint64_t b = pos_ < size_ ? data_[pos_] : 0u;
+      window_ |= b << (56 - held_);
+      ++pos_;
+      held_ += 8;
+    }
+  }
+
+  // Refills when fewer than n bits are held (n <= 56).
+  void Ensure(int n) {
+    if (held_ < n) Refill();
+  }
+
+  // The next n bits (1 <= n <= 32), which must be held.
+  uint32_t Take(int n) {
+    const uint32_t v = static_cast<uint32_t>(window_ >> (64 - n));
+    window_ <<= n;
+    held_ -= n;
+    return v;
+  }
+
+  // The next n bits (0 <= n <= 32) without consuming them; they must be held.
+  uint32_t Peek(int n) const { return n == 0 ? 0u : static_cast<uint32_t>(window_ >> (64 - n)); }
+
+  // Drops n held bits (0 <= n <= 56).
+  void Skip(int n) {
+    window_ = n >= 64 ? 0 : window_ << n;
+    held_ -= n;
+  }
+
+  int Held() const { return held_; }
+  // Bits consumed since the start of the buffer.
+  size_t BitPosition() const { return pos_ * 8 - static_cast<size_t>(held_); }
+  // Offset of the next byte a refill would load.
+  size_t BytePosition() const { return pos_; }
+
+ private:
+  static uint64_t LoadBigEndian64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v;
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+  uint64_t window_ = 0;
+  int held_ = 0;
 };
 
 }  // namespace plumo

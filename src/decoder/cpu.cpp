@@ -120,8 +120,8 @@ KernelChoice ChooseKernels(uint32_t flags) {
   return k;
 }
 
-// The x87-family variants give the same values, so where AVX2 (with FMA) is present all of them
-// run its vector forms; the scalar forms serve the processors they were written for.
+// The x87-family variants give the same values, so where AVX2 is present all of them run its
+// vector forms; the scalar forms serve the processors they were written for.
 KernelSet KernelsFor(const KernelChoice& choice) {
   using V = KernelVariant;
   const bool avx2 = HasAvx2();
@@ -170,7 +170,6 @@ KernelSet KernelsFor(const KernelChoice& choice) {
         if (!avx2) return stereo ? WindowStereoPentium : WindowMonoPentium;
         break;
     }
-    if (HasAvx512()) return stereo ? WindowStereoAvx512 : WindowMonoAvx512;
     return stereo ? WindowStereoAvx2 : WindowMonoAvx2;
   };
   k.window_kernel_mono = window(choice.window_mono, false);

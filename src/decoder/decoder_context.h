@@ -23,6 +23,12 @@ using Layer3OutputFn = void (*)(DecoderContext&, const float* timeslots, int16_t
 using ChannelStageFn = void (*)(DecoderContext&, int16_t* pcm, int parity);
 
 constexpr int kRingSize = 512;
+// Ring values are the matrixing's single-precision sums, held in double precision so the
+// double-precision window kernels read them without a conversion (the values are the same). Each
+// ring of 512 values is stored twice in a row (value i also at i + 512), so a window kernel reads
+// the 16 most recent blocks from `position` on without wrapping.
+using RingValue = double;
+constexpr int kRingStorage = 2 * kRingSize;
 
 // Synthesis window in the kernels' layout. A slot's window sums run over the 16 most recent ring
 // blocks (ages a = 0 .. 15); the kernels read 16 consecutive ring values per age: x[16 .. 31] for
@@ -31,7 +37,7 @@ constexpr int kRingSize = 512;
 //           (hi[a][0] = 0).
 //   odd a:  lo[a][i] weighs x[i] into output 16 - i; hi[a][i] weighs x[i] into output 16 + i
 //           (hi[a][0] = 0); first[a] weighs x[16] into output 0.
-// lo_wide and hi_wide repeat lo and hi in double precision for the x87 kernels; a table whose
+// lo_wide, hi_wide and first_wide repeat lo, hi and first in double precision for the x87 kernels; a table whose
 // float coefficients were changed is brought up to date by WidenSynthesisWindow.
 struct SynthesisWindow {
   alignas(64) float lo[16][16];
@@ -39,6 +45,7 @@ struct SynthesisWindow {
   alignas(64) float first[16];
   alignas(64) double lo_wide[16][16];
   alignas(64) double hi_wide[16][16];
+  alignas(64) double first_wide[16];
 };
 void WidenSynthesisWindow(SynthesisWindow& w);
 
@@ -55,9 +62,9 @@ using HybridKernelFn = int (*)(float* lines, const float* previous, float* out, 
 // In-place 18-point DCT-IV (long) or three 6-point DCT-IVs of the reordered windows (short).
 using TransformFn = void (*)(float* x);
 // Window kernels: the 32 PCM samples of the slot whose matrixed values sit at `position` in the
-// ring (16-byte aligned). The mono kernel writes dest[0 .. 31], the stereo kernel dest[0], dest[2],
+// ring (64-byte aligned, kRingStorage values with the second half repeating the first). The mono kernel writes dest[0 .. 31], the stereo kernel dest[0], dest[2],
 // ..., dest[62] and nothing else.
-using WindowKernelFn = void (*)(const SynthesisWindow& window, const float* ring, int position, int16_t* dest);
+using WindowKernelFn = void (*)(const SynthesisWindow& window, const RingValue* ring, int position, int16_t* dest);
 
 struct KernelSet {
   AliasReductionFn alias_reduction_kernel = nullptr;
@@ -156,7 +163,7 @@ struct DecoderContext {
   FixedBuffer<float, 2 * 2 * 576> samples;
 
   // Synthesis rings, one per channel, and their positions.
-  alignas(64) float ring[2][kRingSize] = {};
+  alignas(64) RingValue ring[2][kRingStorage] = {};
   int ring_pos[2] = {0, 0};
   SynthesisWindow window{};
   int polarity = 0;
@@ -201,7 +208,11 @@ Layer3OutputFn SelectLayer3OutputStage(int output_channels);
 // The kernels of a selection; PlainKernels() is the x87 set.
 KernelSet KernelsFor(const KernelChoice& choice);
 KernelSet PlainKernels();
-// The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`.
-void Matrix32(const float* samples, int stride, float* ring, int position);
+// The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`
+// (and its repetition at position + kRingSize).
+void Matrix32(const float* samples, int stride, RingValue* ring, int position);
+// The form of Matrix32 this processor runs.
+using Matrix32Fn = void (*)(const float* samples, int stride, RingValue* ring, int position);
+Matrix32Fn Matrix32Kernel();
 
 }  // namespace plumo

@@ -1,11 +1,112 @@
 #include "huffman.h"
 
 #include <array>
+#include <bit>
+#include <vector>
 
 #include "huffman_tables.h"
 
 namespace plumo {
 namespace {
+
+// Derived look-ups that resolve a whole pair or quadruple, signs included, from one peek. They
+// peek two bits (pairs) or four bits (quadruples) more than the first level of the code and
+// consume what the codes and signs use, so the reader loads exactly when and what the level-wise
+// decoding would load; entries whose code needs a deeper level or an escape send the decoder
+// that way.
+struct PairEntry {
+  int8_t x, y;    // signed values (resolved), unsigned ones (escape)
+  uint8_t bits;   // code and sign bits (resolved), code bits (escape)
+  uint8_t kind;   // kPairResolved, kPairEscape or kPairLink
+  uint32_t next;  // kPairLink: the next level's table (index << 8) and peek width
+};
+constexpr uint8_t kPairResolved = 0;  // values and signs complete
+constexpr uint8_t kPairEscape = 1;    // a leaf whose linbits escapes and signs follow
+constexpr uint8_t kPairLink = 2;      // consume this level's bits and go on to the next level
+
+struct QuadrupleEntry {
+  int8_t v[4];         // signed values
+  uint8_t bits;        // code and sign bits
+  uint8_t value_bits;  // v in bit 3 .. y in bit 0
+  uint8_t unused[2];
+};
+
+struct WideLookups {
+  // Every level of every code, widened by two bits: a peek of the level's k bits plus two resolves
+  // a code and its signs (at most two) together. first[table_select] indexes the first level's
+  // table in `pairs` (index << 8 | peek width).
+  std::vector<PairEntry> pairs;
+  uint32_t first[32] = {};
+  std::array<QuadrupleEntry, 1024> count1_a{};  // by the next 10 bits
+
+  // Appends the widened table of one level (and, first, those of the levels it links to);
+  // returns its index << 8 | its peek width.
+  uint32_t AddLevel(const uint8_t* level, bool escapes) {
+    const int k = level[0];
+    const int width = k + 2;
+    std::vector<PairEntry> table(size_t{1} << width);
+    for (uint32_t i = 0; i < table.size(); ++i) {
+      const uint8_t* entry = level + kHuffmanLevelHeaderBytes + (i >> 2) * kHuffmanEntryBytes;
+      const int length = entry[3];
+      if (length == 0) {
+        const uint32_t distance = uint32_t{entry[0]} | (uint32_t{entry[1]} << 8) | (uint32_t{entry[2]} << 16);
+        // Entries of one link share the next level.
+        const bool same = i > 0 && (i & 3) != 0;
+        table[i] = same ? table[i - 1] : PairEntry{0, 0, 0, kPairLink, AddLevel(level + 4 * distance, escapes)};
+        continue;
+      }
+      const int x = entry[1], y = entry[2];
+      if (escapes && (x == 15 || y == 15)) {
+        table[i] = PairEntry{static_cast<int8_t>(x), static_cast<int8_t>(y), static_cast<uint8_t>(length), kPairEscape, 0};
+        continue;
+      }
+      const int signs = (x != 0) + (y != 0);
+      const uint32_t sign_bits = (i >> (width - length - signs)) & ((1u << signs) - 1u);
+      const int sign_x = x != 0 ? static_cast<int>((sign_bits >> (signs - 1)) & 1u) : 0;
+      const int sign_y = y != 0 ? static_cast<int>(sign_bits & 1u) : 0;
+      table[i] = PairEntry{static_cast<int8_t>(sign_x ? -x : x), static_cast<int8_t>(sign_y ? -y : y),
+                           static_cast<uint8_t>(length + signs), kPairResolved, 0};
+    }
+    const uint32_t at = static_cast<uint32_t>(pairs.size());
+    pairs.insert(pairs.end(), table.begin(), table.end());
+    return (at << 8) | static_cast<uint32_t>(width);
+  }
+
+  WideLookups() {
+    const auto& dir = BigValuesDirectory();
+    for (int t = 0; t < 32; ++t) {
+      const BigValuesTable& table = dir[static_cast<size_t>(t)];
+      if (table.method == kHuffmanMethodNone) continue;
+      // Tables sharing a code share its widened tables.
+      int same = -1;
+      for (int u = 0; u < t && same < 0; ++u)
+        if (dir[static_cast<size_t>(u)].lookup == table.lookup) same = u;
+      first[t] = same >= 0 ? first[same] : AddLevel(table.lookup, table.method == kHuffmanMethodEscape);
+    }
+    const std::array<uint8_t, 128>& a = Count1TableA();
+    for (uint32_t i = 0; i < count1_a.size(); ++i) {
+      const uint32_t code = i >> 4;
+      const int length = a[2 * code];
+      const int value_bits = a[2 * code + 1];
+      int remaining = std::popcount(static_cast<unsigned>(value_bits));
+      const uint32_t signs = (i >> (10 - length - remaining)) & ((1u << remaining) - 1u);
+      QuadrupleEntry& e = count1_a[i];
+      e.bits = static_cast<uint8_t>(length + remaining);
+      e.value_bits = static_cast<uint8_t>(value_bits);
+      for (int j = 0; j < 4; ++j) {
+        const int value = (value_bits >> (3 - j)) & 1;
+        remaining -= value;
+        const int negative = static_cast<int>(signs >> remaining) & value;
+        e.v[j] = static_cast<int8_t>(value - 2 * negative);
+      }
+    }
+  }
+};
+
+const WideLookups& Wide() {
+  static const WideLookups lookups;
+  return lookups;
+}
 
 // Reads an escape (when the table has linbits and the code gave 15) and the sign of one value.
 int32_t FinishValue(BitReader& br, int32_t value, int linbits) {
@@ -28,34 +129,35 @@ void DecodeBigValues(BitReader& reader, size_t end_byte, int32_t* lines, int cou
 
   // A local copy of the reader stays in registers (stores to lines cannot touch it).
   BitReader br = reader;
+  const WideLookups& wide = Wide();
+  const PairEntry* pairs_table = wide.pairs.data();
+  const uint32_t first = wide.first[table_select & 31];
+  const PairEntry* first_table = pairs_table + (first >> 8);
+  const int first_width = static_cast<int>(first & 0xFF);
   for (int p = 0; p < pairs; ++p) {
-    // Walk the levels: every link consumes its level's bits, a leaf consumes the bits it uses.
-    const uint8_t* level = table.lookup;
-    const uint8_t* entry;
-    for (;;) {
-      const int k = level[0];
-      entry = level + kHuffmanLevelHeaderBytes +
-              static_cast<size_t>(br.PeekBits(k) & ((1u << k) - 1u)) * kHuffmanEntryBytes;
-      if (entry[3] != 0) break;
-      br.SkipBits(k);
-      const uint32_t distance = uint32_t{entry[0]} | (uint32_t{entry[1]} << 8) |
-                                (uint32_t{entry[2]} << 16) | (uint32_t{entry[3]} << 24);
-      level += static_cast<size_t>(distance) * 4;
+    // Level by level: a peek of k + 2 bits (at most 11) refills exactly when one of the level's
+    // k bits would; a link consumes the level's k bits, a leaf the bits of its code and signs.
+    const PairEntry* e = &first_table[br.PeekBits(first_width)];
+    if (e->kind == kPairResolved) {  // most pairs
+      br.Consume(e->bits);
+      lines[2 * p] = e->x;
+      lines[2 * p + 1] = e->y;
+      if (br.BytePosition() > end_byte) break;
+      continue;
     }
-    br.SkipBits(entry[3]);
-
-    const int32_t x = entry[1], y = entry[2];
-    if (linbits == 0 || (x != 15 && y != 15)) {
-      // No escape: the signs of the nonzero values follow each other.
-      const int has_y = y != 0;
-      const uint32_t signs = br.ReadSingleBits((x != 0) + has_y);
-      const int32_t sign_y = static_cast<int32_t>(signs & static_cast<uint32_t>(has_y));
-      const int32_t sign_x = static_cast<int32_t>((signs >> has_y) & 1u) & (x != 0);
-      lines[2 * p] = sign_x ? -x : x;
-      lines[2 * p + 1] = sign_y ? -y : y;
+    int width = first_width;
+    while (e->kind == kPairLink) {
+      br.Consume(width - 2);
+      width = static_cast<int>(e->next & 0xFF);
+      e = &pairs_table[(e->next >> 8) + br.PeekBits(width)];
+    }
+    br.Consume(e->bits);
+    if (e->kind == kPairResolved) {
+      lines[2 * p] = e->x;
+      lines[2 * p + 1] = e->y;
     } else {
-      lines[2 * p] = FinishValue(br, x, linbits);
-      lines[2 * p + 1] = FinishValue(br, y, linbits);
+      lines[2 * p] = FinishValue(br, e->x, linbits);
+      lines[2 * p + 1] = FinishValue(br, e->y, linbits);
     }
     if (br.BytePosition() > end_byte) break;
   }
@@ -69,29 +171,37 @@ int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, 
   const bool table_a = count1table_select == 0;
   const int min_bits = table_a ? 0 : 3;
   const int quadruples = count > 0 ? count / 4 : 0;
-  const std::array<uint8_t, 128>& a = Count1TableA();
+  const QuadrupleEntry* wide_a = Wide().count1_a.data();
 
   int last = -1;
   int last_value_bits = 15;
   int stored = 0;
-  while (stored < quadruples && bits > min_bits) {
-    int value_bits;
-    if (table_a) {
-      const size_t index = br.PeekBits(6) & 63u;
-      const int length = a[2 * index];
-      value_bits = a[2 * index + 1];
-      br.SkipBits(length);
-      bits -= length;
-    } else {
-      value_bits = static_cast<int>(br.ReadBits(4)) ^ 15;
-      bits -= 4;
+  if (table_a) {
+    while (stored < quadruples && bits > 0) {
+      // Code and signs from one peek: a peek of 10 bits refills exactly when one of 6 would, and
+      // the signs then never need a refill of their own.
+      const QuadrupleEntry& e = wide_a[br.PeekBits(10)];
+      br.Consume(e.bits);
+      bits -= e.bits;
+      int32_t* out = lines + 4 * stored;
+      for (int j = 0; j < 4; ++j) out[j] = e.v[j];
+      if (e.value_bits != 0) {
+        last = stored;
+        last_value_bits = e.value_bits;
+      }
+      ++stored;
+      if (br.BytePosition() > end_byte) break;
     }
+  }
+  while (!table_a && stored < quadruples && bits > min_bits) {
+    const int value_bits = static_cast<int>(br.ReadBits(4)) ^ 15;
+    bits -= 4;
+    int32_t* out = lines + 4 * stored;
     if (value_bits != 0) {
       last = stored;
       last_value_bits = value_bits;
     }
     // The signs of the nonzero values, one bit each in order.
-    int32_t* out = lines + 4 * stored;
     int remaining = ((value_bits >> 3) & 1) + ((value_bits >> 2) & 1) + ((value_bits >> 1) & 1) + (value_bits & 1);
     const uint32_t signs = br.ReadSingleBits(remaining);
     bits -= remaining;

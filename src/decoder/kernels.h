@@ -2,14 +2,15 @@
 // the decoder.
 //
 // The x87-named variants compute in double precision and convert sums to PCM with round to
-// nearest even and clipping; the scalar Pentium and conditional-move forms give exactly the values
-// of the scalar x87 forms (same order of operations), the vector forms the same values up to the
-// last bits of the double-precision sums. The 3DNow!-named variants compute in single precision
-// and convert by the 3DNow! rule (sums <= 0 lowered by 1, truncated toward zero, saturated).
+// nearest even and clipping; every form of them, scalar or vector, gives exactly the same values:
+// the same operations in the same order, each rounded on its own (the decoder is built without
+// multiply-add fusing). The 3DNow!-named variants compute in single precision and convert by the
+// 3DNow! rule (sums <= 0 lowered by 1, truncated toward zero, saturated).
 #pragma once
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "decoder_context.h"
 
@@ -23,12 +24,6 @@ struct HybridTables {
   double dct18[18][18];          // cos(pi (2n + 1)(2k + 1) / 72), [n][k]
   float dct18_f[18][18];
   alignas(32) double dct18_cols[18][20];  // [k][n], n padded to 20 with zeros
-  // The vector long transform: per input k, lanes 0 .. 8 give y[9 .. 17] and lanes 12 .. 20 give
-  // y[0 .. 8] (the others are 0); and per window row the coefficients that window and unfold
-  // them: out[t] = prev[t] + unfold_a[t] A[t], out[17 - u] = prev[17 - u] + unfold_ar[u] A[u],
-  // overlap[9 + j] = unfold_b[j] B[j], overlap[8 - u] = unfold_br[u] B[u] (t, u, j < 9).
-  alignas(32) double dct18_ab[18][24];
-  alignas(32) double unfold_a[4][12], unfold_ar[4][12], unfold_b[4][12], unfold_br[4][12];
   // The factored 18-point DCT-IV: with u[k] = x[k] dct18_scale[k] (1 / (2 cos((2k + 1) pi / 72))),
   // a[k] = u[k] + u[17 - k] and b[k] = u[k] - u[17 - k] (k < 9), E = dct9_even a and
   // O = dct9_odd b, y[2m] = E[m] + O[m] and y[2m + 1] = O[m] + E[m + 1] (E[9] = 0).
@@ -36,6 +31,15 @@ struct HybridTables {
   double dct9_even[9][9];  // cos(m (2k + 1) pi / 18), [m][k]
   double dct9_odd[9][9];   // cos((2m + 1)(2k + 1) pi / 36), [m][k]
   double win_d[4][36];     // win in double precision
+  // The constants of the long IMDCT of the x87 family, each repeated over four lanes for the
+  // vector form (which then multiplies by them straight from memory).
+  struct Lanes4 {
+    alignas(32) double v[4];
+  };
+  Lanes4 dct18_scale_v[18];
+  Lanes4 dct9_even_v[9][4];
+  Lanes4 dct9_odd_v[9][9];
+  Lanes4 win_v[4][36];
   double dct6[6][6];             // cos(pi (2n + 1)(2k + 1) / 24), [n][k]
   float dct6_f[6][6];
   HybridTables();
@@ -133,21 +137,27 @@ inline void ShortBlock(const HybridTables& t, const float* in, R block[36]) {
 }
 
 // The window sums of one slot, all 32 outputs, in a fixed order shared by every variant of a
-// precision: even and odd ages accumulate apart, in increasing age, and are added at the end.
+// precision: even and odd ages accumulate apart, in increasing age from the first product on,
+// and are added at the end.
 template <typename R>
-inline void WindowSums(const SynthesisWindow& w, const float* ring, int position, R out[32]) {
-  R elo[16] = {}, ehi[16] = {}, olo[16] = {}, ohi[16] = {};
+inline void WindowSums(const SynthesisWindow& w, const RingValue* ring, int position, R out[32]) {
+  R elo[16], ehi[16], olo[16], ohi[16];
   R f = 0;
   for (int a = 0; a < 16; a += 2) {
-    const float* xe = ring + ((position + 32 * a) & (kRingSize - 1));
-    const float* xo = ring + ((position + 32 * (a + 1)) & (kRingSize - 1));
+    const RingValue* xe = ring + ((position + 32 * a) & (kRingSize - 1));
+    const RingValue* xo = ring + ((position + 32 * (a + 1)) & (kRingSize - 1));
     for (int i = 0; i < 16; ++i) {
-      elo[i] += static_cast<R>(xe[16 + i]) * static_cast<R>(w.lo[a][i]);
-      ehi[i] += static_cast<R>(xe[16 + i]) * static_cast<R>(w.hi[a][i]);
-      olo[i] += static_cast<R>(xo[i]) * static_cast<R>(w.lo[a + 1][i]);
-      ohi[i] += static_cast<R>(xo[i]) * static_cast<R>(w.hi[a + 1][i]);
+      const R pel = static_cast<R>(xe[16 + i]) * static_cast<R>(w.lo[a][i]);
+      const R peh = static_cast<R>(xe[16 + i]) * static_cast<R>(w.hi[a][i]);
+      const R pol = static_cast<R>(xo[i]) * static_cast<R>(w.lo[a + 1][i]);
+      const R poh = static_cast<R>(xo[i]) * static_cast<R>(w.hi[a + 1][i]);
+      elo[i] = a == 0 ? pel : elo[i] + pel;
+      ehi[i] = a == 0 ? peh : ehi[i] + peh;
+      olo[i] = a == 0 ? pol : olo[i] + pol;
+      ohi[i] = a == 0 ? poh : ohi[i] + poh;
     }
-    f += static_cast<R>(xo[16]) * static_cast<R>(w.first[a + 1]);
+    const R pf = static_cast<R>(xo[16]) * static_cast<R>(w.first[a + 1]);
+    f = a == 0 ? pf : f + pf;
   }
   out[0] = elo[0] + f;
   for (int j = 1; j < 16; ++j) out[j] = elo[j] + olo[16 - j];
@@ -157,19 +167,15 @@ inline void WindowSums(const SynthesisWindow& w, const float* ring, int position
 
 // --- Variants ---------------------------------------------------------------------------------
 
-// Vector forms of the x87 family (AVX2 with FMA; the window kernels also with AVX-512's 32
-// registers). Where present, the x87, Pentium and conditional-move slots all take them; elsewhere
-// the scalar forms below.
-bool HasAvx2();  // AVX2 and FMA
+// Vector forms of the x87 family (AVX2; products and sums rounded apart, as in the scalar forms).
+// Where present, the x87, Pentium and conditional-move slots all take them; elsewhere the scalar
+// forms below.
+bool HasAvx2();
 int HybridAvx2(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
                int nonzero_lines, int previous_extent, int synth_subbands);
 void LongTransformAvx2(float* x);
-void WindowMonoAvx2(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
-void WindowStereoAvx2(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
-// The window kernels in one pass, where AVX-512 (with 32 vector registers) is present.
-bool HasAvx512();
-void WindowMonoAvx512(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
-void WindowStereoAvx512(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowMonoAvx2(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowStereoAvx2(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 // Requantization of a run of lines: out[i] = factor sign(in[i]) pow43[|in[i]|] (magnitudes held
 // at 8206, the largest a Huffman value can have); returns the OR of the inputs.
 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43);
@@ -185,10 +191,10 @@ int HybridPentium(float* lines, const float* previous, float* out, int block_typ
                   int nonzero_lines, int previous_extent, int synth_subbands);
 void LongTransformPentium(float* x);
 void ShortTransformPentium(float* x);
-void WindowMonoPentium(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
-void WindowStereoPentium(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
-void WindowMonoCmov(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
-void WindowStereoCmov(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowMonoPentium(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowStereoPentium(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowMonoCmov(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowStereoCmov(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 
 // 3DNow! and enhanced 3DNow! (single precision).
 void AliasReduction3DNow(float* lines, int boundaries);
@@ -197,10 +203,10 @@ int HybridE3DNow(float* lines, const float* previous, float* out, int block_type
                  int nonzero_lines, int previous_extent, int synth_subbands);
 void LongTransformE3DNow(float* x);
 void ShortTransformE3DNow(float* x);
-void WindowMono3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
-void WindowStereo3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
-void WindowMonoE3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
-void WindowStereoE3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest);
+void WindowMono3DNow(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowStereo3DNow(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowMonoE3DNow(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowStereoE3DNow(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 
 // The 32-point matrixing. By c[m][31 - k] = (-1)^m c[m][k] even outputs take the sums
 // s[k] + s[31 - k] and odd outputs the differences, 16 products each, even and odd k summed apart.
@@ -210,8 +216,8 @@ struct MatrixTable {
   MatrixTable();
 };
 const MatrixTable& GetMatrixTable();
-void Matrix32Scalar(const float* samples, int stride, float* ring, int position);
-void Matrix32Avx2(const float* samples, int stride, float* ring, int position);
+void Matrix32Scalar(const float* samples, int stride, RingValue* ring, int position);
+void Matrix32Avx2(const float* samples, int stride, RingValue* ring, int position);
 
 // The end of every hybrid kernel, from sub-band sb on: short blocks up to sub-band N, then the
 // sub-bands that only carry the previous overlap up to P, then zeros up to the synthesised
@@ -232,6 +238,86 @@ int HybridTail(const HybridTables& t, float* lines, const float* previous, float
   for (; sb < synth_subbands; ++sb)
     for (int i = 0; i < 18; ++i) out[32 * i + sb] = 0.0f;
   return 18 * handled;
+}
+
+// --- The long-block IMDCT of the x87 family -----------------------------------------------------
+//
+// T is double (one sub-band) or a GCC vector of doubles (one sub-band per lane); each lane
+// computes exactly what the scalar form computes. The 18-point DCT-IV is factored (see
+// HybridTables::dct18_scale); the even half, a 9-point DCT-II, uses the symmetry
+// cos(m (2 (8 - k) + 1) pi / 18) = (-1)^m cos(m (2k + 1) pi / 18) of its coefficients. Writes the
+// windowed first half plus the previous overlap to `first` and the windowed second half to `next`.
+// A constant as a value of T (GCC gives vector types the aliasing of their element type).
+template <typename T>
+[[gnu::always_inline]] inline const T& LaneConstant(const HybridTables::Lanes4& c) {
+  return *reinterpret_cast<const T*>(c.v);
+}
+
+template <typename T>
+[[gnu::always_inline]] inline void LongBandX87(const HybridTables& t, const HybridTables::Lanes4* window, const T* x,
+                                               const T* prev, T* first, T* next) {
+  T a[9], b[9];
+  for (int k = 0; k < 9; ++k) {
+    const T lo = x[k] * LaneConstant<T>(t.dct18_scale_v[k]);
+    const T hi = x[17 - k] * LaneConstant<T>(t.dct18_scale_v[17 - k]);
+    a[k] = lo + hi;
+    b[k] = lo - hi;
+  }
+  // Even half: sums and differences of mirrored inputs.
+  T s[4], d[4];
+  for (int k = 0; k < 4; ++k) {
+    s[k] = a[k] + a[8 - k];
+    d[k] = a[k] - a[8 - k];
+  }
+  T e[9];
+  e[0] = (((s[0] + s[1]) + s[2]) + s[3]) + a[4];
+  for (int m = 1; m < 9; ++m) {
+    const T* p = (m & 1) ? d : s;
+    T acc = p[0] * LaneConstant<T>(t.dct9_even_v[m][0]);
+    for (int k = 1; k < 4; ++k) acc = acc + p[k] * LaneConstant<T>(t.dct9_even_v[m][k]);
+    // The middle input weighs cos(m pi / 2): 0 for odd m, +-1 for even m.
+    if ((m & 3) == 2) acc = acc - a[4];
+    if ((m & 3) == 0) acc = acc + a[4];
+    e[m] = acc;
+  }
+  // Odd half: a 9-point DCT-IV.
+  T o[9];
+  for (int m = 0; m < 9; ++m) {
+    T acc = b[0] * LaneConstant<T>(t.dct9_odd_v[m][0]);
+    for (int k = 1; k < 9; ++k) acc = acc + b[k] * LaneConstant<T>(t.dct9_odd_v[m][k]);
+    o[m] = acc;
+  }
+  T y[18];
+  for (int m = 0; m < 8; ++m) {
+    y[2 * m] = e[m] + o[m];
+    y[2 * m + 1] = o[m] + e[m + 1];
+  }
+  y[16] = e[8] + o[8];
+  y[17] = o[8];
+  // Unfolded: x[j] = y[9 + j], x[9 + j] = -y[17 - j], x[18 + j] = -y[8 - j], x[27 + j] = -y[j]
+  // (window rows 18 .. 35 are stored negated).
+  for (int j = 0; j < 9; ++j) {
+    first[j] = prev[j] + y[9 + j] * LaneConstant<T>(window[j]);
+    first[9 + j] = prev[9 + j] - y[17 - j] * LaneConstant<T>(window[9 + j]);
+    next[j] = y[8 - j] * LaneConstant<T>(window[18 + j]);
+    next[9 + j] = y[j] * LaneConstant<T>(window[27 + j]);
+  }
+}
+
+// One long sub-band of the x87-family hybrid filterbank in scalar form.
+inline void LongSubbandX87(const HybridTables& t, const HybridTables::Lanes4* window, float* lines,
+                           const float* previous, float* out, int sb) {
+  float* v = lines + 18 * sb;
+  double x[18], prev[18], first[18], next[18];
+  for (int i = 0; i < 18; ++i) x[i] = v[i], prev[i] = previous[18 * sb + i];
+  LongBandX87<double>(t, window, x, prev, first, next);
+  for (int i = 0; i < 18; ++i) out[32 * i + sb] = static_cast<float>(first[i]);
+  for (int i = 0; i < 18; ++i) v[i] = static_cast<float>(next[i]);
+}
+
+// The window row of a long sub-band for LongBandX87.
+inline const HybridTables::Lanes4* LongWindowRowWide(const HybridTables& t, int block_type, bool mixed, int sb) {
+  return t.win_v[(block_type == 2 || (mixed && sb < 2)) ? 0 : block_type];
 }
 
 // The hybrid filterbank in precision R (shared by the scalar variants).

@@ -66,13 +66,13 @@ void ShortTransformE3DNow(float* x) {
   std::memcpy(x, z, sizeof z);
 }
 
-void WindowMono3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest) {
+void WindowMono3DNow(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
   float sums[32];
   WindowSums<float>(w, ring, position, sums);
   for (int j = 0; j < 32; ++j) dest[j] = Pcm3DNow(sums[j]);
 }
 
-void WindowStereo3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest) {
+void WindowStereo3DNow(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
   float sums[32];
   WindowSums<float>(w, ring, position, sums);
   for (int j = 0; j < 32; ++j) dest[2 * j] = Pcm3DNow(sums[j]);
@@ -81,27 +81,33 @@ void WindowStereo3DNow(const SynthesisWindow& w, const float* ring, int position
 namespace {
 
 // WindowSums<float> with four outputs per operation.
-void WindowSumsE3DNow(const SynthesisWindow& w, const float* ring, int position, float out[32]) {
-  v4f elo[4] = {}, ehi[4] = {}, olo[4] = {}, ohi[4] = {};
+void WindowSumsE3DNow(const SynthesisWindow& w, const RingValue* ring, int position, float out[32]) {
+  v4f elo[4], ehi[4], olo[4], ohi[4];
   float f = 0.0f;
   for (int a = 0; a < 16; a += 2) {
-    const float* xe = ring + ((position + 32 * a) & (kRingSize - 1)) + 16;
-    const float* xo = ring + ((position + 32 * (a + 1)) & (kRingSize - 1));
+    const RingValue* xe = ring + ((position + 32 * a) & (kRingSize - 1)) + 16;
+    const RingValue* xo = ring + ((position + 32 * (a + 1)) & (kRingSize - 1));
 #pragma GCC unroll 4
     for (int q = 0; q < 4; ++q) {
-      v4f e, o, c;
-      std::memcpy(&e, xe + 4 * q, sizeof e);
-      std::memcpy(&o, xo + 4 * q, sizeof o);
+      const RingValue* pe = xe + 4 * q;
+      const RingValue* po = xo + 4 * q;
+      // The ring holds single-precision values: narrowing them is exact.
+      const v4f e = {static_cast<float>(pe[0]), static_cast<float>(pe[1]), static_cast<float>(pe[2]),
+                     static_cast<float>(pe[3])};
+      const v4f o = {static_cast<float>(po[0]), static_cast<float>(po[1]), static_cast<float>(po[2]),
+                     static_cast<float>(po[3])};
+      v4f c;
       std::memcpy(&c, &w.lo[a][4 * q], sizeof c);
-      elo[q] += e * c;
+      elo[q] = a == 0 ? e * c : elo[q] + e * c;
       std::memcpy(&c, &w.hi[a][4 * q], sizeof c);
-      ehi[q] += e * c;
+      ehi[q] = a == 0 ? e * c : ehi[q] + e * c;
       std::memcpy(&c, &w.lo[a + 1][4 * q], sizeof c);
-      olo[q] += o * c;
+      olo[q] = a == 0 ? o * c : olo[q] + o * c;
       std::memcpy(&c, &w.hi[a + 1][4 * q], sizeof c);
-      ohi[q] += o * c;
+      ohi[q] = a == 0 ? o * c : ohi[q] + o * c;
     }
-    f += xo[16] * w.first[a + 1];
+    const float pf = static_cast<float>(xo[16]) * w.first[a + 1];
+    f = a == 0 ? pf : f + pf;
   }
   float el[16], eh[16], ol[16], oh[16];
   std::memcpy(el, elo, sizeof el);
@@ -116,13 +122,13 @@ void WindowSumsE3DNow(const SynthesisWindow& w, const float* ring, int position,
 
 }  // namespace
 
-void WindowMonoE3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest) {
+void WindowMonoE3DNow(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
   float sums[32];
   WindowSumsE3DNow(w, ring, position, sums);
   for (int j = 0; j < 32; ++j) dest[j] = Pcm3DNow(sums[j]);
 }
 
-void WindowStereoE3DNow(const SynthesisWindow& w, const float* ring, int position, int16_t* dest) {
+void WindowStereoE3DNow(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
   float sums[32];
   WindowSumsE3DNow(w, ring, position, sums);
   for (int j = 0; j < 32; ++j) dest[2 * j] = Pcm3DNow(sums[j]);

@@ -1,7 +1,6 @@
 // The x87-named kernels in portable scalar code (double precision, round to nearest even with
-// clipping), the hybrid filterbank's tables and the 32-point matrixing. Processors with AVX2 and
-// FMA run the vector forms of kernels_avx2.cpp instead, which give the same values up to the last
-// bits of the double-precision sums.
+// clipping), the hybrid filterbank's tables and the 32-point matrixing. Processors with AVX2 run
+// the vector forms of kernels_avx2.cpp instead, which give exactly the same values.
 #include <numbers>
 
 #include "kernels.h"
@@ -33,22 +32,6 @@ HybridTables::HybridTables() {
       dct18_f[n][k] = static_cast<float>(dct18[n][k]);
       dct18_cols[k][n] = dct18[n][k];
     }
-  for (int k = 0; k < 18; ++k)
-    for (int l = 0; l < 24; ++l) dct18_ab[k][l] = 0.0;
-  for (int k = 0; k < 18; ++k)
-    for (int j = 0; j < 9; ++j) {
-      dct18_ab[k][j] = dct18[9 + j][k];
-      dct18_ab[k][12 + j] = dct18[j][k];
-    }
-  for (int r = 0; r < 4; ++r)
-    for (int j = 0; j < 12; ++j) {
-      // x[j] = A[j], x[17 - u] = -A[u], x[27 + j] = -B[j], x[26 - u] = -B[u].
-      const bool in = j < 9;
-      unfold_a[r][j] = in ? win[r][j] : 0.0;
-      unfold_ar[r][j] = in ? -static_cast<double>(win[r][17 - j]) : 0.0;
-      unfold_b[r][j] = in ? -static_cast<double>(win[r][27 + j]) : 0.0;
-      unfold_br[r][j] = in ? -static_cast<double>(win[r][26 - j]) : 0.0;
-    }
   for (int k = 0; k < 18; ++k) dct18_scale[k] = 0.5 / std::cos((2 * k + 1) * pi / 72.0);
   for (int m = 0; m < 9; ++m)
     for (int k = 0; k < 9; ++k) {
@@ -57,6 +40,15 @@ HybridTables::HybridTables() {
     }
   for (int r = 0; r < 4; ++r)
     for (int i = 0; i < 36; ++i) win_d[r][i] = win[r][i];
+  auto lanes = [](Lanes4& l, double v) { l.v[0] = l.v[1] = l.v[2] = l.v[3] = v; };
+  for (int k = 0; k < 18; ++k) lanes(dct18_scale_v[k], dct18_scale[k]);
+  for (int m = 0; m < 9; ++m) {
+    for (int k = 0; k < 4; ++k) lanes(dct9_even_v[m][k], dct9_even[m][k]);
+    for (int k = 0; k < 9; ++k) lanes(dct9_odd_v[m][k], dct9_odd[m][k]);
+  }
+  // The second half of each row negated: the unfolded values there are the negated transform.
+  for (int r = 0; r < 4; ++r)
+    for (int i = 0; i < 36; ++i) lanes(win_v[r][i], i < 18 ? win_d[r][i] : -win_d[r][i]);
   for (int n = 0; n < 6; ++n)
     for (int k = 0; k < 6; ++k) {
       dct6[n][k] = std::cos(pi * (2 * n + 1) * (2 * k + 1) / 24.0);
@@ -71,13 +63,13 @@ const HybridTables& GetHybridTables() {
 
 // --- Window kernels ----------------------------------------------------------------------------
 
-void WindowMonoPentium(const SynthesisWindow& w, const float* ring, int position, int16_t* dest) {
+void WindowMonoPentium(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
   double sums[32];
   WindowSums<double>(w, ring, position, sums);
   for (int j = 0; j < 32; ++j) dest[j] = PcmRoundClip(sums[j]);
 }
 
-void WindowStereoPentium(const SynthesisWindow& w, const float* ring, int position, int16_t* dest) {
+void WindowStereoPentium(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
   double sums[32];
   WindowSums<double>(w, ring, position, sums);
   for (int j = 0; j < 32; ++j) dest[2 * j] = PcmRoundClip(sums[j]);
@@ -93,13 +85,13 @@ inline int16_t PcmClipRound(double v) {
 }
 }  // namespace
 
-void WindowMonoCmov(const SynthesisWindow& w, const float* ring, int position, int16_t* dest) {
+void WindowMonoCmov(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
   double sums[32];
   WindowSums<double>(w, ring, position, sums);
   for (int j = 0; j < 32; ++j) dest[j] = PcmClipRound(sums[j]);
 }
 
-void WindowStereoCmov(const SynthesisWindow& w, const float* ring, int position, int16_t* dest) {
+void WindowStereoCmov(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
   double sums[32];
   WindowSums<double>(w, ring, position, sums);
   for (int j = 0; j < 32; ++j) dest[2 * j] = PcmClipRound(sums[j]);
@@ -142,8 +134,11 @@ void ShortTransformPentium(float* x) { ShortTransformX87(x); }
 
 int HybridPentium(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
                   int nonzero_lines, int previous_extent, int synth_subbands) {
-  return HybridGeneric<double>(lines, previous, out, block_type, mixed, long_lines, nonzero_lines, previous_extent,
-                               synth_subbands);
+  const HybridTables& t = GetHybridTables();
+  const int L = (long_lines + 17) / 18, N = (nonzero_lines + 17) / 18, P = (previous_extent + 17) / 18;
+  int sb = 0;
+  for (; sb < L; ++sb) LongSubbandX87(t, LongWindowRowWide(t, block_type, mixed, sb), lines, previous, out, sb);
+  return HybridTail<double>(t, lines, previous, out, sb, N, P, synth_subbands);
 }
 
 // --- Matrixing -------------------------------------------------------------------------------------
@@ -158,7 +153,7 @@ const MatrixTable& GetMatrixTable() {
   return table;
 }
 
-void Matrix32Scalar(const float* samples, int stride, float* ring, int position) {
+void Matrix32Scalar(const float* samples, int stride, RingValue* ring, int position) {
   const MatrixTable& t = GetMatrixTable();
   float sum[16], diff[16];
   for (int k = 0; k < 16; ++k) {
@@ -166,7 +161,7 @@ void Matrix32Scalar(const float* samples, int stride, float* ring, int position)
     sum[k] = a + b;
     diff[k] = a - b;
   }
-  float* out = ring + position;
+  RingValue* out = ring + position;
   for (int m = 0; m < 32; ++m) {
     const float* p = (m & 1) ? diff : sum;
     float even = 0.0f, odd = 0.0f;
@@ -174,12 +169,14 @@ void Matrix32Scalar(const float* samples, int stride, float* ring, int position)
       even += t.cols[k][m] * p[k];
       odd += t.cols[k + 1][m] * p[k + 1];
     }
-    out[m] = even + odd;
+    out[m] = out[kRingSize + m] = static_cast<RingValue>(even + odd);
   }
 }
 
-void Matrix32(const float* samples, int stride, float* ring, int position) {
-  static const auto matrix = HasAvx2() ? Matrix32Avx2 : Matrix32Scalar;
+Matrix32Fn Matrix32Kernel() { return HasAvx2() ? Matrix32Avx2 : Matrix32Scalar; }
+
+void Matrix32(const float* samples, int stride, RingValue* ring, int position) {
+  static const Matrix32Fn matrix = Matrix32Kernel();
   matrix(samples, stride, ring, position);
 }
 

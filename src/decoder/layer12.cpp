@@ -15,8 +15,8 @@ struct Tables {
   float scalefactor[64];   // 2^(-i/3) * 65536: the standard's table at 16-bit PCM scale
   float layer2_factor[17]; // 2 / steps for the quantization classes
   float layer1_factor[16]; // 2 / (2^b - 1) for b = 2..16 at index b - 1
-  int8_t group3[32][3];
-  int8_t group5[128][3];
+  int16_t group3[32][3];
+  int16_t group5[128][3];
   int16_t group9[1024][3];
 
   Tables() {
@@ -105,8 +105,10 @@ struct SampleStore {
         offset{0, out_channels == 2 ? 1 : 32},
         copy(out_channels == 2 && frame_channels == 1 ? 1 : 0) {}
 
+  // The float of frame channel ch in sub-band sb within a slot.
+  int Place(int sb, int ch) const { return step * sb + offset[ch]; }
   void Put(float* slot, int sb, int ch, float v) const {
-    float* p = slot + step * sb + offset[ch];
+    float* p = slot + Place(sb, ch);
     p[0] = v;
     p[copy] = v;
   }
@@ -245,72 +247,78 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
     }
   }
 
-  // Reads the three samples of one granule for a sub-band of quantization class c as
-  // integers centred on zero.
-  auto read_triple = [&](int c, int v[3]) {
-    switch (c) {
-      case 1: {
-        const int8_t* g = t.group3[br.ReadBits(5) & 31];
-        v[0] = g[0], v[1] = g[1], v[2] = g[2];
-        break;
-      }
-      case 2: {
-        const int8_t* g = t.group5[br.ReadBits(7) & 127];
-        v[0] = g[0], v[1] = g[1], v[2] = g[2];
-        break;
-      }
-      case 4: {
-        const int16_t* g = t.group9[br.ReadBits(10) & 1023];
-        v[0] = g[0], v[1] = g[1], v[2] = g[2];
-        break;
-      }
-      default: {
-        const int bits = kQuantBits[c];
-        const int offset = (1 << (bits - 1)) - 1;
-        for (int k = 0; k < 3; ++k) v[k] = static_cast<int>(br.ReadBits(bits)) - offset;
-        break;
+  // The coded sub-bands in reading order, each with what its samples need: the grouped-code
+  // table or the sample width, and the places and factors of the samples it gives (none above
+  // the synthesised sub-bands, two for a sub-band both channels share).
+  struct Coded {
+    const int16_t* groups;  // grouped classes: three values per code
+    int bits;               // bits per code (grouped) or per sample
+    int offset;             // ungrouped: the value subtracted from each sample
+    int places;             // 0, 1 or 2: none above the synthesised sub-bands
+    int place[2];
+    const float* factor[2];  // per part
+  };
+  Coded coded[64];
+  int n_coded = 0;
+  float factor[2][32][3];
+  auto add = [&](int sb, int c, int first_ch, int channels) {
+    Coded& e = coded[n_coded++];
+    e.groups = c == 1 ? &t.group3[0][0] : c == 2 ? &t.group5[0][0] : c == 4 ? &t.group9[0][0] : nullptr;
+    e.bits = kQuantBits[c];
+    e.offset = (1 << (e.bits - 1)) - 1;
+    e.places = 0;
+    if (sb >= synth) return;
+    for (int k = 0; k < channels; ++k) {
+      const int ch = first_ch + k;
+      for (int p = 0; p < 3; ++p) factor[ch][sb][p] = t.layer2_factor[c - 1] * scale[ch][sb][p];
+      // A one-channel frame in a two-channel stream gives both output channels.
+      for (int copy = 0; copy <= store.copy; ++copy) {
+        e.place[e.places] = store.Place(sb, ch) + copy;
+        e.factor[e.places++] = factor[ch][sb];
       }
     }
   };
+  for (int sb = 0; sb < sblimit; ++sb) {
+    if (sb < bound) {
+      for (int ch = 0; ch < nch; ++ch)
+        if (cls[ch][sb]) add(sb, cls[ch][sb], ch, 1);
+    } else if (cls[0][sb]) {
+      add(sb, cls[0][sb], 0, 2);
+    }
+  }
 
   float* out = ctx.samples;
+  WideBitReader wr(br);
   for (int gr = 0; gr < 12; ++gr) {
     const int part = gr >> 2;
     float* slots = out + 64 * 3 * gr;
-    for (int sb = 0; sb < sblimit; ++sb) {
+    for (int n = 0; n < n_coded; ++n) {
+      const Coded& e = coded[n];
+      // At most three 16-bit samples per sub-band.
+      wr.Ensure(48);
       int v[3];
-      if (sb < bound) {
-        for (int ch = 0; ch < nch; ++ch) {
-          const int c = cls[ch][sb];
-          if (!c) continue;
-          read_triple(c, v);
-          if (sb < synth) {
-            const float k = t.layer2_factor[c - 1] * scale[ch][sb][part];
-            for (int i = 0; i < 3; ++i) store.Put(slots + 64 * i, sb, ch, k * static_cast<float>(v[i]));
-          }
-        }
+      if (e.groups) {
+        const int16_t* g = e.groups + 3 * wr.Take(e.bits);
+        v[0] = g[0], v[1] = g[1], v[2] = g[2];
       } else {
-        const int c = cls[0][sb];
-        if (!c) continue;
-        read_triple(c, v);
-        if (sb < synth) {
-          const float k0 = t.layer2_factor[c - 1] * scale[0][sb][part];
-          const float k1 = t.layer2_factor[c - 1] * scale[1][sb][part];
-          for (int i = 0; i < 3; ++i)
-            store.PutPair(slots + 64 * i, sb, k0 * static_cast<float>(v[i]), k1 * static_cast<float>(v[i]));
-        }
+        for (int k = 0; k < 3; ++k) v[k] = static_cast<int>(wr.Take(e.bits)) - e.offset;
+      }
+      for (int k = 0; k < e.places; ++k) {
+        const float f = e.factor[k][part];
+        for (int i = 0; i < 3; ++i) slots[64 * i + e.place[k]] = f * static_cast<float>(v[i]);
       }
     }
-    // Sub-bands without allocation carry zero samples.
-    for (int sb = 0; sb < synth; ++sb) {
-      if (sb >= sblimit) {
-        for (int i = 0; i < 3; ++i) store.Zero(slots + 64 * i, sb);
-        continue;
-      }
-      for (int ch = 0; ch < nch; ++ch)
-        if (!cls[ch][sb])
-          for (int i = 0; i < 3; ++i) store.Put(slots + 64 * i, sb, ch, 0.0f);
+  }
+  // Sub-bands without allocation carry zero samples.
+  const int top = std::min(synth, 32);
+  for (int sb = 0; sb < top; ++sb) {
+    if (sb >= sblimit) {
+      for (int s = 0; s < 36; ++s) store.Zero(out + 64 * s, sb);
+      continue;
     }
+    for (int ch = 0; ch < nch; ++ch)
+      if (!cls[ch][sb])
+        for (int s = 0; s < 36; ++s) store.Put(out + 64 * s, sb, ch, 0.0f);
   }
 
   ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 36);

@@ -13,12 +13,15 @@
 namespace plumo {
 namespace {
 
+// Chosen once per process (the processor does not change).
+const Matrix32Fn kMatrix32 = Matrix32Kernel();
+
 // Matrixes one slot of one channel into its ring, windows it into PCM and steps the ring back.
 inline void SynthesiseSlot(DecoderContext& ctx, const float* samples, int stride, int ring_index, int16_t* dest,
                            bool stereo_dest) {
-  float* ring = ctx.ring[ring_index];
+  RingValue* ring = ctx.ring[ring_index];
   int& pos = ctx.ring_pos[ring_index];
-  Matrix32(samples, stride, ring, pos);
+  kMatrix32(samples, stride, ring, pos);
   if (stereo_dest)
     ctx.kernels.window_kernel_stereo(ctx.window, ring, pos, dest);
   else
@@ -44,10 +47,12 @@ void Layer12Single(DecoderContext& ctx, const float* samples, int16_t* pcm, int 
   }
 }
 
+// One channel at a time, as for Layer III: the second channel's partial loads of the PCM blocks
+// then come long after the first channel's stores, not right behind them.
 void Layer12Both(DecoderContext& ctx, const float* samples, int16_t* pcm, int slots) {
   float scratch[32];
-  for (int t = 0; t < slots; ++t) {
-    for (int c = 0; c < 2; ++c) {
+  for (int c = 0; c < 2; ++c) {
+    for (int t = 0; t < slots; ++t) {
       int stride = 2;
       const float* in = WithGains(ctx, samples + 64 * t + c, stride, scratch);
       SynthesiseSlot(ctx, in, stride, c, pcm + 64 * t + c, true);
@@ -121,6 +126,7 @@ void BuildSynthesisWindow(SynthesisWindow& w) {
 void WidenSynthesisWindow(SynthesisWindow& w) {
   for (int a = 0; a < 16; ++a)
     for (int i = 0; i < 16; ++i) w.lo_wide[a][i] = w.lo[a][i], w.hi_wide[a][i] = w.hi[a][i];
+  for (int a = 0; a < 16; ++a) w.first_wide[a] = w.first[a];
 }
 
 void ResetSynthesis(DecoderContext& ctx) {

@@ -174,17 +174,20 @@ TEST(KernelVariants, NoLinesAndNoOverlapGiveSilence) {
   }
 }
 
-// A synthesis ring, aligned as the decoder keeps its rings.
+// A synthesis ring, aligned and repeated as the decoder keeps its rings.
 struct alignas(64) AlignedRing {
-  float v[kRingSize];
+  RingValue v[kRingStorage] = {};
+  void Fill(const std::vector<float>& values) {
+    for (int i = 0; i < kRingSize; ++i) v[i] = v[kRingSize + i] = values[static_cast<size_t>(i)];
+  }
+  void Set(int i, float value) { v[i] = v[kRingSize + i] = value; }
 };
 
 TEST(KernelVariants, WindowVariantsAgree) {
   Decoder d;
   const SynthesisWindow& w = d.Context().window;
   AlignedRing ring;
-  const std::vector<float> values = RandomLines(5, kRingSize, 6000.0f);
-  std::copy(values.begin(), values.end(), ring.v);
+  ring.Fill(RandomLines(5, kRingSize, 6000.0f));
   int differing = 0;
   for (int position = 0; position < kRingSize; position += 32) {
     int16_t x87[64], pentium[64], cmov[64], selected_pentium[64], k6[64], athlon[64];
@@ -194,8 +197,9 @@ TEST(KernelVariants, WindowVariantsAgree) {
     All(V::kCmov).window_kernel_mono(w, ring.v, position, selected_pentium);
     All(V::k3DNow).window_kernel_mono(w, ring.v, position, k6);
     All(V::kEnhanced3DNow).window_kernel_mono(w, ring.v, position, athlon);
-    // The scalar forms sum identically; the vector forms may round a sum's last bit differently.
+    // Every form of the x87 family, scalar or vector, sums identically.
     EXPECT_EQ(std::memcmp(pentium, cmov, 64), 0) << position;
+    EXPECT_EQ(std::memcmp(x87, pentium, 64), 0) << position;
     EXPECT_EQ(std::memcmp(x87, selected_pentium, 64), 0) << position;
     EXPECT_EQ(std::memcmp(k6, athlon, 64), 0) << position;
     int clipped = 0;
@@ -223,7 +227,7 @@ TEST(KernelVariants, WindowVariantsAgree) {
       for (int j = 0; j < 31; ++j) EXPECT_EQ(stereo[2 * j + 1], -7) << j;
     }
   }
-  EXPECT_LE(differing, 4) << "sums equal but for their last bits";
+  EXPECT_EQ(differing, 0);
 }
 
 // Output 0 of a window with one unit coefficient at age 0 is the ring value itself.
@@ -232,7 +236,7 @@ int16_t Convert(WindowKernelFn fn, float value) {
   w.lo[0][0] = 1.0f;
   WidenSynthesisWindow(w);
   AlignedRing ring{};
-  ring.v[64 + 16] = value;
+  ring.Set(64 + 16, value);
   int16_t out[32] = {};
   fn(w, ring.v, 64, out);
   return out[0];
@@ -300,8 +304,7 @@ TEST(KernelVariants, EveryConversionTurnsNanIntoZero) {
 TEST(KernelVariants, PolarityNegatesEveryVariantsSums) {
   Decoder d;
   AlignedRing ring;
-  const std::vector<float> values = RandomLines(6, kRingSize, 1000.0f);
-  std::copy(values.begin(), values.end(), ring.v);
+  ring.Fill(RandomLines(6, kRingSize, 1000.0f));
   int16_t normal[32], inverted[32];
   All(V::kX87).window_kernel_mono(d.Context().window, ring.v, 96, normal);
   d.SetPolarity(true);
@@ -310,6 +313,120 @@ TEST(KernelVariants, PolarityNegatesEveryVariantsSums) {
   d.SetPolarity(false);
   All(V::kX87).window_kernel_mono(d.Context().window, ring.v, 96, inverted);
   EXPECT_EQ(std::memcmp(normal, inverted, sizeof normal), 0);
+}
+
+}  // namespace
+}  // namespace plumo
+
+namespace plumo {
+namespace {
+
+// The scalar and AVX2 forms of every x87-family kernel give the same bits: both round each
+// product and each sum on their own, in the same order. Inputs are random at full scale, so a
+// fused multiply-add or a reordered sum anywhere would show.
+class ScalarAndVectorForms : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HasAvx2()) GTEST_SKIP() << "no AVX2 on this processor";
+  }
+};
+
+TEST_F(ScalarAndVectorForms, WindowKernelsAgreeBitForBit) {
+  Decoder d;
+  for (bool inverted : {false, true}) {
+    d.SetPolarity(inverted);
+    const SynthesisWindow& w = d.Context().window;
+    for (uint32_t seed = 10; seed < 14; ++seed) {
+      AlignedRing ring;
+      ring.Fill(RandomLines(seed, kRingSize, seed == 13 ? 90000.0f : 9000.0f));
+      for (int position = 0; position < kRingSize; position += 32) {
+        int16_t scalar[64], vector[64];
+        WindowMonoPentium(w, ring.v, position, scalar);
+        WindowMonoAvx2(w, ring.v, position, vector);
+        EXPECT_EQ(std::memcmp(scalar, vector, 64), 0) << seed << " " << position;
+        std::fill(std::begin(scalar), std::end(scalar), int16_t{5});
+        std::fill(std::begin(vector), std::end(vector), int16_t{5});
+        WindowStereoPentium(w, ring.v, position, scalar);
+        WindowStereoAvx2(w, ring.v, position, vector);
+        EXPECT_EQ(std::memcmp(scalar, vector, 63 * 2), 0) << seed << " " << position;
+      }
+    }
+  }
+}
+
+TEST_F(ScalarAndVectorForms, MatrixingAgreesBitForBit) {
+  for (uint32_t seed = 20; seed < 30; ++seed) {
+    const std::vector<float> s = RandomLines(seed, 64, 30000.0f);
+    for (int stride : {1, 2}) {
+      for (int offset = 0; offset < stride; ++offset) {
+        AlignedRing scalar, vector;
+        Matrix32Scalar(s.data() + offset, stride, scalar.v, 224);
+        Matrix32Avx2(s.data() + offset, stride, vector.v, 224);
+        EXPECT_EQ(std::memcmp(scalar.v, vector.v, sizeof scalar.v), 0) << seed << " " << stride << " " << offset;
+        EXPECT_EQ(vector.v[224 + 5], vector.v[kRingSize + 224 + 5]);
+      }
+    }
+  }
+}
+
+TEST_F(ScalarAndVectorForms, HybridFilterbankAgreesBitForBit) {
+  // Every block type, mixed blocks, and line counts that leave one to three sub-bands over a
+  // group of four.
+  const HybridCase cases[] = {{0, false, 558, 558, 558}, {0, false, 400, 400, 558}, {0, false, 37, 37, 0},
+                              {0, false, 90, 90, 300},   {1, false, 300, 300, 100}, {3, false, 540, 540, 18},
+                              {2, false, 0, 558, 540},   {2, true, 36, 300, 300},   {2, true, 36, 36, 558},
+                              {1, true, 200, 200, 200},  {3, true, 559, 559, 559}};
+  for (const HybridCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "block type " << c.block_type << " mixed " << c.mixed << " lines "
+                                    << c.nonzero << " previous " << c.previous_extent);
+    const int nonzero = std::min(c.nonzero, 558), long_lines = std::min(c.long_lines, 558);
+    const HybridRun scalar = RunHybrid(HybridPentium, c.block_type, c.mixed, long_lines, nonzero, c.previous_extent);
+    const HybridRun vector = RunHybrid(HybridAvx2, c.block_type, c.mixed, long_lines, nonzero, c.previous_extent);
+    EXPECT_EQ(scalar.extent, vector.extent);
+    EXPECT_EQ(std::memcmp(scalar.out.data(), vector.out.data(), 576 * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(scalar.overlap.data(), vector.overlap.data(), 576 * sizeof(float)), 0);
+  }
+}
+
+TEST_F(ScalarAndVectorForms, TransformsAndAliasReductionAgreeBitForBit) {
+  for (uint32_t seed = 30; seed < 40; ++seed) {
+    const std::vector<float> in = RandomLines(seed, 576, 32000.0f);
+    std::vector<float> scalar = in, vector = in;
+    LongTransformPentium(scalar.data());
+    LongTransformAvx2(vector.data());
+    EXPECT_EQ(std::memcmp(scalar.data(), vector.data(), 18 * sizeof(float)), 0) << seed;
+    scalar = in, vector = in;
+    AliasReductionX87(scalar.data(), 31);
+    AliasReductionAvx2(vector.data(), 31);
+    EXPECT_EQ(scalar, vector) << seed;
+  }
+}
+
+TEST_F(ScalarAndVectorForms, RequantizationAgreesBitForBit) {
+  std::vector<float> pow43(8207);
+  for (size_t i = 0; i < pow43.size(); ++i) pow43[i] = static_cast<float>(std::pow(static_cast<double>(i), 4.0 / 3.0));
+  std::mt19937 rng(41);
+  for (int n = 0; n <= 40; ++n) {
+    std::vector<int32_t> in(static_cast<size_t>(n) + 8);
+    for (int32_t& v : in) {
+      const int kind = static_cast<int>(rng() % 4);
+      v = kind == 0 ? 0 : kind == 1 ? static_cast<int32_t>(rng() % 31) - 15 : static_cast<int32_t>(rng() % 20000) - 10000;
+    }
+    const float factor = std::ldexp(1.0f + static_cast<float>(rng() % 1000) / 1000.0f, static_cast<int>(rng() % 40) - 20);
+    std::vector<float> out(in.size(), 7.0f);
+    const int32_t any = RequantizeRunAvx2(in.data(), out.data(), n, factor, pow43.data());
+    int32_t want_any = 0;
+    for (int i = 0; i < n; ++i) {
+      const int32_t v = in[static_cast<size_t>(i)];
+      const float m = pow43[static_cast<size_t>(std::min<int64_t>(std::abs(static_cast<int64_t>(v)), 8206))];
+      const float want = factor * (v < 0 ? -m : m);
+      EXPECT_EQ(std::memcmp(&out[static_cast<size_t>(i)], &want, sizeof want), 0) << n << " " << i;
+      want_any |= v;
+    }
+    EXPECT_EQ(any, want_any) << n;
+    // Nothing past the run is written.
+    for (size_t i = static_cast<size_t>(n); i < out.size(); ++i) EXPECT_EQ(out[i], 7.0f) << n << " " << i;
+  }
 }
 
 }  // namespace

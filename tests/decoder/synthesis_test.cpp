@@ -17,8 +17,8 @@ int16_t ConvertThroughKernel(float value, bool stereo) {
   SynthesisWindow w{};
   w.lo[0][0] = 1.0f;
   WidenSynthesisWindow(w);
-  alignas(64) float ring[kRingSize] = {};
-  ring[64 + 16] = value;
+  alignas(64) RingValue ring[kRingStorage] = {};
+  ring[64 + 16] = ring[kRingSize + 64 + 16] = value;
   int16_t out[64] = {};
   const KernelSet k = PlainKernels();
   (stereo ? k.window_kernel_stereo : k.window_kernel_mono)(w, ring, 64, out);
@@ -51,12 +51,13 @@ TEST(Synthesis, WindowTableHasTheStandardsShape) {
 TEST(Synthesis, MatrixingIsTheStandardsCosineTransform) {
   float s[32];
   for (int k = 0; k < 32; ++k) s[k] = static_cast<float>((k * 7919) % 201 - 100);
-  alignas(64) float ring[kRingSize] = {};
+  alignas(64) RingValue ring[kRingStorage] = {};
   Matrix32(s, 1, ring, 96);
   for (int m = 0; m < 32; ++m) {
     double want = 0.0;
     for (int k = 0; k < 32; ++k) want += s[k] * std::cos((2 * k + 1) * m * 3.14159265358979323846 / 64.0);
     EXPECT_NEAR(ring[96 + m], want, 1e-3) << m;
+    EXPECT_EQ(ring[kRingSize + 96 + m], ring[96 + m]) << m;
   }
 }
 
@@ -77,8 +78,8 @@ TEST(Synthesis, InvertedPolarityClipsLoudSlotsToTheNegativeLimit) {
   SynthesisWindow w{};
   w.lo[0][0] = -1.0f;  // a negated unit coefficient
   WidenSynthesisWindow(w);
-  alignas(64) float ring[kRingSize] = {};
-  ring[16] = 40000.0f;
+  alignas(64) RingValue ring[kRingStorage] = {};
+  ring[16] = ring[kRingSize + 16] = 40000.0f;
   int16_t out[32] = {};
   PlainKernels().window_kernel_mono(w, ring, 0, out);
   EXPECT_EQ(out[0], -32768);

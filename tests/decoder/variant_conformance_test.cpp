@@ -158,3 +158,32 @@ TEST(Variants, AnEqualizerAtUnityGainLeavesThePcmBitExact) {
 
 }  // namespace
 }  // namespace plumo
+
+namespace plumo {
+namespace {
+
+// Whole streams decoded with the scalar x87 forms in every kernel slot and with this processor's
+// selection (the vector forms where it has AVX2) give the same PCM, byte for byte.
+TEST(Variants, ScalarAndSelectedX87KernelsGiveTheSamePcm) {
+  for (const char* name :
+       {"conformance/l3-compl.bit", "conformance/l3-si_block.bit", "conformance/l3-hecommon.bit",
+        "conformance/M2L3_compl24.bit", "conformance/l2-fl12.bit", "conformance/l1-fl3.bit",
+        "samples/l3_m1_44k_128_joint_noinfo.mp3", "samples/l3_m1_48k_192_dual.mp3", "samples/l2_m1_48k_256_dual.mp2"}) {
+    const std::string path = test::DataPath(name);
+    const test::Decoded selected = test::DecodeFile(path);
+    const test::Decoded scalar = test::DecodeFileWith(path, [](Decoder& d) {
+      KernelSet& k = d.Context().kernels;
+      k.alias_reduction_kernel = AliasReductionX87;
+      k.hybrid_kernel = HybridPentium;
+      k.long_transform_kernel = LongTransformPentium;
+      k.short_transform_kernel = ShortTransformPentium;
+      k.window_kernel_mono = WindowMonoPentium;
+      k.window_kernel_stereo = WindowStereoPentium;
+    });
+    ASSERT_GT(selected.pcm.size(), 0u) << name;
+    EXPECT_TRUE(selected.pcm == scalar.pcm) << name;
+  }
+}
+
+}  // namespace
+}  // namespace plumo
