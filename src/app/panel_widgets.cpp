@@ -26,8 +26,11 @@ void TImage::SetPicture(const QImage& picture) {
 
 void TImage::paintEvent(QPaintEvent* event) {
   // Only the part asked for: a tick of the display changes a few pixels.
+  // The picture may hold more pixels per unit than one (a HiDPI screen).
   QPainter painter(this);
-  painter.drawImage(event->rect(), FPicture, event->rect());
+  const QRect r = event->rect();
+  const qreal d = FPicture.devicePixelRatio();
+  painter.drawImage(r, FPicture, QRectF(QPointF(r.topLeft()) * d, QSizeF(r.size()) * d));
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {
