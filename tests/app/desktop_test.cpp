@@ -343,9 +343,9 @@ TEST_F(DesktopTest, FileArgumentsStartPlayingAndReachTheRunningInstance) {
   ASSERT_FALSE(bus.Address().empty());
   program.Bus = bus.Address();
   fs::create_directories(program.dir / "Album");
-  test::CopyFile(test::DataPath("samples/playlists/pl_one.mp3"), program.dir / "Album/01 One.mp3");
-  test::CopyFile(test::DataPath("samples/playlists/pl_two.mp3"), program.dir / "Album/02 Two.mp3");
-  test::CopyFile(test::DataPath("samples/playlists/sub/pl_three.mp3"), program.dir / "three.mp3");
+  test::LongCopy(test::DataPath("samples/playlists/pl_one.mp3"), program.dir / "Album/01 One.mp3");
+  test::LongCopy(test::DataPath("samples/playlists/pl_two.mp3"), program.dir / "Album/02 Two.mp3");
+  test::LongCopy(test::DataPath("samples/playlists/sub/pl_three.mp3"), program.dir / "three.mp3");
 
   auto first = program.Start(desktop.Display(), {program.dir / "Album"});
   ASSERT_TRUE(test::PollUntil([&] { return Playerctl(bus.Address(), "status") == "Playing" || !first->Running(); }))

@@ -42,9 +42,9 @@ class MprisTest : public ::testing::Test {
 
     ini = dir / "plumo.INI";
     fs::create_directory(dir / "sub");
-    LongCopy(test::DataPath("samples/playlists/pl_one.mp3"), dir / "one.mp3");
-    LongCopy(test::DataPath("samples/playlists/pl_two.mp3"), dir / "two.mp3");
-    LongCopy(test::DataPath("samples/playlists/sub/pl_three.mp3"), dir / "sub/three.mp3");
+    test::LongCopy(test::DataPath("samples/playlists/pl_one.mp3"), dir / "one.mp3");
+    test::LongCopy(test::DataPath("samples/playlists/pl_two.mp3"), dir / "two.mp3");
+    test::LongCopy(test::DataPath("samples/playlists/sub/pl_three.mp3"), dir / "sub/three.mp3");
     // At the real-time rate: the files play on while the clients come and go.
     platform::SimulatedWaveOptions options;
     options.real_time = true;
@@ -58,18 +58,6 @@ class MprisTest : public ::testing::Test {
     service.reset();
     form.reset();
     if (!connection_name.isEmpty()) QDBusConnection::disconnectFromBus(connection_name);
-  }
-
-  // The sample's frames a hundred times over (about a minute) with its ID3v1 tag at the end, so
-  // that nothing ends by itself while the clients come and go.
-  static void LongCopy(const std::string& from, const std::string& to) {
-    const std::string data = test::ReadFile(from);
-    const bool tagged = data.size() > 128 && data.compare(data.size() - 128, 3, "TAG") == 0;
-    const std::string frames = tagged ? data.substr(0, data.size() - 128) : data;
-    std::string out;
-    for (int i = 0; i < 100; ++i) out += frames;
-    if (tagged) out += data.substr(data.size() - 128);
-    test::WriteFile(to, out);
   }
 
   // Runs a client on the bus while the panel's event loop goes on; its output.

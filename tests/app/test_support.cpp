@@ -43,6 +43,16 @@ void CopyFile(const std::string& from, const std::string& to) {
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
+void LongCopy(const std::string& from, const std::string& to) {
+  const std::string data = ReadFile(from);
+  const bool tagged = data.size() > 128 && data.compare(data.size() - 128, 3, "TAG") == 0;
+  const std::string frames = tagged ? data.substr(0, data.size() - 128) : data;
+  std::string out;
+  for (int i = 0; i < 100; ++i) out += frames;
+  if (tagged) out += data.substr(data.size() - 128);
+  WriteFile(to, out);
+}
+
 std::string DataPath(const std::string& relative) { return std::string(PLUMO_TEST_DATA) + "/" + relative; }
 
 bool HaveProgram(const std::string& name) {

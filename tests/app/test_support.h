@@ -24,6 +24,9 @@ class SessionBus {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 void CopyFile(const std::string& from, const std::string& to);
+// A sample's frames a hundred times over (about a minute for the playlist samples) with its
+// ID3v1 tag at the end, so that nothing ends by itself while a test goes on.
+void LongCopy(const std::string& from, const std::string& to);
 std::string DataPath(const std::string& relative);
 // Whether a program of that name is on the PATH.
 bool HaveProgram(const std::string& name);
