@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "decoder_context.h"
+#include "huffman.h"
 
 namespace plumo {
 namespace {
@@ -33,7 +34,7 @@ DecoderContext::DecoderContext() {
   layer3_frame_decoder = RejectFrame;
 }
 
-Decoder::Decoder() : ctx_(std::make_unique<DecoderContext>()) {}
+Decoder::Decoder() : ctx_(std::make_unique<DecoderContext>()) { PrepareHuffmanTables(); }
 Decoder::~Decoder() = default;
 
 int Decoder::Setup(const FrameHeader& h, int frame_length, int downsample_shift, int /*reserved*/, int output_mode,

@@ -108,6 +108,12 @@ const WideLookups& Wide() {
   return lookups;
 }
 
+}  // namespace
+
+void PrepareHuffmanTables() { Wide(); }
+
+namespace {
+
 // Reads an escape (when the table has linbits and the code gave 15) and the sign of one value.
 int32_t FinishValue(BitReader& br, int32_t value, int linbits) {
   if (linbits != 0 && value == 15) value += static_cast<int32_t>(br.ReadEscapeBits(linbits));

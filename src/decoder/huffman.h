@@ -8,6 +8,9 @@
 
 namespace plumo {
 
+// Builds the shared decoding tables now, so that no decode allocates or pays for them.
+void PrepareHuffmanTables();
+
 // Decodes count / 2 pairs (x, y) with the table of table_select into lines[0 .. 2 * (count / 2)).
 // Order of bits per pair: code, x escape (linbits), x sign, y escape, y sign. Tables 0, 4 and 14
 // write zeros and read nothing. Stops after the pair during which br.BytePosition() passes
