@@ -117,6 +117,8 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
 
   // The picture and the buttons.
   FImage1.setObjectName(QStringLiteral("Image1"));
+  // The picture covers the panel: nothing beneath it needs painting when the display changes.
+  FImage1.setAttribute(Qt::WA_OpaquePaintEvent);
   FImage1.SetPicture(BackgroundImage());
   FImage1.move(0, 0);
   FImage1.PopupMenu = &FPopupMenu1;
