@@ -138,6 +138,8 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
 
   // The picture and the buttons.
   FImage1.setObjectName(QStringLiteral("Image1"));
+  // The picture covers the panel: nothing beneath it needs painting when the display changes.
+  FImage1.setAttribute(Qt::WA_OpaquePaintEvent);
   // On a HiDPI screen the pictures and the display are drawn at twice the size.
   FPixelRatio = PictureRatio(devicePixelRatioF());
   FImage1.SetPicture(BackgroundImage(FPixelRatio));

@@ -38,9 +38,10 @@ bool PulseServer::Start() {
   env["XDG_RUNTIME_DIR"] = FDir / "runtime";
   env["PULSE_RUNTIME_PATH"] = FDir / "runtime";
   env["PULSE_STATE_PATH"] = FDir / "state";
-  // No shared memory: a killed server then leaves nothing behind in /dev/shm.
+  // No shared memory: a killed server then leaves nothing behind in /dev/shm. It ends by itself
+  // 20 s after its last client left, so a test that dies leaves no server running for long.
   FServer = std::make_unique<Child>(
-      std::vector<std::string>{FindProgram("pulseaudio"), "-n", "--daemonize=no", "--exit-idle-time=-1",
+      std::vector<std::string>{FindProgram("pulseaudio"), "-n", "--daemonize=no", "--exit-idle-time=20",
                                "--use-pid-file=no", "--disable-shm=yes", "--realtime=no", "--high-priority=no",
                                "--log-target=stderr", "-L", "module-null-sink sink_name=plumo_null",
                                "-L", "module-native-protocol-unix auth-anonymous=1 socket=" + (FDir / "native")},
