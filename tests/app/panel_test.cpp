@@ -321,21 +321,6 @@ TEST_F(PanelTest, DragWithoutLocalFilesIsRefusedAndKeepsThePlaylist) {
   EXPECT_EQ(IniFile(ini).ReadInteger("Option", "FileCount", 0), 2);
 }
 
-// A stream that gives its first block and then fails, as a playlist on a failing disk or share.
-class FailsAfterFirstBlock final : public TStream {
- public:
-  explicit FailsAfterFirstBlock(const std::string& path) : FFile(path) {}
-  int32_t Read(void* buffer, int32_t count) override {
-    if (FReads++ > 0) throw EStreamError("Stream read error: the share went away");
-    return FFile.Read(buffer, count);
-  }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FFile.Seek(offset, origin); }
-
- private:
-  TFileStream FFile;
-  int FReads = 0;
-};
-
 TEST_F(PanelTest, HistoryPickOfAPlaylistThatBreaksOffKeepsTheIndexInsideTheList) {
   std::string saved = "[Option]\nFileCount=5\nNowIndex=4\nCurrentDir=" + dir.Path() + "\n";
   for (int i = 0; i < 5; ++i) saved += "File" + std::to_string(i) + "=" + dir / "two.mp3" + "\n";
@@ -348,11 +333,11 @@ TEST_F(PanelTest, HistoryPickOfAPlaylistThatBreaksOffKeepsTheIndexInsideTheList)
   Act(*p);
   ASSERT_EQ(p->NowIndex(), 4);
   ASSERT_EQ(p->PlayState(), psPlaying);
-  p->OpenPlaylist = [](const std::string& path) { return std::make_unique<FailsAfterFirstBlock>(path); };
+  p->OpenPlaylist = [](const std::string& path) { return std::make_unique<test::FailsAfterFirstBlock>(path); };
   p->FileNameKeep1().Add(dir / "long.m3u");
   p->FileNameKeep1().Item(1)->trigger();
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("the share went away"), std::string::npos) << errors[0];
+  EXPECT_NE(errors[0].find("the disk went away"), std::string::npos) << errors[0];
   EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3", dir / "two.mp3"}));
   EXPECT_EQ(p->NowIndex(), 0);
   // The next start plays the first entry of what was read.

@@ -124,25 +124,10 @@ TEST(PlaylistTest, UnreadableM3uRaisesNamingTheFile) {
   EXPECT_THROW(ReadPlaylist(dir / "bad.m3u", list), std::runtime_error);
 }
 
-// A stream that gives its first block and then fails, as a file on a failing disk or share.
-class FailsAfterFirstBlock final : public TStream {
- public:
-  explicit FailsAfterFirstBlock(const std::string& path) : FFile(path) {}
-  int32_t Read(void* buffer, int32_t count) override {
-    if (FReads++ > 0) throw EStreamError("Stream read error: the disk went away");
-    return FFile.Read(buffer, count);
-  }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FFile.Seek(offset, origin); }
-
- private:
-  TFileStream FFile;
-  int FReads = 0;
-};
-
 TEST(PlaylistTest, PlaylistThatBreaksOffKeepsTheLinesReadBefore) {
   test::TempDir dir;
   test::WriteFile(dir / "long.m3u", "a.mp3\nb.mp3\n#" + std::string(5000, 'x') + "\nc.mp3\n");
-  FailsAfterFirstBlock stream(dir / "long.m3u");
+  test::FailsAfterFirstBlock stream(dir / "long.m3u");
   std::vector<std::string> list;
   EXPECT_THROW(ReadPlaylist(stream, dir / "long.m3u", list), EStreamError);
   EXPECT_EQ(list, (std::vector<std::string>{dir / "a.mp3", dir / "b.mp3"}));

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "file_stream.h"
 
 namespace plumo::test {
 
@@ -19,6 +20,21 @@ class SessionBus {
  private:
   std::unique_ptr<Child> FDaemon;
   std::string FAddress;
+};
+
+// A file stream that gives its first block and then fails, as a file on a failing disk or share.
+class FailsAfterFirstBlock final : public TStream {
+ public:
+  explicit FailsAfterFirstBlock(const std::string& path) : FFile(path) {}
+  int32_t Read(void* buffer, int32_t count) override {
+    if (FReads++ > 0) throw EStreamError("Stream read error: the disk went away");
+    return FFile.Read(buffer, count);
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FFile.Seek(offset, origin); }
+
+ private:
+  TFileStream FFile;
+  int FReads = 0;
 };
 
 std::string ReadFile(const std::string& path);
