@@ -66,7 +66,10 @@ int ParseFrameHeader(const uint8_t* bytes, int available, FrameHeader& h) {
 
   if (h.layer_code == 0) return 0;
   if (h.bitrate_index == 0) return FindFreeFormatLength(bytes, available);
+  return BitrateFrameLength(h);
+}
 
+int BitrateFrameLength(const FrameHeader& h) {
   const int kbps = Kbps(h);
   const int f50 = Freq50(h);
   switch (h.layer_code) {

@@ -37,6 +37,9 @@ int SampleRateHz(const FrameHeader& h);
 // only to measure a free-format stream). Returns the frame length without the padding slot; a
 // result <= 0 means there is no valid header.
 int ParseFrameHeader(const uint8_t* bytes, int available, FrameHeader& header);
+// The length without the padding slot of a frame that names its bit rate (bitrate_index 1..14),
+// from the header's id, layer, bit rate and sampling frequency.
+int BitrateFrameLength(const FrameHeader& header);
 
 // As ParseFrameHeader, and stores the frame's bit rate in bit/s (0 when the result is 0).
 int ParseFrameHeaderAndBitrate(const uint8_t* bytes, int available, FrameHeader& header, int& bitrate);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "decoder_context.h"
+#include "frame_header.h"
 #include "layer12_tables.h"
 
 namespace plumo {
@@ -74,21 +75,17 @@ int JointBound(const FrameFields& f, int subbands) {
   return f.mode == 1 ? (f.mode_extension + 1) * 4 : subbands;
 }
 
-// Bit rates in kbit/s of Layers I and II by [layer II][id][bitrate_index].
-constexpr int kBitrateKbps[2][2][16] = {
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-     {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0}},
-    {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0}},
-};
-constexpr int kFreq50[2][3] = {{441, 480, 320}, {882, 960, 640}};
-
-// The frame's own unpadded length from its bit rate; free-format frames have the set-up's length.
-int FrameLength(const DecoderContext& ctx, const FrameFields& f, bool layer2) {
-  if (f.bitrate_index == 0) return ctx.frame_length;
-  const int kbps = kBitrateKbps[layer2 ? 1 : 0][f.id][f.bitrate_index];
-  const int f50 = kFreq50[f.id][f.sampling_frequency];
-  return layer2 ? 2880 * kbps / f50 : 4 * (240 * kbps / f50);
+// The bytes the frame occupies, from its own bit rate and padding; free-format frames have the
+// set-up's length.
+int FrameLength(const DecoderContext& ctx, const FrameFields& f, int layer_code) {
+  FrameHeader h;
+  h.sync_kind = 1;
+  h.id = f.id;
+  h.layer_code = layer_code;
+  h.bitrate_index = f.bitrate_index;
+  h.sampling_frequency = f.sampling_frequency;
+  h.padding_bit = f.padding;
+  return PaddedFrameLength(h, f.bitrate_index == 0 ? ctx.frame_length : BitrateFrameLength(h));
 }
 
 // Where the frame's samples go. The output keeps the set-up's channel count: a one-channel frame
@@ -184,7 +181,7 @@ DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t
   }
 
   ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 12);
-  return {FrameLength(ctx, f, false) + (f.padding ? 4 : 0), ctx.pcm_bytes_per_frame};
+  return {FrameLength(ctx, f, 3), ctx.pcm_bytes_per_frame};
 }
 
 DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t size, uint8_t* pcm) {
@@ -322,7 +319,7 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
   }
 
   ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 36);
-  return {FrameLength(ctx, f, true) + f.padding, ctx.pcm_bytes_per_frame};
+  return {FrameLength(ctx, f, 2), ctx.pcm_bytes_per_frame};
 }
 
 bool SetupLayer2Allocation(DecoderContext& ctx, const FrameHeader& h) {
