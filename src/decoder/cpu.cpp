@@ -170,6 +170,7 @@ KernelSet KernelsFor(const KernelChoice& choice) {
         if (!avx2) return stereo ? WindowStereoPentium : WindowMonoPentium;
         break;
     }
+    if (HasAvx512()) return stereo ? WindowStereoAvx512 : WindowMonoAvx512;
     return stereo ? WindowStereoAvx2 : WindowMonoAvx2;
   };
   k.window_kernel_mono = window(choice.window_mono, false);

@@ -181,6 +181,11 @@ void WindowStereoAvx2(const SynthesisWindow& w, const RingValue* ring, int posit
 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43);
 void AliasReductionAvx2(float* lines, int boundaries);
 
+// AVX-512 forms of the window and matrixing kernels, taken instead of the AVX2 ones where present.
+bool HasAvx512();
+void WindowMonoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+
 // Scalar x87 forms: the x87 alias reduction and short transform (used everywhere), the
 // Pentium-scheduled hybrid filterbank and long transform (also the x87 ones without AVX2), and
 // window kernels with branch clipping (Pentium, also x87 without AVX2) or conditional-move
@@ -218,6 +223,7 @@ struct MatrixTable {
 const MatrixTable& GetMatrixTable();
 void Matrix32Scalar(const float* samples, int stride, RingValue* ring, int position);
 void Matrix32Avx2(const float* samples, int stride, RingValue* ring, int position);
+void Matrix32Avx512(const float* samples, int stride, RingValue* ring, int position);
 
 // The end of every hybrid kernel, from sub-band sb on: short blocks up to sub-band N, then the
 // sub-bands that only carry the previous overlap up to P, then zeros up to the synthesised

@@ -329,6 +329,13 @@ class ScalarAndVectorForms : public testing::Test {
   void SetUp() override {
     if (!HasAvx2()) GTEST_SKIP() << "no AVX2 on this processor";
   }
+  // The AVX2 form, and the AVX-512 form where the processor has it.
+  template <typename Fn>
+  static std::vector<Fn> VectorForms(Fn avx2, Fn avx512) {
+    std::vector<Fn> forms{avx2};
+    if (HasAvx512()) forms.push_back(avx512);
+    return forms;
+  }
 };
 
 TEST_F(ScalarAndVectorForms, WindowKernelsAgreeBitForBit) {
@@ -340,15 +347,24 @@ TEST_F(ScalarAndVectorForms, WindowKernelsAgreeBitForBit) {
       AlignedRing ring;
       ring.Fill(RandomLines(seed, kRingSize, seed == 13 ? 90000.0f : 9000.0f));
       for (int position = 0; position < kRingSize; position += 32) {
-        int16_t scalar[64], vector[64];
+        int16_t scalar[64];
         WindowMonoPentium(w, ring.v, position, scalar);
-        WindowMonoAvx2(w, ring.v, position, vector);
-        EXPECT_EQ(std::memcmp(scalar, vector, 64), 0) << seed << " " << position;
-        std::fill(std::begin(scalar), std::end(scalar), int16_t{5});
-        std::fill(std::begin(vector), std::end(vector), int16_t{5});
-        WindowStereoPentium(w, ring.v, position, scalar);
-        WindowStereoAvx2(w, ring.v, position, vector);
-        EXPECT_EQ(std::memcmp(scalar, vector, 63 * 2), 0) << seed << " " << position;
+        for (WindowKernelFn fn : VectorForms(WindowMonoAvx2, WindowMonoAvx512)) {
+          int16_t vector[64];
+          fn(w, ring.v, position, vector);
+          EXPECT_EQ(std::memcmp(scalar, vector, 64), 0) << seed << " " << position;
+        }
+        // The stereo kernels write the even samples only: the odd ones keep their marks.
+        int16_t stereo[64];
+        std::fill(std::begin(stereo), std::end(stereo), int16_t{5});
+        WindowStereoPentium(w, ring.v, position, stereo);
+        for (int j = 1; j < 64; j += 2) ASSERT_EQ(stereo[j], 5);
+        for (WindowKernelFn fn : VectorForms(WindowStereoAvx2, WindowStereoAvx512)) {
+          int16_t vector[64];
+          std::fill(std::begin(vector), std::end(vector), int16_t{5});
+          fn(w, ring.v, position, vector);
+          EXPECT_EQ(std::memcmp(stereo, vector, 64 * 2), 0) << seed << " " << position;
+        }
       }
     }
   }
@@ -359,11 +375,14 @@ TEST_F(ScalarAndVectorForms, MatrixingAgreesBitForBit) {
     const std::vector<float> s = RandomLines(seed, 64, 30000.0f);
     for (int stride : {1, 2}) {
       for (int offset = 0; offset < stride; ++offset) {
-        AlignedRing scalar, vector;
+        AlignedRing scalar;
         Matrix32Scalar(s.data() + offset, stride, scalar.v, 224);
-        Matrix32Avx2(s.data() + offset, stride, vector.v, 224);
-        EXPECT_EQ(std::memcmp(scalar.v, vector.v, sizeof scalar.v), 0) << seed << " " << stride << " " << offset;
-        EXPECT_EQ(vector.v[224 + 5], vector.v[kRingSize + 224 + 5]);
+        for (Matrix32Fn fn : VectorForms(Matrix32Avx2, Matrix32Avx512)) {
+          AlignedRing vector;
+          fn(s.data() + offset, stride, vector.v, 224);
+          EXPECT_EQ(std::memcmp(scalar.v, vector.v, sizeof scalar.v), 0) << seed << " " << stride << " " << offset;
+          EXPECT_EQ(vector.v[224 + 5], vector.v[kRingSize + 224 + 5]);
+        }
       }
     }
   }

@@ -1,0 +1,171 @@
+// The synthesis window and matrixing kernels in AVX-512 form, for processors that have it: twice
+// the lanes of the AVX2 forms, with the same operations on each lane in the same order (products
+// and sums rounded apart), so their values equal those of the scalar and AVX2 forms bit for bit.
+#include "kernels.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+// GCC 12's AVX-512 header makes its "undefined" vectors by self-initialisation, which -O3 then
+// reports as uninitialised wherever such an intrinsic is inlined.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <immintrin.h>
+#define PLUMO_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq")))
+#endif
+
+namespace plumo {
+
+#ifdef PLUMO_AVX512
+
+bool HasAvx512() {
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+  return has;
+}
+
+namespace {
+
+// (a0, a1) + (first, b[15], b[14], ..., b[1]) over 16 lanes: the reversed partner sums shifted
+// by one lane, with lane 0 of `first` entering at output 0.
+PLUMO_AVX512 inline void AddReversed(__m512d a0, __m512d a1, __m512d b0, __m512d b1, __m512d first,
+                                     __m512d& out0, __m512d& out1) {
+  const __m512i high = _mm512_set_epi64(9, 10, 11, 12, 13, 14, 15, 0);
+  const __m512i low = _mm512_set_epi64(1, 2, 3, 4, 5, 6, 7, 8);
+  const __m512d s0 = _mm512_mask_blend_pd(0x01, _mm512_permutex2var_pd(b0, high, b1), first);
+  const __m512d s1 = _mm512_permutex2var_pd(b0, low, b1);
+  out0 = _mm512_add_pd(a0, s0);
+  out1 = _mm512_add_pd(a1, s1);
+}
+
+// NaN lanes cleared to 0, then clipped to the 16-bit range and converted in the current rounding
+// mode (round to nearest even): 16 sums as 16 int32 values.
+PLUMO_AVX512 inline __m512i ClipConvert(__m512d a, __m512d b) {
+  const __m512d lo = _mm512_set1_pd(-32768.0), hi = _mm512_set1_pd(32767.0);
+  const __m512d an = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(a, a, _CMP_ORD_Q), a);
+  const __m512d bn = _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(b, b, _CMP_ORD_Q), b);
+  const __m256i ia = _mm512_cvtpd_epi32(_mm512_min_pd(_mm512_max_pd(an, lo), hi));
+  const __m256i ib = _mm512_cvtpd_epi32(_mm512_min_pd(_mm512_max_pd(bn, lo), hi));
+  return _mm512_inserti64x4(_mm512_castsi256_si512(ia), ib, 1);
+}
+
+// The window sums of one slot (as in the AVX2 form, a whole ring block of 16 values per vector
+// pair): pcm0 holds outputs 0 .. 15 and pcm1 outputs 16 .. 31, as int32 values in range.
+[[gnu::always_inline]] PLUMO_AVX512 inline void WindowPcm(const SynthesisWindow& w, const RingValue* ring,
+                                                          int position, __m512i& pcm0, __m512i& pcm1) {
+  const RingValue* base = ring + position;  // the ring's repetition spares the wrapping
+  __m512d el0, el1, eh0, eh1, ol0, ol1, oh0, oh1;
+  for (int a = 0; a < 16; a += 2) {
+    const RingValue* xe = base + 32 * a + 16;
+    const RingValue* xo = base + 32 * (a + 1);
+    const __m512d e0 = _mm512_loadu_pd(xe), e1 = _mm512_loadu_pd(xe + 8);
+    const __m512d o0 = _mm512_loadu_pd(xo), o1 = _mm512_loadu_pd(xo + 8);
+    const __m512d pel0 = _mm512_mul_pd(e0, _mm512_loadu_pd(&w.lo_wide[a][0]));
+    const __m512d pel1 = _mm512_mul_pd(e1, _mm512_loadu_pd(&w.lo_wide[a][8]));
+    const __m512d peh0 = _mm512_mul_pd(e0, _mm512_loadu_pd(&w.hi_wide[a][0]));
+    const __m512d peh1 = _mm512_mul_pd(e1, _mm512_loadu_pd(&w.hi_wide[a][8]));
+    const __m512d pol0 = _mm512_mul_pd(o0, _mm512_loadu_pd(&w.lo_wide[a + 1][0]));
+    const __m512d pol1 = _mm512_mul_pd(o1, _mm512_loadu_pd(&w.lo_wide[a + 1][8]));
+    const __m512d poh0 = _mm512_mul_pd(o0, _mm512_loadu_pd(&w.hi_wide[a + 1][0]));
+    const __m512d poh1 = _mm512_mul_pd(o1, _mm512_loadu_pd(&w.hi_wide[a + 1][8]));
+    if (a == 0) {
+      el0 = pel0, el1 = pel1, eh0 = peh0, eh1 = peh1, ol0 = pol0, ol1 = pol1, oh0 = poh0, oh1 = poh1;
+    } else {
+      el0 = _mm512_add_pd(el0, pel0), el1 = _mm512_add_pd(el1, pel1);
+      eh0 = _mm512_add_pd(eh0, peh0), eh1 = _mm512_add_pd(eh1, peh1);
+      ol0 = _mm512_add_pd(ol0, pol0), ol1 = _mm512_add_pd(ol1, pol1);
+      oh0 = _mm512_add_pd(oh0, poh0), oh1 = _mm512_add_pd(oh1, poh1);
+    }
+  }
+  // Output 0's odd-age terms (ring value 16 of each odd age).
+  double f = base[32 + 16] * w.first_wide[1];
+  for (int a = 3; a < 16; a += 2) f = f + base[32 * a + 16] * w.first_wide[a];
+  // Outputs 0 .. 15: el[j] + ol[16 - j] (output 0: el[0] + first); outputs 16 .. 31:
+  // oh[i] + eh[16 - i] (output 16: oh[0] = 0 plus ol[0]).
+  __m512d out0, out1, out2, out3;
+  AddReversed(el0, el1, ol0, ol1, _mm512_set1_pd(f), out0, out1);
+  AddReversed(oh0, oh1, eh0, eh1, ol0, out2, out3);
+  pcm0 = ClipConvert(out0, out1);
+  pcm1 = ClipConvert(out2, out3);
+}
+
+}  // namespace
+
+PLUMO_AVX512 void WindowMonoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
+  __m512i pcm0, pcm1;
+  WindowPcm(w, ring, position, pcm0, pcm1);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest), _mm512_cvtepi32_epi16(pcm0));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + 16), _mm512_cvtepi32_epi16(pcm1));
+}
+
+// Every other sample (dest[0], dest[2], ..., dest[62]): the low halves of the int32 lanes, stored
+// under a mask of the even 16-bit positions, so the other channel's samples in between and
+// dest[63] (which may lie past the block) are left untouched.
+PLUMO_AVX512 void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
+  __m512i pcm0, pcm1;
+  WindowPcm(w, ring, position, pcm0, pcm1);
+  _mm512_mask_storeu_epi16(dest, 0x55555555u, pcm0);
+  _mm512_mask_storeu_epi16(dest + 32, 0x55555555u, pcm1);
+}
+
+namespace {
+// Two floats broadcast as one 64-bit value.
+PLUMO_AVX512 inline __m512 Pair(const float* p) {
+  return _mm512_broadcast_f32x2(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p)));
+}
+}  // namespace
+
+PLUMO_AVX512 void Matrix32Avx512(const float* samples, int stride, RingValue* ring, int position) {
+  const MatrixTable& t = GetMatrixTable();
+  __m512 in0, in1;
+  if (stride == 1) {
+    in0 = _mm512_loadu_ps(samples);
+    in1 = _mm512_loadu_ps(samples + 16);
+  } else {
+    // Every other value; the last block is loaded under a mask so nothing past samples[62] is read.
+    const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    in0 = _mm512_permutex2var_ps(_mm512_loadu_ps(samples), even, _mm512_loadu_ps(samples + 16));
+    in1 = _mm512_permutex2var_ps(_mm512_loadu_ps(samples + 32), even, _mm512_maskz_loadu_ps(0x7FFF, samples + 48));
+  }
+  // pairs[2k] = s[k] + s[31 - k], pairs[2k + 1] = s[k] - s[31 - k]: broadcast as one 64-bit
+  // value, lane m of the vector holds the sum for even m and the difference for odd m.
+  const __m512i reverse = _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  const __m512 b = _mm512_permutexvar_ps(reverse, in1);
+  const __m512 sum = _mm512_add_ps(in0, b), diff = _mm512_sub_ps(in0, b);
+  alignas(64) float pairs[32];
+  const __m512i lower = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+  const __m512i upper = _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  _mm512_store_ps(pairs, _mm512_permutex2var_ps(sum, lower, diff));
+  _mm512_store_ps(pairs + 16, _mm512_permutex2var_ps(sum, upper, diff));
+  __m512 even0 = _mm512_setzero_ps(), even1 = even0, odd0 = even0, odd1 = even0;
+  for (int k = 0; k < 16; k += 2) {
+    const __m512 p0 = Pair(pairs + 2 * k);
+    const __m512 p1 = Pair(pairs + 2 * k + 2);
+    even0 = _mm512_add_ps(even0, _mm512_mul_ps(_mm512_load_ps(&t.cols[k][0]), p0));
+    even1 = _mm512_add_ps(even1, _mm512_mul_ps(_mm512_load_ps(&t.cols[k][16]), p0));
+    odd0 = _mm512_add_ps(odd0, _mm512_mul_ps(_mm512_load_ps(&t.cols[k + 1][0]), p1));
+    odd1 = _mm512_add_ps(odd1, _mm512_mul_ps(_mm512_load_ps(&t.cols[k + 1][16]), p1));
+  }
+  RingValue* out = ring + position;
+  const __m512 s0 = _mm512_add_ps(even0, odd0), s1 = _mm512_add_ps(even1, odd1);
+  const __m512d v[4] = {_mm512_cvtps_pd(_mm512_castps512_ps256(s0)), _mm512_cvtps_pd(_mm512_extractf32x8_ps(s0, 1)),
+                        _mm512_cvtps_pd(_mm512_castps512_ps256(s1)), _mm512_cvtps_pd(_mm512_extractf32x8_ps(s1, 1))};
+  for (int q = 0; q < 4; ++q) {
+    _mm512_storeu_pd(out + 8 * q, v[q]);
+    _mm512_storeu_pd(out + kRingSize + 8 * q, v[q]);
+  }
+}
+
+#else  // no AVX-512 forms on this architecture
+
+bool HasAvx512() { return false; }
+void WindowMonoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
+  WindowMonoAvx2(w, ring, position, dest);
+}
+void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest) {
+  WindowStereoAvx2(w, ring, position, dest);
+}
+void Matrix32Avx512(const float* samples, int stride, RingValue* ring, int position) {
+  Matrix32Avx2(samples, stride, ring, position);
+}
+
+#endif
+
+}  // namespace plumo
