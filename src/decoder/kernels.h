@@ -217,7 +217,7 @@ void WindowStereoE3DNow(const SynthesisWindow& w, const RingValue* ring, int pos
 // s[k] + s[31 - k] and odd outputs the differences, 16 products each, even and odd k summed apart.
 // cols[k][m] = cos((2k + 1) m pi / 64) for k < 16.
 struct MatrixTable {
-  alignas(32) float cols[16][32];
+  alignas(64) float cols[16][32];
   MatrixTable();
 };
 const MatrixTable& GetMatrixTable();

@@ -138,10 +138,10 @@ PLUMO_AVX512 void Matrix32Avx512(const float* samples, int stride, RingValue* ri
   for (int k = 0; k < 16; k += 2) {
     const __m512 p0 = Pair(pairs + 2 * k);
     const __m512 p1 = Pair(pairs + 2 * k + 2);
-    even0 = _mm512_add_ps(even0, _mm512_mul_ps(_mm512_load_ps(&t.cols[k][0]), p0));
-    even1 = _mm512_add_ps(even1, _mm512_mul_ps(_mm512_load_ps(&t.cols[k][16]), p0));
-    odd0 = _mm512_add_ps(odd0, _mm512_mul_ps(_mm512_load_ps(&t.cols[k + 1][0]), p1));
-    odd1 = _mm512_add_ps(odd1, _mm512_mul_ps(_mm512_load_ps(&t.cols[k + 1][16]), p1));
+    even0 = _mm512_add_ps(even0, _mm512_mul_ps(_mm512_loadu_ps(&t.cols[k][0]), p0));
+    even1 = _mm512_add_ps(even1, _mm512_mul_ps(_mm512_loadu_ps(&t.cols[k][16]), p0));
+    odd0 = _mm512_add_ps(odd0, _mm512_mul_ps(_mm512_loadu_ps(&t.cols[k + 1][0]), p1));
+    odd1 = _mm512_add_ps(odd1, _mm512_mul_ps(_mm512_loadu_ps(&t.cols[k + 1][16]), p1));
   }
   RingValue* out = ring + position;
   const __m512 s0 = _mm512_add_ps(even0, odd0), s1 = _mm512_add_ps(even1, odd1);
