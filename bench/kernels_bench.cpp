@@ -26,7 +26,14 @@ struct alignas(64) Ring {
   RingValue v[kRingStorage];
 };
 
+// Vector forms this processor lacks are skipped.
+bool Supported(benchmark::State& state, bool has) {
+  if (!has) state.SkipWithError("not supported by this processor");
+  return has;
+}
+
 void BenchWindow(benchmark::State& state, WindowKernelFn fn) {
+  if (!Supported(state, fn != WindowStereoAvx512 || HasAvx512())) return;
   Decoder decoder;
   const SynthesisWindow& w = decoder.Context().window;
   Ring ring;
@@ -44,20 +51,26 @@ void BenchWindow(benchmark::State& state, WindowKernelFn fn) {
 }
 BENCHMARK_CAPTURE(BenchWindow, x87_selected, KernelsFor({}).window_kernel_stereo);
 BENCHMARK_CAPTURE(BenchWindow, x87_scalar, WindowStereoPentium);
+BENCHMARK_CAPTURE(BenchWindow, x87_avx2, WindowStereoAvx2);
+BENCHMARK_CAPTURE(BenchWindow, x87_avx512, WindowStereoAvx512);
 BENCHMARK_CAPTURE(BenchWindow, enhanced_3dnow, WindowStereoE3DNow);
 BENCHMARK_CAPTURE(BenchWindow, plain_3dnow, WindowStereo3DNow);
 
-void BenchMatrix(benchmark::State& state) {
+void BenchMatrix(benchmark::State& state, Matrix32Fn fn) {
+  if (!Supported(state, fn != Matrix32Avx512 || HasAvx512())) return;
   const std::vector<float> s = Random(32, 4000.0f, 2);
   Ring ring;
   int position = 0;
   for (auto _ : state) {
-    Matrix32(s.data(), 1, ring.v, position);
+    fn(s.data(), 1, ring.v, position);
     position = (position - 32) & (kRingSize - 1);
     benchmark::DoNotOptimize(ring.v);
   }
 }
-BENCHMARK(BenchMatrix);
+BENCHMARK_CAPTURE(BenchMatrix, selected, Matrix32Kernel());
+BENCHMARK_CAPTURE(BenchMatrix, scalar, Matrix32Scalar);
+BENCHMARK_CAPTURE(BenchMatrix, avx2, Matrix32Avx2);
+BENCHMARK_CAPTURE(BenchMatrix, avx512, Matrix32Avx512);
 
 // One long-block granule of one channel with all 31 sub-bands in use.
 void BenchHybrid(benchmark::State& state, HybridKernelFn fn) {
