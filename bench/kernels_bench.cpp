@@ -74,6 +74,7 @@ BENCHMARK_CAPTURE(BenchMatrix, avx512, Matrix32Avx512);
 
 // One long-block granule of one channel with all 31 sub-bands in use.
 void BenchHybrid(benchmark::State& state, HybridKernelFn fn) {
+  if (!Supported(state, fn != HybridAvx512 || HasAvx512())) return;
   const std::vector<float> lines = Random(576, 3000.0f, 3);
   std::vector<float> work(576), previous = Random(576, 3000.0f, 4), out(576);
   for (auto _ : state) {
@@ -85,6 +86,8 @@ void BenchHybrid(benchmark::State& state, HybridKernelFn fn) {
 }
 BENCHMARK_CAPTURE(BenchHybrid, x87_selected, KernelsFor({}).hybrid_kernel);
 BENCHMARK_CAPTURE(BenchHybrid, x87_scalar, HybridPentium);
+BENCHMARK_CAPTURE(BenchHybrid, x87_avx2, HybridAvx2);
+BENCHMARK_CAPTURE(BenchHybrid, x87_avx512, HybridAvx512);
 BENCHMARK_CAPTURE(BenchHybrid, enhanced_3dnow, HybridE3DNow);
 
 void BenchLongTransform(benchmark::State& state, TransformFn fn) {

@@ -137,9 +137,9 @@ KernelSet KernelsFor(const KernelChoice& choice) {
   }
   switch (choice.hybrid) {
     case V::kEnhanced3DNow: k.hybrid_kernel = HybridE3DNow; break;
-    case V::kPentium: k.hybrid_kernel = avx2 ? HybridAvx2 : HybridPentium; break;
+    case V::kPentium: k.hybrid_kernel = HasAvx512() ? HybridAvx512 : avx2 ? HybridAvx2 : HybridPentium; break;
     default:
-      k.hybrid_kernel = avx2 ? HybridAvx2 : HybridPentium;
+      k.hybrid_kernel = HasAvx512() ? HybridAvx512 : avx2 ? HybridAvx2 : HybridPentium;
       k.choice.hybrid = V::kX87;
       break;
   }

@@ -181,10 +181,13 @@ void WindowStereoAvx2(const SynthesisWindow& w, const RingValue* ring, int posit
 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43);
 void AliasReductionAvx2(float* lines, int boundaries);
 
-// AVX-512 forms of the window and matrixing kernels, taken instead of the AVX2 ones where present.
+// AVX-512 forms of the window, matrixing and hybrid filterbank kernels, taken instead of the AVX2
+// ones where present.
 bool HasAvx512();
 void WindowMonoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
+                 int nonzero_lines, int previous_extent, int synth_subbands);
 
 // Scalar x87 forms: the x87 alias reduction and short transform (used everywhere), the
 // Pentium-scheduled hybrid filterbank and long transform (also the x87 ones without AVX2), and
@@ -253,10 +256,16 @@ int HybridTail(const HybridTables& t, float* lines, const float* previous, float
 // HybridTables::dct18_scale); the even half, a 9-point DCT-II, uses the symmetry
 // cos(m (2 (8 - k) + 1) pi / 18) = (-1)^m cos(m (2k + 1) pi / 18) of its coefficients. Writes the
 // windowed first half plus the previous overlap to `first` and the windowed second half to `next`.
-// A constant as a value of T (GCC gives vector types the aliasing of their element type).
+// A constant as a value of T (GCC gives vector types the aliasing of their element type). Vector
+// types wider than the tables' four lanes specialise LaneConstants to give the scalar, which GCC
+// spreads over every lane of the product.
 template <typename T>
-[[gnu::always_inline]] inline const T& LaneConstant(const HybridTables::Lanes4& c) {
-  return *reinterpret_cast<const T*>(c.v);
+struct LaneConstants {
+  [[gnu::always_inline]] static const T& Of(const HybridTables::Lanes4& c) { return *reinterpret_cast<const T*>(c.v); }
+};
+template <typename T>
+[[gnu::always_inline]] inline decltype(auto) LaneConstant(const HybridTables::Lanes4& c) {
+  return LaneConstants<T>::Of(c);
 }
 
 template <typename T>

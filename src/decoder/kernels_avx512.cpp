@@ -1,7 +1,10 @@
-// The synthesis window and matrixing kernels in AVX-512 form, for processors that have it: twice
+// The synthesis window, matrixing and hybrid filterbank kernels in AVX-512 form, for processors that have it: twice
 // the lanes of the AVX2 forms, with the same operations on each lane in the same order (products
 // and sums rounded apart), so their values equal those of the scalar and AVX2 forms bit for bit.
 #include "kernels.h"
+
+#include <algorithm>
+#include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
 // GCC 12's AVX-512 header makes its "undefined" vectors by self-initialisation, which -O3 then
@@ -153,6 +156,109 @@ PLUMO_AVX512 void Matrix32Avx512(const float* samples, int stride, RingValue* ri
   }
 }
 
+// (GCC gives vector types the aliasing of their element type.)
+using v8d = double __attribute__((vector_size(64)));
+
+// The tables' constants hold four equal lanes: eight-lane products take the scalar.
+template <>
+struct LaneConstants<v8d> {
+  [[gnu::always_inline]] static double Of(const HybridTables::Lanes4& c) { return c.v[0]; }
+};
+
+namespace {
+
+// Eight sub-bands' 18 values, transposed: dst[k] holds value k of sub-bands 0 .. 7 in its lanes.
+PLUMO_AVX512 inline void LoadTransposed(const float* base, __m512d dst[18]) {
+  for (int k = 0; k < 16; k += 4) {
+    __m256d half[2][4];
+    for (int g = 0; g < 2; ++g) {
+      const float* rows = base + 72 * g + k;
+      __m128 r0 = _mm_loadu_ps(rows), r1 = _mm_loadu_ps(rows + 18);
+      __m128 r2 = _mm_loadu_ps(rows + 36), r3 = _mm_loadu_ps(rows + 54);
+      _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+      half[g][0] = _mm256_cvtps_pd(r0), half[g][1] = _mm256_cvtps_pd(r1);
+      half[g][2] = _mm256_cvtps_pd(r2), half[g][3] = _mm256_cvtps_pd(r3);
+    }
+    for (int i = 0; i < 4; ++i) dst[k + i] = _mm512_insertf64x4(_mm512_castpd256_pd512(half[0][i]), half[1][i], 1);
+  }
+  for (int k = 16; k < 18; ++k)
+    dst[k] = _mm512_set_pd(base[126 + k], base[108 + k], base[90 + k], base[72 + k], base[54 + k], base[36 + k],
+                           base[18 + k], base[k]);
+}
+
+// The inverse of LoadTransposed, rounding to float.
+PLUMO_AVX512 inline void StoreTransposed(const __m512d src[18], float* base) {
+  for (int k = 0; k < 16; k += 4) {
+    __m256 f[4];
+    for (int i = 0; i < 4; ++i) f[i] = _mm512_cvtpd_ps(src[k + i]);
+    for (int g = 0; g < 2; ++g) {
+      __m128 r0 = g ? _mm256_extractf128_ps(f[0], 1) : _mm256_castps256_ps128(f[0]);
+      __m128 r1 = g ? _mm256_extractf128_ps(f[1], 1) : _mm256_castps256_ps128(f[1]);
+      __m128 r2 = g ? _mm256_extractf128_ps(f[2], 1) : _mm256_castps256_ps128(f[2]);
+      __m128 r3 = g ? _mm256_extractf128_ps(f[3], 1) : _mm256_castps256_ps128(f[3]);
+      _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+      float* rows = base + 72 * g + k;
+      _mm_storeu_ps(rows, r0);
+      _mm_storeu_ps(rows + 18, r1);
+      _mm_storeu_ps(rows + 36, r2);
+      _mm_storeu_ps(rows + 54, r3);
+    }
+  }
+  for (int k = 16; k < 18; ++k) {
+    alignas(32) float lane[8];
+    _mm256_store_ps(lane, _mm512_cvtpd_ps(src[k]));
+    for (int r = 0; r < 8; ++r) base[18 * r + k] = lane[r];
+  }
+}
+
+// Eight long sub-bands sb .. sb + 7 with the same window row, one per vector lane: LongBandX87 on
+// transposed values.
+PLUMO_AVX512 inline void LongGroup(const HybridTables& t, const HybridTables::Lanes4* window, float* lines,
+                                   const float* previous, float* out, int sb) {
+  __m512d x[18], prev[18], first[18], next[18];
+  LoadTransposed(lines + 18 * sb, x);
+  LoadTransposed(previous + 18 * sb, prev);
+  LongBandX87<v8d>(t, window, reinterpret_cast<const v8d*>(x), reinterpret_cast<const v8d*>(prev),
+                   reinterpret_cast<v8d*>(first), reinterpret_cast<v8d*>(next));
+  for (int i = 0; i < 18; ++i) _mm256_storeu_ps(out + 32 * i + sb, _mm512_cvtpd_ps(first[i]));
+  StoreTransposed(next, lines + 18 * sb);
+}
+
+// The last one to seven long sub-bands sb .. sb + count - 1: LongGroup on copies padded with
+// zeros; only the real sub-bands' results are kept.
+PLUMO_AVX512 inline void LongGroupPartial(const HybridTables& t, const HybridTables::Lanes4* window, float* lines,
+                                          const float* previous, float* out, int sb, int count) {
+  alignas(64) float in[144] = {}, prev[144] = {}, slots[18 * 32];
+  std::memcpy(in, lines + 18 * sb, sizeof(float) * 18 * static_cast<size_t>(count));
+  std::memcpy(prev, previous + 18 * sb, sizeof(float) * 18 * static_cast<size_t>(count));
+  LongGroup(t, window, in, prev, slots, 0);
+  std::memcpy(lines + 18 * sb, in, sizeof(float) * 18 * static_cast<size_t>(count));
+  for (int i = 0; i < 18; ++i)
+    for (int k = 0; k < count; ++k) out[32 * i + sb + k] = slots[32 * i + k];
+}
+
+}  // namespace
+
+// HybridAvx2 with groups of eight sub-bands.
+PLUMO_AVX512 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed,
+                              int long_lines, int nonzero_lines, int previous_extent, int synth_subbands) {
+  const HybridTables& t = GetHybridTables();
+  const int L = (long_lines + 17) / 18, N = (nonzero_lines + 17) / 18, P = (previous_extent + 17) / 18;
+  int sb = 0;
+  // The two lowest sub-bands of a mixed block, whose row may differ, one at a time in scalar form
+  // (the same values).
+  const int group_start = (mixed && block_type != 0) ? 2 : 0;
+  const HybridTables::Lanes4* row_all = t.win_v[block_type == 2 ? 0 : block_type];
+  for (; sb < std::min(group_start, L); ++sb)
+    LongSubbandX87(t, LongWindowRowWide(t, block_type, mixed, sb), lines, previous, out, sb);
+  for (; sb + 8 <= L; sb += 8) LongGroup(t, row_all, lines, previous, out, sb);
+  if (sb < L) {
+    LongGroupPartial(t, row_all, lines, previous, out, sb, L - sb);
+    sb = L;
+  }
+  return HybridTail<double>(t, lines, previous, out, sb, N, P, synth_subbands);
+}
+
 #else  // no AVX-512 forms on this architecture
 
 bool HasAvx512() { return false; }
@@ -164,6 +270,11 @@ void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* ring, int pos
 }
 void Matrix32Avx512(const float* samples, int stride, RingValue* ring, int position) {
   Matrix32Avx2(samples, stride, ring, position);
+}
+int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
+                 int nonzero_lines, int previous_extent, int synth_subbands) {
+  return HybridAvx2(lines, previous, out, block_type, mixed, long_lines, nonzero_lines, previous_extent,
+                    synth_subbands);
 }
 
 #endif

@@ -389,21 +389,24 @@ TEST_F(ScalarAndVectorForms, MatrixingAgreesBitForBit) {
 }
 
 TEST_F(ScalarAndVectorForms, HybridFilterbankAgreesBitForBit) {
-  // Every block type, mixed blocks, and line counts that leave one to three sub-bands over a
-  // group of four.
+  // Every block type, mixed blocks, and line counts that leave one to seven sub-bands over a
+  // group of four or eight.
   const HybridCase cases[] = {{0, false, 558, 558, 558}, {0, false, 400, 400, 558}, {0, false, 37, 37, 0},
                               {0, false, 90, 90, 300},   {1, false, 300, 300, 100}, {3, false, 540, 540, 18},
                               {2, false, 0, 558, 540},   {2, true, 36, 300, 300},   {2, true, 36, 36, 558},
-                              {1, true, 200, 200, 200},  {3, true, 559, 559, 559}};
+                              {1, true, 200, 200, 200},  {3, true, 559, 559, 559},
+                              {0, false, 270, 270, 0},   {0, false, 110, 110, 110}, {2, true, 144, 200, 0}};
   for (const HybridCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "block type " << c.block_type << " mixed " << c.mixed << " lines "
                                     << c.nonzero << " previous " << c.previous_extent);
     const int nonzero = std::min(c.nonzero, 558), long_lines = std::min(c.long_lines, 558);
     const HybridRun scalar = RunHybrid(HybridPentium, c.block_type, c.mixed, long_lines, nonzero, c.previous_extent);
-    const HybridRun vector = RunHybrid(HybridAvx2, c.block_type, c.mixed, long_lines, nonzero, c.previous_extent);
-    EXPECT_EQ(scalar.extent, vector.extent);
-    EXPECT_EQ(std::memcmp(scalar.out.data(), vector.out.data(), 576 * sizeof(float)), 0);
-    EXPECT_EQ(std::memcmp(scalar.overlap.data(), vector.overlap.data(), 576 * sizeof(float)), 0);
+    for (HybridKernelFn fn : VectorForms<HybridKernelFn>(HybridAvx2, HybridAvx512)) {
+      const HybridRun vector = RunHybrid(fn, c.block_type, c.mixed, long_lines, nonzero, c.previous_extent);
+      EXPECT_EQ(scalar.extent, vector.extent);
+      EXPECT_EQ(std::memcmp(scalar.out.data(), vector.out.data(), 576 * sizeof(float)), 0);
+      EXPECT_EQ(std::memcmp(scalar.overlap.data(), vector.overlap.data(), 576 * sizeof(float)), 0);
+    }
   }
 }
 
