@@ -115,9 +115,6 @@ struct SampleStore {
     p[0] = v0;
     p[offset[1]] = v1;
   }
-  void Zero(float* slot, int sb) const {
-    for (int c = 0; c < step; ++c) slot[step * sb + c] = 0.0f;
-  }
 };
 
 }  // namespace
@@ -306,17 +303,18 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
       }
     }
   }
-  // Sub-bands without allocation carry zero samples.
+  // Sub-bands without allocation carry zero samples: those of the run at the top that no channel
+  // has as one stretch of each slot (the output channels' floats of a sub-band lie side by side),
+  // the others one by one.
   const int top = std::min(synth, 32);
-  for (int sb = 0; sb < top; ++sb) {
-    if (sb >= sblimit) {
-      for (int s = 0; s < 36; ++s) store.Zero(out + 64 * s, sb);
-      continue;
-    }
+  int run = top;
+  while (run > 0 && (run > sblimit || (!cls[0][run - 1] && (nch == 1 || !cls[1][run - 1])))) --run;
+  for (int sb = 0; sb < run; ++sb)
     for (int ch = 0; ch < nch; ++ch)
       if (!cls[ch][sb])
         for (int s = 0; s < 36; ++s) store.Put(out + 64 * s, sb, ch, 0.0f);
-  }
+  if (run < top)
+    for (int s = 0; s < 36; ++s) std::fill(out + 64 * s + store.step * run, out + 64 * s + store.step * top, 0.0f);
 
   ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 36);
   return {FrameLength(ctx, f, 2), ctx.pcm_bytes_per_frame};
