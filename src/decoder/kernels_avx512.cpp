@@ -9,8 +9,10 @@
 #if defined(__x86_64__) || defined(__i386__)
 // GCC 12's AVX-512 header makes its "undefined" vectors by self-initialisation, which -O3 then
 // reports as (maybe) uninitialised wherever such an intrinsic is inlined.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #define PLUMO_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq")))
 #endif
