@@ -8,6 +8,7 @@
 // 3DNow! rule (sums <= 0 lowered by 1, truncated toward zero, saturated).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -333,6 +334,39 @@ inline void LongSubbandX87(const HybridTables& t, const HybridTables::Lanes4* wi
 // The window row of a long sub-band for LongBandX87.
 inline const HybridTables::Lanes4* LongWindowRowWide(const HybridTables& t, int block_type, bool mixed, int sb) {
   return t.win_v[(block_type == 2 || (mixed && sb < 2)) ? 0 : block_type];
+}
+
+// The hybrid filterbank of the vector forms: the two lowest sub-bands of a mixed block, whose
+// window row may differ, one at a time in scalar form (the same values); then groups of kWidth
+// long sub-bands with one window row through `group`, the last group on copies padded with zeros
+// (only the real sub-bands' results are kept); then the tail.
+using LongGroupFn = void (*)(const HybridTables& t, const HybridTables::Lanes4* window, float* lines,
+                             const float* previous, float* out, int sb);
+// Inlined into each vector form, so that it is compiled for that form's instruction set.
+template <int kWidth, LongGroupFn group>
+[[gnu::always_inline]] inline int HybridInGroups(float* lines, const float* previous, float* out, int block_type,
+                                                   bool mixed, int long_lines, int nonzero_lines, int previous_extent,
+                                                   int synth_subbands) {
+  const HybridTables& t = GetHybridTables();
+  const int L = (long_lines + 17) / 18, N = (nonzero_lines + 17) / 18, P = (previous_extent + 17) / 18;
+  int sb = 0;
+  const int group_start = (mixed && block_type != 0) ? 2 : 0;
+  const HybridTables::Lanes4* row_all = t.win_v[block_type == 2 ? 0 : block_type];
+  for (; sb < std::min(group_start, L); ++sb)
+    LongSubbandX87(t, LongWindowRowWide(t, block_type, mixed, sb), lines, previous, out, sb);
+  for (; sb + kWidth <= L; sb += kWidth) group(t, row_all, lines, previous, out, sb);
+  if (sb < L) {
+    const size_t count = static_cast<size_t>(L - sb);
+    alignas(64) float in[18 * kWidth] = {}, prev[18 * kWidth] = {}, slots[18 * 32];
+    std::memcpy(in, lines + 18 * sb, sizeof(float) * 18 * count);
+    std::memcpy(prev, previous + 18 * sb, sizeof(float) * 18 * count);
+    group(t, row_all, in, prev, slots, 0);
+    std::memcpy(lines + 18 * sb, in, sizeof(float) * 18 * count);
+    for (int i = 0; i < 18; ++i)
+      for (size_t k = 0; k < count; ++k) out[32 * i + sb + static_cast<int>(k)] = slots[32 * i + k];
+    sb = L;
+  }
+  return HybridTail<double>(t, lines, previous, out, sb, N, P, synth_subbands);
 }
 
 // The hybrid filterbank in precision R (shared by the scalar variants).

@@ -227,39 +227,12 @@ PLUMO_AVX512 inline void LongGroup(const HybridTables& t, const HybridTables::La
   StoreTransposed(next, lines + 18 * sb);
 }
 
-// The last one to seven long sub-bands sb .. sb + count - 1: LongGroup on copies padded with
-// zeros; only the real sub-bands' results are kept.
-PLUMO_AVX512 inline void LongGroupPartial(const HybridTables& t, const HybridTables::Lanes4* window, float* lines,
-                                          const float* previous, float* out, int sb, int count) {
-  alignas(64) float in[144] = {}, prev[144] = {}, slots[18 * 32];
-  std::memcpy(in, lines + 18 * sb, sizeof(float) * 18 * static_cast<size_t>(count));
-  std::memcpy(prev, previous + 18 * sb, sizeof(float) * 18 * static_cast<size_t>(count));
-  LongGroup(t, window, in, prev, slots, 0);
-  std::memcpy(lines + 18 * sb, in, sizeof(float) * 18 * static_cast<size_t>(count));
-  for (int i = 0; i < 18; ++i)
-    for (int k = 0; k < count; ++k) out[32 * i + sb + k] = slots[32 * i + k];
-}
-
 }  // namespace
 
-// HybridAvx2 with groups of eight sub-bands.
-PLUMO_AVX512 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed,
-                              int long_lines, int nonzero_lines, int previous_extent, int synth_subbands) {
-  const HybridTables& t = GetHybridTables();
-  const int L = (long_lines + 17) / 18, N = (nonzero_lines + 17) / 18, P = (previous_extent + 17) / 18;
-  int sb = 0;
-  // The two lowest sub-bands of a mixed block, whose row may differ, one at a time in scalar form
-  // (the same values).
-  const int group_start = (mixed && block_type != 0) ? 2 : 0;
-  const HybridTables::Lanes4* row_all = t.win_v[block_type == 2 ? 0 : block_type];
-  for (; sb < std::min(group_start, L); ++sb)
-    LongSubbandX87(t, LongWindowRowWide(t, block_type, mixed, sb), lines, previous, out, sb);
-  for (; sb + 8 <= L; sb += 8) LongGroup(t, row_all, lines, previous, out, sb);
-  if (sb < L) {
-    LongGroupPartial(t, row_all, lines, previous, out, sb, L - sb);
-    sb = L;
-  }
-  return HybridTail<double>(t, lines, previous, out, sb, N, P, synth_subbands);
+PLUMO_AVX512 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
+                 int nonzero_lines, int previous_extent, int synth_subbands) {
+  return HybridInGroups<8, LongGroup>(lines, previous, out, block_type, mixed, long_lines, nonzero_lines,
+                                      previous_extent, synth_subbands);
 }
 
 #else  // no AVX-512 forms on this architecture
