@@ -1,5 +1,7 @@
 #include "panel_form.h"
 
+#include <xcb/xcb.h>
+
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -381,6 +383,17 @@ void TPlatform::setVisible(bool visible) {
 
 void TPlatform::HookPanelWindow() { setAcceptDrops(true); }
 
+bool TPlatform::nativeEvent(const QByteArray& event_type, void* message, qintptr* result) {
+  // The display's changes go straight to the window, past Qt's store of the window's pixels,
+  // from which Qt fills exposed areas (a window mapped again counts as exposed whole): those
+  // parts are repainted from the picture first.
+  if (event_type == "xcb_generic_event_t" && message != nullptr) {
+    const uint8_t type = static_cast<const xcb_generic_event_t*>(message)->response_type & 0x7F;
+    if (type == XCB_EXPOSE || type == XCB_MAP_NOTIFY) FImage1.WindowExposed();
+  }
+  return QWidget::nativeEvent(event_type, message, result);
+}
+
 void TPlatform::ApplyTopFlag() {
   FTrayIcon->SetVisible(false);
   const bool shown = isVisible();
@@ -672,7 +685,7 @@ void TPlatform::Timer1Timer() {
     FLcdStale = false;
     if (!changed.isEmpty()) {
       CopyPixels(FImage1.Picture(), (changed.topLeft() + QPoint(kLcdLeft, kLcdTop)) * r, FLcdBitmap, pixels(changed));
-      FImage1.update(changed.translated(kLcdLeft, kLcdTop));
+      FImage1.ShowPart(changed.translated(kLcdLeft, kLcdTop));
     }
   } else {
     FLcdStale = true;

@@ -170,6 +170,7 @@ class TPlatform final : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  bool nativeEvent(const QByteArray& event_type, void* message, qintptr* result) override;
 
  private:
   // Runs a handler; an exception goes to the application's exception display.

@@ -24,6 +24,26 @@ void TImage::SetPicture(const QImage& picture) {
   update();
 }
 
+void TImage::ShowPart(QRect rect) {
+  rect &= this->rect();
+  if (rect.isEmpty()) return;
+  // The picture may hold more pixels per unit than one (a HiDPI screen); the blit takes only
+  // whole pixels.
+  const qreal d = FPicture.devicePixelRatio();
+  const int r = static_cast<int>(d);
+  const QPoint at = mapTo(window(), rect.topLeft());
+  if (r == d && isVisible() &&
+      FBlit.Put(*window(), at * r, FPicture, QRect(rect.topLeft() * r, rect.size() * r))) {
+    FShownPast |= rect;
+    return;
+  }
+  update(rect);
+}
+
+void TImage::WindowExposed() {
+  if (!FShownPast.isEmpty()) update(FShownPast);
+}
+
 void TImage::paintEvent(QPaintEvent* event) {
   // Only the part asked for: a tick of the display changes a few pixels.
   // The picture may hold more pixels per unit than one (a HiDPI screen).
@@ -31,6 +51,7 @@ void TImage::paintEvent(QPaintEvent* event) {
   const QRect r = event->rect();
   const qreal d = FPicture.devicePixelRatio();
   painter.drawImage(r, FPicture, QRectF(QPointF(r.topLeft()) * d, QSizeF(r.size()) * d));
+  if (!FShownPast.isEmpty()) FShownPast = (QRegion(FShownPast) - event->region()).boundingRect();
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {

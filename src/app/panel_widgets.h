@@ -5,8 +5,11 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QRect>
 #include <QWidget>
 #include <functional>
+
+#include "window_blit.h"
 
 class QMenu;
 
@@ -22,6 +25,14 @@ class TImage final : public QWidget {
   // The picture; AutoSize: the widget takes its size.
   QImage& Picture() { return FPicture; }
   void SetPicture(const QImage& picture);
+  // Shows rect (in the widget's units) of the picture as it now is: its pixels go straight to
+  // the window where the window system lets them, else the part is repainted.
+  void ShowPart(QRect rect);
+  // The window was exposed: what went straight to it is repainted, as the window system fills
+  // exposed areas from a store that lacks it. Call before the window's own handling.
+  void WindowExposed();
+  // The part whose pixels went straight to the window since it was last painted.
+  QRect ShownPast() const { return FShownPast; }
 
   QMenu* PopupMenu = nullptr;
   TMouseEvent OnMouseDown;
@@ -36,6 +47,8 @@ class TImage final : public QWidget {
 
  private:
   QImage FPicture;
+  TWindowBlit FBlit;
+  QRect FShownPast;
 };
 
 class TSpeedButton final : public QWidget {

@@ -265,8 +265,9 @@ void TMP3Player::UpdatePosition() {
 }
 
 int32_t TMP3Player::Position() {
-  UpdatePosition();
+  // One hold for the update and the reading (the lock is re-entrant).
   Hold output(FOutputLock);
+  UpdatePosition();
   return FPosition;
 }
 

@@ -162,6 +162,14 @@ class Desktop {
     test::PollUntil(released);
     test::Capture(xdo + "mouseup 1");
   }
+  void Click(int x, int y) const {
+    test::Capture("DISPLAY=" + FDisplay + " xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) +
+                  " click 1");
+  }
+  // Unmaps the window and maps it again, as a desktop may when it changes workspaces.
+  void Remap(const std::string& window) const {
+    test::Capture("DISPLAY=" + FDisplay + " xdotool windowunmap --sync " + window + " windowmap --sync " + window);
+  }
   QImage Screenshot(const std::string& window, const std::string& file) const {
     test::Capture("DISPLAY=" + FDisplay + " import -window " + window + " " + file);
     return QImage(QString::fromStdString(file));
@@ -262,6 +270,54 @@ TEST_F(DesktopTest, HiDpiScreenShowsTheTwiceSizedArtworkAndCrispText) {
       mixed_blocks += shot.pixel(x + 1, y) != c || shot.pixel(x, y + 1) != c || shot.pixel(x + 1, y + 1) != c;
     }
   EXPECT_GT(mixed_blocks, 20);
+  if (const char* keep = std::getenv("PLUMO_KEEP_SCREENSHOT")) shot.save(QString::fromLocal8Bit(keep));
+  run->Signal(SIGTERM);
+  EXPECT_EQ(run->Wait(), 0) << program.Output();
+}
+
+// The display's time, as the panel shows it.
+QImage TimeOf(const QImage& shot) { return shot.copy(8, 9, 40, 16); }
+
+void Idle(int ms) {
+  const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  test::PollUntil([&] { return std::chrono::steady_clock::now() > later; });
+}
+
+// The display's changes reach the screen at once, past what Qt keeps of the window: a panel that
+// is mapped again shows the display as it is, not as it was when Qt last painted all of it.
+TEST_F(DesktopTest, PanelMappedAgainShowsTheDisplayAsItIs) {
+  test::WriteFile(program.Settings(), "[Setup]\nVisible=1\nLeft=20\nTop=20\n");
+  test::LongCopy(test::DataPath("samples/playlists/pl_one.mp3"), program.dir / "one.mp3");
+  auto run = program.Start(desktop.Display(), {program.dir / "one.mp3"});
+  std::optional<std::string> window;
+  ASSERT_TRUE(test::PollUntil([&] { return (window = desktop.PanelWindow()) && desktop.Viewable(*window); }))
+      << desktop.Tree() << program.Output();
+  // Playing: the time moves on from what it showed first.
+  QImage first;
+  ASSERT_TRUE(test::PollUntil([&] {
+    first = desktop.Screenshot(*window, program.dir / "first.png");
+    return !first.isNull() && DarkPixels(first, QRect(8, 9, 40, 16)) > 20;
+  })) << "the display shows no time";
+  ASSERT_TRUE(test::PollUntil([&] {
+    const QImage shot = desktop.Screenshot(*window, program.dir / "later.png");
+    return !shot.isNull() && TimeOf(shot) != TimeOf(first);
+  })) << "the time does not move";
+  // The play button pauses: the time stands still from then on.
+  desktop.Click(20 + 145, 20 + 17);
+  QImage paused;
+  ASSERT_TRUE(test::PollUntil([&] {
+    const QImage before = desktop.Screenshot(*window, program.dir / "before.png");
+    Idle(1100);
+    paused = desktop.Screenshot(*window, program.dir / "paused.png");
+    return !before.isNull() && !paused.isNull() && TimeOf(before) == TimeOf(paused);
+  })) << "the time goes on after the click";
+
+  desktop.Remap(*window);
+  QImage shot;
+  EXPECT_TRUE(test::PollUntil([&] {
+    shot = desktop.Screenshot(*window, program.dir / "mapped.png");
+    return desktop.Viewable(*window) && !shot.isNull() && TimeOf(shot) == TimeOf(paused);
+  })) << "the mapped panel shows another time";
   if (const char* keep = std::getenv("PLUMO_KEEP_SCREENSHOT")) shot.save(QString::fromLocal8Bit(keep));
   run->Signal(SIGTERM);
   EXPECT_EQ(run->Wait(), 0) << program.Output();
