@@ -171,8 +171,9 @@ TEST_F(MprisTest, MetadataFollowsTheTrack) {
     EXPECT_NEAR(length / 1e6, seconds, 0.05 * seconds + 0.06);
   }
   const std::string first_id = Playerctl("metadata", "mpris:trackid");
+  ASSERT_EQ(form->PlayState(), psPlaying) << testing::PrintToString(errors);
   EXPECT_EQ(Gdbus({std::begin(next), std::end(next)}), "()");
-  EXPECT_EQ(form->NowIndex(), 0);
+  EXPECT_EQ(form->NowIndex(), 0) << testing::PrintToString(errors);
   EXPECT_EQ(Playerctl("metadata", "xesam:url"), "file://" + dir / "one.mp3");
   EXPECT_NE(Playerctl("metadata", "mpris:trackid"), first_id);
 }
