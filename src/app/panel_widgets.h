@@ -31,8 +31,6 @@ class TImage final : public QWidget {
   // The window was exposed: what went straight to it is repainted, as the window system fills
   // exposed areas from a store that lacks it. Call before the window's own handling.
   void WindowExposed();
-  // The part whose pixels went straight to the window since it was last painted.
-  QRect ShownPast() const { return FShownPast; }
 
   QMenu* PopupMenu = nullptr;
   TMouseEvent OnMouseDown;
@@ -48,6 +46,7 @@ class TImage final : public QWidget {
  private:
   QImage FPicture;
   TWindowBlit FBlit;
+  // The part whose pixels went straight to the window since it was last painted.
   QRect FShownPast;
 };
 
