@@ -1,10 +1,14 @@
 // Microbenchmarks of the synthesis and hybrid filterbank kernels, per variant. The whole-program
 // comparison with mpg123 and ffmpeg is decode_speed.sh; these show where a kernel change moves.
+// Each result's label names the form that ran; the "selected" rows are what the decoder's own
+// selection runs on this processor.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
+#include "cpu.h"
 #include "decoder.h"
 #include "decoder_context.h"
 #include "kernels.h"
@@ -32,8 +36,12 @@ bool Supported(benchmark::State& state, bool has) {
   return has;
 }
 
-void BenchWindow(benchmark::State& state, WindowKernelFn fn) {
-  if (!Supported(state, fn != WindowStereoAvx512 || HasAvx512())) return;
+// The form the decoder's selection runs for a slot whose widest form is `widest`.
+const char* SelectedForm(KernelForm widest) { return KernelFormName(std::min(widest, BestKernelForm())); }
+
+void BenchWindow(benchmark::State& state, WindowKernelFn fn, const char* form) {
+  if (!Supported(state, (fn != WindowStereoAvx512 || HasAvx512()) && (fn != WindowStereoAvx2 || HasAvx2()))) return;
+  state.SetLabel(form);
   Decoder decoder;
   const SynthesisWindow& w = decoder.Context().window;
   Ring ring;
@@ -49,15 +57,16 @@ void BenchWindow(benchmark::State& state, WindowKernelFn fn) {
   }
   state.SetItemsProcessed(state.iterations() * 32);
 }
-BENCHMARK_CAPTURE(BenchWindow, x87_selected, KernelsFor({}).window_kernel_stereo);
-BENCHMARK_CAPTURE(BenchWindow, x87_scalar, WindowStereoPentium);
-BENCHMARK_CAPTURE(BenchWindow, x87_avx2, WindowStereoAvx2);
-BENCHMARK_CAPTURE(BenchWindow, x87_avx512, WindowStereoAvx512);
-BENCHMARK_CAPTURE(BenchWindow, enhanced_3dnow, WindowStereoE3DNow);
-BENCHMARK_CAPTURE(BenchWindow, plain_3dnow, WindowStereo3DNow);
+BENCHMARK_CAPTURE(BenchWindow, x87_selected, KernelsFor({}).window_kernel_stereo, SelectedForm(KernelForm::kAvx512));
+BENCHMARK_CAPTURE(BenchWindow, x87_scalar, WindowStereoPentium, "scalar");
+BENCHMARK_CAPTURE(BenchWindow, x87_avx2, WindowStereoAvx2, "AVX2");
+BENCHMARK_CAPTURE(BenchWindow, x87_avx512, WindowStereoAvx512, "AVX-512");
+BENCHMARK_CAPTURE(BenchWindow, enhanced_3dnow, WindowStereoE3DNow, "single precision, scalar");
+BENCHMARK_CAPTURE(BenchWindow, plain_3dnow, WindowStereo3DNow, "single precision, scalar");
 
-void BenchMatrix(benchmark::State& state, Matrix32Fn fn) {
-  if (!Supported(state, fn != Matrix32Avx512 || HasAvx512())) return;
+void BenchMatrix(benchmark::State& state, Matrix32Fn fn, const char* form) {
+  if (!Supported(state, (fn != Matrix32Avx512 || HasAvx512()) && (fn != Matrix32Avx2 || HasAvx2()))) return;
+  state.SetLabel(form);
   const std::vector<float> s = Random(32, 4000.0f, 2);
   Ring ring;
   int position = 0;
@@ -67,30 +76,32 @@ void BenchMatrix(benchmark::State& state, Matrix32Fn fn) {
     benchmark::DoNotOptimize(ring.v);
   }
 }
-BENCHMARK_CAPTURE(BenchMatrix, selected, Matrix32Kernel());
-BENCHMARK_CAPTURE(BenchMatrix, scalar, Matrix32Scalar);
-BENCHMARK_CAPTURE(BenchMatrix, avx2, Matrix32Avx2);
-BENCHMARK_CAPTURE(BenchMatrix, avx512, Matrix32Avx512);
+BENCHMARK_CAPTURE(BenchMatrix, selected, KernelsFor({}).matrix_kernel, SelectedForm(KernelForm::kAvx512));
+BENCHMARK_CAPTURE(BenchMatrix, scalar, Matrix32Scalar, "scalar");
+BENCHMARK_CAPTURE(BenchMatrix, avx2, Matrix32Avx2, "AVX2");
+BENCHMARK_CAPTURE(BenchMatrix, avx512, Matrix32Avx512, "AVX-512");
 
-// One long-block granule of one channel with all 31 sub-bands in use.
-void BenchHybrid(benchmark::State& state, HybridKernelFn fn) {
-  if (!Supported(state, fn != HybridAvx512 || HasAvx512())) return;
+// One long-block granule of one channel with all 32 sub-bands in use.
+void BenchHybrid(benchmark::State& state, HybridKernelFn fn, const char* form) {
+  if (!Supported(state, (fn != HybridAvx512 || HasAvx512()) && (fn != HybridAvx2 || HasAvx2()))) return;
+  state.SetLabel(form);
   const std::vector<float> lines = Random(576, 3000.0f, 3);
   std::vector<float> work(576), previous = Random(576, 3000.0f, 4), out(576);
   for (auto _ : state) {
     std::copy(lines.begin(), lines.end(), work.begin());
-    benchmark::DoNotOptimize(fn(work.data(), previous.data(), out.data(), 0, false, 558, 558, 558, 31));
+    benchmark::DoNotOptimize(fn(work.data(), previous.data(), out.data(), 0, false, 576, 576, 576, 32));
     benchmark::DoNotOptimize(out.data());
   }
-  state.SetItemsProcessed(state.iterations() * 31);
+  state.SetItemsProcessed(state.iterations() * 32);
 }
-BENCHMARK_CAPTURE(BenchHybrid, x87_selected, KernelsFor({}).hybrid_kernel);
-BENCHMARK_CAPTURE(BenchHybrid, x87_scalar, HybridPentium);
-BENCHMARK_CAPTURE(BenchHybrid, x87_avx2, HybridAvx2);
-BENCHMARK_CAPTURE(BenchHybrid, x87_avx512, HybridAvx512);
-BENCHMARK_CAPTURE(BenchHybrid, enhanced_3dnow, HybridE3DNow);
+BENCHMARK_CAPTURE(BenchHybrid, x87_selected, KernelsFor({}).hybrid_kernel, SelectedForm(KernelForm::kAvx512));
+BENCHMARK_CAPTURE(BenchHybrid, x87_scalar, HybridPentium, "scalar");
+BENCHMARK_CAPTURE(BenchHybrid, x87_avx2, HybridAvx2, "AVX2");
+BENCHMARK_CAPTURE(BenchHybrid, x87_avx512, HybridAvx512, "AVX-512");
+BENCHMARK_CAPTURE(BenchHybrid, enhanced_3dnow, HybridE3DNow, "single precision, scalar");
 
-void BenchLongTransform(benchmark::State& state, TransformFn fn) {
+void BenchLongTransform(benchmark::State& state, TransformFn fn, const char* form) {
+  state.SetLabel(form);
   const std::vector<float> lines = Random(18, 3000.0f, 5);
   std::vector<float> x(18);
   for (auto _ : state) {
@@ -99,9 +110,9 @@ void BenchLongTransform(benchmark::State& state, TransformFn fn) {
     benchmark::DoNotOptimize(x.data());
   }
 }
-BENCHMARK_CAPTURE(BenchLongTransform, x87_selected, KernelsFor({}).long_transform_kernel);
-BENCHMARK_CAPTURE(BenchLongTransform, x87_scalar, LongTransformPentium);
-BENCHMARK_CAPTURE(BenchLongTransform, enhanced_3dnow, LongTransformE3DNow);
+BENCHMARK_CAPTURE(BenchLongTransform, x87_selected, KernelsFor({}).long_transform_kernel, SelectedForm(KernelForm::kAvx2));
+BENCHMARK_CAPTURE(BenchLongTransform, x87_scalar, LongTransformPentium, "scalar");
+BENCHMARK_CAPTURE(BenchLongTransform, enhanced_3dnow, LongTransformE3DNow, "single precision, scalar");
 
 }  // namespace
 }  // namespace plumo

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "frame_input.h"
 #include "memory_stream.h"
 #include "mp3_source.h"
 #include "non_seekable_stream.h"
@@ -15,7 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plumo::TMemoryStream memory(std::vector<uint8_t>(data + 1, data + size));
   plumo::TNonSeekableStream pipe(memory, max_read);
   plumo::Decoder decoder;
+  // The last byte also chooses the channels, kernel set, polarity and equalizers (frame_input.h);
+  // it stays part of the file.
+  const uint8_t options = data[size - 1];
+  plumo::fuzz::ApplyOptions(decoder, options, data[0]);
   plumo::TMP3Source source(decoder);
+  source.SetChannelChoice(options & 3);
   try {
     source.Open(seekable ? static_cast<plumo::TStream*>(&memory) : &pipe, seekable);
   } catch (const plumo::EUnknownFormat&) {

@@ -3,9 +3,11 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
-#include <xmmintrin.h>
 #define PLUMO_HAVE_CPUID 1
 #endif
+
+#include <algorithm>
+#include <string>
 
 #include "decoder.h"
 #include "kernels.h"
@@ -54,11 +56,9 @@ uint32_t Probe() {
   r.std_edx = d;
   __cpuid(0x80000001u, a, b, c, d);
   r.ext_edx = d;
-  uint32_t flags = CpuFlagsFromCpuid(r, true);
-  // All SSE exceptions masked, round to nearest, flush-to-zero. The operating system supports
-  // SSE wherever this code runs, so loading the register cannot fault.
-  if (flags & kSse) _mm_setcsr(0x9F80);
-  return flags;
+  // The SSE control register is not loaded: its flush-to-zero would change the results of the
+  // calling thread only (and of no other), and the kernels need none of it.
+  return CpuFlagsFromCpuid(r, true);
 #else
   return kFpu | kOtherVendor | kFamily6OrOther;
 #endif
@@ -120,13 +120,39 @@ KernelChoice ChooseKernels(uint32_t flags) {
   return k;
 }
 
-// The x87-family variants give the same values, so where AVX2 is present all of them run its
+uint32_t SelectionFlags(uint32_t flags) {
+#if defined(__x86_64__)
+  return flags & ~(k3DNow | kE3DNow);
+#else
+  return flags;
+#endif
+}
+
+const char* KernelFormName(KernelForm f) {
+  switch (f) {
+    case KernelForm::kScalar: return "scalar";
+    case KernelForm::kAvx2: return "AVX2";
+    case KernelForm::kAvx512: return "AVX-512";
+  }
+  return "?";
+}
+
+KernelForm BestKernelForm() {
+  return HasAvx512() ? KernelForm::kAvx512 : HasAvx2() ? KernelForm::kAvx2 : KernelForm::kScalar;
+}
+
+// The x87-family variants give the same values, so up to the form asked for all of them run the
 // vector forms; the scalar forms serve the processors they were written for.
-KernelSet KernelsFor(const KernelChoice& choice) {
+KernelSet KernelsFor(const KernelChoice& choice, KernelForm form) {
   using V = KernelVariant;
-  const bool avx2 = HasAvx2();
+  form = std::min(form, BestKernelForm());
+  const bool avx2 = form >= KernelForm::kAvx2;
+  const bool avx512 = form == KernelForm::kAvx512;
   KernelSet k;
   k.choice = choice;
+  k.form = form;
+  k.matrix_kernel = avx512 ? Matrix32Avx512 : avx2 ? Matrix32Avx2 : Matrix32Scalar;
+  k.requantize_kernel = avx2 ? RequantizeRunAvx2 : RequantizeRunScalar;
   switch (choice.alias_reduction) {
     case V::kEnhanced3DNow: k.alias_reduction_kernel = AliasReductionE3DNow; break;
     case V::k3DNow: k.alias_reduction_kernel = AliasReduction3DNow; break;
@@ -137,9 +163,9 @@ KernelSet KernelsFor(const KernelChoice& choice) {
   }
   switch (choice.hybrid) {
     case V::kEnhanced3DNow: k.hybrid_kernel = HybridE3DNow; break;
-    case V::kPentium: k.hybrid_kernel = HasAvx512() ? HybridAvx512 : avx2 ? HybridAvx2 : HybridPentium; break;
+    case V::kPentium: k.hybrid_kernel = avx512 ? HybridAvx512 : avx2 ? HybridAvx2 : HybridPentium; break;
     default:
-      k.hybrid_kernel = HasAvx512() ? HybridAvx512 : avx2 ? HybridAvx2 : HybridPentium;
+      k.hybrid_kernel = avx512 ? HybridAvx512 : avx2 ? HybridAvx2 : HybridPentium;
       k.choice.hybrid = V::kX87;
       break;
   }
@@ -156,7 +182,7 @@ KernelSet KernelsFor(const KernelChoice& choice) {
     case V::kPentium: k.short_transform_kernel = ShortTransformPentium; break;
     default: k.short_transform_kernel = ShortTransformX87; k.choice.short_transform = V::kX87; break;
   }
-  auto window = [avx2](V v, bool stereo) -> WindowKernelFn {
+  auto window = [avx2, avx512](V v, bool stereo) -> WindowKernelFn {
     switch (v) {
       case V::kEnhanced3DNow: return stereo ? WindowStereoE3DNow : WindowMonoE3DNow;
       case V::k3DNow: return stereo ? WindowStereo3DNow : WindowMono3DNow;
@@ -170,7 +196,7 @@ KernelSet KernelsFor(const KernelChoice& choice) {
         if (!avx2) return stereo ? WindowStereoPentium : WindowMonoPentium;
         break;
     }
-    if (HasAvx512()) return stereo ? WindowStereoAvx512 : WindowMonoAvx512;
+    if (avx512) return stereo ? WindowStereoAvx512 : WindowMonoAvx512;
     return stereo ? WindowStereoAvx2 : WindowMonoAvx2;
   };
   k.window_kernel_mono = window(choice.window_mono, false);
@@ -178,7 +204,30 @@ KernelSet KernelsFor(const KernelChoice& choice) {
   return k;
 }
 
-KernelSet PlainKernels() { return KernelsFor(KernelChoice{}); }
+KernelSet PlainKernels() { return KernelsFor(KernelChoice{}, KernelForm::kScalar); }
+
+std::string KernelReport(const KernelSet& k) {
+  using V = KernelVariant;
+  // The form each x87-family slot runs at the set's form: the widest it has up to that one.
+  const KernelForm f = k.form;
+  const KernelForm up_to_avx2 = std::min(f, KernelForm::kAvx2);
+  auto single = [](V v) { return v == V::k3DNow || v == V::kEnhanced3DNow; };
+  auto slot = [&single](const char* name, V v, KernelForm form) {
+    return std::string(name) + ' ' + (single(v) ? KernelVariantName(v) : KernelFormName(form));
+  };
+  const KernelChoice& c = k.choice;
+  const bool exact = !single(c.alias_reduction) && !single(c.hybrid) && !single(c.long_transform) &&
+                     !single(c.short_transform) && !single(c.window_mono) && !single(c.window_stereo);
+  std::string r = exact ? "exact (double precision, rounded): " : "single precision (3DNow! conversion): ";
+  r += slot("requantization", V::kX87, up_to_avx2) + ", ";
+  r += slot("alias reduction", k.choice.alias_reduction, up_to_avx2) + ", ";
+  r += slot("hybrid filterbank", k.choice.hybrid, f) + ", ";
+  r += slot("long transform", k.choice.long_transform, up_to_avx2) + ", ";
+  r += slot("short transform", k.choice.short_transform, KernelForm::kScalar) + ", ";
+  r += slot("matrixing", V::kX87, f) + ", ";
+  r += slot("windows", k.choice.window_stereo, f);
+  return r;
+}
 
 void SelectKernels(uint32_t flags) { ProcessDecoder().SelectKernels(flags); }
 

@@ -43,8 +43,9 @@ struct CpuidRegisters {
 // whether loading the SSE control register succeeded (it clears 0x8 when false).
 uint32_t CpuFlagsFromCpuid(const CpuidRegisters& r, bool sse_usable = true);
 
-// Probes the processor on the first call (and sets the SSE control register when SSE is
-// present); later calls return the stored word.
+// Probes the processor on the first call; later calls return the stored word. Only CPUID is
+// issued: the calling thread's floating-point control state (x87 control word, MXCSR) is left as
+// it is.
 uint32_t DetectCpu();
 
 // TMP3CpuCapabilities (a set of ordinals mccMMX 0 .. mccEMMX 5 as bits) <-> CpuFlags bits.
@@ -74,6 +75,19 @@ struct KernelChoice {
 
 // The selection rules: the first matching rule of each slot wins.
 KernelChoice ChooseKernels(uint32_t flags);
+
+// The flags the decoder's own selection goes by. On x86-64 every processor has SSE2 and the exact
+// forms run on all of them, so the 3DNow! bits are dropped there: the single-precision 3DNow!
+// variants would give other PCM than every other processor (their conversion lowers sums <= 0 by
+// one). They stay available by name (Decoder::SelectKernelSet).
+uint32_t SelectionFlags(uint32_t flags);
+
+// The instruction-set forms the x87-family (exact) variants run in. Every form gives the same
+// values; a slot runs the widest of its forms up to the one asked for and this processor's.
+enum class KernelForm : uint8_t { kScalar, kAvx2, kAvx512 };
+const char* KernelFormName(KernelForm f);  // "scalar", "AVX2", "AVX-512"
+// The widest form this processor runs.
+KernelForm BestKernelForm();
 
 // Fills the process decoder's kernel slots (see also Decoder::SelectKernels).
 void SelectKernels(uint32_t flags);

@@ -29,7 +29,7 @@ DecoderContext::DecoderContext() {
   std::fill(std::begin(subband_gains), std::end(subband_gains), 1.0f);
   std::fill(std::begin(line_gains), std::end(line_gains), 1.0f);
   BuildSynthesisWindow(window);
-  kernels = KernelsFor(ChooseKernels(DetectCpu()));
+  kernels = KernelsFor(ChooseKernels(SelectionFlags(DetectCpu())));
   frame_decoder = RejectFrame;
   layer3_frame_decoder = RejectFrame;
 }
@@ -67,7 +67,7 @@ int Decoder::Setup(const FrameHeader& h, int frame_length, int downsample_shift,
   int fs = kSampleRate[h.id][h.sampling_frequency];
   if (layer3 && h.sync_kind == 2) fs /= 2;
   ctx.stream_channels = HeaderChannels(h);
-  int subbands = std::min((band_limit_hz * 64 + fs / 2) / fs, 31);
+  int subbands = std::min((band_limit_hz * 64 + fs / 2) / fs, 32);
   ctx.band_subbands = subbands;
   subbands = std::min(subbands, ctx.sblimit);
   ctx.synth_subbands = subbands;
@@ -119,8 +119,10 @@ void Decoder::SetPolarity(bool on) {
 
 int Decoder::GetPolarity() const { return ctx_->polarity; }
 
-void Decoder::SelectKernels(uint32_t flags) { ctx_->kernels = KernelsFor(ChooseKernels(flags)); }
+void Decoder::SelectKernels(uint32_t flags) { ctx_->kernels = KernelsFor(ChooseKernels(SelectionFlags(flags))); }
+void Decoder::SelectKernelSet(const KernelChoice& choice, KernelForm form) { ctx_->kernels = KernelsFor(choice, form); }
 KernelChoice Decoder::SelectedKernels() const { return ctx_->kernels.choice; }
+std::string Decoder::KernelReport() const { return plumo::KernelReport(ctx_->kernels); }
 
 float* Decoder::SubbandGains() { return ctx_->subband_gains; }
 float* Decoder::LineGains() { return ctx_->line_gains; }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "cpu.h"
 #include "frame_header.h"
@@ -71,11 +72,15 @@ class Decoder {
   bool SubbandEqualizerOn() const;
   bool LineEqualizerOn() const;
 
-  // Fills the kernel slots from a CpuFlags word (see cpu.h). A new decoder starts with the
-  // selection for DetectCpu().
+  // Fills the kernel slots from a CpuFlags word by ChooseKernels(SelectionFlags(flags)) (see
+  // cpu.h). A new decoder starts with the selection for DetectCpu().
   void SelectKernels(uint32_t flags);
+  // Fills the kernel slots with the named variants in forms up to `form` (and this processor's).
+  void SelectKernelSet(const KernelChoice& choice, KernelForm form);
   // The variant each kernel slot holds.
   KernelChoice SelectedKernels() const;
+  // Which variant and instruction-set form each slot runs, in words.
+  std::string KernelReport() const;
 
   DecoderContext& Context() { return *ctx_; }
 

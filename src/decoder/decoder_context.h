@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "bit_reader.h"
 #include "cpu.h"
@@ -66,7 +67,16 @@ using TransformFn = void (*)(float* x);
 // ..., dest[62] and nothing else.
 using WindowKernelFn = void (*)(const SynthesisWindow& window, const RingValue* ring, int position, int16_t* dest);
 
+// The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`
+// (and its repetition at position + kRingSize).
+using Matrix32Fn = void (*)(const float* samples, int stride, RingValue* ring, int position);
+// Requantization of a run of lines: out[i] = factor sign(in[i]) pow43[|in[i]|] (magnitudes held
+// at 8206, the largest a Huffman value can have); returns the OR of the inputs.
+using RequantizeFn = int32_t (*)(const int32_t* in, float* out, int n, float factor, const float* pow43);
+
 struct KernelSet {
+  Matrix32Fn matrix_kernel = nullptr;
+  RequantizeFn requantize_kernel = nullptr;
   AliasReductionFn alias_reduction_kernel = nullptr;
   HybridKernelFn hybrid_kernel = nullptr;
   TransformFn long_transform_kernel = nullptr;
@@ -74,6 +84,7 @@ struct KernelSet {
   WindowKernelFn window_kernel_mono = nullptr;
   WindowKernelFn window_kernel_stereo = nullptr;
   KernelChoice choice{};
+  KernelForm form = KernelForm::kScalar;  // the widest form the x87-family slots run
 };
 
 // Layer III side information of one granule and channel.
@@ -205,14 +216,14 @@ void BuildSynthesisWindow(SynthesisWindow& w);
 void ResetSynthesis(DecoderContext& ctx);
 Layer12OutputFn SelectLayer12OutputStage(int v);
 Layer3OutputFn SelectLayer3OutputStage(int output_channels);
-// The kernels of a selection; PlainKernels() is the x87 set.
-KernelSet KernelsFor(const KernelChoice& choice);
+// The kernels of a selection in forms up to `form` (and this processor's widest); PlainKernels()
+// is the scalar x87 set.
+KernelSet KernelsFor(const KernelChoice& choice, KernelForm form = BestKernelForm());
 KernelSet PlainKernels();
-// The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`
-// (and its repetition at position + kRingSize).
+// Which variant and form each slot of a set runs, in words.
+std::string KernelReport(const KernelSet& k);
+// The standard's matrixing in the widest form this processor runs.
 void Matrix32(const float* samples, int stride, RingValue* ring, int position);
-// The form of Matrix32 this processor runs.
-using Matrix32Fn = void (*)(const float* samples, int stride, RingValue* ring, int position);
 Matrix32Fn Matrix32Kernel();
 
 }  // namespace plumo

@@ -177,8 +177,8 @@ int HybridAvx2(float* lines, const float* previous, float* out, int block_type, 
 void LongTransformAvx2(float* x);
 void WindowMonoAvx2(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 void WindowStereoAvx2(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
-// Requantization of a run of lines: out[i] = factor sign(in[i]) pow43[|in[i]|] (magnitudes held
-// at 8206, the largest a Huffman value can have); returns the OR of the inputs.
+// Requantization (see RequantizeFn).
+int32_t RequantizeRunScalar(const int32_t* in, float* out, int n, float factor, const float* pow43);
 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43);
 void AliasReductionAvx2(float* lines, int boundaries);
 

@@ -296,6 +296,8 @@ inline float Pow43Signed(const float* pow43, int32_t v) {
   return std::bit_cast<float>(std::bit_cast<uint32_t>(pow43[a]) ^ sign);
 }
 
+}  // namespace
+
 // out[i] = factor sign(in[i]) |in[i]|^(4/3) for i < n; returns the OR of the inputs.
 int32_t RequantizeRunScalar(const int32_t* in, float* out, int n, float factor, const float* pow43) {
   int32_t any = 0;
@@ -307,10 +309,7 @@ int32_t RequantizeRunScalar(const int32_t* in, float* out, int n, float factor, 
   return any;
 }
 
-int32_t RequantizeRun(const int32_t* in, float* out, int n, float factor, const float* pow43) {
-  static const auto run = HasAvx2() ? RequantizeRunAvx2 : RequantizeRunScalar;
-  return run(in, out, n, factor, pow43);
-}
+namespace {
 
 void Requantize(DecoderContext& ctx, int c, int parity) {
   const Layer3Tables& t = T();
@@ -341,7 +340,7 @@ void Requantize(DecoderContext& ctx, int c, int parity) {
     const int start = s.long_start[b], end = s.long_start[b + 1];
     const int exponent = sf[b] + (gi.preflag ? kPretab[b] : 0);
     const float factor = g * t.sf_factor[scale][std::min(exponent, 63)];
-    if (RequantizeRun(in + start, out + start, end - start, factor, t.pow43)) r.last_band = b;
+    if (ctx.kernels.requantize_kernel(in + start, out + start, end - start, factor, t.pow43)) r.last_band = b;
     done = end;
   }
   r.last_long_band = r.last_band;
@@ -758,11 +757,11 @@ int SetupLayer3(DecoderContext& ctx, const FrameHeader& h) {
   s.short_start[0] = 0;
   for (int b = 0; b < 13; ++b) s.short_start[b + 1] = se[b];
 
-  const int S = ctx.synth_subbands;
-  const int B = s.version == 0 ? 576 : s.long_start[21];
-  s.decode_limit = std::min(B + 8, 18 * S);
-  s.long_cap = std::min(B, s.decode_limit);
-  s.short_cap = std::min(s.version == 0 ? 576 : 3 * s.short_start[12], s.decode_limit);
+  // Every version decodes all 576 lines (long band 21 and short band 12 carry no scale factor and
+  // are requantized with the gains alone), as far as the band limit lets sub-bands through.
+  s.decode_limit = std::min(kLines, 18 * ctx.synth_subbands);
+  s.long_cap = s.decode_limit;
+  s.short_cap = s.decode_limit;
   ctx.synth_subbands = (s.decode_limit + 17) / 18;
   s.gain_bias = (ctx.stream_channels == 2 && ctx.channel_choice == kChannelsMix) ? -4 : 0;
   s.main_fill = 0;

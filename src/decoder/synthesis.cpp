@@ -13,15 +13,12 @@
 namespace plumo {
 namespace {
 
-// Chosen once per process (the processor does not change).
-const Matrix32Fn kMatrix32 = Matrix32Kernel();
-
 // Matrixes one slot of one channel into its ring, windows it into PCM and steps the ring back.
 inline void SynthesiseSlot(DecoderContext& ctx, const float* samples, int stride, int ring_index, int16_t* dest,
                            bool stereo_dest) {
   RingValue* ring = ctx.ring[ring_index];
   int& pos = ctx.ring_pos[ring_index];
-  kMatrix32(samples, stride, ring, pos);
+  ctx.kernels.matrix_kernel(samples, stride, ring, pos);
   if (stereo_dest)
     ctx.kernels.window_kernel_stereo(ctx.window, ring, pos, dest);
   else

@@ -1,6 +1,7 @@
 // Processor detection, the capability mapping and the kernel selection rules.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -8,6 +9,10 @@
 
 #include "cpu.h"
 #include "decoder.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
 
 namespace plumo {
 namespace {
@@ -161,10 +166,10 @@ TEST_P(Selection, FollowsTheRules) {
   EXPECT_EQ(got.short_transform, row.want.short_transform) << KernelVariantName(got.short_transform);
   EXPECT_EQ(got.window_mono, row.want.window_mono) << KernelVariantName(got.window_mono);
   EXPECT_EQ(got.window_stereo, row.want.window_stereo) << KernelVariantName(got.window_stereo);
-  // A decoder reports what its slots got.
+  // A decoder reports what its slots got: the rows' choice for the selection flags.
   Decoder d;
   d.SelectKernels(row.flags);
-  EXPECT_EQ(d.SelectedKernels(), row.want);
+  EXPECT_EQ(d.SelectedKernels(), ChooseKernels(SelectionFlags(row.flags)));
 }
 
 constexpr uint32_t kAmdAll = kFpu | kAmd | kFamily6OrOther | kMmx | k3DNow | kE3DNow | kEmmx | kCmov;
@@ -224,12 +229,54 @@ TEST(Selection, TheUserSetOnlyControlsFeatureBits) {
 
 TEST(Selection, TheProcessDecoderAndNewDecodersFollowTheProbe) {
   Decoder d;
-  EXPECT_EQ(d.SelectedKernels(), ChooseKernels(DetectCpu()));
+  EXPECT_EQ(d.SelectedKernels(), ChooseKernels(SelectionFlags(DetectCpu())));
   SelectKernels(kAmdAll);
-  EXPECT_EQ(ProcessDecoder().SelectedKernels(),
-            Choice(V::kEnhanced3DNow, V::kEnhanced3DNow, V::kEnhanced3DNow, V::kEnhanced3DNow));
+  EXPECT_EQ(ProcessDecoder().SelectedKernels(), ChooseKernels(SelectionFlags(kAmdAll)));
   SelectKernels(DetectCpu());
-  EXPECT_EQ(ProcessDecoder().SelectedKernels(), ChooseKernels(DetectCpu()));
+  EXPECT_EQ(ProcessDecoder().SelectedKernels(), ChooseKernels(SelectionFlags(DetectCpu())));
+  // Asked for by name, the 3DNow! variants are there on every processor.
+  d.SelectKernelSet(ChooseKernels(kAmdAll), KernelForm::kScalar);
+  EXPECT_EQ(d.SelectedKernels(), Choice(V::kEnhanced3DNow, V::kEnhanced3DNow, V::kEnhanced3DNow, V::kEnhanced3DNow));
+}
+
+// On x86-64 the selection never takes the single-precision variants: every such processor has
+// the exact forms, and all of them then give the same PCM.
+TEST(Selection, X86_64ProcessorsReporting3DNowGetExactKernels) {
+#if defined(__x86_64__)
+  for (uint32_t flags : {kAmdAll, kFpu | kAmd | kFamily5 | kMmx | k3DNow, kIntel6 | k3DNow | kE3DNow | kEmmx}) {
+    Decoder d;
+    d.SelectKernels(flags);
+    const KernelChoice c = d.SelectedKernels();
+    for (V v : {c.alias_reduction, c.hybrid, c.long_transform, c.short_transform, c.window_mono, c.window_stereo})
+      EXPECT_TRUE(v != V::k3DNow && v != V::kEnhanced3DNow) << flags << " " << KernelVariantName(v);
+    EXPECT_EQ(d.KernelReport().rfind("exact", 0), 0u) << d.KernelReport();
+  }
+#else
+  GTEST_SKIP() << "not an x86-64 build";
+#endif
+}
+
+// The probe leaves the calling thread's floating-point control state as it was. It runs once per
+// process, so the check runs in a fresh one.
+#if defined(__x86_64__) || defined(__i386__)
+bool FirstProbeKeepsTheControlState() {
+  const unsigned mxcsr = _mm_getcsr();
+  uint16_t before = 0;
+  uint16_t after = 0;
+  asm volatile("fnstcw %0" : "=m"(before));
+  DetectCpu();
+  asm volatile("fnstcw %0" : "=m"(after));
+  return _mm_getcsr() == mxcsr && after == before;
+}
+#endif
+
+TEST(DetectCpuDeathTest, LeavesTheFloatingPointControlStateAlone) {
+#if defined(__x86_64__) || defined(__i386__)
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(FirstProbeKeepsTheControlState() ? 0 : 1), testing::ExitedWithCode(0), "");
+#else
+  GTEST_SKIP() << "no x86 control registers";
+#endif
 }
 
 TEST(Selection, VariantsHaveNames) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu.h"
 #include "decoded_stream.h"
 #include "test_files.h"
 
@@ -168,6 +169,10 @@ TEST(DecodeTool, InfoGroupsTheTagLinesByKind) {
   const ToolRun vbr = RunTool("--info " + test::DataPath("samples/l3_vbr_v2_xing.mp3"));
   EXPECT_EQ(ReportLine(vbr.output, "bit rate").rfind("VBR (Xing header", 0), 0u) << vbr.output;
   EXPECT_EQ(ReportLine(vbr.output, "length"), "2.04 s");
+  // The kernels: exact on this processor, in the widest form it runs.
+  const std::string kernels = ReportLine(vbr.output, "kernels");
+  EXPECT_EQ(kernels.rfind("exact", 0), 0u) << kernels;
+  EXPECT_NE(kernels.find(std::string("windows ") + KernelFormName(BestKernelForm())), std::string::npos) << kernels;
 }
 
 }  // namespace

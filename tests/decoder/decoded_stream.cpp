@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "memory_stream.h"
 #include "test_files.h"
@@ -69,7 +70,12 @@ PcmComparison CompareFrom(const std::vector<int16_t>& ours, const std::vector<in
   const size_t skip_ref = std::min(reference.size(), settle * ch);
   const std::vector<int16_t> a(ours.begin() + static_cast<long>(skip_ours), ours.end());
   const std::vector<int16_t> b(reference.begin() + static_cast<long>(skip_ref), reference.end());
-  return CompareLowPassed(a, b, channels, std::min(a.size(), b.size()) / ch);
+  return ComparePcm(a, b, channels, std::min(a.size(), b.size()) / ch);
+}
+
+void PrintFullBandRow(const std::string& name, const PcmComparison& c) {
+  std::printf("full band: %-22s %7.2f dB  max %g  (%zu sample frames)\n", name.c_str(), c.psnr_db, c.max_difference,
+              c.frames);
 }
 
 void ExpectMonoChoicesAreMeanLeftAndRight(const std::vector<uint8_t>& bytes, double mix_tolerance) {

@@ -48,9 +48,12 @@ Decoded DecodeFileWith(const std::string& path, const std::function<void(Decoder
 size_t BestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels, size_t step,
                   size_t max_offset);
 
-// Low-passed comparison of `ours` from offset + settle against the reference from settle.
+// Full-band comparison of `ours` from offset + settle against the reference from settle.
 PcmComparison CompareFrom(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, int channels,
                           size_t offset, size_t settle);
+
+// Prints one row of the full-band accuracy table ("full band: NAME PSNR dB max N").
+void PrintFullBandRow(const std::string& name, const PcmComparison& c);
 
 // Decodes a two-channel stream with each channel choice and checks that left and right are the
 // two channels (within 1 LSB) and mix is their mean (within mix_tolerance LSB).

@@ -21,7 +21,7 @@ TEST(DecoderSetup, SubbandCountFollowsTheBandLimit) {
   Decoder d;
   const FrameHeader h = Header(0xFF, 0x90, 0xC0);  // Layer I, 44.1 kHz, mono
   ASSERT_EQ(d.Setup(h, 416, 0, 0, 0, 24000), 1);
-  EXPECT_EQ(d.Context().synth_subbands, 31);
+  EXPECT_EQ(d.Context().synth_subbands, 32);  // every sub-band, the top one included
   ASSERT_EQ(d.Setup(h, 416, 0, 0, 0, 1000), 1);
   EXPECT_EQ(d.Context().synth_subbands, 1);
   ASSERT_EQ(d.Setup(h, 416, 0, 0, 0, 10), 1);  // raised to 1000 Hz

@@ -126,7 +126,7 @@ HybridRun RunHybrid(HybridKernelFn fn, int block_type, bool mixed, int long_line
   std::vector<float> previous = RandomLines(4, 576, 8000.0f);
   std::fill(previous.begin() + previous_extent, previous.end(), 0.0f);
   HybridRun r{std::vector<float>(576, 123.0f), {}, 0};
-  r.extent = fn(lines.data(), previous.data(), r.out.data(), block_type, mixed, long_lines, nonzero, previous_extent, 31);
+  r.extent = fn(lines.data(), previous.data(), r.out.data(), block_type, mixed, long_lines, nonzero, previous_extent, 32);
   r.overlap = lines;
   return r;
 }
@@ -138,8 +138,8 @@ struct HybridCase {
 };
 
 TEST(KernelVariants, HybridVariantsAgree) {
-  // At most 31 sub-bands are synthesised, so no count reaches past line 558.
-  const HybridCase cases[] = {{0, false, 400, 400, 558}, {1, false, 300, 300, 100}, {3, false, 558, 558, 0},
+  const HybridCase cases[] = {{0, false, 400, 400, 558}, {1, false, 300, 300, 100}, {3, false, 576, 576, 0},
+                              {0, false, 576, 576, 576}, {2, false, 0, 576, 576},
                               {2, false, 0, 558, 540},   {2, true, 36, 300, 300},   {2, false, 0, 0, 0},
                               {0, false, 0, 0, 200}};
   for (const HybridCase& c : cases) {
@@ -160,8 +160,8 @@ TEST(KernelVariants, HybridVariantsAgree) {
     EXPECT_LT(RelativeError(pentium.overlap.data(), x87.overlap.data(), 576), 1e-7);
     EXPECT_LT(RelativeError(amd.out.data(), x87.out.data(), 576), 2e-6);
     EXPECT_LT(RelativeError(amd.overlap.data(), x87.overlap.data(), 576), 2e-6);
-    // Sub-band 31 is not synthesised: never written.
-    for (int t = 0; t < 18; ++t) EXPECT_EQ(x87.out[32 * t + 31], 123.0f);
+    // All 32 sub-bands are written, the top one included.
+    for (int t = 0; t < 18; ++t) EXPECT_NE(x87.out[32 * t + 31], 123.0f);
   }
 }
 
@@ -170,7 +170,7 @@ TEST(KernelVariants, NoLinesAndNoOverlapGiveSilence) {
     const HybridRun r = RunHybrid(All(v).hybrid_kernel, 0, false, 0, 0, 0);
     EXPECT_EQ(r.extent, 0);
     for (int t = 0; t < 18; ++t)
-      for (int sb = 0; sb < 31; ++sb) EXPECT_EQ(r.out[32 * t + sb], 0.0f);
+      for (int sb = 0; sb < 32; ++sb) EXPECT_EQ(r.out[32 * t + sb], 0.0f);
   }
 }
 
@@ -391,7 +391,8 @@ TEST_F(ScalarAndVectorForms, MatrixingAgreesBitForBit) {
 TEST_F(ScalarAndVectorForms, HybridFilterbankAgreesBitForBit) {
   // Every block type, mixed blocks, and line counts that leave one to seven sub-bands over a
   // group of four or eight.
-  const HybridCase cases[] = {{0, false, 558, 558, 558}, {0, false, 400, 400, 558}, {0, false, 37, 37, 0},
+  const HybridCase cases[] = {{0, false, 576, 576, 576}, {0, false, 558, 558, 558}, {2, false, 0, 576, 558},
+                              {0, false, 400, 400, 558}, {0, false, 37, 37, 0},
                               {0, false, 90, 90, 300},   {1, false, 300, 300, 100}, {3, false, 540, 540, 18},
                               {2, false, 0, 558, 540},   {2, true, 36, 300, 300},   {2, true, 36, 36, 558},
                               {1, true, 200, 200, 200},  {3, true, 559, 559, 559},
@@ -399,7 +400,7 @@ TEST_F(ScalarAndVectorForms, HybridFilterbankAgreesBitForBit) {
   for (const HybridCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "block type " << c.block_type << " mixed " << c.mixed << " lines "
                                     << c.nonzero << " previous " << c.previous_extent);
-    const int nonzero = std::min(c.nonzero, 558), long_lines = std::min(c.long_lines, 558);
+    const int nonzero = std::min(c.nonzero, 576), long_lines = std::min(c.long_lines, 576);
     const HybridRun scalar = RunHybrid(HybridPentium, c.block_type, c.mixed, long_lines, nonzero, c.previous_extent);
     for (HybridKernelFn fn : VectorForms<HybridKernelFn>(HybridAvx2, HybridAvx512)) {
       const HybridRun vector = RunHybrid(fn, c.block_type, c.mixed, long_lines, nonzero, c.previous_extent);

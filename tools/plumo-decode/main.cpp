@@ -103,6 +103,7 @@ void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
   std::printf("title: %s\n", plumo::TerminalText(title).c_str());
   std::printf("artist: %s\n", plumo::TerminalText(info.Artist()).c_str());
   std::printf("album: %s\n", plumo::TerminalText(info.Album()).c_str());
+  std::printf("kernels: %s\n", plumo::ProcessDecoder().KernelReport().c_str());
 }
 
 // A regular file can seek; a pipe or a terminal cannot.
