@@ -93,12 +93,14 @@ TEST_P(KernelSets, ExactSetsGiveTheSamePcmAndTheOthersReachTheirTargets) {
       continue;
     }
     if (v.reference_channels < 0) continue;
-    // Flooring costs about 6 dB against rounding, and the conversion lowers sums <= 0 by one.
+    // Flooring costs about 6 dB against rounding (about 93.3 dB here, against 110 to 135 dB), and
+    // the conversion lowers sums <= 0 by one; no sample is off by more than one.
     const size_t offset = test::BestOffset(d.pcm, ref, channels, frame, 4 * frame);
     const test::PcmComparison c = test::CompareFrom(d.pcm, ref, channels, offset, 0);
+    test::PrintFullBandRow(std::string(v.name) + " (" + set.name + ")", c);
     EXPECT_GT(c.frames, 0u);
-    EXPECT_GE(c.psnr_db, 90.0);
-    EXPECT_LE(c.max_difference, 3.0);
+    EXPECT_GE(c.psnr_db, 92.0);
+    EXPECT_LE(c.max_difference, 1.0);
   }
 }
 
