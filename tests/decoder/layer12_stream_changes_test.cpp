@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -46,13 +47,14 @@ void ExpectJoinedDecodesAsParts(const std::string& first, const std::string& sec
   for (size_t i = 0; i < da.pcm.size(); ++i) ASSERT_EQ(joined.pcm[i], da.pcm[i]) << "first part, sample " << i;
 
   // The second part: a one-channel part plays on both channels, a two-channel part in a
-  // one-channel stream gives its left channel.
+  // one-channel stream plays its channels mixed at half amplitude each.
   const size_t frames_b = db.pcm.size() / b_ch;
   int worst = 0;
   for (size_t t = kSettle; t < frames_b; ++t) {
     for (int c = 0; c < out_ch; ++c) {
       const int ours = joined.pcm[da.pcm.size() + t * out_ch + c];
-      const int want = db.pcm[t * b_ch + (b_ch == 2 ? c : 0)];
+      const int16_t* part = &db.pcm[t * b_ch];
+      const int want = b_ch == 1 ? part[0] : out_ch == 2 ? part[c] : static_cast<int>(std::lround((part[0] + part[1]) / 2.0));
       worst = std::max(worst, std::abs(ours - want));
     }
   }
@@ -64,8 +66,9 @@ TEST(Layer2StreamChanges, StereoThenMonoPlaysTheMonoPartOnBothChannels) {
   ExpectJoinedDecodesAsParts("conformance/l2-fl10.bit", "samples/l2_m1_32k_64_mono.mp2");
 }
 
-TEST(Layer2StreamChanges, MonoThenStereoGivesTheLeftChannel) {
+TEST(Layer12StreamChanges, MonoThenStereoMixesTheChannels) {
   ExpectJoinedDecodesAsParts("samples/l2_m1_32k_64_mono.mp2", "conformance/l2-fl10.bit");
+  ExpectJoinedDecodesAsParts("conformance/l1-fl4.bit", "conformance/l1-fl1.bit");
 }
 
 TEST(Layer2StreamChanges, BitRateCrossingAnAllocationTableBoundary) {
