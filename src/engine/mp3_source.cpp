@@ -81,9 +81,9 @@ void TMP3Source::Open(TStream* stream, bool seekable) {
 
     // The first frame must start within the first 4096 buffered bytes.
     FReader.Ensure(4096);
-    int bitrate = 0, offset = 0;
-    if (FindFrameHeader(FReader.Data(), FReader.Contiguous(), FFrameHeader, bitrate, offset) <= 0)
-      throw EUnknownFormat();
+    int bitrate = 0;
+    const int offset = FindFirstFrame(bitrate);
+    if (offset < 0) throw EUnknownFormat();
     FFirstBitrate = bitrate;
     if (offset > 0) {
       FDataStart += offset;
@@ -114,6 +114,48 @@ void TMP3Source::Open(TStream* stream, bool seekable) {
     Close();
     throw;
   }
+}
+
+// The offset of the stream's first frame within the buffered bytes, or -1. A sync pattern counts
+// as the first frame only when the next frame of the same stream follows right after it (or the
+// audio ends there): tag text (a UTF-16 byte-order mark reads as FF FE, a Layer I header) and
+// other stray FF Ex/FF Fx pairs are passed over.
+int TMP3Source::FindFirstFrame(int& bitrate) {
+  const int window = FReader.Contiguous();
+  // Room for the largest frame (Layer II, 384 kbit/s at 32 kHz: 1729 bytes) and the next header.
+  constexpr int kFollowing = 1729 + 4;
+  const bool ended = !FReader.Ensure(std::min(FReader.Capacity(), window + kFollowing));
+  if (ended) FReader.Compact();
+  const uint8_t* d = FReader.Data();
+  const int available = FReader.Contiguous();
+  // Where the audio ends, when that lies within the buffered bytes.
+  int64_t end = FDataLength;
+  if (ended) end = std::min<int64_t>(end, FReader.Buffered());
+
+  for (int from = 0; from + 1 < window;) {
+    FrameHeader h;
+    int rate = 0, found = -1;
+    const int n = FindFrameHeader(d + from, window - from, h, rate, found);
+    if (found < 0) return -1;
+    const int at = from + found;
+    from = at + 1;
+    if (n <= 0 || h.layer_code < 1 || h.layer_code > 3 || (h.id == 0 && h.sync_kind != 1 && h.sync_kind != 2))
+      continue;
+    // A free-format frame has no length of its own and is not taken.
+    if (at + 4 > available || ParseFrameHeader(d + at, 0, h) <= 0) continue;
+    const int64_t next = at + PaddedFrameLength(h, n);
+    if (next == end) {
+      bitrate = rate;
+      return at;
+    }
+    if (next + 4 > available) continue;
+    FrameHeader following;
+    if (plumo::SameStream(d + at, d + next) && ParseFrameHeader(d + next, 0, following) > 0) {
+      bitrate = rate;
+      return at;
+    }
+  }
+  return -1;
 }
 
 void TMP3Source::ReadVbrHeader() {
