@@ -122,35 +122,27 @@ void TMP3Source::Open(TStream* stream, bool seekable) {
 // other stray FF Ex/FF Fx pairs are passed over.
 int TMP3Source::FindFirstFrame(int& bitrate) {
   const int window = FReader.Contiguous();
-  // Room for the largest frame (Layer II, 384 kbit/s at 32 kHz: 1729 bytes) and the next header.
-  constexpr int kFollowing = 1729 + 4;
-  const bool ended = !FReader.Ensure(std::min(FReader.Capacity(), window + kFollowing));
-  if (ended) FReader.Compact();
-  const uint8_t* d = FReader.Data();
-  const int available = FReader.Contiguous();
-  // Where the audio ends, when that lies within the buffered bytes.
-  int64_t end = FDataLength;
-  if (ended) end = std::min<int64_t>(end, FReader.Buffered());
-
-  for (int from = 0; from + 1 < window;) {
+  // Every candidate has its four header bytes within the window.
+  for (int from = 0; from + 3 < window;) {
     FrameHeader h;
     int rate = 0, found = -1;
-    const int n = FindFrameHeader(d + from, window - from, h, rate, found);
+    const int n = FindFrameHeader(FReader.Data() + from, window - from - 2, h, rate, found);
     if (found < 0) return -1;
     const int at = from + found;
     from = at + 1;
     if (n <= 0 || h.layer_code < 1 || h.layer_code > 3 || (h.id == 0 && h.sync_kind != 1 && h.sync_kind != 2))
       continue;
     // A free-format frame has no length of its own and is not taken.
-    if (at + 4 > available || ParseFrameHeader(d + at, 0, h) <= 0) continue;
-    const int64_t next = at + PaddedFrameLength(h, n);
-    if (next == end) {
-      bitrate = rate;
-      return at;
-    }
-    if (next + 4 > available) continue;
+    if (ParseFrameHeader(FReader.Data() + at, 0, h) <= 0) continue;
+    const int next = at + PaddedFrameLength(h, n);
+    // The next header, read further when it lies beyond the buffered bytes.
+    const bool more = next + 4 <= FReader.Contiguous() || (next + 4 <= FReader.Capacity() && FReader.Ensure(next + 4));
+    if (!more) FReader.Compact();
+    const uint8_t* d = FReader.Data();
+    // The audio ends right after this frame: at the end of the stream or of the audio's range.
+    const bool last = next == FDataLength || (!more && next == FReader.Buffered());
     FrameHeader following;
-    if (plumo::SameStream(d + at, d + next) && ParseFrameHeader(d + next, 0, following) > 0) {
+    if (last || (more && plumo::SameStream(d + at, d + next) && ParseFrameHeader(d + next, 0, following) > 0)) {
       bitrate = rate;
       return at;
     }
