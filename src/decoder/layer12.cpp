@@ -117,6 +117,15 @@ struct SampleStore {
   }
 };
 
+// A two-channel frame in a stream set up for one channel plays both channels mixed, each at half
+// amplitude: the second channel's samples (stored above the first's in each slot) are added in.
+void MixIntoFirstChannel(float* samples, int slots, int subbands) {
+  for (int s = 0; s < slots; ++s) {
+    float* slot = samples + 64 * s;
+    for (int sb = 0; sb < subbands; ++sb) slot[sb] = 0.5f * (slot[sb] + slot[32 + sb]);
+  }
+}
+
 }  // namespace
 
 DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t size, uint8_t* pcm) {
@@ -176,6 +185,7 @@ DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t
       for (int ch = 0; ch < nch; ++ch)
         if (!alloc[ch][sb]) store.Put(slot, sb, ch, 0.0f);
   }
+  if (nch == 2 && ctx.stream_channels == 1) MixIntoFirstChannel(ctx.samples, 12, std::min(synth, 32));
 
   ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 12);
   return {FrameLength(ctx, f, 3), ctx.pcm_bytes_per_frame};
@@ -315,6 +325,8 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
         for (int s = 0; s < 36; ++s) store.Put(out + 64 * s, sb, ch, 0.0f);
   if (run < top)
     for (int s = 0; s < 36; ++s) std::fill(out + 64 * s + store.step * run, out + 64 * s + store.step * top, 0.0f);
+  // Above the run the first channel is already zero and the second holds nothing of this frame.
+  if (nch == 2 && ctx.stream_channels == 1) MixIntoFirstChannel(out, 36, run);
 
   ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 36);
   return {FrameLength(ctx, f, 2), ctx.pcm_bytes_per_frame};

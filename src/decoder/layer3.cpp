@@ -598,7 +598,12 @@ void DecodeGranule(DecoderContext& ctx, int16_t* pcm, int parity) {
     s.gi[parity][1] = s.gi[parity][0];
     s.rq[1] = s.rq[0];
   }
-  ctx.channel_stage(ctx, pcm, parity);
+  // A two-channel frame in a stream set up for one channel plays both channels mixed (each at
+  // half amplitude through the gain bias of the frame).
+  if (s.channels == 2 && ctx.stream_channels == 1)
+    Stage2(ctx, pcm, parity);
+  else
+    ctx.channel_stage(ctx, pcm, parity);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -682,7 +687,8 @@ DecodeResult DecodeLayer3Common(DecoderContext& ctx, const uint8_t* frame, size_
   s.channels = s.mode == 3 ? 1 : 2;
   s.ms = (s.mode_extension & 2) != 0;
   s.intensity = (s.mode_extension & 1) != 0;
-  const int gain_adjust = s.gain_bias + (s.ms ? -2 : 0);
+  const bool mixed = s.channels == 2 && ctx.stream_channels == 1;
+  const int gain_adjust = s.gain_bias + (mixed ? -4 : 0) + (s.ms ? -2 : 0);
   int side_size;
   if (!lsf) {
     s.main_data_begin = static_cast<int>(br.ReadBits(9));

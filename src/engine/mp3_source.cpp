@@ -81,9 +81,9 @@ void TMP3Source::Open(TStream* stream, bool seekable) {
 
     // The first frame must start within the first 4096 buffered bytes.
     FReader.Ensure(4096);
-    int bitrate = 0, offset = 0;
-    if (FindFrameHeader(FReader.Data(), FReader.Contiguous(), FFrameHeader, bitrate, offset) <= 0)
-      throw EUnknownFormat();
+    int bitrate = 0;
+    const int offset = FindFirstFrame(bitrate);
+    if (offset < 0) throw EUnknownFormat();
     FFirstBitrate = bitrate;
     if (offset > 0) {
       FDataStart += offset;
@@ -114,6 +114,40 @@ void TMP3Source::Open(TStream* stream, bool seekable) {
     Close();
     throw;
   }
+}
+
+// The offset of the stream's first frame within the buffered bytes, or -1. A sync pattern counts
+// as the first frame only when the next frame of the same stream follows right after it (or the
+// audio ends there): tag text (a UTF-16 byte-order mark reads as FF FE, a Layer I header) and
+// other stray FF Ex/FF Fx pairs are passed over.
+int TMP3Source::FindFirstFrame(int& bitrate) {
+  const int window = FReader.Contiguous();
+  // Every candidate has its four header bytes within the window.
+  for (int from = 0; from + 3 < window;) {
+    FrameHeader h;
+    int rate = 0, found = -1;
+    const int n = FindFrameHeader(FReader.Data() + from, window - from - 2, h, rate, found);
+    if (found < 0) return -1;
+    const int at = from + found;
+    from = at + 1;
+    if (n <= 0 || h.layer_code < 1 || h.layer_code > 3 || (h.id == 0 && h.sync_kind != 1 && h.sync_kind != 2))
+      continue;
+    // A free-format frame has no length of its own and is not taken.
+    if (ParseFrameHeader(FReader.Data() + at, 0, h) <= 0) continue;
+    const int next = at + PaddedFrameLength(h, n);
+    // The next header, read further when it lies beyond the buffered bytes.
+    const bool more = next + 4 <= FReader.Contiguous() || (next + 4 <= FReader.Capacity() && FReader.Ensure(next + 4));
+    if (!more) FReader.Compact();
+    const uint8_t* d = FReader.Data();
+    // The audio ends right after this frame: at the end of the stream or of the audio's range.
+    const bool last = next == FDataLength || (!more && next == FReader.Buffered());
+    FrameHeader following;
+    if (last || (more && plumo::SameStream(d + at, d + next) && ParseFrameHeader(d + next, 0, following) > 0)) {
+      bitrate = rate;
+      return at;
+    }
+  }
+  return -1;
 }
 
 void TMP3Source::ReadVbrHeader() {

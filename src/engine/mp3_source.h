@@ -88,6 +88,7 @@ class TMP3Source {
   uint32_t VbrFrames() const { return FVbrFrames; }
 
  private:
+  int FindFirstFrame(int& bitrate);
   void ReadVbrHeader();
   void MarkEndOfData();
   void Resync();

@@ -366,7 +366,10 @@ bool TMP3Info::ReadFront() {
   FAudioStart = FReader->Position();
   ReadMacBinary();
   ReadRiff();
-  ReadId3v2();
+  // Some files carry several tags in a row (a tool added its own before the old one): the audio
+  // begins after the last. Each tag passed moves the reader on, so this ends.
+  while (ReadId3v2()) {
+  }
   return FReader->Ensure(1);
 }
 
@@ -410,14 +413,14 @@ void TMP3Info::ReadRiff() {
   ReturnTo(start);
 }
 
-void TMP3Info::ReadId3v2() {
+bool TMP3Info::ReadId3v2() {
   const int64_t start = FReader->Position();
-  if (!Peek(10) || !Starts(FReader->Data(), "ID3")) return;
+  if (!Peek(10) || !Starts(FReader->Data(), "ID3")) return false;
   const uint8_t* p = FReader->Data();
   // The size bytes are taken whole (not only their low seven bits), as the tag writers of the
   // time did; the sum cannot become negative.
   const int64_t size = (int64_t{p[6]} << 21) + (int64_t{p[7]} << 14) + (int64_t{p[8]} << 7) + p[9];
-  if (size <= 0) return;
+  if (size <= 0) return false;
   const int64_t tagEnd = start + size + 10;
   const uint8_t version = p[3];
   const uint8_t flags = p[5];
@@ -441,9 +444,10 @@ void TMP3Info::ReadId3v2() {
   if (here <= tagEnd && FReader->Skip(tagEnd - here)) {
     AudioBegins(size + 10);
     FFound.Include(mitID3V2);
-  } else {
-    ReturnTo(start);
+    return true;
   }
+  ReturnTo(start);
+  return false;
 }
 
 void TMP3Info::ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int64_t tagEnd, TRawValues& raw) {

@@ -134,7 +134,8 @@ class TMP3Info {
 
   void ReadMacBinary();
   void ReadRiff();
-  void ReadId3v2();
+  // Reads the ID3v2 tag at the reader's position; true when one was found and passed.
+  bool ReadId3v2();
   void ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int64_t tagEnd, TRawValues& raw);
   void StoreId3v2Frame(std::string_view id, const uint8_t* body, size_t size, bool severalValues, TRawValues& raw);
   void ReadRiffInfo(TRawValues& raw);

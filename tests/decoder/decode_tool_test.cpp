@@ -1,10 +1,14 @@
 // plumo-decode as a user runs it: failures, output formats, the --info report and tagged files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -33,10 +37,11 @@ struct ToolRun {
   std::string output;
 };
 
-ToolRun RunTool(const std::string& args) {
+// Runs a shell command, its standard output and error captured.
+ToolRun RunShell(const std::string& command) {
   const std::string err = TempPath("plumo_decode_stderr.txt");
   const std::string out = TempPath("plumo_decode_stdout.txt");
-  const std::string cmd = std::string(PLUMO_DECODE_TOOL) + " " + args + " >" + out + " 2>" + err;
+  const std::string cmd = "{ " + command + "; } >" + out + " 2>" + err;
   const int raw = std::system(cmd.c_str());
   auto slurp = [](const std::string& path) {
     std::ifstream in(path);
@@ -45,16 +50,18 @@ ToolRun RunTool(const std::string& args) {
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(err), slurp(out)};
 }
 
+ToolRun RunTool(const std::string& args) { return RunShell(std::string(PLUMO_DECODE_TOOL) + " " + args); }
+
 TEST(DecodeTool, ReportsDataThatIsNotMpegAudio) {
   const std::string out = TempPath("plumo_decode_out.wav");
   for (const char* f : {"dmg_not_mpeg_png.mp3", "dmg_empty.mp3", "dmg_3bytes.mp3"}) {
     const ToolRun r = RunTool(test::DataPath(std::string("samples/") + f) + " " + out);
     EXPECT_EQ(r.status, 1) << f;
-    EXPECT_EQ(r.errors, "unknown MPEG Audio format.\n") << f;
+    EXPECT_EQ(r.errors, "plumo-decode: " + test::DataPath(std::string("samples/") + f) + ": unknown MPEG Audio format.\n");
   }
   const ToolRun missing = RunTool("/nonexistent/file.mp3 " + out);
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.errors.find("/nonexistent/file.mp3"), std::string::npos);
+  EXPECT_EQ(missing.errors.rfind("plumo-decode: /nonexistent/file.mp3: ", 0), 0u) << missing.errors;
 }
 
 TEST(DecodeTool, WritesWavAndRawPcm) {
@@ -74,6 +81,131 @@ TEST(DecodeTool, WritesWavAndRawPcm) {
   EXPECT_EQ(r.size(), d.pcm.size() * 2);
 }
 
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// An ID3v2.3 tag with a UTF-16 title (its byte-order mark FF FE reads like a Layer I header),
+// followed by `padding` zero bytes; `claimed` > 0 states a larger size than the tag has.
+std::vector<uint8_t> Utf16Tag(size_t padding, size_t claimed = 0) {
+  std::vector<uint8_t> text{1, 0xFF, 0xFE};
+  for (char c : std::string("Tag title")) text.insert(text.end(), {static_cast<uint8_t>(c), 0});
+  std::vector<uint8_t> tag{'T', 'I', 'T', '2', 0, 0, 0, static_cast<uint8_t>(text.size()), 0, 0};
+  tag = tag + text;
+  tag.resize(tag.size() + padding);
+  const size_t size = claimed > 0 ? claimed : tag.size();
+  std::vector<uint8_t> header{'I', 'D', '3', 3, 0, 0};
+  for (int shift = 21; shift >= 0; shift -= 7) header.push_back(static_cast<uint8_t>((size >> shift) & 0x7F));
+  return header + tag;
+}
+
+// A stream opens on its own first frame: tags in a row are passed, and a sync pattern in tag text
+// or junk is taken only when the next frame of the stream follows it.
+TEST(DecodeTool, AStreamOpensOnItsOwnFirstFrame) {
+  const std::vector<uint8_t> audio = test::ReadFile(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"));
+  std::vector<uint8_t> junk(100, 'x');
+  junk[10] = 0xFF, junk[11] = 0xFE, junk[40] = 0xFF, junk[41] = 0xFB, junk[42] = 0x90;
+  const std::vector<uint8_t> cut = Utf16Tag(30000);
+  const struct {
+    const char* name;
+    std::vector<uint8_t> file;
+    bool plays;  // else refused
+  } cases[] = {
+      {"two tags, the second larger than the search window", Utf16Tag(100) + Utf16Tag(20000) + audio, true},
+      {"sync patterns in junk before the first frame", junk + audio, true},
+      {"a download cut inside its tag", std::vector<uint8_t>(cut.begin(), cut.begin() + 3000), false},
+      {"only a tag", Utf16Tag(200), false},
+  };
+  const Decoded bare = DecodeBytes(audio);
+  const std::string in = TempPath("in.mp3"), out = TempPath("out.pcm");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(in, c.file);
+    std::filesystem::remove(out);
+    const ToolRun r = RunTool(in + " " + out);
+    if (c.plays) {
+      EXPECT_EQ(r.status, 0) << r.errors;
+      const std::vector<uint8_t> pcm = test::ReadFile(out);
+      EXPECT_EQ(pcm.size(), bare.pcm.size() * 2);
+      EXPECT_TRUE(pcm.size() == bare.pcm.size() * 2 && std::memcmp(pcm.data(), bare.pcm.data(), pcm.size()) == 0);
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.errors, "plumo-decode: " + in + ": unknown MPEG Audio format.\n");
+      EXPECT_FALSE(std::filesystem::exists(out));
+    }
+  }
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// OUT is complete or untouched: the input is never written over, a failed decode leaves no part
+// of a file, and a WAV header that cannot be completed (a pipe, a FIFO) takes the streaming form.
+TEST(DecodeTool, TheOutputIsWholeOrUntouched) {
+  namespace fs = std::filesystem;
+  const std::string dir = TempPath("dir");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string in = dir + "/in.mp3";
+  fs::copy_file(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"), in);
+  const std::vector<uint8_t> original = test::ReadFile(in);
+  fs::create_symlink(in, dir + "/link.mp3");
+  fs::create_hard_link(in, dir + "/hard.mp3");
+  // The input as OUT, by its own name, another path, a symbolic and a hard link: refused.
+  for (const std::string& out : {in, dir + "/../" + fs::path(dir).filename().string() + "/in.mp3", dir + "/link.mp3",
+                                 dir + "/hard.mp3"}) {
+    const ToolRun r = RunTool(in + " " + out);
+    EXPECT_EQ(r.status, 1) << out;
+    EXPECT_EQ(r.errors, "plumo-decode: " + out + ": is the input file; it is not overwritten\n");
+    EXPECT_TRUE(test::ReadFile(in) == original) << out;
+  }
+
+  // A write that fails part-way (the file size limit of a full disk) leaves the old OUT as it was.
+  const std::string old_out = dir + "/old.wav";
+  WriteBytes(old_out, {'o', 'l', 'd'});
+  const ToolRun full =
+      RunShell("trap '' XFSZ; prlimit --fsize=20000 " + std::string(PLUMO_DECODE_TOOL) + " " + in + " " + old_out);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.errors, "plumo-decode: " + old_out + ": cannot write: File too large\n");
+  EXPECT_TRUE(test::ReadFile(old_out) == std::vector<uint8_t>({'o', 'l', 'd'}));
+  const ToolRun missing_dir = RunTool(in + " " + dir + "/no/such/out.wav");
+  EXPECT_EQ(missing_dir.status, 1);
+  EXPECT_EQ(missing_dir.errors.rfind("plumo-decode: " + dir + "/no/such/out.wav: cannot write: ", 0), 0u) << missing_dir.errors;
+  size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(dir)) entries += e.path().filename().string()[0] == '.' ? 100 : 1;
+  EXPECT_EQ(entries, 4u) << "a temporary file was left behind";
+
+  // A pipe and a FIFO receive the streaming form, the same data as a file.
+  const std::string wav = dir + "/whole.wav";
+  ASSERT_EQ(RunTool(in + " " + wav).status, 0);
+  const std::vector<uint8_t> whole = test::ReadFile(wav);
+  const std::string fifo = dir + "/fifo", received = dir + "/received.wav";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string tool = std::string(PLUMO_DECODE_TOOL) + " " + in;
+  for (const std::string& how :
+       {"{ " + tool + " /dev/stdout; echo $? >" + dir + "/status; } | cat >" + received + "; exit $(cat " + dir + "/status)",
+        "cat " + fifo + " >" + received + " & " + tool + " " + fifo + "; s=$?; wait; exit $s"}) {
+    SCOPED_TRACE(how);
+    const ToolRun r = RunShell(how);
+    EXPECT_EQ(r.status, 0) << r.errors;
+    const std::vector<uint8_t> streamed = test::ReadFile(received);
+    ASSERT_EQ(streamed.size(), whole.size());
+    EXPECT_EQ(Le32(streamed, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(Le32(streamed, 40), 0xFFFFFFFFu);
+    EXPECT_TRUE(std::equal(streamed.begin() + 44, streamed.end(), whole.begin() + 44));
+  }
+
+  const ToolRun info = RunTool("--info " + in + " " + wav);
+  EXPECT_EQ(info.status, 0);
+  EXPECT_EQ(info.errors, "plumo-decode: " + wav + ": ignored with --info\n");
+}
 
 // The value of a "name: value" line of the --info report.
 std::string ReportLine(const std::string& report, const std::string& name) {

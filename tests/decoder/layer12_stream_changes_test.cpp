@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -30,9 +31,7 @@ constexpr size_t kSettle = 1152;
 
 // The joined decode is the first part's decode followed by the second part's, the second part's
 // channel c taken from channel source_channel[c] of its own decode.
-void ExpectJoinedDecodesAsParts(const std::string& first, const std::string& second) {
-  SCOPED_TRACE(first + " + " + second);
-  const std::vector<uint8_t> a = Read(first), b = Read(second);
+void ExpectJoinedDecodesAsParts(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
   const Decoded da = DecodeBytes(a), db = DecodeBytes(b), joined = DecodeBytes(Join(a, b));
   ASSERT_GT(da.frames, 0);
   ASSERT_GT(db.frames, 0);
@@ -46,17 +45,32 @@ void ExpectJoinedDecodesAsParts(const std::string& first, const std::string& sec
   for (size_t i = 0; i < da.pcm.size(); ++i) ASSERT_EQ(joined.pcm[i], da.pcm[i]) << "first part, sample " << i;
 
   // The second part: a one-channel part plays on both channels, a two-channel part in a
-  // one-channel stream gives its left channel.
+  // one-channel stream plays its channels mixed at half amplitude each.
   const size_t frames_b = db.pcm.size() / b_ch;
   int worst = 0;
   for (size_t t = kSettle; t < frames_b; ++t) {
     for (int c = 0; c < out_ch; ++c) {
       const int ours = joined.pcm[da.pcm.size() + t * out_ch + c];
-      const int want = db.pcm[t * b_ch + (b_ch == 2 ? c : 0)];
+      const int16_t* part = &db.pcm[t * b_ch];
+      const int want = b_ch == 1 ? part[0] : out_ch == 2 ? part[c] : static_cast<int>(std::lround((part[0] + part[1]) / 2.0));
       worst = std::max(worst, std::abs(ours - want));
     }
   }
   EXPECT_LE(worst, 1) << "second part";
+}
+
+void ExpectJoinedDecodesAsParts(const std::string& first, const std::string& second) {
+  SCOPED_TRACE(first + " + " + second);
+  ExpectJoinedDecodesAsParts(Read(first), Read(second));
+}
+
+// A silent one-channel frame (no sub-band allocated) of the stream that begins at `stereo`.
+std::vector<uint8_t> SilentMonoFrame(const std::vector<uint8_t>& stereo) {
+  std::vector<uint8_t> frame{stereo[0], static_cast<uint8_t>(stereo[1] | 1),
+                             static_cast<uint8_t>(0x10 | (stereo[2] & 0x0C)), 0xC0};
+  FrameHeader h;
+  frame.resize(static_cast<size_t>(ParseFrameHeader(frame.data(), 0, h)));
+  return frame;
 }
 
 TEST(Layer2StreamChanges, StereoThenMonoPlaysTheMonoPartOnBothChannels) {
@@ -64,8 +78,14 @@ TEST(Layer2StreamChanges, StereoThenMonoPlaysTheMonoPartOnBothChannels) {
   ExpectJoinedDecodesAsParts("conformance/l2-fl10.bit", "samples/l2_m1_32k_64_mono.mp2");
 }
 
-TEST(Layer2StreamChanges, MonoThenStereoGivesTheLeftChannel) {
+TEST(Layer12StreamChanges, MonoThenStereoMixesTheChannels) {
   ExpectJoinedDecodesAsParts("samples/l2_m1_32k_64_mono.mp2", "conformance/l2-fl10.bit");
+  // Streams whose channels differ, behind one silent mono frame.
+  for (const char* name : {"conformance/l1-fl6.bit", "samples/l2_m1_44k_112_joint.mp2"}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> stereo = Read(name);
+    ExpectJoinedDecodesAsParts(SilentMonoFrame(stereo), stereo);
+  }
 }
 
 TEST(Layer2StreamChanges, BitRateCrossingAnAllocationTableBoundary) {

@@ -5,8 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "file_stream.h"
 #include "stream_decode.h"
@@ -40,9 +44,12 @@ void PutLe(std::string& s, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
+// Both size fields of a WAV header written before its length is known.
+constexpr uint32_t kStreamingSize = 0xFFFFFFFF;
+
 std::string WavHeader(const plumo::OutputFormat& f, uint32_t data_bytes) {
   std::string h = "RIFF";
-  PutLe(h, 36 + data_bytes, 4);
+  PutLe(h, data_bytes == kStreamingSize ? kStreamingSize : 36 + data_bytes, 4);
   h += "WAVEfmt ";
   PutLe(h, 16, 4);
   PutLe(h, 1, 2);
@@ -116,6 +123,104 @@ bool IsSeekable(plumo::TStream& stream) {
   }
 }
 
+// A failure that belongs to one file: reported as "plumo-decode: FILE: message".
+class EFileError : public std::runtime_error {
+ public:
+  EFileError(std::string file, const std::string& message) : std::runtime_error(message), FFile(std::move(file)) {}
+  const std::string& File() const { return FFile; }
+
+ private:
+  std::string FFile;
+};
+
+// Where the decoded output goes. A regular file (or a new one) is written under a temporary name
+// beside it and renamed over it when complete, so that a failed decode never leaves a partial
+// file; anything else (a pipe, a FIFO, a terminal, /dev/null) is written as the data comes.
+class Output {
+ public:
+  Output(const std::string& name, const std::string& input) : FName(name) {
+    if (name == "-") {
+      FFile = stdout;
+      return;
+    }
+    struct stat in_stat {}, out_stat {};
+    const bool exists = ::stat(name.c_str(), &out_stat) == 0;
+    if (exists && ::stat(input.c_str(), &in_stat) == 0 && in_stat.st_dev == out_stat.st_dev &&
+        in_stat.st_ino == out_stat.st_ino)
+      throw EFileError(name, "is the input file; it is not overwritten");
+    if (exists && !S_ISREG(out_stat.st_mode)) {
+      FFile = std::fopen(name.c_str(), "wb");
+      if (!FFile) Fail();
+      return;
+    }
+    // A link is followed: the file it names is replaced, the link stays.
+    std::string target = name;
+    if (exists) {
+      char* real = ::realpath(name.c_str(), nullptr);
+      if (real) {
+        target = real;
+        std::free(real);
+      }
+    }
+    FTarget = target;
+    FTemporary = target.substr(0, target.find_last_of('/') + 1) + ".plumo-decode." +
+                 target.substr(target.find_last_of('/') + 1) + ".XXXXXX";
+    const int fd = ::mkstemp(FTemporary.data());
+    if (fd < 0) {
+      FTemporary.clear();
+      Fail();
+    }
+    // The permissions a new file would get (mkstemp makes it private), or those of the file replaced.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, exists ? out_stat.st_mode & 07777 : 0666 & ~mask);
+    FFile = ::fdopen(fd, "wb");
+    if (!FFile) {
+      ::close(fd);
+      Fail();
+    }
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  ~Output() {
+    if (FFile && FFile != stdout) std::fclose(FFile);
+    if (!FTemporary.empty()) ::unlink(FTemporary.c_str());
+  }
+
+  std::FILE* File() const { return FFile; }
+  // Whether the data can be gone back over (a WAV header completed at the end).
+  bool Seekable() const { return FFile != stdout && std::ftell(FFile) >= 0 && std::fseek(FFile, 0, SEEK_CUR) == 0; }
+
+  void Write(const void* data, size_t size) {
+    if (std::fwrite(data, 1, size, FFile) != size) Fail();
+  }
+  void Rewrite(const std::string& header) {
+    if (std::fseek(FFile, 0, SEEK_SET) != 0) Fail();
+    Write(header.data(), header.size());
+  }
+
+  // Everything is written: the data reaches its file, which takes the output's name.
+  void Complete() {
+    if (std::fflush(FFile) != 0) Fail();
+    if (FFile == stdout) return;
+    std::FILE* file = FFile;
+    FFile = nullptr;
+    if (std::fclose(file) != 0) Fail();
+    if (!FTemporary.empty()) {
+      if (std::rename(FTemporary.c_str(), FTarget.c_str()) != 0) Fail();
+      FTemporary.clear();
+    }
+  }
+
+ private:
+  [[noreturn]] void Fail() const { throw EFileError(FName, std::string("cannot write: ") + std::strerror(errno)); }
+
+  std::string FName;
+  std::string FTarget;
+  std::string FTemporary;
+  std::FILE* FFile = nullptr;
+};
+
 int Run(const Options& o) {
   plumo::TFileStream in(o.in);
   plumo::Decoder& decoder = plumo::ProcessDecoder();
@@ -125,29 +230,29 @@ int Run(const Options& o) {
     return 0;
   }
 
-  const bool to_stdout = o.out == "-";
-  const bool raw = to_stdout || EndsWith(o.out, ".pcm") || EndsWith(o.out, ".raw");
-  std::FILE* out = to_stdout ? stdout : std::fopen(o.out.c_str(), "wb");
-  if (!out) throw std::runtime_error("cannot write " + o.out + ": " + std::strerror(errno));
-  bool write_failed = false;
-  uint64_t data_bytes = 0;
+  const bool raw = o.out == "-" || EndsWith(o.out, ".pcm") || EndsWith(o.out, ".raw");
+  Output out(o.out, o.in);
   const plumo::OutputFormat format = stream.Info().format;
+  // A WAV header that cannot be completed at the end (a pipe) gives no sizes: the streaming form.
+  const bool streaming = !raw && !out.Seekable();
   if (!raw) {
-    const std::string header = WavHeader(format, 0);
-    write_failed |= std::fwrite(header.data(), 1, header.size(), out) != header.size();
+    const std::string header = WavHeader(format, streaming ? kStreamingSize : 0);
+    out.Write(header.data(), header.size());
   }
-  stream.DecodeAll([&](std::span<const uint8_t> pcm) {
-    write_failed |= std::fwrite(pcm.data(), 1, pcm.size(), out) != pcm.size();
-    data_bytes += pcm.size();
-  });
-  if (!raw && !write_failed) {
-    const std::string header = WavHeader(format, static_cast<uint32_t>(std::min<uint64_t>(data_bytes, 0xFFFFFFDBu)));
-    write_failed |= std::fseek(out, 0, SEEK_SET) != 0;
-    write_failed |= std::fwrite(header.data(), 1, header.size(), out) != header.size();
+  uint64_t data_bytes = 0;
+  try {
+    stream.DecodeAll([&](std::span<const uint8_t> pcm) {
+      out.Write(pcm.data(), pcm.size());
+      data_bytes += pcm.size();
+    });
+  } catch (const EFileError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw EFileError(o.in, e.what());
   }
-  write_failed |= std::fflush(out) != 0;
-  if (!to_stdout) write_failed |= std::fclose(out) != 0;
-  if (write_failed) throw std::runtime_error("cannot write " + o.out);
+  if (!raw && !streaming)
+    out.Rewrite(WavHeader(format, static_cast<uint32_t>(std::min<uint64_t>(data_bytes, 0xFFFFFFDBu))));
+  out.Complete();
   return 0;
 }
 
@@ -211,10 +316,14 @@ int main(int argc, char** argv) {
   }
   o.in = files[0];
   if (files.size() == 2) o.out = files[1];
+  if (o.info && !o.out.empty()) std::fprintf(stderr, "plumo-decode: %s: ignored with --info\n", o.out.c_str());
   try {
     return Run(o);
+  } catch (const EFileError& e) {
+    std::fprintf(stderr, "plumo-decode: %s: %s\n", e.File().c_str(), e.what());
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
+    // Opening and reading the input.
+    std::fprintf(stderr, "plumo-decode: %s: %s\n", o.in.c_str(), e.what());
   }
+  return 1;
 }

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -39,13 +40,14 @@ std::string TimeText(int32_t ms) {
   return text;
 }
 
-void PrintException(const std::exception_ptr& e) {
+// Reports a failure as "plumo-play: FILE: message", FILE being the entry it belongs to.
+void PrintException(const std::string& file, const std::exception_ptr& e) {
   try {
     std::rethrow_exception(e);
   } catch (const std::exception& x) {
-    std::fprintf(stderr, "%s\n", x.what());
+    std::fprintf(stderr, "plumo-play: %s: %s\n", file.c_str(), x.what());
   } catch (...) {
-    std::fprintf(stderr, "unknown error\n");
+    std::fprintf(stderr, "plumo-play: %s: unknown error\n", file.c_str());
   }
 }
 
@@ -68,7 +70,7 @@ class Playlist {
         FFailed = true;
       } catch (...) {
         EndLine();
-        PrintException(std::current_exception());
+        PrintException(Current(), std::current_exception());
         FFailed = true;
       }
     }
@@ -91,6 +93,12 @@ class Playlist {
   void EndLine() {
     if (FTerminal && !FLastLine.empty()) std::printf("\n");
     FLastLine.clear();
+  }
+
+  // The entry playing (or the last one tried).
+  std::string Current() const {
+    if (FIndex < 0 || FFiles.empty()) return "";
+    return FFiles[static_cast<size_t>(std::min<int>(FIndex, static_cast<int>(FFiles.size()) - 1))];
   }
 
   void Fail() { FFailed = true; }
@@ -143,7 +151,7 @@ int main(int argc, char** argv) {
   bool quit = false;
   player.ShowException = [&](const std::exception_ptr& e) {
     playlist.EndLine();
-    PrintException(e);
+    PrintException(playlist.Current(), e);
     playlist.Fail();
   };
   player.OnEndPlay = [&](plumo::TMP3Player*, plumo::TMP3EndPlayReason reason) {
@@ -171,13 +179,13 @@ int main(int argc, char** argv) {
       // player still counts as playing. Report it; stopping again ends the file (the device is
       // released by now) with its own reason, and the end moves on to the next file.
       playlist.EndLine();
-      PrintException(std::current_exception());
+      PrintException(playlist.Current(), std::current_exception());
       playlist.Fail();
       if (!quit) {
         try {
           player.Stop();
         } catch (...) {
-          PrintException(std::current_exception());
+          PrintException(playlist.Current(), std::current_exception());
           quit = true;
         }
       }
