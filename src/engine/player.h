@@ -207,7 +207,8 @@ class TMP3Player final : private TMPMessageOwner {
   // Decode state (decode lock).
   int32_t FPendingBytes = 0;
   int32_t FPendingOffset = 0;
-  // Counts Stops, so a decode step that waited for the last sound knows whether playback went on.
+  // Counts Stops and Plays, so a decode step that waited for the last sound knows whether its
+  // playback went on, and an end-of-data message reaches only the playback that posted it.
   uint64_t FPlayGeneration = 0;
   std::unique_ptr<uint8_t[]> FPcmBuffer;
   // Output state (output lock).
