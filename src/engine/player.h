@@ -91,6 +91,8 @@ class TMP3Player final : private TMPMessageOwner {
   void OpenStream(std::unique_ptr<TStream> stream, uint8_t flags);
   void Close();
   void Play();
+  // Ends the playback and rewinds. A device that fails to reset or close ends it all the same,
+  // with merFailure, and its error is raised afterwards.
   void Stop();
   void Pause();
   void Resume();
