@@ -54,11 +54,15 @@ TMP3Player::TMP3Player(std::shared_ptr<platform::WaveDriver> driver, Decoder& de
 
 TMP3Player::~TMP3Player() {
   FDestroying = true;
+  // A device that fails while closing must not keep the player alive; the stream is closed
+  // after a failed Stop all the same.
   try {
     Stop();
+  } catch (...) {
+  }
+  try {
     Close();
   } catch (...) {
-    // A device that fails while closing must not keep the player alive.
   }
   FWindow.Destroy();
   // The decode thread uses the sound output: it ends first (and ends before its object goes, as
@@ -96,16 +100,21 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
   Close();
   if (stream) {
     try {
-      FSource.Open(stream, (flags & kSeekable) != 0);
+      {
+        // The decode thread is idle now; the lock keeps it so while the source changes.
+        Hold decode(FDecodeLock);
+        FSource.Open(stream, (flags & kSeekable) != 0);
+        FPcmBuffer = std::make_unique<uint8_t[]>(kPcmBufferSize);
+        FPendingBytes = 0;
+        FPendingOffset = 0;
+      }
       FStream = stream;
       FFlags = flags;
       FOwnedStream = std::move(owned);
-      FPcmBuffer = std::make_unique<uint8_t[]>(kPcmBufferSize);
-      FPendingBytes = 0;
-      FPendingOffset = 0;
+      const OutputFormat format = FSource.Format();
+      Hold output(FOutputLock);
       FDoneBytes = 0;
       FPosition = 0;
-      const OutputFormat format = FSource.Format();
       FSoundOut->SetSampleRate(format.sample_rate);
       FSoundOut->SetBitsPerSample(format.bits_per_sample);
       FSoundOut->SetChannels(format.channels);
@@ -113,8 +122,11 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
       // Closed as by Close: no stream, no file name, stopped.
       FStream = nullptr;
       FOwnedStream.reset();
-      FPcmBuffer.reset();
-      FSource.Close();
+      {
+        Hold decode(FDecodeLock);
+        FPcmBuffer.reset();
+        FSource.Close();
+      }
       FFileName.clear();
       FFlags = 0;
       SetStatus(mpsStopped);
@@ -161,6 +173,8 @@ void TMP3Player::Play() {
           (DetectCpu() & ~cpu_flags::kCapabilityBits) | CpuFlagsFromCapabilities(FUsingCpuCapabilities);
       Hold decode(FDecodeLock);
       FDecoder.SelectKernels(flags);
+      // A new playback: an end-of-data message still queued from an earlier one is not its own.
+      ++FPlayGeneration;
     }
     {
       Hold output(FOutputLock);
@@ -187,21 +201,29 @@ void TMP3Player::Stop() {
     Hold output(FOutputLock);
     FEndPosition = FPosition;
   }
+  // A device that fails to reset or close still ends the playback; its error is reported once
+  // the player has stopped.
+  std::exception_ptr failure;
   {
     Hold decode(FDecodeLock);
     Hold output(FOutputLock);
     ++FPlayGeneration;
-    FDecodeThread->WatchEvent().ResetEvent();
     FSoundOut->SetOnPosition(nullptr);
     // Reset returns every queued buffer; Close then waits for the output thread to have seen
-    // them all and closes the device, also when Reset failed.
+    // them all and closes the device, also when Reset failed. A returned buffer can wake the
+    // decode thread, so its event is cleared only after both: it then sleeps until the next
+    // Play.
     try {
       FSoundOut->Reset();
     } catch (...) {
-      FSoundOut->Close();
-      throw;
+      failure = std::current_exception();
     }
-    FSoundOut->Close();
+    try {
+      FSoundOut->Close();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    FDecodeThread->WatchEvent().ResetEvent();
   }
   {
     Hold decode(FDecodeLock);
@@ -214,10 +236,12 @@ void TMP3Player::Stop() {
     FDoneBytes = 0;
     FPosition = 0;
   }
+  if (failure) FEndReason = merFailure;
   SetStatus(mpsStopped);
   FWindow.PostUnique(MPM_CHANGEPOSITION);
   // A stream that cannot seek cannot be played again.
   if (Opened() && !FSource.Reader().Seekable()) Close();
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TMP3Player::Pause() {
@@ -433,7 +457,7 @@ void TMP3Player::WndProc(const platform::Message& message) {
       break;
     case MPM_ENDOFDATA:
       // Only for the playback that posted it: a Stop since then (by the user or after a worker
-      // failure) has already ended it with its own reason.
+      // failure) has already ended it with its own reason, and a Play started another.
       if (message.wparam != FPlayGeneration || FStatus == mpsStopped) break;
       FEndReason = merSuccessful;
       if (Opened() && FSource.Reader().Seekable())

@@ -91,6 +91,8 @@ class TMP3Player final : private TMPMessageOwner {
   void OpenStream(std::unique_ptr<TStream> stream, uint8_t flags);
   void Close();
   void Play();
+  // Ends the playback and rewinds. A device that fails to reset or close ends it all the same,
+  // with merFailure, and its error is raised afterwards.
   void Stop();
   void Pause();
   void Resume();
@@ -207,7 +209,8 @@ class TMP3Player final : private TMPMessageOwner {
   // Decode state (decode lock).
   int32_t FPendingBytes = 0;
   int32_t FPendingOffset = 0;
-  // Counts Stops, so a decode step that waited for the last sound knows whether playback went on.
+  // Counts Stops and Plays, so a decode step that waited for the last sound knows whether its
+  // playback went on, and an end-of-data message reaches only the playback that posted it.
   uint64_t FPlayGeneration = 0;
   std::unique_ptr<uint8_t[]> FPcmBuffer;
   // Output state (output lock).

@@ -74,6 +74,7 @@ class SimulatedSink final : public PacedSink {
       std::lock_guard lock(FDriver->FMutex);
       ++FDriver->FStats.closes;
       --FDriver->FStats.open_devices;
+      if (FDriver->FOptions.fail_close_at == FDriver->FStats.closes) return FDriver->FOptions.fail_close_result;
     }
     return MMSYSERR_NOERROR;
   }

@@ -28,6 +28,8 @@ struct SimulatedWaveOptions {
   int fail_pause = 0;
   int fail_restart = 0;
   int fail_set_volume = 0;       // e.g. MMSYSERR_NOTSUPPORTED
+  int fail_close_at = 0;         // the Nth Close of a playing device (1-based, over all devices)
+  int fail_close_result = MMSYSERR_ERROR;  // ... answers this; the device is closed all the same
   uint64_t fail_after_bytes = 0; // once a device has played this many bytes (> 0) ...
   int fail_playback_result = MMSYSERR_ERROR;  // ... it reports this through the done target
 

@@ -47,7 +47,7 @@ class FaultyStream final : public TStream {
 };
 
 struct Rig {
-  explicit Rig(SimulatedWaveOptions options) : player(platform::MakeSimulatedWaveDriver(options), decoder) {
+  explicit Rig(SimulatedWaveOptions options) : driver(platform::MakeSimulatedWaveDriver(options)), player(driver, decoder) {
     player.SetAutoPlay(false);
     player.OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason r) { reasons.push_back(r); };
     player.ShowException = [this](const std::exception_ptr& e) {
@@ -76,6 +76,7 @@ struct Rig {
   }
 
   Decoder decoder;
+  std::shared_ptr<platform::SimulatedWaveDriver> driver;
   TMP3Player player;
   std::vector<TMP3EndPlayReason> reasons;
   std::vector<std::string> shown;
@@ -169,6 +170,36 @@ TEST(FaultInjection, ADeviceThatFailsToPauseKeepsPlaying) {
   r.player.Stop();
   ASSERT_TRUE(r.PumpUntilEnded(1));
   EXPECT_EQ(r.reasons[0], merStoped);
+}
+
+TEST(FaultInjection, ADeviceThatFailsToCloseOnStopEndsThePlaybackAndThenRaises) {
+  SimulatedWaveOptions o = Fast();
+  o.fail_close_at = 1;
+  o.error_texts[platform::MMSYSERR_ERROR] = "close refused";
+  Rig r(o);
+  r.player.SetFileName(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"));
+  r.player.Play();
+  try {
+    r.player.Stop();
+    ADD_FAILURE() << "stopped without an error";
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "close refused(TSoundOut.Close:WaveOutClose)");
+  }
+  EXPECT_EQ(r.player.Status(), mpsStopped);
+  EXPECT_EQ(r.player.Position(), 0);
+  ASSERT_TRUE(r.PumpUntilEnded(1));
+  EXPECT_EQ(r.reasons[0], merFailure);
+  EXPECT_TRUE(r.shown.empty());
+  // Rewound: the next Play plays the whole stream, as much as the Play after it.
+  uint64_t before = r.driver->Stats().bytes_played;
+  r.player.Play();
+  ASSERT_TRUE(r.PumpUntilEnded(2));
+  EXPECT_EQ(r.reasons[1], merSuccessful);
+  const uint64_t first = r.driver->Stats().bytes_played - before;
+  before = r.driver->Stats().bytes_played;
+  r.player.Play();
+  ASSERT_TRUE(r.PumpUntilEnded(3));
+  EXPECT_EQ(r.driver->Stats().bytes_played - before, first);
 }
 
 }  // namespace

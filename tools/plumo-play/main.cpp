@@ -135,16 +135,17 @@ int main(int argc, char** argv) {
       files.push_back(a);
     }
   }
+  // Ctrl-C and the end of the session are taken from the queue of blocked signals, not by a
+  // handler, so the main loop stops the player in an orderly way. Blocked before the sound
+  // system starts its threads, which inherit the mask: a signal sent to the process then waits
+  // for the main loop instead of ending the program on one of them.
+  const sigset_t stop_signals = plumo::platform::BlockStopSignals();
   std::shared_ptr<plumo::platform::WaveDriver> driver = MakeDriver(device);
   if (!driver || files.empty()) {
     if (!driver) std::fprintf(stderr, "plumo-play: unknown device '%s'\n", device.c_str());
     std::fputs(kUsage, stderr);
     return 1;
   }
-
-  // Ctrl-C and the end of the session are taken from the queue of blocked signals, not by a
-  // handler, so the main loop stops the player in an orderly way.
-  const sigset_t stop_signals = plumo::platform::BlockStopSignals();
 
   plumo::TMP3Player player(driver);
   Playlist playlist(player, files);
@@ -175,18 +176,17 @@ int main(int argc, char** argv) {
         player.Window().ProcessMessages();
       }
     } catch (...) {
-      // Stopping failed inside a handler (the device could not finish, as on a full disk): the
-      // player still counts as playing. Report it; stopping again ends the file (the device is
-      // released by now) with its own reason, and the end moves on to the next file.
+      // The device failed in a handler or a query (it could not finish, as on a full disk). A
+      // failed stop has ended the file all the same, as failed, which moves on to the next one;
+      // a file still playing is stopped here.
       playlist.EndLine();
       PrintException(playlist.Current(), std::current_exception());
       playlist.Fail();
-      if (!quit) {
+      if (!quit && player.Status() != plumo::mpsStopped) {
         try {
           player.Stop();
         } catch (...) {
           PrintException(playlist.Current(), std::current_exception());
-          quit = true;
         }
       }
     }
