@@ -29,10 +29,10 @@ int main(int argc, char** argv) {
     if (argc < 2) return 0;
     // Files for the running instance.
     const QCoreApplication app(argc, argv);
-    const std::vector<std::string> files = plumo::FileArguments(QCoreApplication::arguments());
+    const std::vector<std::string> files = plumo::FileArguments(argc, argv);
     if (files.empty()) return 0;
     if (plumo::TInstanceChannel::Send("PLUMO", files)) return 0;
-    std::fprintf(stderr, "plumo: the running PLUMO did not take the files\n");
+    std::fprintf(stderr, "plumo: the running PLUMO did not take the files (none playable, or no answer)\n");
     return 1;
   }
 
@@ -63,9 +63,11 @@ int main(int argc, char** argv) {
   plumo::TPlatform form(plumo::platform::MakeSdlWaveDriver(), plumo::platform::SettingsFileName());
   form.OnClosed = [] { QCoreApplication::quit(); };
   // Later starts hand their files over; the media controls drive the panel.
-  const plumo::TInstanceChannel channel("PLUMO", [&form](const std::vector<std::string>& files) { form.OpenFiles(files); });
+  const plumo::TInstanceChannel channel("PLUMO", [&form](const std::vector<std::string>& files) {
+    return form.OpenFiles(files);
+  });
   const std::unique_ptr<plumo::TMprisService> mpris = plumo::TMprisService::OnSessionBus(form);
-  form.OpenFiles(plumo::FileArguments(QApplication::arguments()));
+  form.OpenFiles(plumo::FileArguments(argc, argv));
 
   std::unique_ptr<QSocketNotifier> notifier;
   if (signal_fd >= 0) {
