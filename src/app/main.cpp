@@ -1,9 +1,10 @@
 // plumo [FILE...]: the panel; keeps no log. Files (.mp3, .mp2, .mpa, .m3u, .m3u8, folders) named
 // on the command line are taken in as a drop. A second start while one runs ends at once; with
 // files it first hands them to the running instance, which takes them in as a drop (exit 0 once
-// it has them, 1 when it did not answer). The panel serves MPRIS2 on the session bus when there
-// is one. The end of the desktop session (SIGTERM, SIGHUP) and Ctrl-C close the panel as its
-// Exit command does, settings saved.
+// it has taken them, 1 when it did not answer or none of them was playable). The panel serves
+// MPRIS2 on the session bus when there is one. The end of the desktop session (SIGTERM, SIGHUP)
+// and Ctrl-C close the panel as its Exit command does, settings saved; a session manager's quit
+// saves them too.
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
