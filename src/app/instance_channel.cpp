@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -10,6 +11,7 @@
 
 #include "forms.h"
 #include "instance_lock.h"
+#include "playlist.h"
 
 namespace plumo {
 
@@ -18,6 +20,7 @@ namespace {
 // A message is the file names, each followed by a NUL, and one more NUL at the end; the
 // instance answers with one byte once it has read it all.
 constexpr char kTaken = '\1';
+constexpr char kNotTaken = '\0';
 // A later start sends file names, not data: anything longer is not one of ours.
 constexpr qsizetype kMaxMessage = 16 * 1024 * 1024;
 
@@ -68,12 +71,13 @@ void TInstanceChannel::Accept() {
       }
       if (!ParseMessage(*buffer, files)) return;
       buffer->clear();
-      socket->write(&kTaken, 1);
-      socket->flush();
-      socket->disconnectFromServer();
-      // Taken in from the event loop, not inside the socket's handler.
-      QTimer::singleShot(0, this, [this, files] {
-        if (FOnFiles) FOnFiles(files);
+      // Taken in from the event loop, not inside the socket's handler; answered after.
+      QTimer::singleShot(0, this, [this, files, answer = QPointer<QLocalSocket>(socket)] {
+        const bool taken = FOnFiles && FOnFiles(files);
+        if (answer == nullptr) return;
+        answer->write(taken ? &kTaken : &kNotTaken, 1);
+        answer->flush();
+        answer->disconnectFromServer();
       });
     });
   }
@@ -106,32 +110,44 @@ bool TInstanceChannel::Send(const std::string& name, const std::vector<std::stri
   return socket.read(&answer, 1) == 1 && answer == kTaken;
 }
 
-std::vector<std::string> FileArguments(const QStringList& arguments) {
+std::vector<std::string> FileArguments(int argc, const char* const* argv) {
   std::vector<std::string> files;
   bool options = true;
-  for (qsizetype i = 1; i < arguments.size(); ++i) {
-    const QString& argument = arguments[i];
-    if (options && argument == QStringLiteral("--")) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i] != nullptr ? argv[i] : "";
+    if (options && argument == "--") {
       options = false;
       continue;
     }
-    if (argument.isEmpty() || (options && argument.startsWith(QLatin1Char('-')))) continue;
+    if (argument.empty() || (options && argument[0] == '-')) continue;
     std::string path;
-    if (argument.startsWith(QStringLiteral("file:"), Qt::CaseInsensitive)) {
-      const QUrl url(argument);
-      if (!url.isLocalFile()) continue;
-      path = FromQ(url.toLocalFile());
-    } else if (argument.contains(QStringLiteral("://"))) {
+    if (argument.size() >= 5 && QByteArray::fromStdString(argument.substr(0, 5)).toLower() == "file:") {
+      path = LocalFileOfUri(argument);
+      if (path.empty()) {
+        // "file:/p" and other forms QUrl knows.
+        const QUrl url(ToQ(argument));
+        if (!url.isLocalFile()) continue;
+        path = FromQ(url.toLocalFile());
+      }
+    } else if (argument.find("://") != std::string::npos) {
       // Other addresses name no file here.
       continue;
     } else {
-      path = FromQ(argument);
+      path = argument;
     }
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     files.push_back(error ? path : absolute.lexically_normal().string());
   }
   return files;
+}
+
+std::vector<std::string> FileArguments(const QStringList& arguments) {
+  std::vector<std::string> bytes;
+  for (const QString& argument : arguments) bytes.push_back(FromQ(argument));
+  std::vector<const char*> argv;
+  for (const std::string& argument : bytes) argv.push_back(argument.c_str());
+  return FileArguments(static_cast<int>(argv.size()), argv.data());
 }
 
 }  // namespace plumo

@@ -15,10 +15,11 @@ namespace plumo {
 class TInstanceChannel final : public QObject {
   Q_OBJECT
  public:
-  using TFilesEvent = std::function<void(const std::vector<std::string>& files)>;
+  // True when the files were taken (they gave the playlist something to play).
+  using TFilesEvent = std::function<bool(const std::vector<std::string>& files)>;
 
   // Listens for later starts of the instance called name; on_files gets what each one sends,
-  // from the event loop. Only the holder of the instance lock makes one, so a socket file left
+  // from the event loop, and the sender is answered with what it returned. Only the holder of the instance lock makes one, so a socket file left
   // behind by a crash is removed first.
   TInstanceChannel(const std::string& name, TFilesEvent on_files, QObject* parent = nullptr);
   ~TInstanceChannel() override;
@@ -26,7 +27,8 @@ class TInstanceChannel final : public QObject {
 
   // The socket's path for name.
   static std::string SocketFileName(const std::string& name);
-  // Hands files to the running instance called name; true once it has taken them. An instance
+  // Hands files to the running instance called name; true once it has taken them, false when
+  // it did not answer or took none of them. An instance
   // that is still starting is waited for, at most timeout_ms.
   static bool Send(const std::string& name, const std::vector<std::string>& files, int timeout_ms = 10000);
 
@@ -41,5 +43,8 @@ class TInstanceChannel final : public QObject {
 // relative names are taken from the current folder, file:// URIs become their paths, other
 // addresses and options (beginning with "-", except after "--") are passed over.
 std::vector<std::string> FileArguments(const QStringList& arguments);
+// The same from the program's own argument bytes: a file name that is not valid UTF-8 stays as
+// it is.
+std::vector<std::string> FileArguments(int argc, const char* const* argv);
 
 }  // namespace plumo

@@ -1,9 +1,10 @@
 // plumo [FILE...]: the panel; keeps no log. Files (.mp3, .mp2, .mpa, .m3u, .m3u8, folders) named
 // on the command line are taken in as a drop. A second start while one runs ends at once; with
 // files it first hands them to the running instance, which takes them in as a drop (exit 0 once
-// it has them, 1 when it did not answer). The panel serves MPRIS2 on the session bus when there
-// is one. The end of the desktop session (SIGTERM, SIGHUP) and Ctrl-C close the panel as its
-// Exit command does, settings saved.
+// it has taken them, 1 when it did not answer or none of them was playable). The panel serves
+// MPRIS2 on the session bus when there is one. The end of the desktop session (SIGTERM, SIGHUP)
+// and Ctrl-C close the panel as its Exit command does, settings saved; a session manager's quit
+// saves them too.
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -29,10 +30,10 @@ int main(int argc, char** argv) {
     if (argc < 2) return 0;
     // Files for the running instance.
     const QCoreApplication app(argc, argv);
-    const std::vector<std::string> files = plumo::FileArguments(QCoreApplication::arguments());
+    const std::vector<std::string> files = plumo::FileArguments(argc, argv);
     if (files.empty()) return 0;
     if (plumo::TInstanceChannel::Send("PLUMO", files)) return 0;
-    std::fprintf(stderr, "plumo: the running PLUMO did not take the files\n");
+    std::fprintf(stderr, "plumo: the running PLUMO did not take the files (none playable, or no answer)\n");
     return 1;
   }
 
@@ -63,9 +64,11 @@ int main(int argc, char** argv) {
   plumo::TPlatform form(plumo::platform::MakeSdlWaveDriver(), plumo::platform::SettingsFileName());
   form.OnClosed = [] { QCoreApplication::quit(); };
   // Later starts hand their files over; the media controls drive the panel.
-  const plumo::TInstanceChannel channel("PLUMO", [&form](const std::vector<std::string>& files) { form.OpenFiles(files); });
+  const plumo::TInstanceChannel channel("PLUMO", [&form](const std::vector<std::string>& files) {
+    return form.OpenFiles(files);
+  });
   const std::unique_ptr<plumo::TMprisService> mpris = plumo::TMprisService::OnSessionBus(form);
-  form.OpenFiles(plumo::FileArguments(QApplication::arguments()));
+  form.OpenFiles(plumo::FileArguments(argc, argv));
 
   std::unique_ptr<QSocketNotifier> notifier;
   if (signal_fd >= 0) {

@@ -214,7 +214,8 @@ void TMprisService::SetVolume(double volume) {
 
 void TMprisService::OpenUri(const QString& uri) {
   const QUrl url(uri);
-  if (url.isLocalFile()) FForm.OpenFiles({FromQ(url.toLocalFile())});
+  // Nothing playable: nothing happens, as the media controls' OpenUri asks.
+  if (url.isLocalFile()) FForm.OpenFiles({FromQ(url.toLocalFile())}, /*quiet=*/true);
 }
 
 void TMprisService::Raise() { Run([&] { FForm.ShowPanel(); }); }

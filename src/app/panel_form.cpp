@@ -3,6 +3,10 @@
 #include <xcb/xcb.h>
 
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+#include <QEventLoop>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontMetrics>
@@ -10,9 +14,14 @@
 #include <QScreen>
 #include <QMimeData>
 #include <QPainter>
+#include <QSessionManager>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
+#include <thread>
 
 #include "forms.h"
 #include "ini_file.h"
@@ -44,6 +53,10 @@ std::string CurrentDirectory() {
 }
 
 QFont DisplayFont() { return GothicFont(10, true); }
+
+// Wayland itself, not X11 through XWayland: windows neither place themselves nor pop menus up
+// where they like.
+bool OnWayland() { return QGuiApplication::platformName().startsWith(QStringLiteral("wayland")); }
 
 // A saved position whose panel would lie off every screen (a monitor since unplugged, a smaller
 // resolution) is moved onto the nearest place of the primary screen, where it can be reached.
@@ -101,8 +114,30 @@ void TPlatform::Guarded(F&& f) {
   try {
     f();
   } catch (...) {
-    if (ShowException) ShowException(std::current_exception());
+    Report(std::current_exception());
   }
+}
+
+void TPlatform::Report(const std::exception_ptr& e) {
+  if (ShowException) ShowException(e);
+}
+
+void TPlatform::QueueErrorBox(const std::exception_ptr& e) {
+  // A message box runs an event loop of its own: shown from inside a handler of the player, a
+  // drop or a D-Bus call, it would let the next one run before this one has finished.
+  FQueuedErrors.push_back(e);
+  if (FShowingErrors) return;
+  FShowingErrors = true;
+  QTimer::singleShot(0, this, [this] { ShowQueuedErrors(); });
+}
+
+void TPlatform::ShowQueuedErrors() {
+  while (!FQueuedErrors.empty()) {
+    const std::exception_ptr e = FQueuedErrors.front();
+    FQueuedErrors.pop_front();
+    ShowExceptionBox(isVisible() ? this : nullptr, e);
+  }
+  FShowingErrors = false;
 }
 
 TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string settings_file,
@@ -121,8 +156,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
       FVolumeGroup(this),
       FTrayWindow(this) {
   InitResources();
-  if (!ShowException)
-    ShowException = [this](const std::exception_ptr& e) { ShowExceptionBox(isVisible() ? this : nullptr, e); };
+  if (!ShowException) ShowException = [this](const std::exception_ptr& e) { QueueErrorBox(e); };
   Confirm = [this](const std::string& text) { return ConfirmBox(isVisible() ? this : nullptr, "PLUMO", text); };
   OpenPlaylist = [](const std::string& path) -> std::unique_ptr<TStream> { return std::make_unique<TFileStream>(path); };
 
@@ -180,9 +214,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   player.SetVolBalance(0);
   player.SetVolume(0);
   player.OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3Player1EndPlay(reason); };
-  player.ShowException = [this](const std::exception_ptr& e) {
-    if (ShowException) ShowException(e);
-  };
+  player.ShowException = [this](const std::exception_ptr& e) { Report(e); };
   player.Window().SetWakeCallback([this] { FPump.Set(); });
   player.Loaded();
 
@@ -195,7 +227,9 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   FTrayIcon = std::make_unique<TTrayIcon>(this, FTrayWindow);
   FTrayIcon->BeginLoad();
   FTrayIcon->SetIcon(ProgramIcon());
-  FTrayIcon->SetRBPopupMenu(&FPopupMenu1);
+  // Under Wayland the notification area shows the menu itself, where the desktop places it.
+  if (OnWayland()) FTrayIcon->SystemTrayIcon().setContextMenu(&FPopupMenu1);
+  else FTrayIcon->SetRBPopupMenu(&FPopupMenu1);
   FTrayIcon->SetTipHelp("PLUMO");
   FTrayIcon->SetVisible(true);
   FTrayIcon->OnDblClick = [this](TTrayIcon*) { Guarded([&] { TrayIcon1DblClick(); }); };
@@ -235,6 +269,19 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   FFileNameKeep->SetParentMenu(&FHistory1);
 
   FormCreate();
+
+  // The end of the desktop session: Qt sends a hidden window no close event, and the session
+  // manager may end the program without one, so the settings are saved when the session asks
+  // for the program's data and whenever the application quits without the form having closed.
+  if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    connect(app, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+      if (!FClosed) Guarded([&] { SaveSettings(); });
+    });
+    connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+      if (!FClosed) Guarded([&] { SaveSettings(); });
+    });
+  }
+  WatchTray();
 }
 
 TPlatform::~TPlatform() {
@@ -314,6 +361,7 @@ void TPlatform::FormCreate() {
     FNowIndex = ini.ReadInteger("Option", "NowIndex", 0);
     // A hand-edited index outside the playlist starts at the first entry.
     if (FNowIndex < 0 || FNowIndex >= static_cast<int32_t>(FPlayList.size())) FNowIndex = 0;
+    FSavedNowIndex = FNowIndex;
     FPanelVisible = ini.ReadBool("Setup", "Visible", false);
     Item("N6")->setEnabled(FPanelVisible);
     FTopFlag = ini.ReadBool("Setup", "TopFlag", false);
@@ -418,6 +466,20 @@ void TPlatform::SaveSettings() {
   ini.WriteString("Option", "CurrentDir", FCurrentDir);
   ini.WriteInteger("Option", "NowIndex", FNowIndex);
   ini.UpdateFile();
+  FSavedNowIndex = FNowIndex;
+}
+
+void TPlatform::SaveNowIndex() {
+  if (FNowIndex == FSavedNowIndex || FPlayList.empty()) return;
+  try {
+    platform::IniFile ini(FSettingsFile);
+    ini.WriteInteger("Option", "NowIndex", FNowIndex);
+    ini.UpdateFile();
+    FSavedNowIndex = FNowIndex;
+  } catch (const platform::IniWriteError&) {
+    // A settings file that cannot be written is reported by the next drop or the close; a
+    // track change must not stop on it.
+  }
 }
 
 void TPlatform::WriteSetupKey(const char* key, int32_t value) {
@@ -431,12 +493,89 @@ void TPlatform::WriteSetupKey(const char* key, int32_t value) {
 namespace {
 
 // The local files a drag carries; a drag with none (a web link, text) offers the panel nothing.
+// The names are taken from the URI list's own bytes: a file name that is not valid UTF-8 would
+// not survive the round trip through QUrl and QString.
 std::vector<std::string> LocalFiles(const QMimeData* data) {
   std::vector<std::string> names;
   if (data == nullptr || !data->hasUrls()) return names;
-  for (const QUrl& url : data->urls())
-    if (url.isLocalFile()) names.push_back(FromQ(url.toLocalFile()));
+  const QByteArray list = data->data(QStringLiteral("text/uri-list"));
+  for (const QByteArray& raw : list.split('\n')) {
+    const QByteArray line = raw.trimmed();
+    if (line.isEmpty() || line.startsWith('#')) continue;
+    std::string path = LocalFileOfUri(line.toStdString());
+    if (!path.empty()) names.push_back(std::move(path));
+  }
   return names;
+}
+
+// What an intake gathered: the new playlist, the names that gave it entries (for the history),
+// the current folder after them, whether any entry can be played, and the failure that ended
+// the gathering early.
+struct TIntake {
+  std::vector<std::string> Entries;
+  std::vector<std::string> Contributed;
+  std::string CurrentDir;
+  bool Playable = false;
+  std::exception_ptr Error;
+};
+
+using TOpenPlaylist = std::function<std::unique_ptr<TStream>(const std::string& path)>;
+
+// Gathers the entries the names stand for, in order: audio files, the lines of playlists, the
+// audio files of folders (walked whole). Runs off the GUI thread; touches nothing of the panel.
+TIntake Gather(const std::vector<std::string>& names, std::string current_dir, const TOpenPlaylist& open) {
+  TIntake in;
+  in.CurrentDir = std::move(current_dir);
+  try {
+    for (const std::string& path : names) {
+      if (!FileExists(path) && !FolderExists(path)) continue;
+      const size_t before = in.Entries.size();
+      if (IsAudioFile(path) && !FolderExists(path)) {
+        in.Entries.push_back(path);
+        in.CurrentDir = ExtractFileDir(path);
+      } else if (IsPlaylistFile(path) && !FolderExists(path)) {
+        // A FIFO or a device named like a playlist would block the reader for as long as no
+        // one writes to it.
+        if (!RegularFileExists(path))
+          throw EFOpenError("Cannot open file \"" + path + "\". Not a regular file");
+        // Relative lines are resolved against the playlist's own folder. A playlist that
+        // breaks off keeps the lines read before.
+        const std::unique_ptr<TStream> stream = open(path);
+        try {
+          ReadPlaylist(*stream, path, in.Entries);
+        } catch (...) {
+          if (in.Entries.size() > before) in.Contributed.push_back(path);
+          throw;
+        }
+        in.CurrentDir = ExtractFileDir(path);
+      } else if (FolderExists(path)) {
+        // A folder contributes its audio files; a folder without any is passed over entirely.
+        const std::vector<std::string> files = FolderAudioFiles(path);
+        if (files.empty()) continue;
+        in.Entries.insert(in.Entries.end(), files.begin(), files.end());
+        in.CurrentDir = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+      }
+      if (in.Entries.size() > before || IsAudioFile(path) || IsPlaylistFile(path)) in.Contributed.push_back(path);
+    }
+  } catch (...) {
+    in.Error = std::current_exception();
+  }
+  // Playable: a stream address or a file that is there (relative entries are found from the
+  // current folder, as the title does).
+  for (const std::string& entry : in.Entries) {
+    if (!HasDrivePart(entry) && entry.rfind("http://", 0) == 0) in.Playable = true;
+    else if (FileExists(HasDrivePart(entry) ? entry : JoinFolder(in.CurrentDir, entry))) in.Playable = true;
+    if (in.Playable) break;
+  }
+  return in;
+}
+
+// "a, b, c に再生できるファイルがありません", with at most three names.
+std::string NothingPlayableText(const std::vector<std::string>& names) {
+  std::string text;
+  for (size_t i = 0; i < names.size() && i < 3; ++i) text += (i > 0 ? ", " : "") + names[i];
+  if (names.size() > 3) text += " ほか " + std::to_string(names.size() - 3) + " 件";
+  return text + " に再生できるファイルがありません";
 }
 
 }  // namespace
@@ -454,62 +593,61 @@ void TPlatform::dropEvent(QDropEvent* event) {
     return;
   }
   event->acceptProposedAction();
-  PanelDropFiles(names);
+  // Taken in once the drop has been answered: the drag's source does not wait for the intake.
+  QTimer::singleShot(0, this, [this, names] { PanelDropFiles(names); });
 }
 
 void TPlatform::PanelDropFiles(const std::vector<std::string>& names) {
   Guarded([&] { DropFiles(names); });
 }
 
-void TPlatform::OpenFiles(const std::vector<std::string>& names) {
-  if (!names.empty()) PanelDropFiles(names);
+bool TPlatform::OpenFiles(const std::vector<std::string>& names, bool quiet) {
+  bool taken = false;
+  if (!names.empty()) Guarded([&] { taken = DropFiles(names, quiet); });
+  return taken;
 }
 
 // Playlist and intake.
 
-void TPlatform::ClearPlayList() {
-  FPlayList.clear();
-  ResetIndex();
-}
-
-void TPlatform::DropFiles(const std::vector<std::string>& names) {
-  StopBeforeChange();
-  ClearPlayList();
-  for (const std::string& name : names)
-    if (FileExists(name) || FolderExists(name)) AddFile(name);
-  SaveSettings();
-  StartPlay();
-}
-
-void TPlatform::FileNameKeep1Select(const std::string& select_file_name) {
-  StopBeforeChange();
-  // The index is reset with the list: a playlist that breaks off part-way leaves its first
-  // entries behind, and the index must lie among them.
-  ClearPlayList();
-  AddFile(select_file_name);
-  ResetIndex();
-  SaveSettings();
-  StartPlay();
-}
-
-void TPlatform::AddFile(const std::string& path) {
-  if (IsAudioFile(path)) {
-    FPlayList.push_back(path);
-    FCurrentDir = ExtractFileDir(path);
-  } else if (IsPlaylistFile(path)) {
-    // Relative lines are resolved against the playlist's own folder.
-    const std::unique_ptr<TStream> stream = OpenPlaylist(path);
-    ReadPlaylist(*stream, path, FPlayList);
-    FCurrentDir = ExtractFileDir(path);
-  } else if (FolderExists(path)) {
-    // A folder contributes its audio files; a folder without any is passed over entirely.
-    const std::vector<std::string> files = FolderAudioFiles(path);
-    if (files.empty()) return;
-    FPlayList.insert(FPlayList.end(), files.begin(), files.end());
-    FCurrentDir = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+bool TPlatform::DropFiles(const std::vector<std::string>& names, bool quiet) {
+  const uint64_t intake = ++FIntakeCount;
+  // Folders are walked and playlists read on a thread of their own; the event loop runs
+  // meanwhile, so the panel keeps drawing and answering.
+  TIntake in;
+  {
+    QEventLoop loop;
+    TWakeEvent gathered([&loop] { loop.quit(); });
+    std::thread worker([&gathered, &in, &names, open = OpenPlaylist, dir = FCurrentDir] {
+      in = Gather(names, dir, open);
+      gathered.Set();
+    });
+    loop.exec();
+    // Returned early only when the application quits: the gathering still ends by itself.
+    worker.join();
   }
-  FFileNameKeep->Add(path);
+  // Closed meanwhile, or overtaken by a later intake.
+  if (FClosed || intake != FIntakeCount) return false;
+  if (!in.Playable) {
+    if (in.Error) Report(in.Error);
+    else if (!quiet) Report(std::make_exception_ptr(std::runtime_error(NothingPlayableText(names))));
+    return false;
+  }
+  StopBeforeChange();
+  FPlayList = std::move(in.Entries);
+  ResetIndex();
+  FCurrentDir = in.CurrentDir;
+  for (const std::string& name : in.Contributed) FFileNameKeep->Add(name);
+  try {
+    SaveSettings();
+    StartPlay();
+  } catch (...) {
+    Report(std::current_exception());
+  }
+  if (in.Error) Report(in.Error);
+  return true;
 }
+
+void TPlatform::FileNameKeep1Select(const std::string& select_file_name) { DropFiles({select_file_name}); }
 
 void TPlatform::NextIndex() {
   ++FNowIndex;
@@ -629,6 +767,7 @@ void TPlatform::DrawTitle(const std::string& state) {
   FLcdStale = true;
   FScrollPos = 0;
   FScrollPause = 10;
+  SaveNowIndex();
   if (OnChange) OnChange();
 }
 
@@ -646,9 +785,9 @@ void TPlatform::UpdatePanelMenu() {
 
 void TPlatform::Timer1Timer() {
   // Without a notification area the panel is the only way in: it stays shown.
-  if (++FTrayCheckTicks >= 10) {
+  if (FTrayWatch == nullptr && ++FTrayCheckTicks >= 10) {
     FTrayCheckTicks = 0;
-    FTrayMissing = !QSystemTrayIcon::isSystemTrayAvailable();
+    ProbeTray();
   }
   const bool visible = FPanelVisible || FTrayMissing;
   if (isVisible() != visible) setVisible(visible);
@@ -698,6 +837,9 @@ void TPlatform::Timer1Timer() {
     FScrollPause = 10;
   }
 
+  // Only while the stop button is really held: a release that never reached the button (the
+  // panel hidden or the pointer taken by another window meanwhile) ends the hold.
+  if (FStopDown > 0 && !(QGuiApplication::mouseButtons() & Qt::LeftButton)) FStopDown = 0;
   if (FStopDown > 0) {
     ++FStopDownTicks;
     if (FStopDownTicks == 10) CloseForm();
@@ -712,6 +854,35 @@ void TPlatform::Timer1Timer() {
       ActOnClicks(clicks);
     }
   }
+}
+
+void TPlatform::ProbeTray() { FTrayMissing = !QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void TPlatform::TrayHostChanged() { Guarded([&] { ProbeTray(); }); }
+
+void TPlatform::WatchTray() {
+  // On a StatusNotifier desktop Qt asks the watcher over a D-Bus connection it opens for each
+  // question (milliseconds of processor time): there the watcher and its hosts are followed
+  // instead of asking every second. Without a session bus there is nothing to follow (and no
+  // bus is to be launched for it).
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::error_code error;
+  const bool user_bus = runtime != nullptr && runtime[0] == '/' &&
+                        std::filesystem::is_socket(std::string(runtime) + "/bus", error);
+  if ((address == nullptr || address[0] == '\0') && !user_bus) return;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || bus.interface() == nullptr) return;
+  const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+  if (!bus.interface()->isServiceRegistered(watcher)) return;
+  auto watch = std::make_unique<QDBusServiceWatcher>(
+      watcher, bus, QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration);
+  connect(watch.get(), &QDBusServiceWatcher::serviceRegistered, this, &TPlatform::TrayHostChanged);
+  connect(watch.get(), &QDBusServiceWatcher::serviceUnregistered, this, &TPlatform::TrayHostChanged);
+  for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
+    bus.connect(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, QString::fromLatin1(signal), this,
+                SLOT(TrayHostChanged()));
+  FTrayWatch = std::move(watch);
 }
 
 void TPlatform::ActOnClicks(int32_t clicks) {
@@ -740,7 +911,7 @@ void TPlatform::PumpPlayer() {
   try {
     FPlayer->Window().ProcessMessages();
   } catch (...) {
-    if (ShowException) ShowException(std::current_exception());
+    Report(std::current_exception());
     // Messages behind the failed one are still queued.
     FPump.Set();
   }
@@ -754,7 +925,9 @@ void TPlatform::SpeedButton2MouseDown(Qt::MouseButton button) {
   FClickWait = 0;
 }
 
-void TPlatform::SpeedButton3MouseDown(Qt::MouseButton) {
+void TPlatform::SpeedButton3MouseDown(Qt::MouseButton button) {
+  // Held with the left button; the right one opens the menu.
+  if (button != Qt::LeftButton) return;
   FStopDown = 1;
   FStopDownTicks = 0;
 }
@@ -765,6 +938,8 @@ void TPlatform::SpeedButton3Click() { StopPlay(); }
 
 void TPlatform::Image1MouseDown(Qt::MouseButton button, int x, int y) {
   if (button != Qt::LeftButton) return;
+  // A Wayland window does not move itself: the compositor drags it.
+  if (OnWayland() && windowHandle() != nullptr && windowHandle()->startSystemMove()) return;
   FDragging = true;
   FDragX = x;
   FDragY = y;

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -73,15 +74,18 @@ class TPlatform final : public QWidget {
   // Files dropped on the panel: DropFiles, with a failure shown by the exception display.
   void PanelDropFiles(const std::vector<std::string>& names);
   // Files handed over from outside (the program's arguments, a later start, the media
-  // controls): taken in as a drop; nothing happens for none.
-  void OpenFiles(const std::vector<std::string>& names);
-  // Playlist and intake.
-  void DropFiles(const std::vector<std::string>& names);
+  // controls): taken in as a drop; nothing happens for none. True when they gave the playlist
+  // at least one entry. quiet: nothing playable is not reported (the media controls' OpenUri).
+  bool OpenFiles(const std::vector<std::string>& names, bool quiet = false);
+  // Playlist and intake. The entries are gathered first (off the GUI thread, which keeps
+  // drawing and answering meanwhile); only when there is at least one does the panel stop,
+  // replace the playlist, save and start. Otherwise playback, the playlist and the settings file
+  // stay as they are and the exception display says what was not playable. A failure while
+  // gathering (a playlist that breaks off) keeps what was gathered before it and is reported
+  // after the intake. True when the playlist was replaced.
+  bool DropFiles(const std::vector<std::string>& names, bool quiet = false);
   void FileNameKeep1Select(const std::string& select_file_name);
-  void AddFile(const std::string& path);
   void ResetIndex() { FNowIndex = 0; }
-  // Empties the playlist; the index goes back to 0 with it.
-  void ClearPlayList();
   void NextIndex();
   void PrevIndex();
   std::string MakeTitle(const std::string& state);
@@ -100,6 +104,9 @@ class TPlatform final : public QWidget {
   void ApplyTopFlag();
   void HookPanelWindow();
   void SaveSettings();
+  // Writes the current index when it differs from the one last written (a session that ends
+  // without the form closing keeps its place).
+  void SaveNowIndex();
   void Timer1Timer();
   // What gathered clicks do: 1 play, pause or resume; 2 the next entry; 3 the previous; more
   // nothing. The timer acts through this, and so do the desktop's media controls.
@@ -147,7 +154,8 @@ class TPlatform final : public QWidget {
   // The title strip's width in the panel's pixels.
   int TitleWidth() const;
   // Whether the panel is kept shown because the desktop has no notification area (looked at
-  // again every second).
+  // again every second, or, on a desktop with a StatusNotifier watcher, when the watcher or
+  // its host comes or goes).
   bool TrayMissing() const { return FTrayMissing; }
 
   TMP3Player& MP3Player1() { return *FPlayer; }
@@ -166,6 +174,10 @@ class TPlatform final : public QWidget {
   // Showing also keeps the panel out of the taskbar.
   void setVisible(bool visible) override;
 
+ private slots:
+  // The notification area's StatusNotifier watcher or host came or went.
+  void TrayHostChanged();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -176,6 +188,14 @@ class TPlatform final : public QWidget {
   // Runs a handler; an exception goes to the application's exception display.
   template <class F>
   void Guarded(F&& f);
+  // Hands a failure to the exception display.
+  void Report(const std::exception_ptr& e);
+  // The default exception display: a message box once the running handler has returned, one
+  // box at a time.
+  void QueueErrorBox(const std::exception_ptr& e);
+  void ShowQueuedErrors();
+  void ProbeTray();
+  void WatchTray();
   void BuildMenu();
   void PumpPlayer();
   void WriteSetupKey(const char* key, int32_t value);
@@ -231,6 +251,13 @@ class TPlatform final : public QWidget {
   qreal FPixelRatio = 1;
   bool FTrayMissing = false;
   int32_t FTrayCheckTicks = 0;
+  // Set where a StatusNotifier watcher tells when the notification area comes or goes.
+  std::unique_ptr<QObject> FTrayWatch;
+  int32_t FSavedNowIndex = 0;
+  // Counts intakes, so that one overtaken by a later drop while gathering is dropped.
+  uint64_t FIntakeCount = 0;
+  std::deque<std::exception_ptr> FQueuedErrors;
+  bool FShowingErrors = false;
   bool FClosed = false;
 };
 

@@ -60,6 +60,11 @@ bool FileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool RegularFileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool FolderExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -151,6 +156,12 @@ void AddLine(std::string line, bool first, const std::string& folder, std::vecto
 }
 
 }  // namespace
+
+std::string LocalFileOfUri(const std::string& uri) {
+  if (!IsFileUri(uri)) return {};
+  const std::string path = FileUriPath(uri);
+  return path == uri ? std::string() : path;
+}
 
 std::string PercentDecode(const std::string& text) {
   std::string out;

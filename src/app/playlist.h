@@ -29,6 +29,12 @@ std::string NameWithoutExtension(const std::string& path);
 // Whether a regular file (not a folder) of that name exists.
 bool FileExists(const std::string& path);
 
+// Whether a regular file (not a FIFO, a device or a folder) of that name exists.
+bool RegularFileExists(const std::string& path);
+// The local path a "file://" URI names ("file:///p", "file://localhost/p"), percent-decoded to
+// its bytes as they stand; "" for other URIs.
+std::string LocalFileOfUri(const std::string& uri);
+
 // Whether a regular file or a folder of that name exists.
 bool FolderExists(const std::string& path);
 // Files the panel plays: .mp3, .mp2, .mpa (any case).

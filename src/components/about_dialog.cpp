@@ -36,9 +36,12 @@ std::unique_ptr<QDialog> TAboutDialog::Build() const {
     case fpDesigned:
       break;
     case fpScreenCenter:
+      // The primary screen need not begin at the desktop's origin (a second monitor left of
+      // or above it).
       if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        left = (screen->geometry().width() - width) / 2;
-        top = (screen->geometry().height() - height) / 2;
+        const QRect area = screen->geometry();
+        left = area.x() + (area.width() - width) / 2;
+        top = area.y() + (area.height() - height) / 2;
       }
       break;
     case fpMainFormCenter:

@@ -112,7 +112,12 @@ void TFileNameKeep::UpdateParentEnabled() {
 }
 
 void TFileNameKeep::ItemClick(QAction* item) {
-  if (OnSelect) OnSelect(this, NameOfCaption(FromQ(item->text())));
+  // The stored name, not the caption: a name that is not valid UTF-8 does not survive the menu.
+  for (size_t i = 0; i < FItems.size(); ++i)
+    if (FItems[i].get() == item && !FNames[i].empty()) {
+      if (OnSelect) OnSelect(this, FNames[i]);
+      return;
+    }
 }
 
 void TFileNameKeep::Load() {

@@ -425,6 +425,17 @@ TEST_F(DesktopTest, FileArgumentsStartPlayingAndReachTheRunningInstance) {
   EXPECT_EQ(third->Wait(), 0);
   EXPECT_EQ(Playerctl(bus.Address(), "metadata xesam:url"), "file://" + program.dir / "three.mp3");
 
+  // Nothing playable handed over: not taken, the later start ends with 1; the first plays on
+  // with its playlist.
+  test::WriteFile(program.dir / "song.flac", "fLaC");
+  auto fourth = program.Start(desktop.Display(), {program.dir / "song.flac", program.dir / "typo.mp3"}, "fourth.txt");
+  EXPECT_EQ(fourth->Wait(), 1) << test::ReadFile(program.dir / "fourth.txt");
+  EXPECT_EQ(Playerctl(bus.Address(), "status"), "Playing");
+  EXPECT_EQ(Playerctl(bus.Address(), "metadata xesam:url"), "file://" + program.dir / "three.mp3");
+  const IniFile kept(program.Settings());
+  EXPECT_EQ(kept.ReadInteger("Option", "FileCount", 0), 1);
+  EXPECT_EQ(kept.ReadString("Option", "File0", ""), program.dir / "three.mp3");
+
   first->Signal(SIGTERM);
   EXPECT_EQ(first->Wait(), 0) << program.Output();
   EXPECT_FALSE(fs::exists(program.dir / "PLUMO.sock")) << "the socket goes with the program";

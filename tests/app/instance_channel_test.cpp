@@ -38,7 +38,11 @@ TEST(InstanceChannelTest, FilesReachTheListeningInstance) {
   EXPECT_EQ(TInstanceChannel::SocketFileName(name), dir / "PLUMO-test.sock");
   std::vector<std::vector<std::string>> received;
   {
-    TInstanceChannel channel(name, [&](const std::vector<std::string>& files) { received.push_back(files); });
+    // Taken when there is more than one (as the panel takes what it can play).
+    TInstanceChannel channel(name, [&](const std::vector<std::string>& files) {
+      received.push_back(files);
+      return files.size() > 1;
+    });
     ASSERT_TRUE(channel.Listening());
     struct stat st {};
     ASSERT_EQ(::stat(TInstanceChannel::SocketFileName(name).c_str(), &st), 0);
@@ -54,6 +58,13 @@ TEST(InstanceChannelTest, FilesReachTheListeningInstance) {
     EXPECT_EQ(sent, 1);
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0], files);
+    // Not taken: the sender hears so.
+    sent = -1;
+    std::thread refused([&] { sent = TInstanceChannel::Send(name, {"/music/song.flac"}) ? 1 : 0; });
+    while (sent < 0 && !guard.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    refused.join();
+    EXPECT_EQ(sent, 0);
+    EXPECT_EQ(received.size(), 2u);
   }
   // No instance: the sender gives up after its wait.
   EXPECT_FALSE(TInstanceChannel::Send(name, {"/a.mp3"}, 300));

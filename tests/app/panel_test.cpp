@@ -1,6 +1,8 @@
 #include "panel_form.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -9,18 +11,22 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QMessageBox>
+#include <QTest>
 #include <QMimeData>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "file_stream.h"
 #include "forms.h"
 #include "ini_file.h"
+#include "instance_channel.h"
 #include "simulated_wave_device.h"
 #include "test_support.h"
 
@@ -70,6 +76,12 @@ class PanelTest : public ::testing::Test {
   }
   // Clicks gathered now are acted on at the sixth tick.
   static void Act(TPlatform& p) { Ticks(p, 6); }
+  // Runs the event loop until done() (or the hang guard).
+  template <class F>
+  static void Until(F done) {
+    QDeadlineTimer guard(10000);
+    while (!done() && !guard.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
 
   test::TempDir dir;
   std::string ini;
@@ -338,11 +350,9 @@ TEST_F(PanelTest, HistoryPickOfAPlaylistThatBreaksOffKeepsTheIndexInsideTheList)
   p->FileNameKeep1().Item(1)->trigger();
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("the disk went away"), std::string::npos) << errors[0];
+  // What was read is played from its first entry.
   EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3", dir / "two.mp3"}));
   EXPECT_EQ(p->NowIndex(), 0);
-  // The next start plays the first entry of what was read.
-  p->SpeedButton2MouseDown(Qt::LeftButton);
-  Act(*p);
   EXPECT_EQ(p->PlayState(), psPlaying);
   EXPECT_EQ(p->MP3Player1().FileName(), dir / "one.mp3");
   EXPECT_EQ(errors.size(), 1u);
@@ -398,22 +408,25 @@ TEST_F(PanelTest, UnreadableM3uDropShowsTheErrorAndTheProgramGoesOn) {
   auto p = Start();
   p->ShowException = [&](const std::exception_ptr& e) { ShowExceptionBox(nullptr, e); };
   std::string shown;
-  QTimer::singleShot(0, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    ASSERT_NE(box, nullptr);
-    shown = box->text().toStdString();
-    box->accept();
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text().toStdString();
+      box->accept();
+    }
   });
+  closer.start(5);
   p->PanelDropFiles({dir / "one.mp3", dir / "bad.m3u"});
   EXPECT_NE(shown.find(dir / "bad.m3u"), std::string::npos) << shown;
   EXPECT_FALSE(p->Closed());
-  // What was taken in before the failure stays; the rest of the intake did not happen.
+  // What was taken in before the failure is played and saved; the rest did not happen.
   EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3"}));
-  EXPECT_EQ(p->PlayState(), psStopped);
-  EXPECT_FALSE(IniFile(ini).SectionExists("Option"));
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(IniFile(ini).ReadInteger("Option", "FileCount", 0), 1);
   // The panel still works.
   p->DropFiles({dir / "two.mp3"});
   EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "two.mp3");
 }
 
 TEST_F(PanelTest, SettingsThatCannotBeWrittenShowTheErrorAndPlayingGoesOn) {
@@ -668,7 +681,16 @@ TEST_F(PanelTest, HoldingStopTenTicksEndsTheProgram) {
   auto p = Start();
   bool closed = false;
   p->OnClosed = [&] { closed = true; };
+  Ticks(*p, 1);
+  ASSERT_TRUE(p->isVisible());
+  // A press the stop button saw whose release went elsewhere (a menu or another window took
+  // the pointer meanwhile): the button is not held, and nothing ends.
   p->SpeedButton3MouseDown(Qt::LeftButton);
+  Ticks(*p, 20);
+  EXPECT_FALSE(p->Closed());
+  // Really held.
+  const QPoint stop = p->SpeedButton3().geometry().center();
+  QTest::mousePress(p->windowHandle(), Qt::LeftButton, Qt::NoModifier, stop);
   p->SpeedButton2MouseDown(Qt::LeftButton);
   Ticks(*p, 9);
   EXPECT_FALSE(p->Closed());
@@ -678,15 +700,17 @@ TEST_F(PanelTest, HoldingStopTenTicksEndsTheProgram) {
   EXPECT_TRUE(closed);
   EXPECT_FALSE(p->Timer1().isActive());
   EXPECT_TRUE(IniFile(ini).ValueExists("Setup", "Left")) << "settings saved as on any close";
+  QTest::mouseRelease(p->windowHandle(), Qt::LeftButton, Qt::NoModifier, stop);
 }
 
 TEST_F(PanelTest, ReleasedEarlierTheStopButtonOnlyStops) {
   auto p = Start();
   p->DropFiles({dir / "one.mp3"});
-  p->SpeedButton3MouseDown(Qt::LeftButton);
+  Ticks(*p, 1);
+  const QPoint stop = p->SpeedButton3().geometry().center();
+  QTest::mousePress(p->windowHandle(), Qt::LeftButton, Qt::NoModifier, stop);
   Ticks(*p, 5);
-  p->SpeedButton3MouseUp(Qt::LeftButton);
-  p->SpeedButton3Click();
+  QTest::mouseRelease(p->windowHandle(), Qt::LeftButton, Qt::NoModifier, stop);
   Ticks(*p, 20);
   EXPECT_FALSE(p->Closed());
   EXPECT_EQ(p->PlayState(), psStopped);
@@ -835,6 +859,8 @@ TEST_F(PanelTest, DroppedUrlsArriveAfterAlwaysOnTopWasToggled) {
   ASSERT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(p.get(), &drop);
+  // Taken in once the drop has been answered.
+  Until([&] { return !p->PlayList().empty(); });
   EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "two.mp3", dir / "one.mp3"}));
   EXPECT_EQ(p->PlayState(), psPlaying);
   EXPECT_TRUE(errors.empty());
@@ -967,6 +993,156 @@ TEST_F(PanelTest, WithoutANotificationAreaTheShowItemStillShows) {
   EXPECT_EQ(IniFile(ini).ReadString("Setup", "Visible", ""), "0");
   Ticks(*p, 1);
   EXPECT_TRUE(p->isVisible());
+}
+
+// A typo'd name, "Open with" on another kind of file, a folder without audio files, a playlist
+// of gone files or one that cannot be read, a deleted history entry: playback, the playlist and
+// the settings file stay as they were, and the user is told what was not playable.
+TEST_F(PanelTest, IntakeOfNothingPlayableChangesNothingAndSaysWhy) {
+  fs::create_directories(dir / "Empty/Nothing");
+  test::WriteFile(dir / "song.flac", "fLaC");
+  test::WriteFile(dir / "gone.m3u", "missing.mp3\n/nowhere/else.mp3\n");
+  ASSERT_EQ(::symlink("/proc/self/mem", (dir / "unreadable.m3u").c_str()), 0);
+  test::CopyFile(dir / "two.mp3", dir / "deleted.mp3");
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  p->FileNameKeep1().Add(dir / "deleted.mp3");
+  Until([&] { return !p->FileNameKeep1().SavePending(); });
+  fs::remove(dir / "deleted.mp3");
+  const std::string saved = test::ReadFile(ini);
+  const std::vector<std::string> playlist{dir / "one.mp3", dir / "two.mp3"};
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] { p->DropFiles({dir / "oen.mp3"}); }, dir / "oen.mp3"},
+      {[&] { p->OpenFiles({dir / "song.flac"}); }, dir / "song.flac"},
+      {[&] { p->PanelDropFiles({dir / "Empty", dir / "gone.m3u"}); }, dir / "Empty, " + dir / "gone.m3u"},
+      {[&] { p->DropFiles({dir / "unreadable.m3u"}); }, dir / "unreadable.m3u"},
+      {[&] { p->FileNameKeep1().Item(1)->trigger(); }, dir / "deleted.mp3"},
+  };
+  for (const auto& [intake, named] : cases) {
+    errors.clear();
+    intake();
+    EXPECT_EQ(p->PlayList(), playlist) << named;
+    EXPECT_EQ(p->PlayState(), psPlaying) << named;
+    EXPECT_EQ(p->MP3Player1().Status(), mpsPlaying) << named;
+    EXPECT_EQ(p->MP3Player1().FileName(), dir / "one.mp3") << named;
+    EXPECT_EQ(test::ReadFile(ini), saved) << named;
+    ASSERT_EQ(errors.size(), 1u) << named;
+    EXPECT_NE(errors[0].find(named), std::string::npos) << errors[0];
+  }
+  // What the intake answers (a later start exits 1 on false), and the media controls' OpenUri,
+  // which asks for nothing to happen at all.
+  errors.clear();
+  EXPECT_FALSE(p->OpenFiles({dir / "song.flac"}, /*quiet=*/true));
+  EXPECT_TRUE(errors.empty());
+  EXPECT_TRUE(p->OpenFiles({dir / "two.mp3"}, /*quiet=*/true));
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "two.mp3"}));
+}
+
+// Logging out with the panel hidden: no close event reaches it, the application just quits.
+// The place in the playlist (written as it changes) and the panel's position are kept.
+TEST_F(PanelTest, SessionEndWithoutACloseKeepsTheEntryAndThePosition) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3", dir / "sub/three.mp3"});
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  p->SpeedButton2MouseDown(Qt::LeftButton);
+  Act(*p);
+  ASSERT_EQ(p->NowIndex(), 1);
+  EXPECT_EQ(IniFile(ini).ReadInteger("Option", "NowIndex", -1), 1);
+  // Hidden, as by default: Qt's quit closes shown windows only.
+  p->hide();
+  p->move(250, 260);
+  QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+  QApplication::exec();
+  EXPECT_FALSE(p->Closed());
+  const IniFile file(ini);
+  EXPECT_EQ(file.ReadInteger("Setup", "Left", 0), 250);
+  EXPECT_EQ(file.ReadInteger("Setup", "Top", 0), 260);
+  EXPECT_EQ(file.ReadInteger("Option", "NowIndex", -1), 1);
+}
+
+// The program's own exception display shows an error raised inside a handler (here a drop of
+// a playlist that cannot be read) once the handler has returned: a message box's event loop
+// never runs inside one.
+TEST_F(PanelTest, ErrorBoxIsShownAfterTheHandlerReturns) {
+  ASSERT_EQ(::symlink("/proc/self/mem", (dir / "bad.m3u").c_str()), 0);
+  TPlatform p(platform::MakeSimulatedWaveDriver({}), ini);
+  p.Timer1().stop();
+  std::vector<std::string> shown;
+  bool in_handler = false;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown.push_back((in_handler ? "inside the handler: " : "") + box->text().toStdString());
+      box->accept();
+    }
+  });
+  closer.start(5);
+  in_handler = true;
+  p.PanelDropFiles({dir / "bad.m3u"});
+  in_handler = false;
+  Until([&] { return !shown.empty(); });
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].rfind("inside the handler", 0), std::string::npos) << shown[0];
+  EXPECT_NE(shown[0].find(dir / "bad.m3u"), std::string::npos) << shown[0];
+}
+
+// A folder is walked while the panel goes on answering; a FIFO named like a playlist is not
+// read (it would wait for a writer for ever).
+TEST_F(PanelTest, IntakeKeepsTheGuiThreadFree) {
+  const std::string fifo = dir / "fifo.m3u";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto p = Start();
+  // Whoever opens the FIFO to read it is let go by a writer that comes and goes.
+  std::atomic<bool> stop{false};
+  std::atomic<int> read{0};
+  std::thread writer([&] {
+    while (!stop) {
+      const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) {
+        ++read;
+        ::close(fd);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  bool answered = false;
+  QTimer::singleShot(0, p.get(), [&] { answered = true; });
+  p->DropFiles({dir / "sub"});
+  EXPECT_TRUE(answered) << "events are handled while the folder is walked";
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "sub/three.mp3"}));
+  p->DropFiles({fifo});
+  stop = true;
+  writer.join();
+  EXPECT_EQ(read, 0) << "the FIFO was opened";
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find(fifo), std::string::npos) << errors[0];
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "sub/three.mp3"}));
+}
+
+// A file name that is not valid UTF-8 reaches the player as its bytes: dropped, picked from the
+// history, named on the command line.
+TEST_F(PanelTest, FileNamesThatAreNotUtf8ReachThePlayerUnchanged) {
+  const std::string odd = dir / "caf\xE9 \xFF.mp3";
+  test::CopyFile(dir / "two.mp3", odd);
+  auto p = Start();
+  QMimeData data;
+  data.setData(QStringLiteral("text/uri-list"),
+               "file://" + QByteArray::fromStdString(odd).toPercentEncoding("/") + "\r\n");
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(p.get(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(p.get(), &drop);
+  Until([&] { return !p->PlayList().empty(); });
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{odd}));
+  EXPECT_EQ(p->MP3Player1().FileName(), odd);
+  p->DropFiles({dir / "one.mp3"});
+  ASSERT_EQ(p->FileNameKeep1().Name(2), odd);
+  p->FileNameKeep1().Item(2)->trigger();
+  EXPECT_EQ(p->MP3Player1().FileName(), odd);
+  const char* argv[] = {"plumo", odd.c_str()};
+  EXPECT_EQ(FileArguments(2, argv), (std::vector<std::string>{odd}));
+  EXPECT_TRUE(errors.empty());
 }
 
 }  // namespace
