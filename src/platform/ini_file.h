@@ -21,15 +21,13 @@ class IniWriteError : public std::runtime_error {
 
 class IniFile {
  public:
-  // Longest string a read returns, in bytes.
-  static constexpr size_t kMaxValueLength = 2047;
-
   // Reads the file; a missing or unreadable file reads as empty.
   explicit IniFile(std::string file_name);
 
   const std::string& FileName() const { return FFileName; }
 
-  // A missing key gives the default; a key present with an empty value gives "".
+  // A missing key gives the default; a key present with an empty value gives "". Strings of
+  // any length read back as they were written, blanks at their ends and line breaks included.
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& default_value) const;
   // Decimal, or hexadecimal after "0x"/"0X"; anything else gives the default.
@@ -37,6 +35,8 @@ class IniFile {
   // An integer; non-zero is true.
   bool ReadBool(const std::string& section, const std::string& key, bool default_value) const;
   bool SectionExists(const std::string& section) const;
+  // The number of different keys in section.
+  size_t KeyCount(const std::string& section) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
 
   // Changes in memory; UpdateFile writes them.
