@@ -44,18 +44,19 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool Quoted(const std::string& s) { return s.size() >= 2 && s.front() == '"' && s.back() == '"'; }
 
 // A value as it stands in the file: blanks around it are not part of it, and one pair of double
-// quotes around it is taken off. Inside quotes a backslash escapes the next character ("\n" a
-// line feed, "\r" a carriage return, "\\" a backslash), which is how values with blanks at an
-// end or line breaks are written.
+// quotes around it is taken off. Inside quotes "\n" stands for a line feed, "\r" for a carriage
+// return and "\\" for a backslash, which is how values with blanks at an end or line breaks are
+// written; any other backslash is itself (a quoted "C:\Music" stays as it was).
 std::string DecodeValue(const std::string& text) {
   std::string s = Trim(text);
   if (!Quoted(s)) return s;
   std::string out;
   out.reserve(s.size() - 2);
   for (size_t i = 1; i + 1 < s.size(); ++i) {
-    if (s[i] == '\\' && i + 2 < s.size()) {
-      const char c = s[++i];
-      out += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+    const char next = i + 2 < s.size() ? s[i + 1] : '\0';
+    if (s[i] == '\\' && (next == 'n' || next == 'r' || next == '\\')) {
+      out += next == 'n' ? '\n' : next == 'r' ? '\r' : '\\';
+      ++i;
     } else {
       out += s[i];
     }

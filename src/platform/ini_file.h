@@ -1,6 +1,8 @@
 // Private-profile (INI) files with the Windows rules: sections and keys compared without regard
 // to case, a missing key reads as its default, integers may be written "0x..." in hexadecimal,
-// sections can be erased. An IniFile object is one access: it reads the file when made, and
+// sections can be erased. A value with blanks at an end, a line break or surrounding double
+// quotes is written in double quotes ("\n", "\r" and "\\" inside), so every value reads back as
+// it was written. An IniFile object is one access: it reads the file when made, and
 // UpdateFile writes every change back at once by replacing the file atomically (temporary file,
 // fsync, rename), so a crash never leaves half a file.
 #pragma once

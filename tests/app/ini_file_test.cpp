@@ -57,7 +57,7 @@ TEST(IniFileTest, IntegersDecimalHexadecimalAndInvalid) {
 TEST(IniFileTest, ValuesReadBackAsWritten) {
   TempDir dir;
   const std::string values[] = {std::string(5000, 'a'), " lead", "trail\t", "  both  ", "\"quoted\"", "\"",
-                                "one\ntwo=2", "cr\r\nlf\r", "back\\slash\\n\\", "", "/a b/c.mp3"};
+                                "one\ntwo=2", "cr\r\nlf\r", "back\\slash\\n\\", " C:\\new\\r\\\\", "", "/a b/c.mp3"};
   {
     IniFile ini(dir / "a.INI");
     for (size_t i = 0; i < std::size(values); ++i) ini.WriteString("A", "k" + std::to_string(i), values[i]);
@@ -67,18 +67,19 @@ TEST(IniFileTest, ValuesReadBackAsWritten) {
   for (size_t i = 0; i < std::size(values); ++i)
     EXPECT_EQ(again.ReadString("A", "k" + std::to_string(i), "default"), values[i]) << i;
   EXPECT_FALSE(again.ValueExists("A", "two"));
-  EXPECT_NE(ReadFile(dir / "a.INI").find("\nk10=/a b/c.mp3\n"), std::string::npos);
+  EXPECT_NE(ReadFile(dir / "a.INI").find("\nk11=/a b/c.mp3\n"), std::string::npos);
 }
 
 // A byte-order mark before the first section, as editors write one, and CR/LF line ends.
 TEST(IniFileTest, ByteOrderMarkAndCrLfArePassedOver) {
   TempDir dir;
-  WriteFile(dir / "a.INI", "\xEF\xBB\xBF[Setup]\r\nLeft=5\r\n[Option]\r\nFile0=\" x \"\r\n");
+  WriteFile(dir / "a.INI", "\xEF\xBB\xBF[Setup]\r\nLeft=5\r\n[Option]\r\nFile0=\" x \"\r\nFile1=\"C:\\Music\\a.mp3\"\r\n");
   IniFile ini(dir / "a.INI");
   EXPECT_EQ(ini.ReadInteger("Setup", "Left", 0), 5);
   EXPECT_EQ(ini.ReadString("Option", "File0", ""), " x ");
+  EXPECT_EQ(ini.ReadString("Option", "File1", ""), "C:\\Music\\a.mp3");
   ini.WriteInteger("Setup", "Top", 6);
-  EXPECT_EQ(ini.Text(), "[Setup]\nLeft=5\nTop=6\n[Option]\nFile0=\" x \"\n");
+  EXPECT_EQ(ini.Text(), "[Setup]\nLeft=5\nTop=6\n[Option]\nFile0=\" x \"\nFile1=\"C:\\Music\\a.mp3\"\n");
 }
 
 TEST(IniFileTest, WritesReplaceInPlaceAppendAndErase) {
