@@ -1,5 +1,9 @@
 #include "instance_channel.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDeadlineTimer>
 #include <QLocalSocket>
 #include <QPointer>
@@ -8,6 +12,7 @@
 #include <QUrl>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 
 #include "forms.h"
 #include "instance_lock.h"
@@ -44,7 +49,14 @@ TInstanceChannel::TInstanceChannel(const std::string& name, TFilesEvent on_files
   const QString path = ToQ(SocketFileName(name));
   QLocalServer::removeServer(path);
   FServer.setSocketOptions(QLocalServer::UserAccessOption);
-  FServer.listen(path);
+  // Qt has been seen to answer true with no socket made (a missing folder): look for it.
+  if (!FServer.listen(path))
+    throw std::runtime_error("cannot listen on " + FromQ(path) + ": " + FromQ(FServer.errorString()));
+  struct stat st {};
+  if (::lstat(SocketFileName(name).c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) {
+    FServer.close();
+    throw std::runtime_error("cannot listen on " + FromQ(path) + ": no socket was made");
+  }
   connect(&FServer, &QLocalServer::newConnection, this, [this] { Accept(); });
 }
 
@@ -101,6 +113,13 @@ bool TInstanceChannel::Send(const std::string& name, const std::vector<std::stri
     if (deadline.hasExpired()) return false;
     QThread::msleep(50);
   }
+  // Only an instance of this user's is given the names: in a shared folder another user could
+  // have put a socket of theirs in its place.
+  struct ucred peer {};
+  socklen_t size = sizeof peer;
+  if (::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+      peer.uid != ::geteuid())
+    throw std::runtime_error(FromQ(path) + " is not the socket of this user's instance");
   socket.write(message);
   while (socket.bytesToWrite() > 0)
     if (!socket.waitForBytesWritten(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) return false;

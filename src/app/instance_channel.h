@@ -1,5 +1,5 @@
 // File arguments of a later start reach the running instance through a local socket beside the
-// instance lock ($XDG_RUNTIME_DIR/PLUMO.sock, else in /tmp with the user id in the name). The
+// instance lock ($XDG_RUNTIME_DIR/PLUMO.sock, else in the user's private folder in /tmp). The
 // running panel listens; a later start with files connects, sends them and ends.
 #pragma once
 
@@ -19,8 +19,9 @@ class TInstanceChannel final : public QObject {
   using TFilesEvent = std::function<bool(const std::vector<std::string>& files)>;
 
   // Listens for later starts of the instance called name; on_files gets what each one sends,
-  // from the event loop, and the sender is answered with what it returned. Only the holder of the instance lock makes one, so a socket file left
-  // behind by a crash is removed first.
+  // from the event loop, and the sender is answered with what it returned. Only the holder of the
+  // instance lock makes one, so a socket file left behind by a crash is removed first. A socket
+  // that cannot be made is a std::runtime_error.
   TInstanceChannel(const std::string& name, TFilesEvent on_files, QObject* parent = nullptr);
   ~TInstanceChannel() override;
   bool Listening() const { return FServer.isListening(); }
@@ -28,8 +29,8 @@ class TInstanceChannel final : public QObject {
   // The socket's path for name.
   static std::string SocketFileName(const std::string& name);
   // Hands files to the running instance called name; true once it has taken them, false when
-  // it did not answer or took none of them. An instance
-  // that is still starting is waited for, at most timeout_ms.
+  // it did not answer or took none of them. An instance that is still starting is waited for, at
+  // most timeout_ms. A listener of another user is a std::runtime_error (it is not given the names).
   static bool Send(const std::string& name, const std::vector<std::string>& files, int timeout_ms = 10000);
 
  private:

@@ -14,7 +14,9 @@
 #include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
+#include <string>
 
 #include "instance_channel.h"
 #include "instance_lock.h"
@@ -25,15 +27,22 @@
 #include "thread.h"
 
 int main(int argc, char** argv) {
-  const std::unique_ptr<plumo::platform::InstanceLock> lock = plumo::platform::InstanceLock::TryAcquire("PLUMO");
-  if (!lock) {
-    if (argc < 2) return 0;
-    // Files for the running instance.
-    const QCoreApplication app(argc, argv);
-    const std::vector<std::string> files = plumo::FileArguments(argc, argv);
-    if (files.empty()) return 0;
-    if (plumo::TInstanceChannel::Send("PLUMO", files)) return 0;
-    std::fprintf(stderr, "plumo: the running PLUMO did not take the files (none playable, or no answer)\n");
+  // A lock that cannot be made is said, not taken for another instance.
+  std::unique_ptr<plumo::platform::InstanceLock> lock;
+  try {
+    lock = plumo::platform::InstanceLock::TryAcquire("PLUMO");
+    if (!lock) {
+      if (argc < 2) return 0;
+      // Files for the running instance.
+      const QCoreApplication app(argc, argv);
+      const std::vector<std::string> files = plumo::FileArguments(argc, argv);
+      if (files.empty()) return 0;
+      if (plumo::TInstanceChannel::Send("PLUMO", files)) return 0;
+      std::fprintf(stderr, "plumo: the running PLUMO did not take the files (none playable, or no answer)\n");
+      return 1;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "plumo: %s\n", e.what());
     return 1;
   }
 
@@ -61,12 +70,24 @@ int main(int argc, char** argv) {
   // Message boxes and the about box close without ending the program; the panel's close does.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  plumo::TPlatform form(plumo::platform::MakeSdlWaveDriver(), plumo::platform::SettingsFileName());
+  std::string settings_file;
+  try {
+    settings_file = plumo::platform::SettingsFileName();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "plumo: %s\n", e.what());
+    return 1;
+  }
+  plumo::TPlatform form(plumo::platform::MakeSdlWaveDriver(), settings_file);
   form.OnClosed = [] { QCoreApplication::quit(); };
   // Later starts hand their files over; the media controls drive the panel.
-  const plumo::TInstanceChannel channel("PLUMO", [&form](const std::vector<std::string>& files) {
-    return form.OpenFiles(files);
-  });
+  // Without its socket the panel still plays; later starts then cannot hand files over.
+  std::unique_ptr<plumo::TInstanceChannel> channel;
+  try {
+    channel = std::make_unique<plumo::TInstanceChannel>(
+        "PLUMO", [&form](const std::vector<std::string>& files) { return form.OpenFiles(files); });
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "plumo: %s\n", e.what());
+  }
   const std::unique_ptr<plumo::TMprisService> mpris = plumo::TMprisService::OnSessionBus(form);
   form.OpenFiles(plumo::FileArguments(argc, argv));
 

@@ -71,7 +71,7 @@ class TMprisPlayer final : public QDBusAbstractAdaptor {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
   Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
-  Q_PROPERTY(double Rate READ Rate)
+  Q_PROPERTY(double Rate READ Rate WRITE SetRate)
   Q_PROPERTY(QVariantMap Metadata READ Metadata)
   Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
   Q_PROPERTY(qlonglong Position READ Position)
@@ -87,6 +87,8 @@ class TMprisPlayer final : public QDBusAbstractAdaptor {
   TMprisPlayer(TMprisService& service, QObject* object) : QDBusAbstractAdaptor(object), FService(service) {}
   QString PlaybackStatus() const { return FService.PlaybackStatus(); }
   double Rate() const { return 1.0; }
+  // The one rate there is can be asked for; others are ignored.
+  void SetRate(double) {}
   QVariantMap Metadata() const { return FService.Metadata(); }
   double Volume() const { return FService.Volume(); }
   void SetVolume(double volume) { FService.SetVolume(volume); }
@@ -160,7 +162,14 @@ void TMprisService::Run(F&& f) {
   }
 }
 
+bool TMprisService::Failed() const {
+  return FForm.PlayState() != psStopped && FForm.MP3Player1().Status() == mpsStopped;
+}
+
 QString TMprisService::PlaybackStatus() const {
+  // After a failure (the device lost) the panel shows the state the user left it in until the
+  // user acts; the player has stopped, and the desktop is told so.
+  if (Failed()) return QStringLiteral("Stopped");
   switch (FForm.PlayState()) {
     case psPlaying: return QStringLiteral("Playing");
     case psPaused: return QStringLiteral("Paused");
@@ -176,12 +185,25 @@ int64_t TMprisService::PositionMicroseconds() const {
   return static_cast<int64_t>(FForm.MP3Player1().Position()) * 1000;
 }
 
-void TMprisService::PlayPause() { Run([&] { FForm.ActOnClicks(1); }); }
+void TMprisService::PlayPause() {
+  Run([&] {
+    if (Failed()) Restart();
+    else FForm.ActOnClicks(1);
+  });
+}
 
 void TMprisService::Play() {
   Run([&] {
-    if (FForm.PlayState() != psPlaying) FForm.ActOnClicks(1);
+    if (Failed()) Restart();
+    else if (FForm.PlayState() != psPlaying) FForm.ActOnClicks(1);
   });
+}
+
+void TMprisService::Restart() {
+  // As the user does on the panel: the stop button (which keeps the entry, the panel not being
+  // stopped), then one click.
+  FForm.SpeedButton3Click();
+  FForm.ActOnClicks(1);
 }
 
 void TMprisService::Pause() {
@@ -190,26 +212,53 @@ void TMprisService::Pause() {
   });
 }
 
-void TMprisService::Stop() { Run([&] { FForm.SpeedButton3Click(); }); }
+void TMprisService::Stop() {
+  // The stop button pressed while stopped goes back to the first entry; a desktop's stop while
+  // stopped does nothing.
+  Run([&] {
+    if (FForm.PlayState() != psStopped) FForm.SpeedButton3Click();
+  });
+}
 
-void TMprisService::Next() { Run([&] { FForm.ActOnClicks(2); }); }
+void TMprisService::Next() { Run([&] { Skip(2); }); }
 
-void TMprisService::Previous() { Run([&] { FForm.ActOnClicks(3); }); }
+void TMprisService::Previous() { Run([&] { Skip(3); }); }
+
+void TMprisService::Skip(int32_t clicks) {
+  // Two or three clicks while stopped go back to the first entry before they move; from the
+  // desktop the move starts at the entry the panel shows.
+  if (FForm.PlayState() != psStopped) {
+    FForm.ActOnClicks(clicks);
+    return;
+  }
+  if (clicks == 2) FForm.NextIndex();
+  else FForm.PrevIndex();
+  FForm.StartPlay();
+}
 
 void TMprisService::SetVolume(double volume) {
-  if (!std::isfinite(volume)) return;
-  // The nearest of the six levels, chosen as the volume menu would.
-  const long level = std::lround(std::clamp(volume, 0.0, 1.0) * 5) * 20;
-  const char* item = "N13";
+  if (std::isnan(volume)) return;
+  // The nearest of the six levels, chosen as the volume menu would; a request off the current
+  // level that lies nearer to it than to any other (a small step of a slider or a key) still
+  // moves one level its way. The level the panel has already changes nothing, not even the file.
+  const double wanted = std::clamp(volume, 0.0, 1.0) * 100;
+  const int32_t current = FForm.VolLevel();
+  long level = std::lround(wanted / 20) * 20;
+  if (std::abs(wanted - current) < 0.5) level = current;
+  else if (level == current) level = std::clamp<long>(current + (wanted > current ? 20 : -20), 0, 100);
+  if (level == current) return;
+  if (QAction* action = FForm.Item(VolumeItem(level))) action->trigger();
+}
+
+const char* TMprisService::VolumeItem(long level) {
   switch (level) {
-    case 100: item = "N9"; break;
-    case 80: item = "N10"; break;
-    case 60: item = "N11"; break;
-    case 40: item = "N12"; break;
-    case 20: item = "N14"; break;
-    default: break;
+    case 100: return "N9";
+    case 80: return "N10";
+    case 60: return "N11";
+    case 40: return "N12";
+    case 20: return "N14";
+    default: return "N13";
   }
-  if (QAction* action = FForm.Item(item)) action->trigger();
 }
 
 void TMprisService::OpenUri(const QString& uri) {
@@ -255,7 +304,7 @@ void TMprisService::UpdateMetadata() {
   const QString url = QUrl::fromLocalFile(ToQ(file)).toString(QUrl::FullyEncoded);
   QVariantMap metadata;
   metadata.insert(QStringLiteral("mpris:trackid"),
-                  QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/plumo/track/%1").arg(FTrackNumber))));
+                  QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/plumo/track/%1").arg(FTrackNumber))));
   metadata.insert(QStringLiteral("xesam:url"), url);
   if (!title.isEmpty()) metadata.insert(QStringLiteral("xesam:title"), title);
   if (!artist.isEmpty()) metadata.insert(QStringLiteral("xesam:artist"), QStringList{artist});
@@ -266,7 +315,19 @@ void TMprisService::UpdateMetadata() {
 }
 
 void TMprisService::Changed() {
+  // The track is looked at now, while a new one is freshly loaded; what changed is signalled
+  // once the handler that changed it has returned, so that a change of track (stop, load,
+  // play) reaches the desktop as one change, not as a stop and a start.
   UpdateMetadata();
+  if (FSendPending) return;
+  FSendPending = true;
+  QTimer::singleShot(0, this, [this] {
+    FSendPending = false;
+    SendChanges();
+  });
+}
+
+void TMprisService::SendChanges() {
   QVariantMap changed;
   const QString status = PlaybackStatus();
   if (status != FSentStatus) changed.insert(QStringLiteral("PlaybackStatus"), FSentStatus = status);

@@ -53,13 +53,22 @@ class TMprisService final : public QObject {
   void Raise();
   void Quit();
 
-  // Looks at the form again and signals what changed.
+  // Looks at the form again; what changed is signalled from the event loop, once.
   void Changed();
 
  private:
   template <class F>
   void Run(F&& f);
   void UpdateMetadata();
+  void SendChanges();
+  // The panel still shows playing or paused, but the player has stopped after a failure.
+  bool Failed() const;
+  // Starts playing again after a failure, at the entry shown.
+  void Restart();
+  // Next (2) or previous (3), as that many clicks, but from the entry shown when stopped.
+  void Skip(int32_t clicks);
+  // The volume item of a level.
+  static const char* VolumeItem(long level);
 
   TPlatform& FForm;
   QDBusConnection FConnection;
@@ -76,6 +85,7 @@ class TMprisService final : public QObject {
   QString FSentMetadataKey;
   double FSentVolume = -1;
   int FSentHasEntries = -1;
+  bool FSendPending = false;
 };
 
 }  // namespace plumo

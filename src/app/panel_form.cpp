@@ -43,8 +43,9 @@ constexpr int kLcdLeft = 8;
 constexpr int kLcdTop = 9;
 constexpr int kTitleLeft = 48;
 constexpr int kTitleWidth = 72;
-// A hand-edited FileCount cannot make the playlist grow without bound.
-constexpr int32_t kMaxFileCount = 65536;
+// A hand-edited FileCount beyond the keys present cannot make the playlist grow without bound;
+// a playlist the program wrote (one key per entry) is read back whole, however long.
+constexpr size_t kMaxMissingFiles = 65536;
 
 std::string CurrentDirectory() {
   std::error_code error;
@@ -355,7 +356,9 @@ void TPlatform::FormCreate() {
   {
     const platform::IniFile ini(FSettingsFile);
     move(OnSomeScreen(QPoint(ini.ReadInteger("Setup", "Left", x()), ini.ReadInteger("Setup", "Top", y()))));
-    const int32_t count = std::min(ini.ReadInteger("Option", "FileCount", 0), kMaxFileCount);
+    const int32_t count = static_cast<int32_t>(std::min<int64_t>(
+        ini.ReadInteger("Option", "FileCount", 0),
+        static_cast<int64_t>(std::max(ini.KeyCount("Option"), kMaxMissingFiles))));
     for (int32_t i = 0; i < count; ++i) FPlayList.push_back(ini.ReadString("Option", "File" + std::to_string(i), ""));
     FCurrentDir = ini.ReadString("Option", "CurrentDir", FCurrentDir);
     FNowIndex = ini.ReadInteger("Option", "NowIndex", 0);
@@ -704,6 +707,9 @@ void TPlatform::MP3Player1EndPlay(TMP3EndPlayReason reason) {
     StopBeforeChange();
     NextIndex();
     StartPlay();
+  } else if (reason == merFailure && OnChange) {
+    // The player stopped by itself; the panel shows what it did until the user acts.
+    OnChange();
   }
 }
 

@@ -39,12 +39,44 @@ std::string Trim(const std::string& s) {
   return s.substr(first, last - first + 1);
 }
 
-// Cuts at most max bytes without splitting a UTF-8 sequence.
-std::string CutUtf8(const std::string& s, size_t max) {
-  if (s.size() <= max) return s;
-  size_t n = max;
-  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
-  return s.substr(0, n);
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool Quoted(const std::string& s) { return s.size() >= 2 && s.front() == '"' && s.back() == '"'; }
+
+// A value as it stands in the file: blanks around it are not part of it, and one pair of double
+// quotes around it is taken off. Inside quotes "\n" stands for a line feed, "\r" for a carriage
+// return and "\\" for a backslash, which is how values with blanks at an end or line breaks are
+// written; any other backslash is itself (a quoted "C:\Music" stays as it was).
+std::string DecodeValue(const std::string& text) {
+  std::string s = Trim(text);
+  if (!Quoted(s)) return s;
+  std::string out;
+  out.reserve(s.size() - 2);
+  for (size_t i = 1; i + 1 < s.size(); ++i) {
+    const char next = i + 2 < s.size() ? s[i + 1] : '\0';
+    if (s[i] == '\\' && (next == 'n' || next == 'r' || next == '\\')) {
+      out += next == 'n' ? '\n' : next == 'r' ? '\r' : '\\';
+      ++i;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// The text that reads back as value: the value itself, unless reading would change it.
+std::string EncodeValue(const std::string& value) {
+  const bool plain = (value.empty() || (!IsBlank(value.front()) && !IsBlank(value.back()))) && !Quoted(value) &&
+                     value.find_first_of("\r\n") == std::string::npos;
+  if (plain) return value;
+  std::string out = "\"";
+  for (const char c : value) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return out + "\"";
 }
 
 bool ParseInteger(const std::string& text, int32_t& result) {
@@ -97,8 +129,12 @@ IniFile::IniFile(std::string file_name) : FFileName(std::move(file_name)) {
   if (!in) return;
   std::string line;
   Section* current = nullptr;
+  bool first = true;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A UTF-8 byte-order mark (editors write one) is not part of the first line.
+    if (first && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    first = false;
     const std::string t = Trim(line);
     if (!t.empty() && t.front() == '[') {
       const size_t close = t.find(']');
@@ -124,7 +160,7 @@ IniFile::IniFile(std::string file_name) : FFileName(std::move(file_name)) {
         current->entries.push_back(Entry{{}, {}, line});
         continue;
       }
-      AddEntry(*current, Entry{std::move(key), Trim(line.substr(eq + 1)), line}, current->entries.size());
+      AddEntry(*current, Entry{std::move(key), DecodeValue(line.substr(eq + 1)), line}, current->entries.size());
     }
   }
 }
@@ -158,7 +194,7 @@ void IniFile::AddEntry(Section& section, Entry entry, size_t at) {
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& default_value) const {
   const Entry* e = FindEntry(section, key);
-  return CutUtf8(e != nullptr ? e->value : default_value, kMaxValueLength);
+  return e != nullptr ? e->value : default_value;
 }
 
 int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
@@ -173,6 +209,11 @@ bool IniFile::ReadBool(const std::string& section, const std::string& key, bool 
   return ReadInteger(section, key, default_value ? 1 : 0) != 0;
 }
 
+size_t IniFile::KeyCount(const std::string& section) const {
+  const Section* s = FindSection(section);
+  return s == nullptr ? 0 : s->index.size();
+}
+
 bool IniFile::SectionExists(const std::string& section) const { return FindSection(section) != nullptr; }
 
 bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
@@ -180,10 +221,7 @@ bool IniFile::ValueExists(const std::string& section, const std::string& key) co
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-  // Line breaks would split the entry: a value is one line.
-  std::string v = value;
-  for (char& c : v)
-    if (c == '\r' || c == '\n') c = ' ';
+  const std::string v = EncodeValue(value);
   Section* s = FindSection(section);
   if (s == nullptr) {
     FSections.push_back(Section{section, {}, {}});
@@ -192,14 +230,14 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
   const auto it = key.empty() ? s->index.end() : s->index.find(Upper(key));
   if (it != s->index.end()) {
     Entry& e = s->entries[it->second];
-    e.value = v;
+    e.value = value;
     e.raw = e.key + "=" + v;
     return;
   }
   // A new key goes after the section's last key, before trailing blank lines.
   size_t at = s->entries.size();
   while (at > 0 && s->entries[at - 1].key.empty() && Trim(s->entries[at - 1].raw).empty()) --at;
-  AddEntry(*s, Entry{key, v, key + "=" + v}, at);
+  AddEntry(*s, Entry{key, value, key + "=" + v}, at);
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {

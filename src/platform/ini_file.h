@@ -1,6 +1,8 @@
 // Private-profile (INI) files with the Windows rules: sections and keys compared without regard
 // to case, a missing key reads as its default, integers may be written "0x..." in hexadecimal,
-// sections can be erased. An IniFile object is one access: it reads the file when made, and
+// sections can be erased. A value with blanks at an end, a line break or surrounding double
+// quotes is written in double quotes ("\n", "\r" and "\\" inside), so every value reads back as
+// it was written. An IniFile object is one access: it reads the file when made, and
 // UpdateFile writes every change back at once by replacing the file atomically (temporary file,
 // fsync, rename), so a crash never leaves half a file.
 #pragma once
@@ -21,15 +23,13 @@ class IniWriteError : public std::runtime_error {
 
 class IniFile {
  public:
-  // Longest string a read returns, in bytes.
-  static constexpr size_t kMaxValueLength = 2047;
-
   // Reads the file; a missing or unreadable file reads as empty.
   explicit IniFile(std::string file_name);
 
   const std::string& FileName() const { return FFileName; }
 
-  // A missing key gives the default; a key present with an empty value gives "".
+  // A missing key gives the default; a key present with an empty value gives "". Strings of
+  // any length read back as they were written, blanks at their ends and line breaks included.
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& default_value) const;
   // Decimal, or hexadecimal after "0x"/"0X"; anything else gives the default.
@@ -37,6 +37,8 @@ class IniFile {
   // An integer; non-zero is true.
   bool ReadBool(const std::string& section, const std::string& key, bool default_value) const;
   bool SectionExists(const std::string& section) const;
+  // The number of different keys in section.
+  size_t KeyCount(const std::string& section) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
 
   // Changes in memory; UpdateFile writes them.

@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
 
@@ -46,13 +49,33 @@ std::string ChangeExtensionToIni(const std::string& path) {
 }
 
 std::string SettingsFileNameFor(const std::string& executable, const std::string& config_home,
-                                const std::string& home) {
+                                const std::string& home, const std::string& temp) {
   if (!executable.empty() && ::access(FolderOf(executable).c_str(), W_OK) == 0)
     return ChangeExtensionToIni(executable);
   std::string base = config_home;
   // A relative $XDG_CONFIG_HOME is invalid and ignored.
-  if (base.empty() || base[0] != '/') base = (home.empty() ? std::string("/tmp") : home) + "/.config";
+  if (base.empty() || base[0] != '/') base = (home.empty() ? PrivateFolder(temp) : home) + "/.config";
   return base + "/plumo/PLUMO.INI";
+}
+
+std::string PrivateFolder(const std::string& temp) {
+  const uid_t uid = ::geteuid();
+  const std::string folder = temp + "/plumo-" + std::to_string(uid);
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    throw std::runtime_error("cannot make the folder " + folder + ": " + std::strerror(errno));
+  // Looked at as it stands, a link not followed.
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0)
+    throw std::runtime_error("cannot look at the folder " + folder + ": " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode) || st.st_uid != uid || (st.st_mode & 077) != 0)
+    throw std::runtime_error(folder + " is not a folder of this user's own (mode 0700); it is not used");
+  return folder;
+}
+
+std::string RuntimeFolder() {
+  const std::string runtime = Env("XDG_RUNTIME_DIR");
+  // A relative $XDG_RUNTIME_DIR is invalid and ignored.
+  return !runtime.empty() && runtime[0] == '/' ? runtime : PrivateFolder();
 }
 
 std::string SettingsFileName() {

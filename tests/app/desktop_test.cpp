@@ -91,6 +91,16 @@ TEST(ProgramTest, SecondStartEndsAtOnceAndLeavesTheFirstAlone) {
   EXPECT_FALSE(program.LockHeld());
 }
 
+// A lock that cannot be made is said; it is not taken for another instance running.
+TEST(ProgramTest, ALockThatCannotBeMadeIsSaid) {
+  Program program;
+  program.ExtraEnv["XDG_RUNTIME_DIR"] = program.dir / "missing";
+  auto run = program.Start();
+  EXPECT_EQ(run->Wait(), 1);
+  EXPECT_EQ(program.Output(), "plumo: cannot make the lock file " + program.dir / "missing/PLUMO.lock" +
+                                  ": No such file or directory\n");
+}
+
 TEST(ProgramTest, SessionEndAndCtrlCCloseAsExitDoes) {
   for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
     Program program;

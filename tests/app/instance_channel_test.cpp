@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -68,6 +74,61 @@ TEST(InstanceChannelTest, FilesReachTheListeningInstance) {
   }
   // No instance: the sender gives up after its wait.
   EXPECT_FALSE(TInstanceChannel::Send(name, {"/a.mp3"}, 300));
+  if (old != nullptr) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  else unsetenv("XDG_RUNTIME_DIR");
+}
+
+// A socket that cannot be made is said, and a listener of another user is not given the names.
+TEST(InstanceChannelTest, ListenFailureIsSaidAndAStrangersListenerIsRefused) {
+  test::TempDir dir;
+  const char* old = getenv("XDG_RUNTIME_DIR");
+  const std::string saved = old != nullptr ? old : "";
+  const std::string name = "PLUMO-test";
+  const std::string missing = dir / "missing";
+  setenv("XDG_RUNTIME_DIR", missing.c_str(), 1);
+  try {
+    TInstanceChannel channel(name, {});
+    ADD_FAILURE() << "listening on " << TInstanceChannel::SocketFileName(name);
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("cannot listen on " + missing + "/PLUMO-test.sock: ", 0), 0u) << e.what();
+  }
+
+  if (::geteuid() == 0) {  // only root can be another user
+    const std::string run = dir / "run";
+    fs::create_directory(run);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0711), 0);
+    ASSERT_EQ(::chown(run.c_str(), 65534, 65534), 0);
+    setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+    const std::string path = TInstanceChannel::SocketFileName(name);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      // Another user's listener that answers "taken" to anyone.
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0 || fd < 0 ||
+          ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0)
+        ::_exit(1);
+      (void)!::write(ready[1], "r", 1);
+      for (;;) {
+        const int peer = ::accept(fd, nullptr, nullptr);
+        (void)!::write(peer, "\1", 1);
+      }
+    }
+    ::close(ready[1]);
+    char c = 0;
+    const bool listening = ::read(ready[0], &c, 1) == 1;
+    EXPECT_TRUE(listening) << "the other user's listener did not start";
+    if (listening) {
+      EXPECT_THROW(TInstanceChannel::Send(name, {"/a.mp3"}, 3000), std::runtime_error);
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(ready[0]);
+  }
   if (old != nullptr) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
   else unsetenv("XDG_RUNTIME_DIR");
 }

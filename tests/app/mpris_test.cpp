@@ -46,12 +46,17 @@ class MprisTest : public ::testing::Test {
     test::LongCopy(test::DataPath("samples/playlists/pl_two.mp3"), dir / "two.mp3");
     test::LongCopy(test::DataPath("samples/playlists/sub/pl_three.mp3"), dir / "sub/three.mp3");
     // At the real-time rate: the files play on while the clients come and go.
-    platform::SimulatedWaveOptions options;
-    options.real_time = true;
-    form = std::make_unique<TPlatform>(platform::MakeSimulatedWaveDriver(options), ini,
+    Open({});
+  }
+  // A panel playing through a device with options, served on the bus.
+  void Open(const platform::SimulatedWaveOptions& options) {
+    service.reset();
+    form.reset();
+    driver = platform::MakeSimulatedWaveDriver(options);
+    form = std::make_unique<TPlatform>(driver, ini,
                                        [this](const std::exception_ptr& e) { errors.push_back(ExceptionMessage(e)); });
     form->Timer1().stop();
-    service = std::make_unique<TMprisService>(*form, connection);
+    service = std::make_unique<TMprisService>(*form, QDBusConnection(connection_name));
     ASSERT_TRUE(service->Registered());
   }
   void TearDown() override {
@@ -102,6 +107,7 @@ class MprisTest : public ::testing::Test {
   std::string ini;
   std::unique_ptr<test::SessionBus> bus;
   QString connection_name;
+  std::shared_ptr<platform::SimulatedWaveDriver> driver;
   std::unique_ptr<TPlatform> form;
   std::unique_ptr<TMprisService> service;
   std::vector<std::string> errors;
@@ -139,14 +145,23 @@ TEST_F(MprisTest, MediaKeysPlayPauseNextPreviousAndStop) {
   EXPECT_EQ(form->NowIndex(), 2);
   EXPECT_EQ(form->MP3Player1().FileName(), dir / "sub/three.mp3");
 
-  // Stop as the stop button: a stop while stopped rewinds to the first entry.
+  // Stop stops; unlike the stop button, a stop while stopped does nothing, and next and previous
+  // move from the entry shown (the buttons go back to the first entry first).
   Playerctl("stop");
   EXPECT_EQ(form->PlayState(), psStopped);
   EXPECT_EQ(form->MP3Player1().Status(), mpsStopped);
   EXPECT_EQ(form->NowIndex(), 2);
   Playerctl("stop");
-  EXPECT_EQ(form->NowIndex(), 0);
+  EXPECT_EQ(form->NowIndex(), 2);
   EXPECT_EQ(Playerctl("status"), "Stopped");
+  const std::pair<const char*, int> moves[] = {{"Previous", 1}, {"Next", 2}, {"Next", 0}};
+  for (const auto& [method, index] : moves) {
+    Gdbus({"call", "--method", std::string("org.mpris.MediaPlayer2.Player.") + method});
+    EXPECT_EQ(form->NowIndex(), index) << method;
+    EXPECT_EQ(form->PlayState(), psPlaying) << method;
+    Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.Stop"});
+    ASSERT_EQ(form->PlayState(), psStopped);
+  }
   EXPECT_TRUE(errors.empty());
 }
 
@@ -171,6 +186,8 @@ TEST_F(MprisTest, MetadataFollowsTheTrack) {
     EXPECT_NEAR(length / 1e6, seconds, 0.05 * seconds + 0.06);
   }
   const std::string first_id = Playerctl("metadata", "mpris:trackid");
+  // Outside /org/mpris/, which MPRIS keeps for its own names.
+  EXPECT_EQ(first_id.rfind("'/org/plumo/track/", 0), 0u) << first_id;
   ASSERT_EQ(form->PlayState(), psPlaying) << testing::PrintToString(errors);
   EXPECT_EQ(Gdbus({std::begin(next), std::end(next)}), "()");
   EXPECT_EQ(form->NowIndex(), 0) << testing::PrintToString(errors);
@@ -196,6 +213,42 @@ TEST_F(MprisTest, VolumeMapsOntoTheSixLevels) {
   // The menu's volume items show up on the bus.
   form->Item("N14")->trigger();
   EXPECT_EQ(Playerctl("volume"), "0.200000");
+  // A request nearer the level than any other (a small step) still moves one level its way;
+  // the level the panel has changes nothing, and writes nothing.
+  const std::pair<const char*, int> steps[] = {{"0.25", 40}, {"0.35", 20}, {"0.0", 0}, {"0.01", 20}};
+  for (const auto& [value, level] : steps) {
+    Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Set", "org.mpris.MediaPlayer2.Player", "Volume",
+           std::string("<") + value + ">"});
+    EXPECT_EQ(form->VolLevel(), level) << value;
+  }
+  fs::remove(ini);
+  Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Set", "org.mpris.MediaPlayer2.Player", "Volume",
+         "<0.2>"});
+  EXPECT_EQ(form->VolLevel(), 20);
+  EXPECT_FALSE(fs::exists(ini));
+}
+
+// A failed playback (the device lost) is not playing any more, and play starts it again.
+TEST_F(MprisTest, AfterAFailurePlaybackIsStoppedAndPlayStartsAgain) {
+  platform::SimulatedWaveOptions options;
+  options.fail_after_bytes = 64 * 1024;
+  Open(options);
+  form->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  size_t failures = 0;
+  for (const char* method : {"Play", "PlayPause"}) {
+    ++failures;
+    ASSERT_TRUE(test::PollUntil([&] {
+      QApplication::processEvents();
+      return errors.size() >= failures && form->MP3Player1().Status() == mpsStopped;
+    }, 20000)) << method;
+    EXPECT_EQ(form->PlayState(), psPlaying) << "the panel shows what it did until the user acts";
+    EXPECT_EQ(Playerctl("status"), "Stopped") << method;
+    const int opens = driver->Stats().opens;
+    Gdbus({"call", "--method", std::string("org.mpris.MediaPlayer2.Player.") + method});
+    EXPECT_EQ(driver->Stats().opens, opens + 1) << method;
+    EXPECT_EQ(form->NowIndex(), 0) << method;
+    EXPECT_EQ(form->PlayState(), psPlaying) << method;
+  }
 }
 
 TEST_F(MprisTest, InterfacesPropertiesRaiseOpenUriAndQuit) {
@@ -207,6 +260,14 @@ TEST_F(MprisTest, InterfacesPropertiesRaiseOpenUriAndQuit) {
   EXPECT_EQ(Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2.Player",
                    "CanGoNext"}),
             "(<false>,)");
+  // The one rate there is may be set; others are ignored.
+  for (const char* rate : {"<1.0>", "<2.0>"}) {
+    EXPECT_EQ(Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Set", "org.mpris.MediaPlayer2.Player",
+                     "Rate", rate}),
+              "()") << rate;
+  }
+  EXPECT_EQ(Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2.Player", "Rate"}),
+            "(<1.0>,)");
 
   Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.OpenUri",
          "file://" + std::string(QUrl::fromLocalFile(QString::fromStdString(dir / "two.mp3")).path(QUrl::FullyEncoded).toUtf8())});
@@ -246,9 +307,13 @@ TEST_F(MprisTest, ChangesAreSignalled) {
     QApplication::processEvents();
     return test::ReadFile(out).find("'Volume': <0.8") != std::string::npos;
   }, 10000)) << test::ReadFile(out);
+  // Each change from the event loop, as the user's are.
   form->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  QApplication::processEvents();
   Click(1);  // pause
+  QApplication::processEvents();
   Click(2);  // next
+  QApplication::processEvents();
   form->Item("N11")->trigger();
   // Give the signals time to arrive.
   test::PollUntil([&] {
@@ -259,8 +324,7 @@ TEST_F(MprisTest, ChangesAreSignalled) {
   monitor.Signal(SIGTERM);
   monitor.Wait();
   const std::string text = test::ReadFile(out);
-  EXPECT_NE(text.find("PropertiesChanged ('org.mpris.MediaPlayer2.Player', {'PlaybackStatus': <'Playing'>"),
-            std::string::npos) << text;
+  EXPECT_NE(text.find("'PlaybackStatus': <'Playing'>"), std::string::npos) << text;
   EXPECT_NE(text.find("'PlaybackStatus': <'Paused'>"), std::string::npos) << text;
   // In the order they happened: playing from the drop on, then paused.
   EXPECT_LT(text.find("'PlaybackStatus': <'Playing'>"), text.find("'PlaybackStatus': <'Paused'>")) << text;
@@ -268,6 +332,40 @@ TEST_F(MprisTest, ChangesAreSignalled) {
   EXPECT_NE(text.find("'CanGoNext': <true>"), std::string::npos) << text;
   EXPECT_TRUE(text.find("'Volume': <0.59") != std::string::npos || text.find("'Volume': <0.6") != std::string::npos)
       << text;
+}
+
+// A change of track reaches the desktop as one change, not as a stop, a new track and a start.
+TEST_F(MprisTest, ATrackChangeIsSignalledOnce) {
+  const std::string out = dir / "monitor.txt";
+  test::Child monitor({Which("gdbus"), "monitor", "--session", "--dest", TMprisService::kServiceName},
+                      {{"DBUS_SESSION_BUS_ADDRESS", bus->Address()}}, out);
+  int tries = 0;
+  ASSERT_TRUE(test::PollUntil([&] {
+    form->Item(++tries % 2 != 0 ? "N10" : "N9")->trigger();
+    QApplication::processEvents();
+    return test::ReadFile(out).find("'Volume': <0.8") != std::string::npos;
+  }, 10000)) << test::ReadFile(out);
+  form->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  // The volume marks the stretch between: 0.2 before the change, 0.4 after it.
+  form->Item("N14")->trigger();
+  Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.Next"});
+  ASSERT_EQ(form->NowIndex(), 1);
+  form->Item("N12")->trigger();
+  ASSERT_TRUE(test::PollUntil([&] {
+    QApplication::processEvents();
+    return test::ReadFile(out).find("'Volume': <0.4") != std::string::npos;
+  }, 10000)) << test::ReadFile(out);
+  monitor.Signal(SIGTERM);
+  monitor.Wait();
+  const std::string text = test::ReadFile(out);
+  const size_t from = text.find('\n', text.find("'Volume': <0.2"));
+  const std::string between = text.substr(from, text.find("'Volume': <0.4") - from);
+  size_t sent = 0;
+  for (size_t at = between.find("PropertiesChanged"); at != std::string::npos; at = between.find("PropertiesChanged", at + 1))
+    ++sent;
+  EXPECT_EQ(sent, 2u) << "the track's change, and the mark's own" << text;
+  EXPECT_NE(between.find("'xesam:url': <'file://" + dir / "two.mp3" + "'>"), std::string::npos) << text;
+  EXPECT_EQ(between.find("PlaybackStatus"), std::string::npos) << text;
 }
 
 }  // namespace

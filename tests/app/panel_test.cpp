@@ -159,6 +159,23 @@ TEST_F(PanelTest, StartRestoresSavedOptionsAndPlaylist) {
   EXPECT_EQ(p->MP3Player1().Status(), mpsStopped);
 }
 
+// A playlist the panel saved comes back whole at the next start, however long it and its names are.
+TEST_F(PanelTest, SavedPlaylistComesBackWhole) {
+  std::string m3u = dir / "one.mp3" + "\n";
+  for (int i = 1; i < 70000; ++i) m3u += "/music/" + std::to_string(i) + ".mp3\n";
+  m3u += "/music/" + std::string(3000, 'n') + ".mp3\n";
+  test::WriteFile(dir / "long.m3u", m3u);
+  std::vector<std::string> saved;
+  {
+    auto p = Start(false);
+    p->DropFiles({dir / "long.m3u"});
+    saved = p->PlayList();
+    ASSERT_EQ(saved.size(), 70001u);
+  }
+  auto p = Start(false);
+  EXPECT_EQ(p->PlayList(), saved);
+}
+
 TEST_F(PanelTest, VolumeLevelsReadByDivisionAndHexadecimal) {
   const std::pair<std::string, const char*> cases[] = {
       {"0x3C", "N11"}, {"99", "N10"}, {"20", "N14"}, {"19", "N13"}, {"-40", "N13"}, {"120", "N13"}, {"x", "N9"}};
