@@ -17,7 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ini.ReadString("Option", "CurrentDir", "");
   (void)ini.ReadInteger("Option", "NowIndex", 0);
   for (int i = 0; i < 16; ++i) (void)ini.ReadString("KeepFileNames", "File" + std::to_string(i), "");
-  if (ini.ReadString("setup", "left", "x").size() > plumo::platform::IniFile::kMaxValueLength) __builtin_trap();
+  // Whatever a value holds, it reads back as it was written.
+  const std::string value = ini.ReadString("Option", "File0", "");
+  ini.WriteString("Option", "Probe", value);
+  if (ini.ReadString("Option", "Probe", "") != value) __builtin_trap();
   ini.WriteInteger("Option", "NowIndex", 3);
   ini.EraseSection("KeepFileNames");
   (void)ini.Text();
