@@ -11,6 +11,10 @@
 #include <QUrl>
 #include <cmath>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "forms.h"
 #include "ini_file.h"
@@ -58,6 +62,21 @@ class MprisTest : public ::testing::Test {
     form->Timer1().stop();
     service = std::make_unique<TMprisService>(*form, QDBusConnection(connection_name));
     ASSERT_TRUE(service->Registered());
+  }
+  // A gdbus monitor of the service writing to out; it watches once a change has reached it, so
+  // the volume is changed to and fro until one has (null when none arrives).
+  std::unique_ptr<test::Child> StartMonitor(const std::string& out) {
+    auto monitor = std::make_unique<test::Child>(
+        std::vector<std::string>{Which("gdbus"), "monitor", "--session", "--dest", TMprisService::kServiceName},
+        std::map<std::string, std::string>{{"DBUS_SESSION_BUS_ADDRESS", bus->Address()}}, out);
+    int tries = 0;
+    const bool watching = test::PollUntil([&] {
+      form->Item(++tries % 2 != 0 ? "N10" : "N9")->trigger();
+      QApplication::processEvents();
+      return test::ReadFile(out).find("'Volume': <0.8") != std::string::npos;
+    }, 10000);
+    if (!watching) ADD_FAILURE() << test::ReadFile(out);
+    return watching ? std::move(monitor) : nullptr;
   }
   void TearDown() override {
     service.reset();
@@ -298,15 +317,8 @@ TEST_F(MprisTest, InterfacesPropertiesRaiseOpenUriAndQuit) {
 // Status, track and volume changes made on the panel itself reach the desktop as signals.
 TEST_F(MprisTest, ChangesAreSignalled) {
   const std::string out = dir / "monitor.txt";
-  test::Child monitor({Which("gdbus"), "monitor", "--session", "--dest", TMprisService::kServiceName},
-                      {{"DBUS_SESSION_BUS_ADDRESS", bus->Address()}}, out);
-  // It watches once a change has reached it: change the volume to and fro until one has.
-  int tries = 0;
-  ASSERT_TRUE(test::PollUntil([&] {
-    form->Item(++tries % 2 != 0 ? "N10" : "N9")->trigger();
-    QApplication::processEvents();
-    return test::ReadFile(out).find("'Volume': <0.8") != std::string::npos;
-  }, 10000)) << test::ReadFile(out);
+  const std::unique_ptr<test::Child> monitor = StartMonitor(out);
+  ASSERT_TRUE(monitor);
   // Each change from the event loop, as the user's are.
   form->DropFiles({dir / "one.mp3", dir / "two.mp3"});
   QApplication::processEvents();
@@ -321,8 +333,8 @@ TEST_F(MprisTest, ChangesAreSignalled) {
     return test::ReadFile(out).find("'Volume': <0.59") != std::string::npos ||
            test::ReadFile(out).find("'Volume': <0.6") != std::string::npos;
   }, 10000);
-  monitor.Signal(SIGTERM);
-  monitor.Wait();
+  monitor->Signal(SIGTERM);
+  monitor->Wait();
   const std::string text = test::ReadFile(out);
   EXPECT_NE(text.find("'PlaybackStatus': <'Playing'>"), std::string::npos) << text;
   EXPECT_NE(text.find("'PlaybackStatus': <'Paused'>"), std::string::npos) << text;
@@ -337,14 +349,8 @@ TEST_F(MprisTest, ChangesAreSignalled) {
 // A change of track reaches the desktop as one change, not as a stop, a new track and a start.
 TEST_F(MprisTest, ATrackChangeIsSignalledOnce) {
   const std::string out = dir / "monitor.txt";
-  test::Child monitor({Which("gdbus"), "monitor", "--session", "--dest", TMprisService::kServiceName},
-                      {{"DBUS_SESSION_BUS_ADDRESS", bus->Address()}}, out);
-  int tries = 0;
-  ASSERT_TRUE(test::PollUntil([&] {
-    form->Item(++tries % 2 != 0 ? "N10" : "N9")->trigger();
-    QApplication::processEvents();
-    return test::ReadFile(out).find("'Volume': <0.8") != std::string::npos;
-  }, 10000)) << test::ReadFile(out);
+  const std::unique_ptr<test::Child> monitor = StartMonitor(out);
+  ASSERT_TRUE(monitor);
   form->DropFiles({dir / "one.mp3", dir / "two.mp3"});
   // The volume marks the stretch between: 0.2 before the change, 0.4 after it.
   form->Item("N14")->trigger();
@@ -355,8 +361,8 @@ TEST_F(MprisTest, ATrackChangeIsSignalledOnce) {
     QApplication::processEvents();
     return test::ReadFile(out).find("'Volume': <0.4") != std::string::npos;
   }, 10000)) << test::ReadFile(out);
-  monitor.Signal(SIGTERM);
-  monitor.Wait();
+  monitor->Signal(SIGTERM);
+  monitor->Wait();
   const std::string text = test::ReadFile(out);
   const size_t from = text.find('\n', text.find("'Volume': <0.2"));
   const std::string between = text.substr(from, text.find("'Volume': <0.4") - from);
