@@ -269,33 +269,29 @@ std::string TMP3Info::Value(const std::vector<std::string>& lines, std::string_v
   return {};
 }
 
-std::string TMP3Info::Longest(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view riffKey) const {
-  std::string best;
-  size_t bestLength = 0;
-  const auto consider = [&](TMP3InfoType kind, const std::vector<std::string>& lines, std::string_view key) {
-    if (!FNeedInfoType.Contains(kind)) return;
-    std::string value = Value(lines, key);
-    const size_t length = Utf8Length(value);
-    if (length > bestLength) {
-      bestLength = length;
-      best = std::move(value);
-    }
+std::string TMP3Info::Choose(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view riffKey) const {
+  const auto value = [&](TMP3InfoType kind, const std::vector<std::string>& lines, std::string_view key) {
+    return FNeedInfoType.Contains(kind) ? Value(lines, key) : std::string();
   };
-  consider(mitID3V1, FId3v1, id3v1Key);
-  consider(mitID3V2, FId3v2, id3v2Key);
-  consider(mitRiff, FRiffInfo, riffKey);
-  return best;
+  std::string full = value(mitID3V2, FId3v2, id3v2Key);
+  std::string riff = value(mitRiff, FRiffInfo, riffKey);
+  if (Utf8Length(riff) > Utf8Length(full)) full = std::move(riff);
+  std::string copy = value(mitID3V1, FId3v1, id3v1Key);
+  // ID3v1 holds 30 bytes of 8-bit text: a copy as long as the full value has lost characters
+  // rather than gained any. It wins only where the full value is a shorter start of it.
+  const bool cutShorter = full.size() < copy.size() && copy.compare(0, full.size(), full) == 0;
+  return full.empty() || cutShorter ? copy : full;
 }
 
 std::string TMP3Info::Title() const {
-  std::string title = Longest("TITLE", "TIT2", "INAM");
+  std::string title = Choose("TITLE", "TIT2", "INAM");
   if (title.empty()) title = FFileName.substr(FFileName.rfind('/') + 1);
   return title;
 }
 
-std::string TMP3Info::Artist() const { return Longest("ARTIST", "TPE1", "IART"); }
+std::string TMP3Info::Artist() const { return Choose("ARTIST", "TPE1", "IART"); }
 
-std::string TMP3Info::Album() const { return Longest("ALBUM", "TALB", "IPRD"); }
+std::string TMP3Info::Album() const { return Choose("ALBUM", "TALB", "IPRD"); }
 
 // Makes n bytes readable at the reader's Data(); false at the end of the stream or when n does
 // not fit the reader's ring.

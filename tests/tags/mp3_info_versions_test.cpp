@@ -158,7 +158,7 @@ TEST(Mp3InfoId3v23, UnsynchronisedTagsAreRestoredBeforeTheWalk) {
   EXPECT_EQ(pipe.PositionAfterFront, t.TagSize);
 }
 
-TEST(Mp3InfoId3v24, IsTheSameKindForTheLongestText) {
+TEST(Mp3InfoId3v24, IsTheSameKindForTheTitleChoice) {
   const Bytes front = test::Id3v2(Frame24("TIT2", Body(3, "A Title Longer Than Thirty Characters In All")) +
                                       Frame24("TPE1", Body(3, "Same")) + Frame24("TALB", Body(3, "Short")),
                                   0, 4);
@@ -166,11 +166,11 @@ TEST(Mp3InfoId3v24, IsTheSameKindForTheLongestText) {
   TMP3Info& info = t.Exam.Info;
   EXPECT_EQ(info.Found(), (TMP3InfoTypes{mitID3V2, mitID3V1}));
   EXPECT_EQ(info.Title(), "A Title Longer Than Thirty Characters In All");
-  EXPECT_EQ(info.Artist(), "Also");  // equally long: ID3v1 first
-  EXPECT_EQ(info.Album(), "Longer Album");
-  info.SetNeedInfoType({mitID3V2});
   EXPECT_EQ(info.Artist(), "Same");
   EXPECT_EQ(info.Album(), "Short");
+  info.SetNeedInfoType({mitID3V1});
+  EXPECT_EQ(info.Artist(), "Also");
+  EXPECT_EQ(info.Album(), "Longer Album");
   EXPECT_EQ(info.AudioStart() + info.AudioSize(), t.TagSize + 3000);
 }
 
