@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "assertion.h"
 #include "genre_names.h"
@@ -610,12 +611,31 @@ void TMP3Info::ReadId3v1(int64_t streamSize) {
   MoveTo(pos);
   if (!Peek(128) || !Starts(FReader->Data(), "TAG")) return;
   const uint8_t* p = FReader->Data();
+  struct TField {
+    std::string_view Key;
+    int Offset, Width;
+  };
+  constexpr TField kFields[] = {{"TITLE", 3, 30}, {"ARTIST", 33, 30}, {"ALBUM", 63, 30}, {"YEAR", 93, 4}, {"COMMENT", 97, 30}};
+  std::string_view values[std::size(kFields)];
+  for (size_t i = 0; i < std::size(kFields); ++i) values[i] = FixedBytes(p + kFields[i].Offset, kFields[i].Width);
+  // A writer that cut UTF-8 text at a field's width may have cut its last character in two. When
+  // that is the only fault of the tag's text and the tag holds UTF-8 characters, the partial
+  // characters are dropped and the tag reads as UTF-8. (A lone 8-bit letter in the last byte of
+  // otherwise plain text stays a letter.)
+  std::string_view whole[std::size(kFields)];
+  bool cut = false;
+  bool utf8 = true;
+  bool nonAscii = false;
+  for (size_t i = 0; i < std::size(kFields); ++i) {
+    whole[i] = values[i].size() == static_cast<size_t>(kFields[i].Width) ? WithoutCutUtf8Character(values[i]) : values[i];
+    cut |= whole[i].size() != values[i].size();
+    utf8 &= IsValidUtf8(whole[i]);
+    nonAscii |= std::any_of(whole[i].begin(), whole[i].end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
+  }
+  if (cut && utf8 && nonAscii)
+    for (size_t i = 0; i < std::size(kFields); ++i) values[i] = TrimRight(whole[i]);
   TRawValues raw;
-  AddRaw(FId3v1, raw, "TITLE", FixedBytes(p + 3, 30));
-  AddRaw(FId3v1, raw, "ARTIST", FixedBytes(p + 33, 30));
-  AddRaw(FId3v1, raw, "ALBUM", FixedBytes(p + 63, 30));
-  AddRaw(FId3v1, raw, "YEAR", FixedBytes(p + 93, 4));
-  AddRaw(FId3v1, raw, "COMMENT", FixedBytes(p + 97, 30));
+  for (size_t i = 0; i < std::size(kFields); ++i) AddRaw(FId3v1, raw, kFields[i].Key, values[i]);
   ConvertRaw(FId3v1, raw);
   Add(FId3v1, "GENRE", std::string(Id3v1GenreName(p[127])));
   Add(FId3v1, "GENREIDX", std::to_string(p[127]));

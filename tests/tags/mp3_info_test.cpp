@@ -69,6 +69,27 @@ TEST(Mp3InfoId3v1, FixedTextStopsAtNulAndLosesTrailingBlanks) {
   EXPECT_EQ(exam.Info.Title(), "Title");
 }
 
+// UTF-8 text written into ID3v1 and cut at the field's 30 bytes: the partial last character is
+// dropped and the rest reads as UTF-8. A lone 8-bit letter at the end stays a letter.
+TEST(Mp3InfoId3v1, Utf8CutAtTheFieldsWidthLosesOnlyThePartialCharacter) {
+  struct TCase {
+    std::string_view Title, Artist;  // as written, before the cut
+    std::string_view ReadTitle, ReadArtist;
+  };
+  const TCase kCases[] = {
+      {"Пётр Ильич  Чайковский: Щелкунчик", "Tchaikovsky", "Пётр Ильич  Чайк", "Tchaikovsky"},
+      {"宇多田ヒカル 初恋・花束を君に", "Party  🎉🎉🎉🎉🎉🎉🎉 Mix ok", "宇多田ヒカル 初恋・", "Party  🎉🎉🎉🎉🎉"},
+      {"Ágætis byrjun – Sigur Rós  (Live)", "Sigur Rós", "Ágætis byrjun – Sigur Rós", "Sigur Rós"},
+      {"Aux Champs-Elysees (Live) Caf\xE9", "Joe Dassin", "Aux Champs-Elysees (Live) Café", "Joe Dassin"},
+  };
+  for (const TCase& c : kCases) {
+    SCOPED_TRACE(c.Title);
+    TExamination exam(WithAudio({}, test::Id3v1(c.Title, c.Artist)), true);
+    EXPECT_EQ(TMP3Info::Value(exam.Info.Id3v1(), "TITLE"), c.ReadTitle);
+    EXPECT_EQ(TMP3Info::Value(exam.Info.Id3v1(), "ARTIST"), c.ReadArtist);
+  }
+}
+
 TEST(Mp3InfoTexts, SelectedKindsAnswerAndTitleFallsBackToTheFileName) {
   const Bytes front = test::Id3v2(test::TextFrame("TIT2", "A Title Longer Than Thirty Characters In All") +
                                   test::TextFrame("TPE1", "Same") + test::TextFrame("TALB", "Short"));
