@@ -471,7 +471,7 @@ void TMP3Info::ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int
   while (bytes.Left() >= headerSize) {
     if (!bytes.Read(headerSize, buffer)) break;
     const uint8_t* h = buffer.data();
-    // Padding, or bytes that cannot be a frame id: no more frames.
+    // Padding (a zero byte where an id begins), or bytes that cannot be a frame id: no more frames.
     if (!std::all_of(h, h + idSize, IsFrameIdChar)) break;
     const std::string id = FrameName(std::string_view(reinterpret_cast<const char*>(h), idSize));
     int64_t frameSize = 0;
@@ -492,7 +492,8 @@ void TMP3Info::ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int
            (!bytes.FrameCouldStartAt(frameSize) && bytes.FrameCouldStartAt(plain))))
         frameSize = plain;
     }
-    if (frameSize <= 0 || frameSize > bytes.Left()) break;  // no frame, or one that overruns the tag
+    if (frameSize == 0) continue;  // an empty frame: the next one follows its header
+    if (frameSize < 0 || frameSize > bytes.Left()) break;  // a frame that overruns the tag
     if (frameSize + headerSize > FReader->Capacity()) {
       if (!bytes.Pass(frameSize)) break;
       continue;

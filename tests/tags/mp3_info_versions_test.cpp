@@ -191,5 +191,25 @@ TEST(Mp3InfoId3v2, Utf16CommentAndUrlDescriptionsEndAtTheirOwnTerminator) {
   }
 }
 
+// An empty frame (size 0) is passed over; only a zero byte where an id begins starts the padding.
+TEST(Mp3InfoId3v2, EmptyFramesArePassedOverAndOnlyAZeroByteStartsThePadding) {
+  const Bytes empty;
+  for (const uint8_t version : {2, 3, 4}) {
+    SCOPED_TRACE(int{version});
+    // Version 2.2 ids are the three-letter forms of the same frames.
+    const auto frame = [&](std::string_view id22, std::string_view id, const Bytes& body) {
+      return version == 2 ? Frame22(id22, body) : version == 3 ? Frame(id, body) : Frame24(id, body);
+    };
+    const Bytes frames = frame("TP1", "TPE1", empty) + frame("TT2", "TIT2", Body(0, "After One")) +
+                         frame("TAL", "TALB", empty) + frame("TAL", "TALB", empty) +
+                         frame("TCM", "TCOM", Body(0, "After Two"));
+    const TTagged t(test::Id3v2(frames, 30, version), test::Id3v1("Back"));
+    EXPECT_EQ(t.Exam.Info.Id3v2(), (Lines{"TIT2=After One", "TCOM=After Two"}));
+    EXPECT_EQ(t.Exam.Info.Title(), "After One");
+    EXPECT_EQ(t.Exam.Info.AudioStart(), t.TagSize);
+    EXPECT_EQ(t.Exam.Info.AudioSize(), 3000);
+  }
+}
+
 }  // namespace
 }  // namespace plumo
