@@ -107,6 +107,14 @@ std::string FrameName(std::string_view id) {
   return std::string(id);
 }
 
+// Frames whose body begins with their contents rather than a text encoding byte: the URL frames
+// (WXXX aside), and the frames that begin with an owner, address or identification. Other frames
+// are taken to begin with an encoding byte, as text frames and unknown ones written like them do.
+bool LacksEncodingByte(std::string_view id) {
+  constexpr std::string_view kWithout[] = {"PRIV", "UFID", "POPM", "AENC", "ENCR", "GRID", "RVA2", "LINK"};
+  return (id[0] == 'W' && id != "WXXX") || std::find(std::begin(kWithout), std::end(kWithout), id) != std::end(kWithout);
+}
+
 // Values separated by NUL, each trimmed, the empty ones left out, joined with " / "; at most
 // limit bytes.
 std::string JoinedBytes(const uint8_t* p, size_t n, size_t limit) {
@@ -552,6 +560,8 @@ void TMP3Info::StoreId3v2Frame(std::string_view id, const uint8_t* body, size_t 
       Add(FId3v2, id, Utf16Values(text + after, textSize - after, encoding == 2, false, limit));
     else
       AddRaw(FId3v2, raw, id, FixedBytes(text + after, static_cast<int64_t>(textSize - after)));
+  } else if (LacksEncodingByte(id)) {
+    Add(FId3v2, id, Text(FixedBytes(body, static_cast<int64_t>(size))));
   } else {
     Add(FId3v2, id, Text(FixedBytes(text, static_cast<int64_t>(textSize))));
   }

@@ -211,5 +211,34 @@ TEST(Mp3InfoId3v2, EmptyFramesArePassedOverAndOnlyAZeroByteStartsThePadding) {
   }
 }
 
+// URL frames, PRIV, UFID and POPM have no encoding byte: their text starts with the body's first byte.
+TEST(Mp3InfoId3v2, FramesWithoutAnEncodingByteKeepTheirFirstCharacter) {
+  const auto withData = [](std::string_view text, const Bytes& data) {
+    Bytes out;
+    Append(out, text);
+    out.push_back(0);
+    return out + data;
+  };
+  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
+  for (const uint8_t version : {2, 3, 4}) {
+    SCOPED_TRACE(int{version});
+    const auto frame = [&](std::string_view id22, std::string_view id, const Bytes& body) {
+      return version == 2 ? Frame22(id22, body) : version == 3 ? Frame(id, body) : Frame24(id, body);
+    };
+    Bytes frames = frame("WAR", "WOAR", text("http://artist.example/")) + frame("WCM", "WCOM", text("shop.example")) +
+                   frame("UFI", "UFID", withData("http://musicbrainz.org", text("1b2c-3d"))) +
+                   frame("POP", "POPM", withData("rater@example.com", Bytes{0xFF, 0, 0, 0, 7})) +
+                   frame("TT2", "TIT2", Body(0, "Title"));
+    Lines expected{"WOAR=http://artist.example/", "WCOM=shop.example", "UFID=http://musicbrainz.org",
+                   "POPM=rater@example.com", "TIT2=Title"};
+    if (version > 2) {
+      frames = frames + frame("", "PRIV", withData("WM/MediaClassPrimaryID", Bytes{0xBC, 0x7D, 0x60, 0xD1}));
+      expected.push_back("PRIV=WM/MediaClassPrimaryID");
+    }
+    const TTagged t(test::Id3v2(frames, 0, version));
+    EXPECT_EQ(t.Exam.Info.Id3v2(), expected);
+  }
+}
+
 }  // namespace
 }  // namespace plumo
