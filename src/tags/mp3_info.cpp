@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "assertion.h"
 #include "genre_names.h"
@@ -104,6 +105,14 @@ std::string FrameName(std::string_view id) {
   for (const auto& [old, name] : kId3v22Names)
     if (old == id) return std::string(name);
   return std::string(id);
+}
+
+// Frames whose body begins with their contents rather than a text encoding byte: the URL frames
+// (WXXX aside), and the frames that begin with an owner, address or identification. Other frames
+// are taken to begin with an encoding byte, as text frames and unknown ones written like them do.
+bool LacksEncodingByte(std::string_view id) {
+  constexpr std::string_view kWithout[] = {"PRIV", "UFID", "POPM", "AENC", "ENCR", "GRID", "RVA2", "LINK"};
+  return (id[0] == 'W' && id != "WXXX") || std::find(std::begin(kWithout), std::end(kWithout), id) != std::end(kWithout);
 }
 
 // Values separated by NUL, each trimmed, the empty ones left out, joined with " / "; at most
@@ -269,33 +278,29 @@ std::string TMP3Info::Value(const std::vector<std::string>& lines, std::string_v
   return {};
 }
 
-std::string TMP3Info::Longest(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view riffKey) const {
-  std::string best;
-  size_t bestLength = 0;
-  const auto consider = [&](TMP3InfoType kind, const std::vector<std::string>& lines, std::string_view key) {
-    if (!FNeedInfoType.Contains(kind)) return;
-    std::string value = Value(lines, key);
-    const size_t length = Utf8Length(value);
-    if (length > bestLength) {
-      bestLength = length;
-      best = std::move(value);
-    }
+std::string TMP3Info::Choose(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view riffKey) const {
+  const auto value = [&](TMP3InfoType kind, const std::vector<std::string>& lines, std::string_view key) {
+    return FNeedInfoType.Contains(kind) ? Value(lines, key) : std::string();
   };
-  consider(mitID3V1, FId3v1, id3v1Key);
-  consider(mitID3V2, FId3v2, id3v2Key);
-  consider(mitRiff, FRiffInfo, riffKey);
-  return best;
+  std::string full = value(mitID3V2, FId3v2, id3v2Key);
+  std::string riff = value(mitRiff, FRiffInfo, riffKey);
+  if (Utf8Length(riff) > Utf8Length(full)) full = std::move(riff);
+  std::string copy = value(mitID3V1, FId3v1, id3v1Key);
+  // ID3v1 holds 30 bytes of 8-bit text: a copy as long as the full value has lost characters
+  // rather than gained any. It wins only where the full value is a shorter start of it.
+  const bool cutShorter = full.size() < copy.size() && copy.compare(0, full.size(), full) == 0;
+  return full.empty() || cutShorter ? copy : full;
 }
 
 std::string TMP3Info::Title() const {
-  std::string title = Longest("TITLE", "TIT2", "INAM");
+  std::string title = Choose("TITLE", "TIT2", "INAM");
   if (title.empty()) title = FFileName.substr(FFileName.rfind('/') + 1);
   return title;
 }
 
-std::string TMP3Info::Artist() const { return Longest("ARTIST", "TPE1", "IART"); }
+std::string TMP3Info::Artist() const { return Choose("ARTIST", "TPE1", "IART"); }
 
-std::string TMP3Info::Album() const { return Longest("ALBUM", "TALB", "IPRD"); }
+std::string TMP3Info::Album() const { return Choose("ALBUM", "TALB", "IPRD"); }
 
 // Makes n bytes readable at the reader's Data(); false at the end of the stream or when n does
 // not fit the reader's ring.
@@ -474,7 +479,7 @@ void TMP3Info::ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int
   while (bytes.Left() >= headerSize) {
     if (!bytes.Read(headerSize, buffer)) break;
     const uint8_t* h = buffer.data();
-    // Padding, or bytes that cannot be a frame id: no more frames.
+    // Padding (a zero byte where an id begins), or bytes that cannot be a frame id: no more frames.
     if (!std::all_of(h, h + idSize, IsFrameIdChar)) break;
     const std::string id = FrameName(std::string_view(reinterpret_cast<const char*>(h), idSize));
     int64_t frameSize = 0;
@@ -495,7 +500,8 @@ void TMP3Info::ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int
            (!bytes.FrameCouldStartAt(frameSize) && bytes.FrameCouldStartAt(plain))))
         frameSize = plain;
     }
-    if (frameSize <= 0 || frameSize > bytes.Left()) break;  // no frame, or one that overruns the tag
+    if (frameSize == 0) continue;  // an empty frame: the next one follows its header
+    if (frameSize < 0 || frameSize > bytes.Left()) break;  // a frame that overruns the tag
     if (frameSize + headerSize > FReader->Capacity()) {
       if (!bytes.Pass(frameSize)) break;
       continue;
@@ -554,6 +560,8 @@ void TMP3Info::StoreId3v2Frame(std::string_view id, const uint8_t* body, size_t 
       Add(FId3v2, id, Utf16Values(text + after, textSize - after, encoding == 2, false, limit));
     else
       AddRaw(FId3v2, raw, id, FixedBytes(text + after, static_cast<int64_t>(textSize - after)));
+  } else if (LacksEncodingByte(id)) {
+    Add(FId3v2, id, Text(FixedBytes(body, static_cast<int64_t>(size))));
   } else {
     Add(FId3v2, id, Text(FixedBytes(text, static_cast<int64_t>(textSize))));
   }
@@ -614,12 +622,31 @@ void TMP3Info::ReadId3v1(int64_t streamSize) {
   MoveTo(pos);
   if (!Peek(128) || !Starts(FReader->Data(), "TAG")) return;
   const uint8_t* p = FReader->Data();
+  struct TField {
+    std::string_view Key;
+    int Offset, Width;
+  };
+  constexpr TField kFields[] = {{"TITLE", 3, 30}, {"ARTIST", 33, 30}, {"ALBUM", 63, 30}, {"YEAR", 93, 4}, {"COMMENT", 97, 30}};
+  std::string_view values[std::size(kFields)];
+  for (size_t i = 0; i < std::size(kFields); ++i) values[i] = FixedBytes(p + kFields[i].Offset, kFields[i].Width);
+  // A writer that cut UTF-8 text at a field's width may have cut its last character in two. When
+  // that is the only fault of the tag's text and the tag holds UTF-8 characters, the partial
+  // characters are dropped and the tag reads as UTF-8. (A lone 8-bit letter in the last byte of
+  // otherwise plain text stays a letter.)
+  std::string_view whole[std::size(kFields)];
+  bool cut = false;
+  bool utf8 = true;
+  bool nonAscii = false;
+  for (size_t i = 0; i < std::size(kFields); ++i) {
+    whole[i] = values[i].size() == static_cast<size_t>(kFields[i].Width) ? WithoutCutUtf8Character(values[i]) : values[i];
+    cut |= whole[i].size() != values[i].size();
+    utf8 &= IsValidUtf8(whole[i]);
+    nonAscii |= std::any_of(whole[i].begin(), whole[i].end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
+  }
+  if (cut && utf8 && nonAscii)
+    for (size_t i = 0; i < std::size(kFields); ++i) values[i] = TrimRight(whole[i]);
   TRawValues raw;
-  AddRaw(FId3v1, raw, "TITLE", FixedBytes(p + 3, 30));
-  AddRaw(FId3v1, raw, "ARTIST", FixedBytes(p + 33, 30));
-  AddRaw(FId3v1, raw, "ALBUM", FixedBytes(p + 63, 30));
-  AddRaw(FId3v1, raw, "YEAR", FixedBytes(p + 93, 4));
-  AddRaw(FId3v1, raw, "COMMENT", FixedBytes(p + 97, 30));
+  for (size_t i = 0; i < std::size(kFields); ++i) AddRaw(FId3v1, raw, kFields[i].Key, values[i]);
   ConvertRaw(FId3v1, raw);
   Add(FId3v1, "GENRE", std::string(Id3v1GenreName(p[127])));
   Add(FId3v1, "GENREIDX", std::to_string(p[127]));

@@ -69,7 +69,8 @@ class TMP3Info {
   // undefined afterwards: seek it to AudioStart().
   bool ReadEnd();
 
-  // The longest of the selected kinds' values (ID3v1, then ID3v2, then RIFF INFO on ties).
+  // The selected kinds' value: the longer of ID3v2 and RIFF INFO (ID3v2 on ties), unless it is
+  // empty or a shorter start of the ID3v1 value; then the ID3v1 value.
   // Title falls back to FileName() without its folder.
   std::string Title() const;
   std::string Artist() const;
@@ -130,7 +131,7 @@ class TMP3Info {
   using TRawValues = std::vector<std::pair<size_t, size_t>>;
   void AddRaw(std::vector<std::string>& lines, TRawValues& raw, std::string_view key, std::string_view bytes);
   static void ConvertRaw(std::vector<std::string>& lines, const TRawValues& raw);
-  std::string Longest(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view riffKey) const;
+  std::string Choose(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view riffKey) const;
 
   void ReadMacBinary();
   void ReadRiff();

@@ -204,6 +204,30 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
+std::string_view WithoutCutUtf8Character(std::string_view bytes) {
+  const size_t n = bytes.size();
+  size_t start = n;
+  for (size_t k = 1; k <= std::min<size_t>(3, n); ++k) {
+    if ((static_cast<uint8_t>(bytes[n - k]) & 0xC0) != 0x80) {
+      start = n - k;
+      break;
+    }
+  }
+  if (start == n) return bytes;
+  const uint8_t lead = static_cast<uint8_t>(bytes[start]);
+  const size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length <= n - start) return bytes;
+  // The second byte's range, narrower after some lead bytes (no overlong forms, surrogates or values
+  // above U+10FFFF).
+  if (n - start >= 2) {
+    const uint8_t second = static_cast<uint8_t>(bytes[start + 1]);
+    const uint8_t low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const uint8_t high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (second < low || second > high) return bytes;
+  }
+  return bytes.substr(0, start);
+}
+
 std::string Windows1252ToUtf8(std::string_view bytes) {
   std::string out;
   if (IconvToUtf8("WINDOWS-1252", bytes, true, out)) return out;

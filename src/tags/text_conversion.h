@@ -13,6 +13,10 @@ namespace plumo {
 // U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
+// The bytes without a UTF-8 character cut short at their very end (a lead byte followed by fewer
+// continuation bytes than it announces); the bytes as they are when they do not end so.
+std::string_view WithoutCutUtf8Character(std::string_view bytes);
+
 // How the 8-bit text fields of one tag are read.
 enum class TEightBitCharset : uint8_t { Utf8, Cp932, Windows1252 };
 

@@ -159,7 +159,7 @@ TEST(Mp3InfoSamples, Id3v24AndUnsynchronisedTagsAreReadAndSkippedWhole) {
   // Frames other than text, COMM and WXXX lose their first byte, as if it were an encoding byte.
   const TOpened unsync("tag_id3v23_unsync.mp3");
   EXPECT_EQ(unsync.Info.Found(), TMP3InfoTypes{mitID3V2});
-  EXPECT_EQ(unsync.Info.Id3v2(), (Lines{"TIT2=Unsynchronised Tag", "TPE1=Unsync Artist", "PRIV=ync-pattern-test"}));
+  EXPECT_EQ(unsync.Info.Id3v2(), (Lines{"TIT2=Unsynchronised Tag", "TPE1=Unsync Artist", "PRIV=sync-pattern-test"}));
   EXPECT_EQ(unsync.Info.AudioStart(), 217);
 }
 

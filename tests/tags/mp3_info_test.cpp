@@ -69,20 +69,78 @@ TEST(Mp3InfoId3v1, FixedTextStopsAtNulAndLosesTrailingBlanks) {
   EXPECT_EQ(exam.Info.Title(), "Title");
 }
 
-TEST(Mp3InfoTexts, LongestSelectedValueWinsAndTitleFallsBackToTheFileName) {
+// UTF-8 text written into ID3v1 and cut at the field's 30 bytes: the partial last character is
+// dropped and the rest reads as UTF-8. A lone 8-bit letter at the end stays a letter.
+TEST(Mp3InfoId3v1, Utf8CutAtTheFieldsWidthLosesOnlyThePartialCharacter) {
+  struct TCase {
+    std::string_view Title, Artist;  // as written, before the cut
+    std::string_view ReadTitle, ReadArtist;
+  };
+  const TCase kCases[] = {
+      {"Пётр Ильич  Чайковский: Щелкунчик", "Tchaikovsky", "Пётр Ильич  Чайк", "Tchaikovsky"},
+      {"宇多田ヒカル 初恋・花束を君に", "Party  🎉🎉🎉🎉🎉🎉🎉 Mix ok", "宇多田ヒカル 初恋・", "Party  🎉🎉🎉🎉🎉"},
+      {"Ágætis byrjun – Sigur Rós  (Live)", "Sigur Rós", "Ágætis byrjun – Sigur Rós", "Sigur Rós"},
+      {"Aux Champs-Elysees (Live) Caf\xE9", "Joe Dassin", "Aux Champs-Elysees (Live) Café", "Joe Dassin"},
+  };
+  for (const TCase& c : kCases) {
+    SCOPED_TRACE(c.Title);
+    TExamination exam(WithAudio({}, test::Id3v1(c.Title, c.Artist)), true);
+    EXPECT_EQ(TMP3Info::Value(exam.Info.Id3v1(), "TITLE"), c.ReadTitle);
+    EXPECT_EQ(TMP3Info::Value(exam.Info.Id3v1(), "ARTIST"), c.ReadArtist);
+  }
+}
+
+TEST(Mp3InfoTexts, SelectedKindsAnswerAndTitleFallsBackToTheFileName) {
   const Bytes front = test::Id3v2(test::TextFrame("TIT2", "A Title Longer Than Thirty Characters In All") +
                                   test::TextFrame("TPE1", "Same") + test::TextFrame("TALB", "Short"));
   TExamination exam(WithAudio(front, test::Id3v1("A Title Longer Than Thirty Cha", "Also", "Longer Album")), true);
   EXPECT_EQ(exam.Info.Title(), "A Title Longer Than Thirty Characters In All");
-  EXPECT_EQ(exam.Info.Artist(), "Also");  // equally long: ID3v1 comes first
-  EXPECT_EQ(exam.Info.Album(), "Longer Album");
-
-  exam.Info.SetNeedInfoType({mitID3V2});
   EXPECT_EQ(exam.Info.Artist(), "Same");
   EXPECT_EQ(exam.Info.Album(), "Short");
+
+  exam.Info.SetNeedInfoType({mitID3V1});
+  EXPECT_EQ(exam.Info.Artist(), "Also");
+  EXPECT_EQ(exam.Info.Album(), "Longer Album");
   exam.Info.SetNeedInfoType({});
   EXPECT_EQ(exam.Info.Title(), "fallback name.mp3");
   EXPECT_EQ(exam.Info.Artist(), "");
+}
+
+// ID3v1 holds a lossy 8-bit copy of what the ID3v2 or RIFF INFO tag says in full: the full value
+// wins, also when the copy is as long, unless the full value is a cut-off start of the copy.
+TEST(Mp3InfoTexts, TheFullTagsValueWinsOverItsId3v1Copy) {
+  struct TCase {
+    std::string_view Full;  // TIT2 (UTF-8 frame), or INAM in a RIFF file
+    std::string_view Copy;  // ID3v1 title
+    std::string_view Title;
+  };
+  const TCase kCases[] = {
+      {"東京", "??", "東京"},
+      {"Кино", "????", "Кино"},
+      {"Győr", "GyQr", "Győr"},                 // low bytes of the code points
+      {"Łódź", "A\xF3" "dz", "Łódź"},
+      {"Same", "Also", "Same"},
+      {"A Title Longer Than Thirty Characters In All", "A Title Longer Than Thirty Cha",
+       "A Title Longer Than Thirty Characters In All"},
+      {"Title Cut Sh", "Title Cut Short", "Title Cut Short"},  // the full tag was cut shorter
+      {"", "Only In ID3v1", "Only In ID3v1"},
+  };
+  for (const TCase& c : kCases) {
+    SCOPED_TRACE(c.Full);
+    const Bytes front = c.Full.empty() ? Bytes{} : test::Id3v2(test::Frame24("TIT2", test::Body(3, c.Full)), 0, 4);
+    TExamination id3(WithAudio(front, test::Id3v1(c.Copy)), true);
+    EXPECT_EQ(id3.Info.Title(), c.Title);
+
+    Bytes info;
+    Append(info, "INFO");
+    if (!c.Full.empty()) Append(info, test::Chunk("INAM", Bytes(c.Full.begin(), c.Full.end())));
+    Bytes riff;
+    Append(riff, "RIFF");
+    test::AppendLe32(riff, 3100);
+    Append(riff, "WAVE");
+    TExamination wave(riff + test::Chunk("data", Audio(2000)) + test::Chunk("LIST", info) + test::Id3v1(c.Copy), true);
+    EXPECT_EQ(wave.Info.Title(), c.Title);
+  }
 }
 
 TEST(Mp3InfoId3v2, FrameValuesByKind) {

@@ -158,7 +158,7 @@ TEST(Mp3InfoId3v23, UnsynchronisedTagsAreRestoredBeforeTheWalk) {
   EXPECT_EQ(pipe.PositionAfterFront, t.TagSize);
 }
 
-TEST(Mp3InfoId3v24, IsTheSameKindForTheLongestText) {
+TEST(Mp3InfoId3v24, IsTheSameKindForTheTitleChoice) {
   const Bytes front = test::Id3v2(Frame24("TIT2", Body(3, "A Title Longer Than Thirty Characters In All")) +
                                       Frame24("TPE1", Body(3, "Same")) + Frame24("TALB", Body(3, "Short")),
                                   0, 4);
@@ -166,11 +166,11 @@ TEST(Mp3InfoId3v24, IsTheSameKindForTheLongestText) {
   TMP3Info& info = t.Exam.Info;
   EXPECT_EQ(info.Found(), (TMP3InfoTypes{mitID3V2, mitID3V1}));
   EXPECT_EQ(info.Title(), "A Title Longer Than Thirty Characters In All");
-  EXPECT_EQ(info.Artist(), "Also");  // equally long: ID3v1 first
-  EXPECT_EQ(info.Album(), "Longer Album");
-  info.SetNeedInfoType({mitID3V2});
   EXPECT_EQ(info.Artist(), "Same");
   EXPECT_EQ(info.Album(), "Short");
+  info.SetNeedInfoType({mitID3V1});
+  EXPECT_EQ(info.Artist(), "Also");
+  EXPECT_EQ(info.Album(), "Longer Album");
   EXPECT_EQ(info.AudioStart() + info.AudioSize(), t.TagSize + 3000);
 }
 
@@ -188,6 +188,55 @@ TEST(Mp3InfoId3v2, Utf16CommentAndUrlDescriptionsEndAtTheirOwnTerminator) {
                                     frame("WXXX", wxxx) + frame("COMM", open),
                                 0, version));
     EXPECT_EQ(t.Exam.Info.Id3v2(), (Lines{"COMM=Comment ♪", "COMM=Second", "COMM=Grüße", "WXXX=http://x.org", "COMM="}));
+  }
+}
+
+// An empty frame (size 0) is passed over; only a zero byte where an id begins starts the padding.
+TEST(Mp3InfoId3v2, EmptyFramesArePassedOverAndOnlyAZeroByteStartsThePadding) {
+  const Bytes empty;
+  for (const uint8_t version : {2, 3, 4}) {
+    SCOPED_TRACE(int{version});
+    // Version 2.2 ids are the three-letter forms of the same frames.
+    const auto frame = [&](std::string_view id22, std::string_view id, const Bytes& body) {
+      return version == 2 ? Frame22(id22, body) : version == 3 ? Frame(id, body) : Frame24(id, body);
+    };
+    const Bytes frames = frame("TP1", "TPE1", empty) + frame("TT2", "TIT2", Body(0, "After One")) +
+                         frame("TAL", "TALB", empty) + frame("TAL", "TALB", empty) +
+                         frame("TCM", "TCOM", Body(0, "After Two"));
+    const TTagged t(test::Id3v2(frames, 30, version), test::Id3v1("Back"));
+    EXPECT_EQ(t.Exam.Info.Id3v2(), (Lines{"TIT2=After One", "TCOM=After Two"}));
+    EXPECT_EQ(t.Exam.Info.Title(), "After One");
+    EXPECT_EQ(t.Exam.Info.AudioStart(), t.TagSize);
+    EXPECT_EQ(t.Exam.Info.AudioSize(), 3000);
+  }
+}
+
+// URL frames, PRIV, UFID and POPM have no encoding byte: their text starts with the body's first byte.
+TEST(Mp3InfoId3v2, FramesWithoutAnEncodingByteKeepTheirFirstCharacter) {
+  const auto withData = [](std::string_view text, const Bytes& data) {
+    Bytes out;
+    Append(out, text);
+    out.push_back(0);
+    return out + data;
+  };
+  const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
+  for (const uint8_t version : {2, 3, 4}) {
+    SCOPED_TRACE(int{version});
+    const auto frame = [&](std::string_view id22, std::string_view id, const Bytes& body) {
+      return version == 2 ? Frame22(id22, body) : version == 3 ? Frame(id, body) : Frame24(id, body);
+    };
+    Bytes frames = frame("WAR", "WOAR", text("http://artist.example/")) + frame("WCM", "WCOM", text("shop.example")) +
+                   frame("UFI", "UFID", withData("http://musicbrainz.org", text("1b2c-3d"))) +
+                   frame("POP", "POPM", withData("rater@example.com", Bytes{0xFF, 0, 0, 0, 7})) +
+                   frame("TT2", "TIT2", Body(0, "Title"));
+    Lines expected{"WOAR=http://artist.example/", "WCOM=shop.example", "UFID=http://musicbrainz.org",
+                   "POPM=rater@example.com", "TIT2=Title"};
+    if (version > 2) {
+      frames = frames + frame("", "PRIV", withData("WM/MediaClassPrimaryID", Bytes{0xBC, 0x7D, 0x60, 0xD1}));
+      expected.push_back("PRIV=WM/MediaClassPrimaryID");
+    }
+    const TTagged t(test::Id3v2(frames, 0, version));
+    EXPECT_EQ(t.Exam.Info.Id3v2(), expected);
   }
 }
 
