@@ -3,9 +3,11 @@
 # three timed in one round-robin loop on the same files. Without --file it uses ten-minute files
 # of four kinds, encoded once with ffmpeg from a synthetic music-like signal and kept in a media
 # folder: Layer III 44.1 kHz 128 kbit/s joint stereo, Layer III 44.1 kHz 320 kbit/s, Layer III
-# 22.05 kHz 64 kbit/s and Layer II 44.1 kHz 192 kbit/s.
+# 22.05 kHz 64 kbit/s and Layer II 44.1 kHz 192 kbit/s. plumo-decode runs once per kernel form
+# this processor has (scalar, AVX2, AVX-512), each a program of its own in the loop, and each gets
+# a table against mpg123 and ffmpeg.
 #
-# Usage: bench/decode_speed.sh [--file PATH]... [--runs N] [--minutes M] [--media DIR]
+# Usage: bench/decode_speed.sh [--file PATH]... [--runs N] [--minutes M] [--media DIR] [--kernels FORMS]
 # Environment: PLUMO_DECODE (path of plumo-decode, default build/tools/plumo-decode),
 #              MPG123 (default: mpg123 from PATH), FFMPEG (default: ffmpeg from PATH).
 # Needs bash, coreutils, awk and ffmpeg (to make the files); mpg123 is optional.
@@ -15,12 +17,15 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 usage() {
   cat <<USAGE
-usage: $0 [--file PATH]... [--runs N] [--minutes M] [--media DIR]
+usage: $0 [--file PATH]... [--runs N] [--minutes M] [--media DIR] [--kernels FORMS]
   --file PATH    benchmark PATH as it is (repeatable); default: the four standard kinds
   --runs N       timed runs of each program on each file; the median is reported (default 5)
   --minutes M    length of the standard files in minutes (default 10)
   --media DIR    where the standard files are kept (default build/bench-media); files already
                  there are reused
+  --kernels FORMS
+                 comma-separated plumo-decode kernel forms to time, one table each (default
+                 scalar,avx2,avx512); those this processor lacks are skipped
 environment: PLUMO_DECODE=path/to/plumo-decode, MPG123=path/to/mpg123, FFMPEG=path/to/ffmpeg
 USAGE
 }
@@ -29,12 +34,14 @@ files=()
 runs=5
 minutes=10
 media="$root/build/bench-media"
+kernels=scalar,avx2,avx512
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --file) files+=("${2:?--file needs a path}"); shift 2 ;;
     --runs) runs=${2:?--runs needs a number}; shift 2 ;;
     --minutes) minutes=${2:?--minutes needs a number}; shift 2 ;;
     --media) media=${2:?--media needs a folder}; shift 2 ;;
+    --kernels) kernels=${2:?--kernels needs a list of forms}; shift 2 ;;
     -h|--help) usage; exit 0 ;;
     *) echo "unknown argument: $1" >&2; usage >&2; exit 2 ;;
   esac
@@ -110,13 +117,31 @@ else
 fi
 
 # --- timing -------------------------------------------------------------------------------------
+# The kernel forms plumo-decode runs here: it refuses one the processor lacks.
+forms=()
+IFS=',' read -r -a wanted <<<"$kernels"
+for form in "${wanted[@]}"; do
+  if "$plumo" --kernels "$form" --info "${files[0]}" >/dev/null 2>"$tmp/probe.err"; then
+    forms+=("$form")
+  else
+    echo "skipped: $(head -n 1 "$tmp/probe.err")" >&2
+  fi
+done
+[[ ${#forms[@]} -gt 0 ]] || { echo "plumo-decode runs none of the kernel forms $kernels here" >&2; exit 1; }
+
 # plumo-decode writes raw PCM to an OUT ending in .pcm: a symlink so named sends it to /dev/null.
 ln -s /dev/null "$tmp/null.pcm"
-run_plumo() { "$plumo" "$1" "$tmp/null.pcm"; }
-run_mpg123() { "$mpg123_bin" -q -s "$1" >/dev/null; }
-run_ffmpeg() { "$ffmpeg_bin" -v error -threads 1 -i "$1" -f s16le -y /dev/null; }
+# run_program PROGRAM FILE: plumo-FORM, mpg123 or ffmpeg decoding FILE, its PCM thrown away.
+run_program() {
+  case "$1" in
+    plumo-*) "$plumo" --kernels "${1#plumo-}" "$2" "$tmp/null.pcm" ;;
+    mpg123) "$mpg123_bin" -q -s "$2" >/dev/null ;;
+    ffmpeg) "$ffmpeg_bin" -v error -threads 1 -i "$2" -f s16le -y /dev/null ;;
+  esac
+}
 
-programs=(plumo)
+programs=()
+for form in "${forms[@]}"; do programs+=("plumo-$form"); done
 ((have_mpg123)) && programs+=(mpg123)
 ((have_ffmpeg)) && programs+=(ffmpeg)
 
@@ -124,7 +149,7 @@ TIMEFORMAT='%3U %3S'
 # time_one PROGRAM INDEX: appends the CPU seconds (user + system) to $tmp/PROGRAM.INDEX
 time_one() {
   local program=$1 index=$2 t
-  if ! t=$( { time "run_$program" "${files[index]}" 2>"$tmp/$program.err"; } 2>&1 ); then
+  if ! t=$( { time run_program "$program" "${files[index]}" 2>"$tmp/$program.err"; } 2>&1 ); then
     echo "$program failed on ${files[index]}:" >&2
     cat "$tmp/$program.err" >&2
     exit 1
@@ -143,7 +168,7 @@ for ((run = 0; run < runs; run++)); do
   done
 done
 
-# --- the table ----------------------------------------------------------------------------------
+# --- the tables ---------------------------------------------------------------------------------
 mpg123_label="mpg123"
 if ((have_mpg123)); then
   version=$("$mpg123_bin" --version 2>/dev/null | awk '{ print $2; exit }')
@@ -153,24 +178,28 @@ if ((have_mpg123)); then
   mpg123_label="mpg123 ${version%.*}${decoder:+ ($decoder)}"
 fi
 echo "CPU seconds (user + system, median of $runs runs in one round robin), plumo = 1.00"
-echo
 header="| file | plumo |"
 rule="|---|---|"
 ((have_mpg123)) && header+=" $mpg123_label |" && rule+="---|"
 ((have_ffmpeg)) && header+=" ffmpeg -threads 1 |" && rule+="---|"
 header+=" plumo CPU s |"
 rule+="---|"
-echo "$header"
-echo "$rule"
-for ((i = 0; i < ${#files[@]}; i++)); do
-  p=$(median "$tmp/plumo.$i")
-  row="| ${labels[i]} | 1.00 |"
-  for program in mpg123 ffmpeg; do
-    [[ -s "$tmp/$program.$i" ]] || continue
-    row+=$(awk -v o="$(median "$tmp/$program.$i")" -v p="$p" 'BEGIN { printf " %.2f |", (p > 0 ? o / p : 0) }')
+for form in "${forms[@]}"; do
+  echo
+  echo "plumo-decode --kernels $form"
+  echo
+  echo "$header"
+  echo "$rule"
+  for ((i = 0; i < ${#files[@]}; i++)); do
+    p=$(median "$tmp/plumo-$form.$i")
+    row="| ${labels[i]} | 1.00 |"
+    for program in mpg123 ffmpeg; do
+      [[ -s "$tmp/$program.$i" ]] || continue
+      row+=$(awk -v o="$(median "$tmp/$program.$i")" -v p="$p" 'BEGIN { printf " %.2f |", (p > 0 ? o / p : 0) }')
+    done
+    row+=" $p |"
+    echo "$row"
   done
-  row+=" $p |"
-  echo "$row"
 done
 echo
 echo "Figures above 1.00: the other program needs more CPU than plumo; 1.50 = plumo is 1.5x as fast."

@@ -307,5 +307,45 @@ TEST(DecodeTool, InfoGroupsTheTagLinesByKind) {
   EXPECT_NE(kernels.find(std::string("windows ") + KernelFormName(BestKernelForm())), std::string::npos) << kernels;
 }
 
+// --kernels: every form this processor has gives the PCM of the default choice and is the one
+// --info reports; a form it lacks, or an unknown one, is refused before anything is written.
+TEST(DecodeTool, EveryKernelFormGivesTheSamePcm) {
+  const struct {
+    const char* option;
+    KernelForm form;
+  } forms[] = {{"scalar", KernelForm::kScalar}, {"avx2", KernelForm::kAvx2}, {"avx512", KernelForm::kAvx512}};
+  const std::string out = TempPath("out.pcm");
+  for (const char* file : {"conformance/l3-compl.bit", "samples/l3_crc_32k_80_mono_noinfo.mp3",
+                           "conformance/l2-fl13.bit", "conformance/l1-fl2.bit"}) {
+    const std::string in = test::DataPath(file);
+    ASSERT_EQ(RunTool("--kernels auto " + in + " " + out).status, 0);
+    const std::vector<uint8_t> chosen = test::ReadFile(out);
+    for (const auto& k : forms) {
+      SCOPED_TRACE(std::string(file) + " --kernels " + k.option);
+      std::filesystem::remove(out);
+      const std::string option = std::string("--kernels ") + k.option;
+      const ToolRun r = RunTool(option + " " + in + " " + out);
+      const ToolRun info = RunTool(option + " --info " + in);
+      if (k.form <= BestKernelForm()) {
+        EXPECT_EQ(r.status, 0) << r.errors;
+        EXPECT_TRUE(test::ReadFile(out) == chosen);
+        EXPECT_NE(ReportLine(info.output, "kernels").find(std::string("windows ") + KernelFormName(k.form)),
+                  std::string::npos) << info.output;
+      } else {
+        const std::string refusal =
+            "plumo-decode: " + option + ": this processor has no " + KernelFormName(k.form) + "\n";
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.errors, refusal);
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_EQ(info.status, 1);
+        EXPECT_EQ(info.errors, refusal);
+      }
+    }
+  }
+  const ToolRun unknown = RunTool("--kernels sse9 " + test::DataPath("conformance/l2-fl13.bit") + " " + out);
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.errors.rfind("plumo-decode: unknown kernel form 'sse9'\nusage: ", 0), 0u) << unknown.errors;
+}
+
 }  // namespace
 }  // namespace plumo
