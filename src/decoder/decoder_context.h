@@ -222,8 +222,5 @@ KernelSet KernelsFor(const KernelChoice& choice, KernelForm form = BestKernelFor
 KernelSet PlainKernels();
 // Which variant and form each slot of a set runs, in words.
 std::string KernelReport(const KernelSet& k);
-// The standard's matrixing in the widest form this processor runs.
-void Matrix32(const float* samples, int stride, RingValue* ring, int position);
-Matrix32Fn Matrix32Kernel();
 
 }  // namespace plumo

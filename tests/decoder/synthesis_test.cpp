@@ -52,7 +52,8 @@ TEST(Synthesis, MatrixingIsTheStandardsCosineTransform) {
   float s[32];
   for (int k = 0; k < 32; ++k) s[k] = static_cast<float>((k * 7919) % 201 - 100);
   alignas(64) RingValue ring[kRingStorage] = {};
-  Matrix32(s, 1, ring, 96);
+  // The form a decoder on this processor runs.
+  KernelsFor(KernelChoice{}).matrix_kernel(s, 1, ring, 96);
   for (int m = 0; m < 32; ++m) {
     double want = 0.0;
     for (int k = 0; k < 32; ++k) want += s[k] * std::cos((2 * k + 1) * m * 3.14159265358979323846 / 64.0);
