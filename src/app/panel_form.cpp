@@ -522,6 +522,14 @@ struct TIntake {
   std::exception_ptr Error;
 };
 
+// The name the player is given for a playlist entry, or "" when it cannot be played: a stream
+// address as it stands, else the file where it is found (a relative entry in current_dir).
+std::string PlayableName(const std::string& entry, const std::string& current_dir) {
+  if (!HasDrivePart(entry) && entry.rfind("http://", 0) == 0) return entry;
+  std::string path = HasDrivePart(entry) ? entry : JoinFolder(current_dir, entry);
+  return FileExists(path) ? path : std::string();
+}
+
 using TOpenPlaylist = std::function<std::unique_ptr<TStream>(const std::string& path)>;
 
 // Gathers the entries the names stand for, in order: audio files, the lines of playlists, the
@@ -565,11 +573,8 @@ TIntake Gather(const std::vector<std::string>& names, std::string current_dir, c
   }
   // Playable: a stream address or a file that is there (relative entries are found from the
   // current folder, as the title does).
-  for (const std::string& entry : in.Entries) {
-    if (!HasDrivePart(entry) && entry.rfind("http://", 0) == 0) in.Playable = true;
-    else if (FileExists(HasDrivePart(entry) ? entry : JoinFolder(in.CurrentDir, entry))) in.Playable = true;
-    if (in.Playable) break;
-  }
+  in.Playable = std::any_of(in.Entries.begin(), in.Entries.end(),
+                            [&in](const std::string& entry) { return !PlayableName(entry, in.CurrentDir).empty(); });
   return in;
 }
 
@@ -671,15 +676,7 @@ std::string TPlatform::MakeTitle(const std::string& state) {
     const int32_t start = FNowIndex;
     for (;;) {
       const std::string& entry = FPlayList[static_cast<size_t>(FNowIndex)];
-      std::string name;
-      if (!HasDrivePart(entry) && entry.rfind("http://", 0) == 0) {
-        name = entry;
-      } else {
-        const std::string probe = HasDrivePart(entry)
-                                      ? entry
-                                      : JoinFolder(FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir, entry);
-        if (FileExists(probe)) name = probe;
-      }
+      const std::string name = PlayableName(entry, FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir);
       if (!name.empty()) {
         // A relative entry is given to the player as the path it was found at.
         player.SetFileName(name);
