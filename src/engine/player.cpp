@@ -36,7 +36,10 @@ bool Signalled(TMPEvent& event) { return event.Signaled(); }
 }  // namespace
 
 TMP3Player::TMP3Player(std::shared_ptr<platform::WaveDriver> driver, Decoder& decoder)
-    : FDecoder(decoder), FWindow([this](const platform::Message& m) { WndProc(m); }), FSource(decoder) {
+    : FDecoder(decoder),
+      FWindow([this](const platform::Message& m) { WndProc(m); }),
+      FSource(std::make_unique<TMP3Source>(decoder)),
+      FDecoding(FSource.get()) {
   SetUsingCpuCapabilities(kAllCpuCapabilities);
   FSoundOut = std::make_unique<TSoundOut>(std::move(driver));
   FSoundOut->SetNotifyInterval(FChangePosStep);
@@ -103,7 +106,15 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
       {
         // The decode thread is idle now; the lock keeps it so while the source changes.
         Hold decode(FDecodeLock);
-        FSource.Open(stream, (flags & kSeekable) != 0);
+        // After a gapless change the current source may decode on the spare decoder; a new
+        // stream starts on the player's own again.
+        if (&FSource->GetDecoder() != &FDecoder) {
+          const TMP3InfoTypes types = FSource->Info().NeedInfoType();
+          FSource = std::make_unique<TMP3Source>(FDecoder);
+          FSource->Info().SetNeedInfoType(types);
+        }
+        FDecoding = FSource.get();
+        FSource->Open(stream, (flags & kSeekable) != 0);
         FPcmBuffer = std::make_unique<uint8_t[]>(kPcmBufferSize);
         FPendingBytes = 0;
         FPendingOffset = 0;
@@ -111,10 +122,11 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
       FStream = stream;
       FFlags = flags;
       FOwnedStream = std::move(owned);
-      const OutputFormat format = FSource.Format();
+      const OutputFormat format = FSource->Format();
       Hold output(FOutputLock);
       FDoneBytes = 0;
       FPosition = 0;
+      FTrackStartBytes = 0;
       FSoundOut->SetSampleRate(format.sample_rate);
       FSoundOut->SetBitsPerSample(format.bits_per_sample);
       FSoundOut->SetChannels(format.channels);
@@ -125,7 +137,7 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
       {
         Hold decode(FDecodeLock);
         FPcmBuffer.reset();
-        FSource.Close();
+        FSource->Close();
       }
       FFileName.clear();
       FFlags = 0;
@@ -148,7 +160,8 @@ void TMP3Player::Close() {
   if (!Opened()) return;  // Stop closed a stream that cannot seek
   {
     Hold decode(FDecodeLock);
-    FSource.Close();
+    DropChain();
+    FSource->Close();
     FPcmBuffer.reset();
   }
   FFileName.clear();
@@ -159,6 +172,7 @@ void TMP3Player::Close() {
     Hold output(FOutputLock);
     FDoneBytes = 0;
     FPosition = 0;
+    FTrackStartBytes = 0;
   }
   SetStatus(mpsStopped);
 }
@@ -172,9 +186,14 @@ void TMP3Player::Play() {
       const uint32_t flags =
           (DetectCpu() & ~cpu_flags::kCapabilityBits) | CpuFlagsFromCapabilities(FUsingCpuCapabilities);
       Hold decode(FDecodeLock);
+      FKernelFlags = flags;
       FDecoder.SelectKernels(flags);
+      if (FSpareDecoder) FSpareDecoder->SelectKernels(flags);
       // A new playback: an end-of-data message still queued from an earlier one is not its own.
       ++FPlayGeneration;
+      FWrittenBytes = 0;
+      // The owner is asked for the file to follow once the playback runs.
+      FNextAsked = static_cast<bool>(OnGetNextFile);
     }
     {
       Hold output(FOutputLock);
@@ -190,10 +209,17 @@ void TMP3Player::Play() {
   SetStatus(mpsPlaying);
   FEndReason = merStoped;
   FWindow.PostUnique(MPM_CHANGEPOSITION);
+  if (OnGetNextFile) FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
 }
 
 void TMP3Player::Stop() {
   if (!Opened() || FStatus == mpsStopped) return;
+  // A chained stream already heard is the one that stops (a failing handler of the change does
+  // not keep the playback from stopping).
+  try {
+    TakeHeardTracks();
+  } catch (...) {
+  }
   try {
     FEndPosition = Position();
   } catch (...) {
@@ -225,22 +251,31 @@ void TMP3Player::Stop() {
     }
     FDecodeThread->WatchEvent().ResetEvent();
   }
+  bool chained = false;
   {
     Hold decode(FDecodeLock);
-    FSource.Rewind();
+    // The stream heard is the one that stops; those chained after it are dropped.
+    chained = !FChain.empty();
+    DropChain();
+    FSource->Rewind();
     FPendingBytes = 0;
     FPendingOffset = 0;
+    FWrittenBytes = 0;
   }
   {
     Hold output(FOutputLock);
     FDoneBytes = 0;
     FPosition = 0;
+    FTrackStartBytes = 0;
   }
+  // A chained stream opened ahead may have set the current stream's decoder up with its own
+  // equalizer tables.
+  if (chained) FWindow.PostUnique(MPM_EQUALIZER);
   if (failure) FEndReason = merFailure;
   SetStatus(mpsStopped);
   FWindow.PostUnique(MPM_CHANGEPOSITION);
   // A stream that cannot seek cannot be played again.
-  if (Opened() && !FSource.Reader().Seekable()) Close();
+  if (Opened() && !FSource->Reader().Seekable()) Close();
   if (failure) std::rethrow_exception(failure);
 }
 
@@ -275,7 +310,7 @@ TMP3Commands TMP3Player::EnabledCommands() const {
   if (running) c.Include(mcmStop);
   if (FStatus == mpsPlaying) c.Include(mcmPause);
   if (FStatus == mpsPaused) c.Include(mcmResume);
-  if (running && FSource.Reader().Seekable()) c.Include(mcmSeek);
+  if (running && FSource->Reader().Seekable()) c.Include(mcmSeek);
   return c;
 }
 
@@ -285,7 +320,10 @@ void TMP3Player::UpdatePosition() {
   FDoneBytes += FSoundOut->GetDoneBytes();
   const int64_t bits_per_second = static_cast<int64_t>(FSoundOut->SampleRate()) * FSoundOut->Channels() *
                                   FSoundOut->BitsPerSample();
-  if (bits_per_second > 0) FPosition = static_cast<int32_t>(FDoneBytes * 8000 / bits_per_second);
+  if (bits_per_second > 0) FPosition = static_cast<int32_t>((FDoneBytes - FTrackStartBytes) * 8000 / bits_per_second);
+  // The first sample of a chained stream has been played: it becomes the current one.
+  const int64_t next_start = FNextStartBytes.load();
+  if (next_start >= 0 && FDoneBytes >= next_start) FWindow.PostUnique(MPM_NEXTHEARD);
 }
 
 int32_t TMP3Player::Position() {
@@ -296,13 +334,26 @@ int32_t TMP3Player::Position() {
 }
 
 std::string TMP3Player::Title() const {
-  std::string title = FSource.Info().Title();
+  std::string title = FSource->Info().Title();
   if (title.empty() && !FFileName.empty()) title = FFileName.substr(FFileName.find_last_of('/') + 1);
   return title;
 }
 
-std::string TMP3Player::Artist() const { return FSource.Info().Artist(); }
-std::string TMP3Player::Album() const { return FSource.Info().Album(); }
+std::string TMP3Player::Artist() const { return FSource->Info().Artist(); }
+std::string TMP3Player::Album() const { return FSource->Info().Album(); }
+
+int64_t TMP3Player::LengthMicroseconds() const {
+  const TMP3Source& source = *FSource;
+  const OutputFormat format = source.Format();
+  if (!Opened() || format.sample_rate <= 0 || format.channels <= 0) return 0;
+  if (source.VbrFrames() > 0) {
+    const int64_t samples = static_cast<int64_t>(source.VbrFrames()) * (format.samples_per_frame / format.channels);
+    return samples * 1000000 / format.sample_rate;
+  }
+  if (source.FirstBitrate() > 0 && source.DataLength() > 0 && source.DataLength() != TMP3Source::kOpenLength)
+    return source.DataLength() * 8 * 1000000 / source.FirstBitrate();
+  return 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Properties
@@ -342,6 +393,7 @@ bool TMP3Player::InvertPolarity() {
 void TMP3Player::SetInvertPolarity(bool value) {
   Hold decode(FDecodeLock);
   FDecoder.SetPolarity(value);
+  if (FSpareDecoder) FSpareDecoder->SetPolarity(value);
 }
 
 void TMP3Player::SetUsingCpuCapabilities(uint8_t value) {
@@ -409,9 +461,14 @@ int32_t TMP3Player::EqualizerFrequency(int band) const {
 
 void TMP3Player::RebuildEqualizer() {
   if (!Opened()) return;
-  // Under the decode lock, so a frame never sees half-written tables.
+  // Under the decode lock, so a frame never sees half-written tables. Each stream's decoder gets
+  // the tables for its stream; the stream decoding comes last, as it is the one that uses them.
   Hold decode(FDecodeLock);
-  plumo::RebuildEqualizer(FEqualizer, FSource.SampleRate(), FSource.Layer(), FDecoder);
+  const auto rebuild = [this](TMP3Source& source) {
+    if (source.Opened()) plumo::RebuildEqualizer(FEqualizer, source.SampleRate(), source.Layer(), source.GetDecoder());
+  };
+  rebuild(*FSource);
+  for (const auto& chained : FChain) rebuild(*chained->source);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -432,6 +489,10 @@ void TMP3Player::DoChangePosition() {
   if (!FDestroying && OnChangePosition) OnChangePosition(this);
 }
 
+void TMP3Player::DoTrackChange() {
+  if (!FDestroying && OnTrackChange) OnTrackChange(this);
+}
+
 void TMP3Player::DoEndPlay() {
   if (OnEndPlay) OnEndPlay(this, FEndReason);
   FEndReason = merStoped;
@@ -448,6 +509,14 @@ void TMP3Player::Show(const std::exception_ptr& e) {
 void TMP3Player::WndProc(const platform::Message& message) {
   switch (message.code) {
     case MPM_CHANGEPOSITION:
+      // Notices, also while nobody asks for the position, a chained stream being heard.
+      if (FNextStartBytes.load() >= 0) {
+        try {
+          UpdatePosition();
+        } catch (...) {
+          // A device that cannot tell its position fails its next real use, and reports there.
+        }
+      }
       if (ProcessApplicationMessages) ProcessApplicationMessages();
       FWindow.RemoveMessages(MPM_CHANGEPOSITION, MPM_CHANGEPOSITION);
       DoChangePosition();
@@ -459,8 +528,10 @@ void TMP3Player::WndProc(const platform::Message& message) {
       // Only for the playback that posted it: a Stop since then (by the user or after a worker
       // failure) has already ended it with its own reason, and a Play started another.
       if (message.wparam != FPlayGeneration || FStatus == mpsStopped) break;
+      // Everything has been played: the chained streams were all heard before the end.
+      TakeHeardTracks();
       FEndReason = merSuccessful;
-      if (Opened() && FSource.Reader().Seekable())
+      if (Opened() && FSource->Reader().Seekable())
         Stop();
       else
         Close();
@@ -476,6 +547,13 @@ void TMP3Player::WndProc(const platform::Message& message) {
     case MPM_EQUALIZER:
       FWindow.RemoveMessages(MPM_EQUALIZER, MPM_EQUALIZER);
       RebuildEqualizer();
+      break;
+    case MPM_NEXTFILE:
+      OpenNextFile(message.wparam);
+      break;
+    case MPM_NEXTHEARD:
+      FWindow.RemoveMessages(MPM_NEXTHEARD, MPM_NEXTHEARD);
+      TakeHeardTracks();
       break;
     default:
       break;
@@ -515,6 +593,11 @@ void TMP3Player::HandleThreadException(const platform::Message& message) {
     }
   } signal{reinterpret_cast<TMPEvent*>(message.wparam)};
   try {
+    // The failure belongs to the stream heard by now.
+    TakeHeardTracks();
+  } catch (...) {
+  }
+  try {
     if (e) Show(e);
   } catch (...) {
   }
@@ -538,7 +621,26 @@ void TMP3Player::MPMWatchEvent() {
     Hold decode(FDecodeLock);
     if (!Signalled(watch)) return;
     if (FPendingBytes == 0) {
-      if (FSource.AtEndOfData()) {
+      if (FDecoding->AtEndOfData()) {
+        if (FNextAsked) {
+          // The owner's answer is on its way: what is written so far goes out meanwhile, so a
+          // slow answer delays only the next stream, and the answer wakes this thread again.
+          Hold output(FOutputLock);
+          FSoundOut->Flush();
+          watch.ResetEvent();
+          return;
+        }
+        if (!FChain.empty() && FChain.back()->start_bytes < 0) {
+          // Gapless: the next stream's PCM follows in the same device, and the owner is asked
+          // for the one after it.
+          TChained& next = *FChain.back();
+          next.start_bytes = FWrittenBytes;
+          if (FNextStartBytes.load() < 0) FNextStartBytes.store(FWrittenBytes);
+          FDecoding = next.source.get();
+          FNextAsked = true;
+          FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
+          return;
+        }
         {
           Hold output(FOutputLock);
           FSoundOut->SetWakeEvent(nullptr);
@@ -555,8 +657,8 @@ void TMP3Player::MPMWatchEvent() {
         FWindow.Post(MPM_ENDOFDATA, static_cast<uintptr_t>(generation));
         return;
       }
-      if (!FSource.ProduceFrame(FPcmBuffer.get())) return;
-      FPendingBytes = FSource.BytesPerFrame();
+      if (!FDecoding->ProduceFrame(FPcmBuffer.get())) return;
+      FPendingBytes = FDecoding->BytesPerFrame();
       FPendingOffset = 0;
     }
     Assert(FPendingBytes > 0, "pending PCM bytes before writing");
@@ -565,6 +667,7 @@ void TMP3Player::MPMWatchEvent() {
       const int32_t accepted = FSoundOut->Write(FPcmBuffer.get() + FPendingOffset, FPendingBytes);
       FPendingOffset += accepted;
       FPendingBytes -= accepted;
+      FWrittenBytes += accepted;
     } else {
       // Sleep until the output thread hands a buffer back.
       watch.ResetEvent();
@@ -576,12 +679,111 @@ void TMP3Player::MPMWatchEvent() {
   while (free_percent == 0) {
     {
       Hold decode(FDecodeLock);
-      if (!Signalled(watch) || !FSource.Reader().ReadAhead()) break;
+      if (!Signalled(watch) || !FDecoding->Reader().ReadAhead()) break;
     }
     Hold output(FOutputLock);
     free_percent = FSoundOut->FreePercent();
   }
   if (free_percent <= 25) std::this_thread::yield();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Gapless chaining
+
+void TMP3Player::DropChain() {
+  FChain.clear();
+  FDecoding = FSource.get();
+  FNextAsked = false;
+  FNextStartBytes.store(-1);
+}
+
+Decoder& TMP3Player::SpareDecoder(const Decoder& busy) {
+  if (&busy != &FDecoder) return FDecoder;
+  if (!FSpareDecoder) {
+    FSpareDecoder = std::make_unique<Decoder>();
+    FSpareDecoder->SelectKernels(FKernelFlags);
+    FSpareDecoder->SetPolarity(FDecoder.GetPolarity() != 0);
+  }
+  return *FSpareDecoder;
+}
+
+void TMP3Player::OpenNextFile(uintptr_t generation) {
+  // Only for the playback that asked: a Stop since then dropped the question with the chain.
+  if (generation != FPlayGeneration || FStatus == mpsStopped) return;
+  const std::string name = OnGetNextFile ? OnGetNextFile(this) : std::string();
+  std::unique_ptr<TChained> next;
+  if (!name.empty()) {
+    try {
+      Decoder* decoder = nullptr;
+      {
+        // The stream decoding keeps its decoder; the next one is set up on the other. Nothing
+        // else decodes on that one until the chain hands the next stream over.
+        Hold decode(FDecodeLock);
+        decoder = &SpareDecoder(FDecoding->GetDecoder());
+      }
+      next = std::make_unique<TChained>();
+      next->file_name = name;
+      next->source = std::make_unique<TMP3Source>(*decoder);
+      next->source->Info().SetNeedInfoType(FSource->Info().NeedInfoType());
+      next->stream = std::make_unique<TFileStream>(name);
+      // Opened without any lock: a slow file keeps neither the decoding nor a Stop waiting.
+      next->source->Open(next->stream.get(), true);
+      const OutputFormat format = next->source->Format();
+      const bool same_format = format.sample_rate == FSoundOut->SampleRate() &&
+                               format.channels == FSoundOut->Channels() &&
+                               format.bits_per_sample == FSoundOut->BitsPerSample();
+      // Another format needs the device opened anew: the owner starts that file itself.
+      if (!same_format) next.reset();
+    } catch (...) {
+      // Reported when the owner starts the file itself after the current one has ended.
+      next.reset();
+    }
+  }
+  Hold decode(FDecodeLock);
+  // The owner's handler may have stopped or restarted the playback.
+  if (generation != FPlayGeneration || FStatus == mpsStopped) return;
+  if (next) {
+    plumo::RebuildEqualizer(FEqualizer, next->source->SampleRate(), next->source->Layer(),
+                            next->source->GetDecoder());
+    FChain.push_back(std::move(next));
+  }
+  FNextAsked = false;
+  // The decode thread may be waiting for this answer at the end of its stream.
+  FDecodeThread->WatchEvent().SetEvent();
+}
+
+void TMP3Player::TakeHeardTracks() {
+  for (;;) {
+    {
+      Hold decode(FDecodeLock);
+      const int64_t start = FNextStartBytes.load();
+      if (start < 0 || FChain.empty() || FStatus == mpsStopped) return;
+      Hold output(FOutputLock);
+      try {
+        UpdatePosition();
+      } catch (...) {
+        return;
+      }
+      if (FDoneBytes < start) return;
+      const int64_t bits_per_second = static_cast<int64_t>(FSoundOut->SampleRate()) * FSoundOut->Channels() *
+                                      FSoundOut->BitsPerSample();
+      if (bits_per_second > 0)
+        FEndPosition = static_cast<int32_t>((start - FTrackStartBytes) * 8000 / bits_per_second);
+      std::unique_ptr<TChained> heard = std::move(FChain.front());
+      FChain.pop_front();
+      // The previous stream has been decoded to its end and is no longer read.
+      FSource = std::move(heard->source);
+      FOwnedStream = std::move(heard->stream);
+      FStream = FOwnedStream.get();
+      FFlags = kSeekable | kOwned;
+      FFileName = heard->file_name;
+      FTrackStartBytes = start;
+      FNextStartBytes.store(!FChain.empty() && FChain.front()->start_bytes >= 0 ? FChain.front()->start_bytes : -1);
+      UpdatePosition();
+    }
+    FWindow.PostUnique(MPM_CHANGEPOSITION);
+    DoTrackChange();
+  }
 }
 
 }  // namespace plumo

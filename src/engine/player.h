@@ -3,10 +3,16 @@
 // thread, two locks and a main-thread message queue that stands in for a hidden window: worker
 // threads only post to that queue, and every event fires on the thread that pumps it.
 //
+// Gapless: when the owner names the file to follow (OnGetNextFile), that file is opened while
+// the current one plays, on a second decoder, and when it has the same output format its PCM
+// follows the current stream's last sample in the same open device. It becomes the current
+// stream (FileName, Title, Source, Position) when its first sample is heard (OnTrackChange).
+//
 // Every public operation belongs to the main thread (the one that pumps Window()).
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -59,11 +65,14 @@ inline constexpr uint32_t MPM_ENDOFDATA = WM_USER + 12;
 inline constexpr uint32_t MPM_CHANGESTATUS = WM_USER + 14;
 inline constexpr uint32_t MPM_ENDPLAY = WM_USER + 15;
 inline constexpr uint32_t MPM_EQUALIZER = WM_USER + 16;
+inline constexpr uint32_t MPM_NEXTFILE = WM_USER + 17;
+inline constexpr uint32_t MPM_NEXTHEARD = WM_USER + 18;
 
 class TMP3Player final : private TMPMessageOwner {
  public:
   using TNotifyEvent = std::function<void(TMP3Player* sender)>;
   using TMP3EndPlayEvent = std::function<void(TMP3Player* sender, TMP3EndPlayReason reason)>;
+  using TGetNextFileEvent = std::function<std::string(TMP3Player* sender)>;
   // The application's exception display (a message box in the panel, standard error in tools).
   using TShowException = std::function<void(const std::exception_ptr& e)>;
 
@@ -110,6 +119,8 @@ class TMP3Player final : private TMPMessageOwner {
   std::string Title() const;
   std::string Artist() const;
   std::string Album() const;
+  // The stream's length in microseconds from what opening it found; 0 when unknown.
+  int64_t LengthMicroseconds() const;
 
   // Properties.
   bool AutoOpen() const { return FAutoOpen; }
@@ -122,8 +133,8 @@ class TMP3Player final : private TMPMessageOwner {
   void SetDecodePriority(TThreadPriority value);
   const std::string& FileName() const { return FFileName; }
   void SetFileName(const std::string& value);
-  TMP3InfoTypes NeedInfoType() const { return FSource.Info().NeedInfoType(); }
-  void SetNeedInfoType(TMP3InfoTypes value) { FSource.Info().SetNeedInfoType(value); }
+  TMP3InfoTypes NeedInfoType() const { return FSource->Info().NeedInfoType(); }
+  void SetNeedInfoType(TMP3InfoTypes value) { FSource->Info().SetNeedInfoType(value); }
   bool NoisySeek() const { return FNoisySeek; }
   void SetNoisySeek(bool value) { FNoisySeek = value; }
   bool InvertPolarity();
@@ -153,6 +164,14 @@ class TMP3Player final : private TMPMessageOwner {
   TNotifyEvent OnChangePosition;
   TNotifyEvent OnChangeStatus;
   TMP3EndPlayEvent OnEndPlay;
+  // Asked once decoding of a stream has begun (after Play, and after each gapless change): the
+  // file to play right after it, or "" for none. A file that cannot be opened, or whose sample
+  // rate or channel count differs, is not chained: the playback then ends with OnEndPlay as
+  // without this event, and the owner starts the next file itself.
+  TGetNextFileEvent OnGetNextFile;
+  // The file OnGetNextFile gave is heard now: it is the current stream from here on, and
+  // EndPosition is where the previous one ended. Fires instead of OnEndPlay for that change.
+  TNotifyEvent OnTrackChange;
   TShowException ShowException;
   // Lets the application process its pending messages before a position event (the panel's
   // event loop); nothing by default.
@@ -161,7 +180,7 @@ class TMP3Player final : private TMPMessageOwner {
   // The queue standing in for the hidden window; pump it on the main thread.
   platform::MainMessageQueue& Window() { return FWindow; }
   // The stream source (reader, tags, stream description), for inspection.
-  const TMP3Source& Source() const { return FSource; }
+  const TMP3Source& Source() const { return *FSource; }
   TMPLoopThread& DecodeThread() { return *FDecodeThread; }
 
  private:
@@ -173,6 +192,14 @@ class TMP3Player final : private TMPMessageOwner {
   void HandleThreadException(const platform::Message& message);
   void OnThreadException(std::exception_ptr e, bool& handled, bool wait);
   void OnOutputPosition();
+  // Main thread: opens the next file (OnGetNextFile) and hands it to the decode thread.
+  void OpenNextFile(uintptr_t generation);
+  // Main thread: makes every chained stream whose first sample has been played the current one.
+  void TakeHeardTracks();
+  // The decoder no stream being decoded uses (created on first use).
+  Decoder& SpareDecoder(const Decoder& busy);
+  // Drops the chained streams (decode lock held); the current stream decodes again.
+  void DropChain();
 
   void SetStatus(TMP3PlayerStatus status);
   void UpdatePosition();
@@ -180,12 +207,26 @@ class TMP3Player final : private TMPMessageOwner {
   void DoChangeStatus();
   void DoChangePosition();
   void DoEndPlay();
+  void DoTrackChange();
   void Show(const std::exception_ptr& e);
 
+  // A stream opened ahead to follow the one before it without a gap.
+  struct TChained {
+    std::unique_ptr<TStream> stream;
+    std::unique_ptr<TMP3Source> source;
+    std::string file_name;
+    // Output byte of this playback where its sound starts; -1 until its decoding has begun.
+    int64_t start_bytes = -1;
+  };
+
   Decoder& FDecoder;
+  // The second decoder, for a stream opened while another one decodes.
+  std::unique_ptr<Decoder> FSpareDecoder;
+  uint32_t FKernelFlags = 0;
   // Declared first, destroyed last: the threads below post to it until they end.
   platform::MainMessageQueue FWindow;
-  TMP3Source FSource;
+  // The current stream: the one heard (main thread; changed under the decode lock).
+  std::unique_ptr<TMP3Source> FSource;
   std::unique_ptr<TStream> FOwnedStream;
   TStream* FStream = nullptr;
   uint8_t FFlags = 0;
@@ -207,6 +248,14 @@ class TMP3Player final : private TMPMessageOwner {
   TMP3PlayerStatus FStatus = mpsStopped;
   TMP3EndPlayReason FEndReason = merSuccessful;
   // Decode state (decode lock).
+  // The stream being decoded: the current one, or the last chained one whose decoding began.
+  TMP3Source* FDecoding = nullptr;
+  // Streams after the current one, in playing order; the last may not be decoding yet.
+  std::deque<std::unique_ptr<TChained>> FChain;
+  // The owner has been asked for the next file and has not answered yet.
+  bool FNextAsked = false;
+  // PCM bytes handed to the sound output in this playback.
+  int64_t FWrittenBytes = 0;
   int32_t FPendingBytes = 0;
   int32_t FPendingOffset = 0;
   // Counts Stops and Plays, so a decode step that waited for the last sound knows whether its
@@ -216,6 +265,10 @@ class TMP3Player final : private TMPMessageOwner {
   // Output state (output lock).
   int64_t FDoneBytes = 0;
   int32_t FPosition = 0;
+  // Output byte where the current stream's sound started (main thread).
+  int64_t FTrackStartBytes = 0;
+  // Where the first chained stream whose decoding has begun starts; -1 for none.
+  std::atomic<int64_t> FNextStartBytes{-1};
   int32_t FEndPosition = 0;  // main thread
 
   TEqualizerSettings FEqualizer;

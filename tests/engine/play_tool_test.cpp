@@ -116,7 +116,9 @@ TEST(PlayTool, ADeviceFailingToCloseIsReportedAndTheNextFilePlays) {
   // Every byte but the last fits: the end of the sound stays in the file's buffer until the
   // device closes, so the close is what fails.
   const std::string played = TempPath("plumo_played.wav");
-  const TerminalRun r = OnTerminal("--device wav:" + played + " " + sample + " " + sample, size - 1);
+  // The missing file between the two keeps the second from following the first in the open
+  // device: the device closes after the first.
+  const TerminalRun r = OnTerminal("--device wav:" + played + " " + sample + " /nonexistent.mp3 " + sample, size - 1);
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_EQ(r.output.find("terminate"), std::string::npos) << r.output;
   const size_t failed = r.output.find("plumo-play: " + sample + ": " + played + ": File too large(TSoundOut.Close:WaveOutClose)\r\n");

@@ -1,5 +1,6 @@
 // plumo-play: plays files one after another through TMP3Player, showing the play time and the
-// title on one terminal line. Ctrl-C stops playback and ends the program.
+// title on one terminal line. Files of the same format follow each other without a gap. Ctrl-C
+// stops playback and ends the program.
 #include <signal.h>
 #include <unistd.h>
 
@@ -62,6 +63,7 @@ class Playlist {
       try {
         FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)]);
         if (FPlayer.Status() == plumo::mpsPlaying) {
+          FAhead = FIndex;
           FTitle = plumo::TerminalText(FPlayer.Title());
           ShowLine(FPlayer.Position(), true);
           return true;
@@ -75,6 +77,21 @@ class Playlist {
       }
     }
     return false;
+  }
+
+  // The file to follow the last one handed to the player without a gap; "" after the last entry.
+  std::string NextFile() {
+    if (FAhead + 1 >= static_cast<int>(FFiles.size())) return "";
+    return FFiles[static_cast<size_t>(++FAhead)];
+  }
+
+  // The player went over to the next file without a gap.
+  void Changed() {
+    ShowLine(FPlayer.EndPosition(), false);
+    EndLine();
+    ++FIndex;
+    FTitle = plumo::TerminalText(FPlayer.Title());
+    ShowLine(FPlayer.Position(), true);
   }
 
   // The time ms and the title of the file playing.
@@ -108,6 +125,8 @@ class Playlist {
   plumo::TMP3Player& FPlayer;
   std::vector<std::string> FFiles;
   int FIndex = -1;
+  // The last entry handed to the player (FIndex, or a file chained after it).
+  int FAhead = -1;
   bool FTerminal;
   bool FFailed = false;
   std::string FTitle;
@@ -155,6 +174,8 @@ int main(int argc, char** argv) {
     PrintException(playlist.Current(), e);
     playlist.Fail();
   };
+  player.OnGetNextFile = [&](plumo::TMP3Player*) { return playlist.NextFile(); };
+  player.OnTrackChange = [&](plumo::TMP3Player*) { playlist.Changed(); };
   player.OnEndPlay = [&](plumo::TMP3Player*, plumo::TMP3EndPlayReason reason) {
     // The time at the end, not the 00:00 the stop leaves behind.
     playlist.ShowLine(player.EndPosition(), false);
