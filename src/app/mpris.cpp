@@ -20,19 +20,6 @@ namespace {
 
 constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
 
-// The stream's length in microseconds from what opening it found, 0 when unknown.
-int64_t StreamLengthMicroseconds(const TMP3Source& source) {
-  const OutputFormat format = source.Format();
-  if (format.sample_rate <= 0 || format.channels <= 0) return 0;
-  if (source.VbrFrames() > 0) {
-    const int64_t samples = static_cast<int64_t>(source.VbrFrames()) * (format.samples_per_frame / format.channels);
-    return samples * 1000000 / format.sample_rate;
-  }
-  if (source.FirstBitrate() > 0 && source.DataLength() > 0 && source.DataLength() != TMP3Source::kOpenLength)
-    return source.DataLength() * 8 * 1000000 / source.FirstBitrate();
-  return 0;
-}
-
 }  // namespace
 
 // org.mpris.MediaPlayer2
@@ -293,8 +280,7 @@ void TMprisService::UpdateMetadata() {
     FTrackFile = file;
     FTrackIndex = index;
     ++FTrackNumber;
-    // Read while the track is freshly loaded (the panel loads only while stopped).
-    length = StreamLengthMicroseconds(player.Source());
+    length = player.LengthMicroseconds();
   } else {
     length = FMetadata.value(QStringLiteral("mpris:length")).toLongLong();
   }

@@ -215,6 +215,8 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   player.SetVolBalance(0);
   player.SetVolume(0);
   player.OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3Player1EndPlay(reason); };
+  player.OnGetNextFile = [this](TMP3Player*) { return MP3Player1GetNextFile(); };
+  player.OnTrackChange = [this](TMP3Player*) { MP3Player1TrackChange(); };
   player.ShowException = [this](const std::exception_ptr& e) { Report(e); };
   player.Window().SetWakeCallback([this] { FPump.Set(); });
   player.Loaded();
@@ -700,6 +702,8 @@ std::string TPlatform::MakeTitle(const std::string& state) {
 }
 
 void TPlatform::MP3Player1EndPlay(TMP3EndPlayReason reason) {
+  // The playback has ended: nothing chained follows it any more.
+  FChainedIndexes.clear();
   if (reason == merSuccessful && FPlayState == psPlaying) {
     StopBeforeChange();
     NextIndex();
@@ -708,6 +712,28 @@ void TPlatform::MP3Player1EndPlay(TMP3EndPlayReason reason) {
     // The player stopped by itself; the panel shows what it did until the user acts.
     OnChange();
   }
+}
+
+std::string TPlatform::MP3Player1GetNextFile() {
+  const int32_t count = static_cast<int32_t>(FPlayList.size());
+  if (count == 0 || FPlayState == psStopped) return "";
+  const int32_t from = FChainedIndexes.empty() ? FNowIndex : FChainedIndexes.back();
+  const std::string dir = FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir;
+  for (int32_t step = 1; step <= count; ++step) {
+    const int32_t index = (from + step) % count;
+    const std::string name = PlayableName(FPlayList[static_cast<size_t>(index)], dir);
+    if (name.empty()) continue;
+    FChainedIndexes.push_back(index);
+    return name;
+  }
+  return "";
+}
+
+void TPlatform::MP3Player1TrackChange() {
+  if (FChainedIndexes.empty()) return;
+  FNowIndex = FChainedIndexes.front();
+  FChainedIndexes.pop_front();
+  DrawTitle(FPlayState == psPaused ? "PAUSE" : "PLAY");
 }
 
 // Playback and display.
@@ -724,7 +750,14 @@ void TPlatform::StartPlay() {
 
 void TPlatform::StopPlay() {
   if (FPlayState == psStopped) ResetIndex();
-  FPlayer->Stop();
+  // A chained entry heard by now becomes the current one as the player stops; none follows.
+  try {
+    FPlayer->Stop();
+  } catch (...) {
+    FChainedIndexes.clear();
+    throw;
+  }
+  FChainedIndexes.clear();
   FPlayState = psStopped;
   DrawTitle("STOP");
 }

@@ -90,6 +90,12 @@ class TPlatform final : public QWidget {
   void PrevIndex();
   std::string MakeTitle(const std::string& state);
   void MP3Player1EndPlay(TMP3EndPlayReason reason);
+  // The player asks for the file to follow the last one it was given without a gap: the entry
+  // the panel would start next after it (after the last comes the first, missing files are
+  // passed over), or "" when none can be played.
+  std::string MP3Player1GetNextFile();
+  // That file is heard now: it becomes the current entry.
+  void MP3Player1TrackChange();
 
   // Playback and display.
   void StartPlay();
@@ -233,6 +239,8 @@ class TPlatform final : public QWidget {
   int32_t FStopDownTicks = 0;
   std::vector<std::string> FPlayList;
   int32_t FNowIndex = 0;
+  // The entries handed to the player to follow the current one, in order, not yet heard.
+  std::deque<int32_t> FChainedIndexes;
   int32_t FScrollPos = 0;
   int32_t FScrollPause = 0;
   QImage FTitleBitmap;

@@ -374,5 +374,51 @@ TEST_F(MprisTest, ATrackChangeIsSignalledOnce) {
   EXPECT_EQ(between.find("PlaybackStatus"), std::string::npos) << text;
 }
 
+TEST_F(MprisTest, ANextFileOfTheSameFormatIsShownWhenItsFirstSampleIsHeard) {
+  // Two files of one format follow each other in the open device: a, and b, a long copy of it
+  // with another title.
+  const std::string one = test::DataPath("samples/playlists/pl_one.mp3");
+  test::CopyFile(one, dir / "a.mp3");
+  test::LongCopy(one, dir / "b.mp3");
+  std::string bytes = test::ReadFile(dir / "b.mp3");
+  ASSERT_EQ(bytes.compare(bytes.size() - 128, 3, "TAG"), 0);
+  bytes.replace(bytes.size() - 125, 30, std::string("Bee") + std::string(27, '\0'));
+  test::WriteFile(dir / "b.mp3", bytes);
+  // What the panel and the desktop show when the player asks for the file after the one it has
+  // begun to decode, and when the next file is heard (b is then paused).
+  std::vector<std::string> seen;
+  const auto shown = [&](const std::string& step) {
+    seen.push_back(step + ": " + std::to_string(form->NowIndex()) + " " + form->Title() + " " +
+                   service->Metadata().value(QStringLiteral("xesam:url")).toString().toStdString());
+  };
+  TMP3Player& player = form->MP3Player1();
+  const auto ask = player.OnGetNextFile;
+  player.OnGetNextFile = [&](TMP3Player* sender) {
+    shown("decoding");
+    return ask(sender);
+  };
+  const auto change = player.OnTrackChange;
+  player.OnTrackChange = [&](TMP3Player* sender) {
+    change(sender);
+    shown("heard");
+    form->PausePlay();
+  };
+  form->DropFiles({dir / "a.mp3", dir / "b.mp3"});
+  ASSERT_TRUE(test::PollUntil([&] {
+    QApplication::processEvents();
+    return !seen.empty() && seen.back().rfind("heard", 0) == 0;
+  }, 10000));
+  // Asked at the start and when b's decoding began: a is shown until b is heard.
+  const std::string a = "decoding: 0 [PLAY]Playlist One(Playlist Tests) / Playlist Artist file://" + dir / "a.mp3";
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      a, a, "heard: 1 [PLAY]Bee(Playlist Tests) / Playlist Artist file://" + dir / "b.mp3"}));
+  EXPECT_EQ(driver->Stats().opens, 1);
+  EXPECT_EQ(Playerctl("metadata", "xesam:url"), "file://" + dir / "b.mp3");
+  EXPECT_EQ(Playerctl("metadata", "mpris:length"), std::to_string(player.LengthMicroseconds()));
+  // The position is b's own.
+  EXPECT_LT(std::atof(Playerctl("position").c_str()), player.LengthMicroseconds() / 1e6);
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+}
+
 }  // namespace
 }  // namespace plumo
