@@ -836,14 +836,18 @@ void TPlatform::Timer1Timer() {
     const auto pixels = [r](QRect rect) { return QRect(rect.topLeft() * r, rect.size() * r); };
     QRect changed;  // in the display's own units
     if (FLcdStale || position / 1000 != FShownSeconds) {
+      // The whole field left of the title is drawn anew: a shorter time after a longer one
+      // ("00:00" after "100:00" at a change of track) leaves none of its digits behind, and a
+      // longer one never reaches into the title.
       const QString time = ToQ(TimeText(position));
+      const QRect field(0, 0, kTitleLeft, kLcdHeight);
       QPainter painter(&FLcdBitmap);
       painter.setFont(FDisplayFont);
       painter.setPen(kTextColour);
-      const int width = QFontMetrics(FDisplayFont).horizontalAdvance(time);
-      painter.fillRect(0, 0, width, kLcdHeight, kBrushColour);
-      painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, time);
-      changed |= QRect(0, 0, width, kLcdHeight);
+      painter.fillRect(field, kBrushColour);
+      painter.setClipRect(field);
+      painter.drawText(field, Qt::AlignLeft | Qt::AlignTop, time);
+      changed |= field;
       FShownSeconds = position / 1000;
     }
     if (FLcdStale || FScrollPos != FShownScrollPos) {

@@ -768,6 +768,75 @@ TEST_F(PanelTest, DisplayShowsTimeAndTitleOnTheBackground) {
   EXPECT_EQ(picture.copy(8, 9, 120, 16), lcd.convertToFormat(picture.format()));
 }
 
+// Devices that report every position 100 minutes further on, as after 100 minutes of playing.
+class LateDriver final : public platform::WaveDriver {
+ public:
+  explicit LateDriver(std::shared_ptr<platform::WaveDriver> inner) : FInner(std::move(inner)) {}
+  int NumDevices() override { return FInner->NumDevices(); }
+  int Open(int id, const platform::WaveFormat& format, platform::WaveDoneCallback done,
+           std::unique_ptr<platform::WaveDevice>& device) override {
+    const int result = FInner->Open(id, format, std::move(done), device);
+    if (device) device = std::make_unique<Device>(std::move(device), uint64_t{6000} * format.BytesPerSecond());
+    return result;
+  }
+  int GetDeviceVolume(int id, uint32_t& volume) override { return FInner->GetDeviceVolume(id, volume); }
+  bool ErrorText(int result, std::string& text) override { return FInner->ErrorText(result, text); }
+
+ private:
+  class Device final : public platform::WaveDevice {
+   public:
+    Device(std::unique_ptr<platform::WaveDevice> inner, uint64_t offset) : FDevice(std::move(inner)), FOffset(offset) {}
+    int Prepare(platform::WaveHeader& h) override { return FDevice->Prepare(h); }
+    int Unprepare(platform::WaveHeader& h) override { return FDevice->Unprepare(h); }
+    int Write(platform::WaveHeader& h) override { return FDevice->Write(h); }
+    int Pause() override { return FDevice->Pause(); }
+    int Restart() override { return FDevice->Restart(); }
+    int Reset() override { return FDevice->Reset(); }
+    int GetPosition(uint64_t& bytes) override {
+      const int result = FDevice->GetPosition(bytes);
+      bytes += FOffset;
+      return result;
+    }
+    int GetVolume(uint32_t& volume) override { return FDevice->GetVolume(volume); }
+    int SetVolume(uint32_t volume) override { return FDevice->SetVolume(volume); }
+    int Close() override { return FDevice->Close(); }
+
+   private:
+    std::unique_ptr<platform::WaveDevice> FDevice;
+    uint64_t FOffset;
+  };
+  std::shared_ptr<platform::WaveDriver> FInner;
+};
+
+TEST_F(PanelTest, TimesOfAHundredMinutesAreShownWholeAndLeaveNoDigitBehind) {
+  TPlatform p(std::make_shared<LateDriver>(platform::MakeSimulatedWaveDriver({})), ini);
+  p.Timer1().stop();
+  // The rightmost column of the time's field (left of the title) that has ink in it.
+  const auto right_end = [&p] {
+    int end = -1;
+    for (int x = 0; x < 48; ++x)
+      for (int y = 0; y < 16; ++y)
+        if (qGray(p.LcdBitmap().pixel(x, y)) < 60) end = x;
+    return end;
+  };
+  p.DropFiles({dir / "one.mp3"});
+  Ticks(p, 1);
+  ASSERT_EQ(p.PlayState(), psPlaying);
+  ASSERT_GE(p.MP3Player1().Position(), 6000000);
+  const int late = right_end();
+  p.SpeedButton3Click();
+  Ticks(p, 1);
+  const int zero = right_end();
+  // "100:00" reaches one digit further than "00:00", and no further than the field.
+  EXPECT_GT(late, zero + 3);
+  EXPECT_LT(late, 47);
+  // The same "00:00" on a fresh display.
+  TPlatform fresh(platform::MakeSimulatedWaveDriver({}), dir / "fresh.INI");
+  fresh.Timer1().stop();
+  Ticks(fresh, 1);
+  EXPECT_EQ(p.LcdBitmap().copy(0, 0, 48, 16), fresh.LcdBitmap().copy(0, 0, 48, 16));
+}
+
 // Counts the paint events of a widget and the area they cover.
 class PaintWatch : public QObject {
  public:
