@@ -114,6 +114,7 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
       const OutputFormat format = FSource.Format();
       Hold output(FOutputLock);
       FDoneBytes = 0;
+      FSeekBase = 0;
       FPosition = 0;
       FSoundOut->SetSampleRate(format.sample_rate);
       FSoundOut->SetBitsPerSample(format.bits_per_sample);
@@ -158,6 +159,7 @@ void TMP3Player::Close() {
   {
     Hold output(FOutputLock);
     FDoneBytes = 0;
+    FSeekBase = 0;
     FPosition = 0;
   }
   SetStatus(mpsStopped);
@@ -234,6 +236,7 @@ void TMP3Player::Stop() {
   {
     Hold output(FOutputLock);
     FDoneBytes = 0;
+    FSeekBase = 0;
     FPosition = 0;
   }
   if (failure) FEndReason = merFailure;
@@ -242,6 +245,28 @@ void TMP3Player::Stop() {
   // A stream that cannot seek cannot be played again.
   if (Opened() && !FSource.Reader().Seekable()) Close();
   if (failure) std::rethrow_exception(failure);
+}
+
+void TMP3Player::Seek(int64_t sample) {
+  if (!CanSeek()) return;
+  {
+    Hold decode(FDecodeLock);
+    Hold output(FOutputLock);
+    // The sound queued so far goes; a decode step waiting for the last sound of the old place
+    // neither ends the playback nor waits on.
+    if (FStatus != mpsStopped) {
+      ++FPlayGeneration;
+      FSoundOut->Reset();
+    }
+    FSource.SeekSample(sample);
+    FPendingBytes = 0;
+    FPendingOffset = 0;
+    FDoneBytes = 0;
+    FSeekBase = std::clamp<int64_t>(sample, 0, FSource.LengthSamples());
+    FPosition = static_cast<int32_t>(FSeekBase * 1000 / std::max(1, FSource.SampleRate()));
+    if (FStatus != mpsStopped) FDecodeThread->WatchEvent().SetEvent();
+  }
+  FWindow.PostUnique(MPM_CHANGEPOSITION);
 }
 
 void TMP3Player::Pause() {
@@ -275,7 +300,7 @@ TMP3Commands TMP3Player::EnabledCommands() const {
   if (running) c.Include(mcmStop);
   if (FStatus == mpsPlaying) c.Include(mcmPause);
   if (FStatus == mpsPaused) c.Include(mcmResume);
-  if (running && FSource.Reader().Seekable()) c.Include(mcmSeek);
+  if (FSource.CanSeek()) c.Include(mcmSeek);
   return c;
 }
 
@@ -283,9 +308,9 @@ void TMP3Player::UpdatePosition() {
   Hold output(FOutputLock);
   if (!FSoundOut->Opened()) return;
   FDoneBytes += FSoundOut->GetDoneBytes();
-  const int64_t bits_per_second = static_cast<int64_t>(FSoundOut->SampleRate()) * FSoundOut->Channels() *
-                                  FSoundOut->BitsPerSample();
-  if (bits_per_second > 0) FPosition = static_cast<int32_t>(FDoneBytes * 8000 / bits_per_second);
+  const int64_t bytes_per_sample = static_cast<int64_t>(FSoundOut->Channels()) * FSoundOut->BitsPerSample() / 8;
+  if (bytes_per_sample > 0 && FSoundOut->SampleRate() > 0)
+    FPosition = static_cast<int32_t>((FSeekBase + FDoneBytes / bytes_per_sample) * 1000 / FSoundOut->SampleRate());
 }
 
 int32_t TMP3Player::Position() {
@@ -556,8 +581,10 @@ void TMP3Player::MPMWatchEvent() {
         return;
       }
       if (!FSource.ProduceFrame(FPcmBuffer.get())) return;
-      FPendingBytes = FSource.BytesPerFrame();
-      FPendingOffset = 0;
+      FPendingBytes = FSource.ProducedBytes();
+      FPendingOffset = FSource.ProducedOffset();
+      // A frame wholly inside the encoder's delay or padding, or before a seek target.
+      if (FPendingBytes == 0) return;
     }
     Assert(FPendingBytes > 0, "pending PCM bytes before writing");
     Hold output(FOutputLock);

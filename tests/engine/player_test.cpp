@@ -127,7 +127,7 @@ struct Rig {
   std::vector<std::string> shown;
 };
 
-// PCM bytes the whole stream decodes to.
+// PCM bytes the whole stream plays (without the encoder's delay and padding).
 int64_t DecodedBytes(const std::string& path) {
   Decoder decoder;
   TFileStream stream(path);
@@ -136,7 +136,7 @@ int64_t DecodedBytes(const std::string& path) {
   std::vector<uint8_t> pcm(static_cast<size_t>(source.BytesPerFrame()));
   int64_t bytes = 0;
   while (!source.AtEndOfData())
-    if (source.ProduceFrame(pcm.data())) bytes += source.BytesPerFrame();
+    if (source.ProduceFrame(pcm.data())) bytes += source.ProducedBytes();
   return bytes;
 }
 
