@@ -342,13 +342,18 @@ void TMP3Source::StartFrom(int64_t frame) {
     FReader.Seek(FDataStart + FDataLength, soBeginning);
 }
 
-void TMP3Source::SeekSample(int64_t k) {
-  Assert(CanSeek(), "a seekable, indexed stream to seek in");
-  k = std::clamp<int64_t>(k, 0, FLengthSamples);
-  int64_t target = FStartTrim + k;
+void TMP3Source::PlayFrom(int64_t k) {
+  int64_t target = FStartTrim + std::max<int64_t>(0, k);
   // Past the padding of the counted frames, the frames after them.
   if (target >= FEndCutFrom && FEndCutFrom < FEndCutTo) target += FEndCutTo - FEndCutFrom;
-  FPlayFrom = target;
+  FPlayFrom = std::max(FPlayFrom, target);
+}
+
+void TMP3Source::SeekSample(int64_t k) {
+  Assert(CanSeek(), "a seekable, indexed stream to seek in");
+  FPlayFrom = 0;
+  PlayFrom(std::clamp<int64_t>(k, 0, FLengthSamples));
+  const int64_t target = FPlayFrom;
   const int64_t frames = static_cast<int64_t>(FFrameIndex.size());
   const int64_t f = std::min(target / FSamplesPerFrame, frames);
   // The frame before the target must decode exactly: for Layer III, with its bit reservoir filled

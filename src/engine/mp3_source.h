@@ -87,6 +87,9 @@ class TMP3Source {
   // are decoded again to fill the bit reservoir and the filter histories, and their PCM is cut.
   // Requires CanSeek().
   void SeekSample(int64_t k);
+  // For any stream: samples before sample k are not played (those produced already stay played).
+  // A stream that cannot seek thus starts at k, its frames before it decoded and cut.
+  void PlayFrom(int64_t k);
   // Samples cut at the start (encoder delay plus decoder delay) and at the end (padding).
   int64_t StartTrim() const { return FStartTrim; }
   int64_t EndTrim() const { return FEndCutTo - FEndCutFrom; }

@@ -270,8 +270,7 @@ int Run(const Options& o) {
     // Times to samples, rounded to the nearest.
     const auto samples = [&](double seconds) { return static_cast<int64_t>(seconds * format.sample_rate + 0.5); };
     const int64_t start = samples(o.start);
-    // A pipe cannot seek: its samples before the start are decoded and dropped.
-    if (start > 0 && !stream.Seek(start)) stream.Decode([](std::span<const uint8_t>) {}, start);
+    if (start > 0) stream.Seek(start);
     stream.Decode(
         [&](std::span<const uint8_t> pcm) {
           out.Write(pcm.data(), pcm.size());

@@ -53,10 +53,12 @@ int StreamDecoder::Decode(const PcmSink& sink, int64_t samples) {
   return frames;
 }
 
-bool StreamDecoder::Seek(int64_t k) {
-  if (!FSource.CanSeek()) return false;
-  FSource.SeekSample(k);
-  return true;
+void StreamDecoder::Seek(int64_t k) {
+  // A stream that cannot seek decodes its frames before k and drops their samples.
+  if (FSource.CanSeek())
+    FSource.SeekSample(k);
+  else
+    FSource.PlayFrom(k);
 }
 
 StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options) {

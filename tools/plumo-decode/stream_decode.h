@@ -55,8 +55,8 @@ class StreamDecoder {
   int DecodeAll(const PcmSink& sink) { return Decode(sink, -1); }
   // Decodes at most `samples` samples per channel (all that remain when negative).
   int Decode(const PcmSink& sink, int64_t samples);
-  // Moves to sample k (the first played sample is 0); false when the stream cannot seek.
-  bool Seek(int64_t k);
+  // Moves to sample k (the first played sample is 0).
+  void Seek(int64_t k);
 
  private:
   TMP3Source FSource;
