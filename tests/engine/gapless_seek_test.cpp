@@ -105,6 +105,11 @@ TEST(Gapless, EachFileDecodesToExactlyTheSamplesEncoded) {
   const Made& m = Made::Get();
   ASSERT_TRUE(m.ok) << "sox and lame make the test files";
   const std::string out = m.dir + "out.wav";
+  // Two files joined: the first one's header counts only its own frames, and the second plays too.
+  const std::string joined = m.dir + "joined.mp3";
+  ASSERT_EQ(Shell("cat " + m.Vbr(0) + " " + m.Vbr(1) + " > " + joined).status, 0);
+  ASSERT_EQ(Shell(Decode() + joined + " " + out).status, 0);
+  EXPECT_GT(ReadWav(out).Samples(), m.cuts[2]);
   for (size_t i = 0; i + 1 < m.cuts.size(); ++i) {
     const int64_t samples = m.cuts[i + 1] - m.cuts[i];
     const Wav original = ReadWav(m.Part(i));
@@ -124,11 +129,6 @@ TEST(Gapless, EachFileDecodesToExactlyTheSamplesEncoded) {
       EXPECT_GT(whole, samples + 1105);
     }
   }
-  // Two files joined: the first one's header counts only its own frames, and the second plays too.
-  const std::string joined = m.dir + "joined.mp3";
-  ASSERT_EQ(Shell("cat " + m.Cbr(0) + " " + m.Cbr(1) + " > " + joined).status, 0);
-  ASSERT_EQ(Shell(Decode() + joined + " " + out).status, 0);
-  EXPECT_GT(ReadWav(out).Samples(), m.cuts[2]);
 }
 
 // Seeking gives, bit for bit, the continuous decode from the sample sought, for every kind of
