@@ -64,4 +64,4 @@ s=$(printf '%s\n' "${seek[@]}" | median)
 echo "file: $file"
 echo "whole decode:        $w s CPU (median of $runs)"
 echo "seek to $start s:    $s s CPU (median of $runs)"
-awk -v s="$s" -v w="$w" 'BEGIN { printf "seek / whole: %.2f %%\n", w > 0 ? 100 * s / w : 0 }'
+awk -v s="$s" -v w="$w" 'BEGIN { printf "seek / whole: %.2f %%\n", (w > 0 ? 100 * s / w : 0) }'
