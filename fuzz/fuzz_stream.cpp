@@ -28,8 +28,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   std::vector<uint8_t> pcm(static_cast<size_t>(source.BytesPerFrame()));
-  while (!source.AtEndOfData()) source.ProduceFrame(pcm.data());
+  // Every produced frame names a part of its PCM within the buffer.
+  auto produce = [&] {
+    if (source.ProduceFrame(pcm.data()) &&
+        (source.ProducedOffset() < 0 || source.ProducedBytes() < 0 ||
+         source.ProducedOffset() + source.ProducedBytes() > source.BytesPerFrame()))
+      __builtin_trap();
+  };
+  while (!source.AtEndOfData()) produce();
   source.Rewind();
-  if (seekable && !source.AtEndOfData()) source.ProduceFrame(pcm.data());
+  if (seekable && !source.AtEndOfData()) produce();
+  // A seek to a sample the middle byte chooses, and a few frames from there.
+  if (source.CanSeek()) {
+    source.SeekSample(source.LengthSamples() * data[size / 2] / 255);
+    for (int i = 0; i < 8 && !source.AtEndOfData(); ++i) produce();
+  }
   return 0;
 }

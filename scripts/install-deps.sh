@@ -15,7 +15,7 @@ packages=(
   dbus-daemon playerctl libglib2.0-bin  # a session bus of the tests' own and real MPRIS clients (playerctl, gdbus)
   pulseaudio pulseaudio-utils  # a real sound server (null sink) for the sound-output tests and bench/engine_cpu.sh
   mpg123  # the playing baseline of bench/engine_cpu.sh (run only)
-  lame sox  # test files made at test time (gapless playback)
+  lame sox  # test files cut at chosen samples and encoded at test time (run only)
 )
 
 missing=()

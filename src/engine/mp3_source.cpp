@@ -1,7 +1,9 @@
 #include "mp3_source.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "assertion.h"
 
@@ -14,6 +16,35 @@ uint32_t BigEndian32(const uint8_t* p) {
 
 // Upper bound of the PCM one frame produces (Layer II/III, two channels, 16 bits).
 constexpr int kMaxPcmBytesPerFrame = 1152 * 2 * 2;
+
+// The decoder's own delay: the first encoded sample comes out this late (after the encoder's
+// delay). The LAME tag's padding includes it.
+constexpr int64_t kDecoderDelay = 529;
+
+// Frames decoded again ahead of a seek target start at a multiple of this, so the synthesis
+// filter's ring stands where it stood in a continuous decode (the output is then bit for bit).
+constexpr int64_t kSeekAlign = 8;
+
+// Largest back-reference of a Layer III frame into earlier frames' main data (MPEG-1: 9 bits).
+constexpr int kMaxReservoir = 511;
+
+// Hexadecimal field of an iTunSMPB comment; false when it is not one.
+bool HexField(const std::string& text, size_t& at, size_t digits, int64_t& value) {
+  while (at < text.size() && text[at] == ' ') ++at;
+  if (at + digits > text.size()) return false;
+  value = 0;
+  for (size_t i = 0; i < digits; ++i) {
+    const char c = text[at + i];
+    int v;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    else return false;
+    value = value << 4 | v;
+  }
+  at += digits;
+  return at == text.size() || text[at] == ' ';
+}
 
 }  // namespace
 
@@ -61,6 +92,24 @@ void TMP3Source::Close() {
   FReinitDecoder = false;
   FVbrHeader = TVbrHeader::None;
   FVbrFrames = 0;
+  FSetupHeader = FrameHeader{};
+  FSetupLength = 0;
+  FGaplessInfo = TGaplessInfo::None;
+  FEncoderDelay = 0;
+  FPadding = 0;
+  FTotalSamples = -1;
+  FFrameIndex.clear();
+  FFrameLengths.clear();
+  FSamplesPerFrame = 0;
+  FBytesPerSample = 0;
+  FStartTrim = 0;
+  FEndCutFrom = 0;
+  FEndCutTo = 0;
+  FLengthSamples = -1;
+  FFrameNumber = 0;
+  FPlayFrom = 0;
+  FProducedOffset = 0;
+  FProducedBytes = 0;
 }
 
 void TMP3Source::Open(TStream* stream, bool seekable) {
@@ -104,12 +153,19 @@ void TMP3Source::Open(TStream* stream, bool seekable) {
         FFrameHeader.id == 1 || (FFrameHeader.id == 0 && (FFrameHeader.sync_kind == 1 || FFrameHeader.sync_kind == 2));
     if (!knownVersion) throw EUnknownFormat();
     if (!FReader.Ensure(FPendingLength) || !InitDecoder(FFrameHeader, FPendingLength)) throw EUnknownFormat();
+    FSetupHeader = FFrameHeader;
+    FSetupLength = FPendingLength;
 
     FFormat = FDecoder.GetOutputFormat();
     FSampleRate = FFormat.sample_rate;
     FBytesPerFrame = FFormat.samples_per_frame * FFormat.bits_per_sample / 8;
     Assert(FBytesPerFrame > 0 && FBytesPerFrame <= kMaxPcmBytesPerFrame, "PCM bytes per frame within the buffer");
+    FSamplesPerFrame = FFormat.samples_per_frame / std::max(1, FFormat.channels);
+    FBytesPerSample = FBytesPerFrame / FSamplesPerFrame;
     ReadVbrHeader();
+    if (FGaplessInfo == TGaplessInfo::None) ReadITunesGapless();
+    if (seekable) BuildIndex();
+    SetTrims();
   } catch (...) {
     Close();
     throw;
@@ -153,22 +209,21 @@ int TMP3Source::FindFirstFrame(int& bitrate) {
 void TMP3Source::ReadVbrHeader() {
   Assert(Opened(), "an open stream for the VBR header");
   const FrameHeader& h = FFrameHeader;
-  int p = h.protection_bit == 0 ? 2 : 0;
-  if (h.id == 1)
-    p += h.mode == 3 ? 21 : 36;
-  else
-    p += h.mode == 3 ? 13 : 21;
+  // The Xing/Info table follows the side information; encoders differ on whether a CRC moves it,
+  // so it is looked for at both places.
+  int p = h.id == 1 ? (h.mode == 3 ? 21 : 36) : (h.mode == 3 ? 13 : 21);
   // Only bytes of the buffered first frame are looked at.
   const int available = std::min(FReader.Contiguous(), FPendingLength);
   const uint8_t* d = FReader.Data();
   auto has = [&](int at, int n) { return at >= 0 && at + n <= available; };
-  // A byte count larger than the audio found between the tags would play the tags as sound.
-  auto takeLength = [&](uint32_t word) {
-    const int32_t bytes = static_cast<int32_t>(word);
-    if (bytes > 0) FDataLength = std::min<int64_t>(FDataLength, bytes);
+  auto xingAt = [&](int at) {
+    return has(at, 8) && (std::memcmp(d + at, "Xing", 4) == 0 || std::memcmp(d + at, "Info", 4) == 0);
   };
+  // VBRI stands 32 bytes after the header whatever the mode.
+  constexpr int kVbri = 4 + 32;
 
-  if (has(p, 8) && std::memcmp(d + p, "Xing", 4) == 0) {
+  if (h.protection_bit == 0 && xingAt(p + 2)) p += 2;
+  if (xingAt(p)) {
     FVbrHeader = TVbrHeader::Xing;
     int at = p + 4;
     const uint32_t flags = BigEndian32(d + at);
@@ -177,11 +232,14 @@ void TMP3Source::ReadVbrHeader() {
       if (has(at, 4)) FVbrFrames = BigEndian32(d + at);
       at += 4;
     }
-    if ((flags & 2) && has(at, 4)) takeLength(BigEndian32(d + at));
-  } else if (has(p, 14) && std::memcmp(d + p, "VBRI", 4) == 0) {
+    // The byte count is not used: the audio runs to the end of the stream's frames.
+    if (flags & 2) at += 4;
+    if (flags & 4) at += 100;
+    if (flags & 8) at += 4;
+    if (has(at, 24)) ReadLameTag(d + at, 24);
+  } else if (has(kVbri, 18) && std::memcmp(d + kVbri, "VBRI", 4) == 0) {
     FVbrHeader = TVbrHeader::Vbri;
-    takeLength(BigEndian32(d + p + 10));
-    if (has(p + 14, 4)) FVbrFrames = BigEndian32(d + p + 14);
+    FVbrFrames = BigEndian32(d + kVbri + 14);
   } else {
     return;
   }
@@ -193,6 +251,127 @@ void TMP3Source::ReadVbrHeader() {
   FPendingLength = 0;
 }
 
+// The LAME extension after a Xing/Info table (also written by ffmpeg's encoder): 9 bytes of
+// encoder name, then at byte 21 the 12-bit encoder delay and the 12-bit padding.
+void TMP3Source::ReadLameTag(const uint8_t* tag, int available) {
+  if (available < 24) return;
+  const bool known = std::memcmp(tag, "LAME", 4) == 0 || std::memcmp(tag, "Lavc", 4) == 0 ||
+                     std::memcmp(tag, "Lavf", 4) == 0;
+  if (!known) return;
+  FEncoderDelay = tag[21] << 4 | tag[22] >> 4;
+  FPadding = (tag[22] & 0x0F) << 8 | tag[23];
+  FGaplessInfo = TGaplessInfo::Lame;
+}
+
+// iTunes keeps the delay, the padding and the sample count in an ID3v2 comment described as
+// iTunSMPB: " 00000000 DDDDDDDD PPPPPPPP NNNNNNNNNNNNNNNN ...". The description is not kept with
+// the comment, so the value's own shape is recognised.
+void TMP3Source::ReadITunesGapless() {
+  for (const std::string& line : FInfo.Id3v2()) {
+    if (line.rfind("COMM=", 0) != 0) continue;
+    const std::string text = line.substr(5);
+    size_t at = 0;
+    int64_t zero, delay, padding, total;
+    if (!HexField(text, at, 8, zero) || !HexField(text, at, 8, delay) || !HexField(text, at, 8, padding) ||
+        !HexField(text, at, 16, total) || total <= 0)
+      continue;
+    FEncoderDelay = delay;
+    FPadding = padding;
+    FTotalSamples = total;
+    FGaplessInfo = TGaplessInfo::ITunes;
+    return;
+  }
+}
+
+// Walks the frame headers from the first audio frame to the end of the data, as ProduceFrame
+// would take them, without decoding; then goes back to the first audio frame.
+void TMP3Source::BuildIndex() {
+  for (;;) {
+    const int n = NextFrameLength();
+    if (n < 0) break;
+    if (n == 0) continue;
+    FFrameIndex.push_back(FReader.Position());
+    FFrameLengths.push_back(static_cast<uint16_t>(n));
+    FReader.Skip(n);
+    FPendingLength = 0;
+    FResyncCount = 0;
+  }
+  StartFrom(0);
+  FReinitDecoder = false;  // nothing was decoded since the set-up
+}
+
+// Where the played samples begin and end, and how many there are.
+void TMP3Source::SetTrims() {
+  const int64_t spf = FSamplesPerFrame;
+  const int64_t total = static_cast<int64_t>(FFrameIndex.size()) * spf;
+  FStartTrim = FEndCutFrom = FEndCutTo = 0;
+  if (FGapless && FGaplessInfo != TGaplessInfo::None) {
+    FStartTrim = FEncoderDelay + kDecoderDelay;
+    if (FGaplessInfo == TGaplessInfo::Lame) {
+      // The padding ends the frames the header counts (or, without a count, the indexed ones);
+      // frames beyond the count (streams joined together) are played whole.
+      const int64_t frames = FVbrFrames > 0 ? FVbrFrames : static_cast<int64_t>(FFrameIndex.size());
+      if (frames > 0) {
+        FEndCutTo = frames * spf;
+        FEndCutFrom = std::max(FStartTrim, FEndCutTo - std::max<int64_t>(0, FPadding - kDecoderDelay));
+      }
+    } else {
+      FEndCutFrom = FStartTrim + FTotalSamples;
+      FEndCutTo = total > 0 ? std::max(FEndCutFrom, total) : INT64_MAX;
+    }
+  }
+  FPlayFrom = FStartTrim;
+  FLengthSamples = -1;
+  if (!CanSeek()) return;
+  int64_t played = std::max<int64_t>(0, total - FStartTrim);
+  if (FEndCutFrom < total) played -= std::min(FEndCutTo, total) - FEndCutFrom;
+  FLengthSamples = std::max<int64_t>(0, played);
+}
+
+void TMP3Source::StartFrom(int64_t frame) {
+  FPendingLength = 0;
+  FResyncCount = 0;
+  FReinitDecoder = true;
+  FFrameNumber = frame;
+  if (!FReader.Attached() || !FReader.Seekable()) return;
+  if (frame < static_cast<int64_t>(FFrameIndex.size()))
+    FReader.Seek(FFrameIndex[static_cast<size_t>(frame)], soBeginning);
+  else if (FFrameIndex.empty())
+    FReader.Seek(FDataStart, soBeginning);
+  else
+    FReader.Seek(FDataStart + FDataLength, soBeginning);
+}
+
+void TMP3Source::PlayFrom(int64_t k) {
+  int64_t target = FStartTrim + std::max<int64_t>(0, k);
+  // Past the padding of the counted frames, the frames after them.
+  if (target >= FEndCutFrom && FEndCutFrom < FEndCutTo) target += FEndCutTo - FEndCutFrom;
+  FPlayFrom = std::max(FPlayFrom, target);
+}
+
+void TMP3Source::SeekSample(int64_t k) {
+  Assert(CanSeek(), "a seekable, indexed stream to seek in");
+  FPlayFrom = 0;
+  PlayFrom(std::clamp<int64_t>(k, 0, FLengthSamples));
+  const int64_t target = FPlayFrom;
+  const int64_t frames = static_cast<int64_t>(FFrameIndex.size());
+  const int64_t f = std::min(target / FSamplesPerFrame, frames);
+  // The frame before the target must decode exactly: for Layer III, with its bit reservoir filled
+  // from frames before it; one more frame fills the filter histories (two for Layer I's short
+  // frames).
+  int64_t first = f - 2;
+  if (FLayer == 3) {
+    const int overhead = 4 + 2 + (FSetupHeader.id == 1 ? 32 : 17);
+    int main_bytes = 0;
+    while (first > 0 && main_bytes < kMaxReservoir + 1) {
+      --first;
+      main_bytes += std::max(0, FFrameLengths[static_cast<size_t>(first)] - overhead);
+    }
+    --first;
+  }
+  first = std::max<int64_t>(0, first) / kSeekAlign * kSeekAlign;
+  StartFrom(first);
+}
 void TMP3Source::MarkEndOfData() { FDataLength = FReader.Position() - FDataStart; }
 
 void TMP3Source::Resync() {
@@ -205,29 +384,38 @@ void TMP3Source::Resync() {
   ++FResyncCount;
 }
 
-bool TMP3Source::ProduceFrame(uint8_t* pcm) {
+// The length of the frame at the reading position (> 0), 0 when junk was skipped, -1 at the end
+// of the data.
+int TMP3Source::NextFrameLength() {
   Assert(FReader.Attached(), "an attached reader during a decode step");
-  if (AtEndOfData()) return false;
+  if (AtEndOfData()) return -1;
   if (FPendingLength <= 0) {
     if (!FReader.Ensure(4)) {
       MarkEndOfData();
-      return false;
+      return -1;
     }
     FPendingLength = CheckFrameHeader(FReader.Data(), FFrameHeader);
     if (FPendingLength <= 0) {
       Resync();
-      return false;
+      return 0;
     }
-  }
-  if (FReinitDecoder && !InitDecoder(FFrameHeader, FPendingLength)) {
-    Resync();
-    return false;
   }
   // A frame that runs past the end of the audio (into a tag, or cut off by the end of the file)
   // is not played.
   const int64_t left = FDataLength - (FReader.Position() - FDataStart);
   if (FPendingLength > left || !FReader.Ensure(FPendingLength)) {
     MarkEndOfData();
+    return -1;
+  }
+  return FPendingLength;
+}
+
+bool TMP3Source::ProduceFrame(uint8_t* pcm) {
+  FProducedOffset = FProducedBytes = 0;
+  if (NextFrameLength() <= 0) return false;
+  // A rewind or a seek sets the decoder up as the opening did, with the first frame's header.
+  if (FReinitDecoder && !InitDecoder(FSetupHeader, FSetupLength)) {
+    Resync();
     return false;
   }
   const DecodeResult r = FDecoder.DecodeFrame(FReader.Data(), static_cast<size_t>(FPendingLength), pcm);
@@ -235,13 +423,34 @@ bool TMP3Source::ProduceFrame(uint8_t* pcm) {
   FPendingLength = 0;
   FResyncCount = 0;
   if (r.consumed <= 0) std::memset(pcm, 0, static_cast<size_t>(FBytesPerFrame));
+
+  // The samples of this frame that are played: from the start trim or seek target on, without
+  // the padding.
+  const int64_t a = FFrameNumber++ * FSamplesPerFrame;
+  const int64_t b = a + FSamplesPerFrame;
+  int64_t lo = std::max(a, FPlayFrom), hi = b;
+  if (lo < FEndCutTo && hi > FEndCutFrom) {
+    if (lo < FEndCutFrom)
+      hi = FEndCutFrom;
+    else
+      lo = std::min(b, FEndCutTo);
+  }
+  if (hi > lo) {
+    FProducedOffset = static_cast<int32_t>((lo - a) * FBytesPerSample);
+    FProducedBytes = static_cast<int32_t>((hi - lo) * FBytesPerSample);
+  } else {
+    FProducedOffset = static_cast<int32_t>(std::min(lo - a, b - a) * FBytesPerSample);
+  }
   return true;
 }
 
 void TMP3Source::Rewind() {
   if (FReader.Attached() && FReader.Seekable()) FReader.Seek(FDataStart, soBeginning);
   FPendingLength = 0;
+  FResyncCount = 0;
   FReinitDecoder = true;
+  FFrameNumber = 0;
+  FPlayFrom = FStartTrim;
 }
 
 }  // namespace plumo

@@ -5,12 +5,19 @@
 // data, a frame the decoder rejects becomes one frame of silence, a frame cut off by the end of
 // the audio is not played.
 //
+// Of each frame's PCM only the part that was encoded is played: the encoder's delay at the start
+// (plus the decoder's own 529 samples) and its padding at the end, as a LAME tag or an iTunes
+// iTunSMPB comment gives them, are cut off (ProducedOffset/ProducedBytes). A seekable stream's
+// frames are indexed at opening by walking their headers, which gives its exact length and lets
+// SeekSample start at any sample.
+//
 // The player owns one and drives it from its decode thread; plumo-decode drives one directly, so
 // both turn a file into exactly the same PCM.
 #pragma once
 
 #include <cstdint>
 #include <stdexcept>
+#include <vector>
 
 #include "decoder.h"
 #include "mp3_info.h"
@@ -62,8 +69,36 @@ class TMP3Source {
   // rejected frame) was written to pcm; false when junk was skipped or the end of the data was
   // found (then AtEndOfData holds).
   bool ProduceFrame(uint8_t* pcm);
+  // After ProduceFrame returned true: the part of the frame's PCM to play. The delay at the start
+  // and the padding at the end of the stream, and samples before a seek target, are cut off.
+  // ProducedOffset: bytes into the pcm buffer (0 when nothing is cut); ProducedBytes: bytes to
+  // play from there (BytesPerFrame when nothing is cut; may be 0).
+  int32_t ProducedOffset() const { return FProducedOffset; }
+  int32_t ProducedBytes() const { return FProducedBytes; }
   // Back to the first audio frame (seekable streams), with a decoder set-up before the next frame.
   void Rewind();
+
+  // Whether SeekSample can be used: a seekable stream, its frames indexed.
+  bool CanSeek() const { return FReader.Seekable() && !FFrameIndex.empty(); }
+  // Played samples (per channel) of the whole stream; -1 when unknown (a stream that cannot seek).
+  int64_t LengthSamples() const { return FLengthSamples; }
+  // Moves to sample k (0 = the first played sample; clamped to the length): the PCM produced
+  // from here is bit for bit what a continuous decode produces from sample k on. Earlier frames
+  // are decoded again to fill the bit reservoir and the filter histories, and their PCM is cut.
+  // Requires CanSeek().
+  void SeekSample(int64_t k);
+  // For any stream: samples before sample k are not played (those produced already stay played).
+  // A stream that cannot seek thus starts at k, its frames before it decoded and cut.
+  void PlayFrom(int64_t k);
+  // Samples cut at the start (encoder delay plus decoder delay) and at the end (padding).
+  int64_t StartTrim() const { return FStartTrim; }
+  int64_t EndTrim() const { return FEndCutTo - FEndCutFrom; }
+  // Samples per channel in one frame.
+  int SamplesPerFrame() const { return FSamplesPerFrame; }
+  // Frames found by the index (0 when the stream could not be indexed).
+  int64_t IndexedFrames() const { return static_cast<int64_t>(FFrameIndex.size()); }
+  // Whether the encoder-delay and padding trim is applied (off: every frame is played whole).
+  void SetGapless(bool on) { FGapless = on; }
 
   // Channel choice and polarity handed to every decoder set-up (the player keeps both channels).
   void SetChannelChoice(int choice) { FChannelChoice = choice & 3; }
@@ -86,10 +121,19 @@ class TMP3Source {
   TVbrHeader VbrHeader() const { return FVbrHeader; }
   // Frame count from a Xing header (0 when it has none).
   uint32_t VbrFrames() const { return FVbrFrames; }
+  // Where the encoder delay and padding came from.
+  enum class TGaplessInfo : uint8_t { None, Lame, ITunes };
+  TGaplessInfo GaplessInfo() const { return FGaplessInfo; }
 
  private:
   int FindFirstFrame(int& bitrate);
   void ReadVbrHeader();
+  void ReadLameTag(const uint8_t* tag, int available);
+  void ReadITunesGapless();
+  int NextFrameLength();
+  void BuildIndex();
+  void SetTrims();
+  void StartFrom(int64_t frame);
   void MarkEndOfData();
   void Resync();
   int PaddingSlot(const FrameHeader& header) const;
@@ -113,6 +157,30 @@ class TMP3Source {
   bool FReinitDecoder = false;
   TVbrHeader FVbrHeader = TVbrHeader::None;
   uint32_t FVbrFrames = 0;
+
+  // The first frame's header and length: every decoder set-up uses them.
+  FrameHeader FSetupHeader;
+  int FSetupLength = 0;
+  bool FGapless = true;
+  TGaplessInfo FGaplessInfo = TGaplessInfo::None;
+  int64_t FEncoderDelay = 0;  // from the tag, without the decoder's delay
+  int64_t FPadding = 0;
+  int64_t FTotalSamples = -1;  // iTunSMPB's sample count
+  // Byte position of every audio frame (seekable streams).
+  std::vector<int64_t> FFrameIndex;
+  std::vector<uint16_t> FFrameLengths;
+  int FSamplesPerFrame = 0;
+  int FBytesPerSample = 0;
+  // Samples before FStartTrim are not played, nor those in [FEndCutFrom, FEndCutTo).
+  int64_t FStartTrim = 0;
+  int64_t FEndCutFrom = 0;
+  int64_t FEndCutTo = 0;
+  int64_t FLengthSamples = -1;
+  // Number of the next frame produced, and the first sample to play (the start trim or a seek target).
+  int64_t FFrameNumber = 0;
+  int64_t FPlayFrom = 0;
+  int32_t FProducedOffset = 0;
+  int32_t FProducedBytes = 0;
 };
 
 }  // namespace plumo

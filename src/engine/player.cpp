@@ -125,6 +125,7 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
       const OutputFormat format = FSource->Format();
       Hold output(FOutputLock);
       FDoneBytes = 0;
+      FSeekBase = 0;
       FPosition = 0;
       FTrackStartBytes = 0;
       FSoundOut->SetSampleRate(format.sample_rate);
@@ -171,6 +172,7 @@ void TMP3Player::Close() {
   {
     Hold output(FOutputLock);
     FDoneBytes = 0;
+    FSeekBase = 0;
     FPosition = 0;
     FTrackStartBytes = 0;
   }
@@ -265,6 +267,7 @@ void TMP3Player::Stop() {
   {
     Hold output(FOutputLock);
     FDoneBytes = 0;
+    FSeekBase = 0;
     FPosition = 0;
     FTrackStartBytes = 0;
   }
@@ -277,6 +280,41 @@ void TMP3Player::Stop() {
   // A stream that cannot seek cannot be played again.
   if (Opened() && !FSource->Reader().Seekable()) Close();
   if (failure) std::rethrow_exception(failure);
+}
+
+void TMP3Player::Seek(int64_t sample) {
+  if (!CanSeek()) return;
+  // A chained stream already heard is the one sought in.
+  TakeHeardTracks();
+  bool chained = false;
+  {
+    Hold decode(FDecodeLock);
+    Hold output(FOutputLock);
+    // The sound queued so far goes; a decode step waiting for the last sound of the old place
+    // neither ends the playback nor waits on.
+    if (FStatus != mpsStopped) {
+      ++FPlayGeneration;
+      FSoundOut->Reset();
+    }
+    // Streams chained after this one are opened again from the new place on.
+    chained = !FChain.empty() || FNextAsked;
+    DropChain();
+    FSource->SeekSample(sample);
+    FPendingBytes = 0;
+    FPendingOffset = 0;
+    FWrittenBytes = 0;
+    FDoneBytes = 0;
+    FTrackStartBytes = 0;
+    FSeekBase = std::clamp<int64_t>(sample, 0, std::max<int64_t>(0, FSource->LengthSamples()));
+    FPosition = static_cast<int32_t>(FSeekBase * 1000 / std::max(1, FSource->SampleRate()));
+    if (FStatus != mpsStopped) {
+      FNextAsked = static_cast<bool>(OnGetNextFile);
+      FDecodeThread->WatchEvent().SetEvent();
+    }
+  }
+  if (chained) FWindow.PostUnique(MPM_EQUALIZER);
+  if (FStatus != mpsStopped && OnGetNextFile) FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
+  FWindow.PostUnique(MPM_CHANGEPOSITION);
 }
 
 void TMP3Player::Pause() {
@@ -310,7 +348,7 @@ TMP3Commands TMP3Player::EnabledCommands() const {
   if (running) c.Include(mcmStop);
   if (FStatus == mpsPlaying) c.Include(mcmPause);
   if (FStatus == mpsPaused) c.Include(mcmResume);
-  if (running && FSource->Reader().Seekable()) c.Include(mcmSeek);
+  if (FSource->CanSeek()) c.Include(mcmSeek);
   return c;
 }
 
@@ -318,12 +356,17 @@ void TMP3Player::UpdatePosition() {
   Hold output(FOutputLock);
   if (!FSoundOut->Opened()) return;
   FDoneBytes += FSoundOut->GetDoneBytes();
-  const int64_t bits_per_second = static_cast<int64_t>(FSoundOut->SampleRate()) * FSoundOut->Channels() *
-                                  FSoundOut->BitsPerSample();
-  if (bits_per_second > 0) FPosition = static_cast<int32_t>((FDoneBytes - FTrackStartBytes) * 8000 / bits_per_second);
+  FPosition = TrackTime(FDoneBytes);
   // The first sample of a chained stream has been played: it becomes the current one.
   const int64_t next_start = FNextStartBytes.load();
   if (next_start >= 0 && FDoneBytes >= next_start) FWindow.PostUnique(MPM_NEXTHEARD);
+}
+
+int32_t TMP3Player::TrackTime(int64_t done_bytes) const {
+  const int64_t bytes_per_sample = static_cast<int64_t>(FSoundOut->Channels()) * FSoundOut->BitsPerSample() / 8;
+  if (bytes_per_sample <= 0 || FSoundOut->SampleRate() <= 0) return 0;
+  const int64_t samples = FSeekBase + (done_bytes - FTrackStartBytes) / bytes_per_sample;
+  return static_cast<int32_t>(samples * 1000 / FSoundOut->SampleRate());
 }
 
 int32_t TMP3Player::Position() {
@@ -343,16 +386,9 @@ std::string TMP3Player::Artist() const { return FSource->Info().Artist(); }
 std::string TMP3Player::Album() const { return FSource->Info().Album(); }
 
 int64_t TMP3Player::LengthMicroseconds() const {
-  const TMP3Source& source = *FSource;
-  const OutputFormat format = source.Format();
-  if (!Opened() || format.sample_rate <= 0 || format.channels <= 0) return 0;
-  if (source.VbrFrames() > 0) {
-    const int64_t samples = static_cast<int64_t>(source.VbrFrames()) * (format.samples_per_frame / format.channels);
-    return samples * 1000000 / format.sample_rate;
-  }
-  if (source.FirstBitrate() > 0 && source.DataLength() > 0 && source.DataLength() != TMP3Source::kOpenLength)
-    return source.DataLength() * 8 * 1000000 / source.FirstBitrate();
-  return 0;
+  const int64_t samples = LengthSamples();
+  const int rate = FSource->SampleRate();
+  return samples > 0 && rate > 0 ? samples * 1000000 / rate : 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -658,8 +694,10 @@ void TMP3Player::MPMWatchEvent() {
         return;
       }
       if (!FDecoding->ProduceFrame(FPcmBuffer.get())) return;
-      FPendingBytes = FDecoding->BytesPerFrame();
-      FPendingOffset = 0;
+      FPendingBytes = FDecoding->ProducedBytes();
+      FPendingOffset = FDecoding->ProducedOffset();
+      // A frame wholly inside the encoder's delay or padding, or before a seek target.
+      if (FPendingBytes == 0) return;
     }
     Assert(FPendingBytes > 0, "pending PCM bytes before writing");
     Hold output(FOutputLock);
@@ -765,10 +803,7 @@ void TMP3Player::TakeHeardTracks() {
         return;
       }
       if (FDoneBytes < start) return;
-      const int64_t bits_per_second = static_cast<int64_t>(FSoundOut->SampleRate()) * FSoundOut->Channels() *
-                                      FSoundOut->BitsPerSample();
-      if (bits_per_second > 0)
-        FEndPosition = static_cast<int32_t>((start - FTrackStartBytes) * 8000 / bits_per_second);
+      FEndPosition = TrackTime(start);
       std::unique_ptr<TChained> heard = std::move(FChain.front());
       FChain.pop_front();
       // The previous stream has been decoded to its end and is no longer read.
@@ -778,6 +813,7 @@ void TMP3Player::TakeHeardTracks() {
       FFlags = kSeekable | kOwned;
       FFileName = heard->file_name;
       FTrackStartBytes = start;
+      FSeekBase = 0;
       FNextStartBytes.store(!FChain.empty() && FChain.front()->start_bytes >= 0 ? FChain.front()->start_bytes : -1);
       UpdatePosition();
     }

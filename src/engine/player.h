@@ -105,6 +105,11 @@ class TMP3Player final : private TMPMessageOwner {
   void Stop();
   void Pause();
   void Resume();
+  // Moves playback to sample `sample` (per channel; 0 is the first sample played, after the
+  // encoder's delay) of a stream that CanSeek; later samples are clamped to the end. The sound
+  // queued so far is dropped; a paused player stays paused, a stopped one starts there on Play.
+  // Position follows at once. Nothing happens for a stream that cannot seek.
+  void Seek(int64_t sample);
   // The desktop session ends: close the stream (the window's end-of-session message).
   void EndSession() { Close(); }
 
@@ -113,6 +118,11 @@ class TMP3Player final : private TMPMessageOwner {
   TMP3PlayerStatus Status() const { return FStatus; }
   TMP3Commands EnabledCommands() const;
   int32_t Position();
+  // Whether the open stream can seek (a file, not a pipe).
+  bool CanSeek() const { return Opened() && FSource->CanSeek(); }
+  // The open stream's exact length in samples per channel (at Source().SampleRate()); -1 when
+  // it is not known (a pipe) or nothing is open.
+  int64_t LengthSamples() const { return Opened() ? FSource->LengthSamples() : -1; }
   // Position when playback last ended (Stop, the end of the data, a failure), which Stop then
   // zeroes; 0 before the first end.
   int32_t EndPosition() const { return FEndPosition; }
@@ -203,6 +213,9 @@ class TMP3Player final : private TMPMessageOwner {
 
   void SetStatus(TMP3PlayerStatus status);
   void UpdatePosition();
+  // Milliseconds into the current stream when done_bytes of this playback have been played
+  // (output lock).
+  int32_t TrackTime(int64_t done_bytes) const;
   void RebuildEqualizer();
   void DoChangeStatus();
   void DoChangePosition();
@@ -264,6 +277,8 @@ class TMP3Player final : private TMPMessageOwner {
   std::unique_ptr<uint8_t[]> FPcmBuffer;
   // Output state (output lock).
   int64_t FDoneBytes = 0;
+  // The sample the device's count starts from (the last seek target).
+  int64_t FSeekBase = 0;
   int32_t FPosition = 0;
   // Output byte where the current stream's sound started (main thread).
   int64_t FTrackStartBytes = 0;

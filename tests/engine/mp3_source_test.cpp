@@ -73,17 +73,27 @@ TEST(Mp3Source, VbrHeaderFramesAreNotPlayed) {
   EXPECT_EQ(zero.source.DataStart() + zero.source.DataLength(), static_cast<int64_t>(bytes.size()));
 }
 
-TEST(Mp3Source, VbriIsLookedForAtTheTwoChannelOffsetOnlyInTwoChannelStreams) {
-  std::vector<uint8_t> mono = Sample("l3_m1_44k_32_mono.mp3");
-  // In a one-channel MPEG-1 frame the header is probed at 21, not 36.
-  std::memcpy(&mono[36], "VBRI", 4);
-  Opened at36(mono);
-  EXPECT_EQ(at36.source.VbrHeader(), TVbrHeader::None);
-  EXPECT_EQ(at36.source.DataStart(), 0);
-  std::memcpy(&mono[21], "VBRI", 4);
-  Opened at21(mono);
-  EXPECT_EQ(at21.source.VbrHeader(), TVbrHeader::Vbri);
-  EXPECT_GT(at21.source.DataStart(), 0);
+TEST(Mp3Source, VbrHeadersAreFoundWhereEncodersPutThem) {
+  // VBRI stands 32 bytes after the header in every mode; a Xing/Info table after the side
+  // information, with or without room for a CRC.
+  const struct {
+    const char* file;
+    int at;
+    const char* id;
+    TVbrHeader found;
+  } cases[] = {{"l3_m1_44k_32_mono.mp3", 36, "VBRI", TVbrHeader::Vbri},
+               {"l3_m1_44k_32_mono.mp3", 21, "Info", TVbrHeader::Xing},
+               {"l3_m1_44k_32_mono.mp3", 21, "VBRI", TVbrHeader::None},
+               {"l3_crc_32k_80_mono_noinfo.mp3", 4 + 2 + 17, "Xing", TVbrHeader::Xing},
+               {"l3_crc_32k_80_mono_noinfo.mp3", 4 + 17, "Info", TVbrHeader::Xing}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.id + " at " + std::to_string(c.at));
+    std::vector<uint8_t> bytes = Sample(c.file);
+    std::memcpy(&bytes[static_cast<size_t>(c.at)], c.id, 4);
+    Opened o(bytes);
+    EXPECT_EQ(o.source.VbrHeader(), c.found);
+    EXPECT_EQ(o.source.DataStart() > 0, c.found != TVbrHeader::None);
+  }
 }
 
 TEST(Mp3Source, DataThatIsNotPlayableMpegAudioIsRefused) {

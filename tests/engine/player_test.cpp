@@ -127,7 +127,7 @@ struct Rig {
   std::vector<std::string> shown;
 };
 
-// PCM bytes the whole stream decodes to.
+// PCM bytes the whole stream plays (without the encoder's delay and padding).
 int64_t DecodedBytes(const std::string& path) {
   Decoder decoder;
   TFileStream stream(path);
@@ -136,7 +136,7 @@ int64_t DecodedBytes(const std::string& path) {
   std::vector<uint8_t> pcm(static_cast<size_t>(source.BytesPerFrame()));
   int64_t bytes = 0;
   while (!source.AtEndOfData())
-    if (source.ProduceFrame(pcm.data())) bytes += source.BytesPerFrame();
+    if (source.ProduceFrame(pcm.data())) bytes += source.ProducedBytes();
   return bytes;
 }
 
@@ -282,6 +282,34 @@ TEST(Player, StopRewindsAndPlayStartsAtTheFirstFrameAgain) {
   EXPECT_EQ(static_cast<int64_t>(r.driver->Stats().bytes_played - before), DecodedBytes(path));
 }
 
+TEST(Player, SeekMovesPlaybackAndPositionAndPausedStaysPaused) {
+  SimulatedWaveOptions o;
+  o.real_time = true;
+  Rig r(o);
+  // 88200 samples (2 s) once the encoder's delay and padding are cut.
+  r.player.SetFileName(SamplePath("l3_m1_44k_128_joint_info.mp3"));
+  EXPECT_TRUE(r.player.CanSeek());
+  EXPECT_EQ(r.player.LengthSamples(), 88200);
+  r.player.Pause();
+  EXPECT_TRUE(r.player.EnabledCommands().Contains(mcmSeek));
+  r.player.Seek(66150);
+  EXPECT_EQ(r.player.Status(), mpsPaused);
+  EXPECT_EQ(r.player.Position(), 1500);
+  r.Pump(200);
+  EXPECT_EQ(r.player.Position(), 1500);
+  const uint64_t before = r.driver->Stats().bytes_played;
+  r.player.Resume();
+  int32_t last = 0;
+  ASSERT_TRUE(r.PumpUntil([&] {
+    if (r.player.Status() != mpsStopped) last = std::max(last, r.player.Position());
+    return !r.reasons.empty();
+  }));
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merSuccessful});
+  // Exactly the samples from the target to the end, and a position that went on from there.
+  EXPECT_EQ(r.driver->Stats().bytes_played - before, (88200u - 66150u) * 4);
+  EXPECT_GT(last, 1500);
+}
+
 TEST(Player, AStreamThatCannotSeekIsClosedByStop) {
   Rig r;
   r.player.SetAutoPlay(false);
@@ -290,6 +318,8 @@ TEST(Player, AStreamThatCannotSeekIsClosedByStop) {
   EXPECT_EQ(r.player.EnabledCommands().Bits(), 0x01 | 0x02 | 0x04 | 0x80);
   r.player.Play();
   EXPECT_FALSE(r.player.EnabledCommands().Contains(mcmSeek));
+  EXPECT_FALSE(r.player.CanSeek());
+  EXPECT_EQ(r.player.LengthSamples(), -1);
   r.player.Stop();
   EXPECT_FALSE(r.player.Opened());
   EXPECT_EQ(r.player.FileName(), "");

@@ -22,20 +22,34 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: plumo-decode [--info] [--channels stereo|mix|left|right] [--invert]\n"
-    "                    [--eq LEVELS [--eq-mode subband|freq]] [--kernels FORM] IN [OUT]\n"
+    "                    [--eq LEVELS [--eq-mode subband|freq]] [--kernels FORM]\n"
+    "                    [--start SECONDS [--length SECONDS]] [--no-gapless] IN [OUT]\n"
     "  LEVELS: comma-separated band levels in 0.2 dB steps, -100 .. 100 (100 = +20 dB), band 0 first;\n"
     "  subband mode (default): band i is sub-band i; freq mode: the bands spread from 60 Hz to 16 kHz.\n"
     "  FORM: the instruction set the decoding kernels use: auto (default: the widest this processor\n"
     "  has), scalar, avx2 or avx512; every form gives the same PCM.\n"
     "  OUT ending in .pcm or .raw: raw 16-bit little-endian PCM; '-': raw PCM on standard output;\n"
-    "  anything else: a WAV file.\n";
+    "  anything else: a WAV file.\n"
+    "  --start: begin at that time (seconds with a fraction; 0 is the first sample after the encoder's\n"
+    "  delay); --length: write at most that long. --no-gapless: every frame whole, the encoder's delay\n"
+    "  and padding included.\n";
 
 struct Options {
   bool info = false;
   plumo::DecodeOptions decode;
   std::optional<plumo::KernelForm> kernels;  // none: the decoder's own choice
   std::string in, out;
+  double start = 0;
+  double length = -1;  // negative: to the end
 };
+
+// A time in seconds (a fraction allowed), >= 0; false when the text is not one.
+bool ParseSeconds(const std::string& text, double& seconds) {
+  char* end = nullptr;
+  errno = 0;
+  seconds = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && errno == 0 && seconds >= 0 && seconds < 1e9;
+}
 
 bool EndsWith(const std::string& s, const char* suffix) {
   const size_t n = std::strlen(suffix);
@@ -82,18 +96,23 @@ void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
   std::printf("sample rate: %d Hz\n", s.format.sample_rate);
   std::printf("channels: %d (%s)\n", plumo::HeaderChannels(h), ModeName(h.mode));
   const int samples_per_channel = s.format.samples_per_frame / std::max(1, s.format.channels);
-  double seconds = 0;
   if (s.vbr != plumo::TVbrHeader::None && s.vbr_frames > 0 && s.format.sample_rate > 0) {
-    seconds = static_cast<double>(s.vbr_frames) * samples_per_channel / s.format.sample_rate;
+    const double seconds = static_cast<double>(s.vbr_frames) * samples_per_channel / s.format.sample_rate;
     std::printf("bit rate: VBR (%s header, average %.0f kbit/s)\n", s.vbr == plumo::TVbrHeader::Xing ? "Xing" : "VBRI",
                 seconds > 0 ? static_cast<double>(s.data_length) * 8 / seconds / 1000 : 0.0);
   } else {
     std::printf("bit rate: %d kbit/s\n", s.bitrate / 1000);
-    if (s.bitrate > 0) seconds = static_cast<double>(s.data_length) * 8.0 / s.bitrate;
   }
   std::printf("audio: %lld bytes from offset %lld\n", static_cast<long long>(s.data_length),
               static_cast<long long>(s.data_start));
-  std::printf("length: %.2f s\n", seconds);
+  // The samples played, counted from the frames; a pipe's are not known before its end.
+  if (s.length_samples >= 0 && s.format.sample_rate > 0)
+    std::printf("length: %.2f s (%lld samples)\n", static_cast<double>(s.length_samples) / s.format.sample_rate,
+                static_cast<long long>(s.length_samples));
+  else
+    std::printf("length: unknown\n");
+  std::printf("gapless: %lld samples cut at the start, %lld at the end\n", static_cast<long long>(s.start_trim),
+              static_cast<long long>(s.end_trim));
 
   const plumo::TMP3Info& info = d.Source().Info();
   static const struct {
@@ -248,10 +267,16 @@ int Run(const Options& o) {
   }
   uint64_t data_bytes = 0;
   try {
-    stream.DecodeAll([&](std::span<const uint8_t> pcm) {
-      out.Write(pcm.data(), pcm.size());
-      data_bytes += pcm.size();
-    });
+    // Times to samples, rounded to the nearest.
+    const auto samples = [&](double seconds) { return static_cast<int64_t>(seconds * format.sample_rate + 0.5); };
+    const int64_t start = samples(o.start);
+    if (start > 0) stream.Seek(start);
+    stream.Decode(
+        [&](std::span<const uint8_t> pcm) {
+          out.Write(pcm.data(), pcm.size());
+          data_bytes += pcm.size();
+        },
+        o.length < 0 ? -1 : samples(o.length));
   } catch (const EFileError&) {
     throw;
   } catch (const std::exception& e) {
@@ -323,6 +348,15 @@ int main(int argc, char** argv) {
                      plumo::KernelFormName(*o.kernels));
         return 1;
       }
+    } else if ((a == "--start" || a == "--length") && i + 1 < argc) {
+      double seconds = 0;
+      if (!ParseSeconds(argv[++i], seconds)) {
+        std::fprintf(stderr, "plumo-decode: bad time '%s' for %s\n%s", argv[i], a.c_str(), kUsage);
+        return 1;
+      }
+      (a == "--start" ? o.start : o.length) = seconds;
+    } else if (a == "--no-gapless") {
+      o.decode.gapless = false;
     } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;

@@ -10,6 +10,7 @@ namespace plumo {
 StreamDecoder::StreamDecoder(Decoder& decoder, TStream& stream, bool seekable, const DecodeOptions& options)
     : FSource(decoder) {
   FSource.SetChannelChoice(options.channel_choice);
+  FSource.SetGapless(options.gapless);
   FSource.Open(&stream, seekable);
   decoder.SetPolarity(options.invert_polarity);
   TEqualizerSettings eq;
@@ -30,18 +31,34 @@ StreamInfo StreamDecoder::Info() const {
   info.data_length = FSource.DataLength();
   info.vbr = FSource.VbrHeader();
   info.vbr_frames = FSource.VbrFrames();
+  info.length_samples = FSource.LengthSamples();
+  info.start_trim = FSource.StartTrim();
+  info.end_trim = FSource.EndTrim();
   return info;
 }
 
-int StreamDecoder::DecodeAll(const PcmSink& sink) {
+int StreamDecoder::Decode(const PcmSink& sink, int64_t samples) {
   std::vector<uint8_t> pcm(static_cast<size_t>(FSource.BytesPerFrame()));
+  const int64_t bytes_per_sample = FSource.BytesPerFrame() / std::max(1, FSource.SamplesPerFrame());
+  int64_t left = samples < 0 ? INT64_MAX : samples * bytes_per_sample;
   int frames = 0;
-  while (!FSource.AtEndOfData()) {
+  while (left > 0 && !FSource.AtEndOfData()) {
     if (!FSource.ProduceFrame(pcm.data())) continue;
-    sink(pcm);
     ++frames;
+    const int64_t n = std::min<int64_t>(FSource.ProducedBytes(), left);
+    if (n == 0) continue;
+    sink(std::span<const uint8_t>(pcm.data() + FSource.ProducedOffset(), static_cast<size_t>(n)));
+    left -= n;
   }
   return frames;
+}
+
+void StreamDecoder::Seek(int64_t k) {
+  // A stream that cannot seek decodes its frames before k and drops their samples.
+  if (FSource.CanSeek())
+    FSource.SeekSample(k);
+  else
+    FSource.PlayFrom(k);
 }
 
 StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options) {

@@ -23,6 +23,9 @@ struct StreamInfo {
   int64_t data_length = 0;
   TVbrHeader vbr = TVbrHeader::None;
   uint32_t vbr_frames = 0;  // frame count of a Xing or VBRI header, 0 when not given
+  int64_t length_samples = -1;  // samples per channel played, -1 when unknown (a pipe)
+  int64_t start_trim = 0;       // samples cut at the start (encoder and decoder delay)
+  int64_t end_trim = 0;         // samples cut at the end (padding)
 };
 
 struct DecodeOptions {
@@ -32,6 +35,8 @@ struct DecodeOptions {
   // is sub-band i; in frequency mode the bands spread from 60 Hz to 16 kHz.
   std::vector<int32_t> eq_levels = {};
   TMP3EqualizerMode eq_mode = memSubBand;
+  // Off: every frame's PCM whole, the encoder's delay and padding included.
+  bool gapless = true;
 };
 
 // Called with each frame's PCM (16-bit little-endian, interleaved).
@@ -47,7 +52,11 @@ class StreamDecoder {
   const TMP3Source& Source() const { return FSource; }
 
   // Decodes every remaining frame into the sink; returns the number of frames produced.
-  int DecodeAll(const PcmSink& sink);
+  int DecodeAll(const PcmSink& sink) { return Decode(sink, -1); }
+  // Decodes at most `samples` samples per channel (all that remain when negative).
+  int Decode(const PcmSink& sink, int64_t samples);
+  // Moves to sample k (the first played sample is 0).
+  void Seek(int64_t k);
 
  private:
   TMP3Source FSource;

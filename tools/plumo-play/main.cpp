@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -22,10 +23,12 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: plumo-play [--device sdl|null|wav:FILE] FILE...\n"
+    "usage: plumo-play [--device sdl|null|wav:FILE] [--start SECONDS] FILE...\n"
     "  sdl       the sound device (default)\n"
     "  null      no sound, played at the real-time rate\n"
-    "  wav:FILE  every byte played is written to the WAV file FILE\n";
+    "  wav:FILE  every byte played is written to the WAV file FILE\n"
+    "  --start   the first file begins at that time (seconds with a fraction; 0 is its first sample\n"
+    "            after the encoder's delay)\n";
 
 std::shared_ptr<plumo::platform::WaveDriver> MakeDriver(const std::string& device) {
   if (device == "sdl") return plumo::platform::MakeSdlWaveDriver();
@@ -54,14 +57,23 @@ void PrintException(const std::string& file, const std::exception_ptr& e) {
 
 class Playlist {
  public:
-  Playlist(plumo::TMP3Player& player, std::vector<std::string> files)
-      : FPlayer(player), FFiles(std::move(files)), FTerminal(isatty(STDOUT_FILENO)) {}
+  Playlist(plumo::TMP3Player& player, std::vector<std::string> files, double start)
+      : FPlayer(player), FFiles(std::move(files)), FTerminal(isatty(STDOUT_FILENO)), FStart(start) {}
 
   // Starts the entry after the current one; false when the list is through.
   bool Next() {
     while (++FIndex < static_cast<int>(FFiles.size())) {
       try {
-        FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)]);
+        if (FStart > 0) {
+          // Opened without playing, moved to the start, then played.
+          FPlayer.SetAutoPlay(false);
+          FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)]);
+          FPlayer.Seek(static_cast<int64_t>(FStart * FPlayer.Source().SampleRate() + 0.5));
+          FStart = 0;
+          FPlayer.SetAutoPlay(true);
+        } else {
+          FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)]);
+        }
         if (FPlayer.Status() == plumo::mpsPlaying) {
           FAhead = FIndex;
           FTitle = plumo::TerminalText(FPlayer.Title());
@@ -129,6 +141,7 @@ class Playlist {
   int FAhead = -1;
   bool FTerminal;
   bool FFailed = false;
+  double FStart;  // where the first file begins, in seconds
   std::string FTitle;
   std::string FLastLine;
 };
@@ -137,6 +150,7 @@ class Playlist {
 
 int main(int argc, char** argv) {
   std::string device = "sdl";
+  double start = 0;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -144,6 +158,14 @@ int main(int argc, char** argv) {
       device = argv[++i];
     } else if (a.rfind("--device=", 0) == 0) {
       device = a.substr(9);
+    } else if (a == "--start" && i + 1 < argc) {
+      char* end = nullptr;
+      const std::string text = argv[++i];
+      start = std::strtod(text.c_str(), &end);
+      if (text.empty() || *end != '\0' || !(start >= 0 && start < 1e9)) {
+        std::fprintf(stderr, "plumo-play: bad time '%s' for --start\n%s", text.c_str(), kUsage);
+        return 1;
+      }
     } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -167,7 +189,7 @@ int main(int argc, char** argv) {
   }
 
   plumo::TMP3Player player(driver);
-  Playlist playlist(player, files);
+  Playlist playlist(player, files, start);
   bool quit = false;
   player.ShowException = [&](const std::exception_ptr& e) {
     playlist.EndLine();
