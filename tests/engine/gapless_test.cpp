@@ -42,7 +42,7 @@ bool Shell(const std::string& command) { return std::system(command.c_str()) == 
 
 // The test files, made once: a 3 s signal cut at samples 70001 and 100003 (no frame multiple),
 // each part encoded CBR (with an Info frame) and VBR (with a Xing frame), and a 32 kHz mono file.
-class Gapless : public testing::Test {
+class GaplessPlayback : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string pattern = testing::TempDir() + "plumo_gapless_XXXXXX";
@@ -68,7 +68,7 @@ class Gapless : public testing::Test {
   static inline std::string dir;
 };
 
-TEST_F(Gapless, TheNextFileFollowsInTheOpenDeviceUnlessItsFormatDiffers) {
+TEST_F(GaplessPlayback, TheNextFileFollowsInTheOpenDeviceUnlessItsFormatDiffers) {
   struct Case {
     const char* first;
     const char* second;
