@@ -4,8 +4,10 @@
 // The x87-named variants compute in double precision and convert sums to PCM with round to
 // nearest even and clipping; every form of them, scalar or vector, gives exactly the same values:
 // the same operations in the same order, each rounded on its own (the decoder is built without
-// multiply-add fusing). The 3DNow!-named variants compute in single precision and convert by the
-// 3DNow! rule (sums <= 0 lowered by 1, truncated toward zero, saturated).
+// multiply-add fusing; the vector windows fuse only products of two floats, which are exact in
+// double precision, so the fused sum is the same). The 3DNow!-named variants compute in single
+// precision and convert by the 3DNow! rule (sums <= 0 lowered by 1, truncated toward zero,
+// saturated).
 #pragma once
 
 #include <algorithm>

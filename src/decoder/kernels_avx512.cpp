@@ -1,9 +1,11 @@
 // The synthesis window, matrixing and hybrid filterbank kernels in AVX-512 form, for processors that have it: twice
 // the lanes of the AVX2 forms, with the same operations on each lane in the same order (products
-// and sums rounded apart), so their values equal those of the scalar and AVX2 forms bit for bit.
+// and sums rounded apart, but for the window's exact products, fused as in the AVX2 form), so
+// their values equal those of the scalar and AVX2 forms bit for bit.
 #include "kernels.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -14,7 +16,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include <immintrin.h>
-#define PLUMO_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq")))
+#define PLUMO_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,fma")))
 #endif
 
 namespace plumo {
@@ -23,7 +25,8 @@ namespace plumo {
 
 bool HasAvx512() {
   static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+                          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
+                          __builtin_cpu_supports("fma");
   return has;
 }
 
@@ -63,26 +66,26 @@ PLUMO_AVX512 inline __m512i ClipConvert(__m512d a, __m512d b) {
     const RingValue* xo = base + 32 * (a + 1);
     const __m512d e0 = _mm512_loadu_pd(xe), e1 = _mm512_loadu_pd(xe + 8);
     const __m512d o0 = _mm512_loadu_pd(xo), o1 = _mm512_loadu_pd(xo + 8);
-    const __m512d pel0 = _mm512_mul_pd(e0, _mm512_loadu_pd(&w.lo_wide[a][0]));
-    const __m512d pel1 = _mm512_mul_pd(e1, _mm512_loadu_pd(&w.lo_wide[a][8]));
-    const __m512d peh0 = _mm512_mul_pd(e0, _mm512_loadu_pd(&w.hi_wide[a][0]));
-    const __m512d peh1 = _mm512_mul_pd(e1, _mm512_loadu_pd(&w.hi_wide[a][8]));
-    const __m512d pol0 = _mm512_mul_pd(o0, _mm512_loadu_pd(&w.lo_wide[a + 1][0]));
-    const __m512d pol1 = _mm512_mul_pd(o1, _mm512_loadu_pd(&w.lo_wide[a + 1][8]));
-    const __m512d poh0 = _mm512_mul_pd(o0, _mm512_loadu_pd(&w.hi_wide[a + 1][0]));
-    const __m512d poh1 = _mm512_mul_pd(o1, _mm512_loadu_pd(&w.hi_wide[a + 1][8]));
+    const double* lo_e = &w.lo_wide[a][0];
+    const double* hi_e = &w.hi_wide[a][0];
+    const double* lo_o = &w.lo_wide[a + 1][0];
+    const double* hi_o = &w.hi_wide[a + 1][0];
     if (a == 0) {
-      el0 = pel0, el1 = pel1, eh0 = peh0, eh1 = peh1, ol0 = pol0, ol1 = pol1, oh0 = poh0, oh1 = poh1;
+      el0 = _mm512_mul_pd(e0, _mm512_loadu_pd(lo_e)), el1 = _mm512_mul_pd(e1, _mm512_loadu_pd(lo_e + 8));
+      eh0 = _mm512_mul_pd(e0, _mm512_loadu_pd(hi_e)), eh1 = _mm512_mul_pd(e1, _mm512_loadu_pd(hi_e + 8));
+      ol0 = _mm512_mul_pd(o0, _mm512_loadu_pd(lo_o)), ol1 = _mm512_mul_pd(o1, _mm512_loadu_pd(lo_o + 8));
+      oh0 = _mm512_mul_pd(o0, _mm512_loadu_pd(hi_o)), oh1 = _mm512_mul_pd(o1, _mm512_loadu_pd(hi_o + 8));
     } else {
-      el0 = _mm512_add_pd(el0, pel0), el1 = _mm512_add_pd(el1, pel1);
-      eh0 = _mm512_add_pd(eh0, peh0), eh1 = _mm512_add_pd(eh1, peh1);
-      ol0 = _mm512_add_pd(ol0, pol0), ol1 = _mm512_add_pd(ol1, pol1);
-      oh0 = _mm512_add_pd(oh0, poh0), oh1 = _mm512_add_pd(oh1, poh1);
+      // Exact products (float times float), so each fused step equals product then sum.
+      el0 = _mm512_fmadd_pd(e0, _mm512_loadu_pd(lo_e), el0), el1 = _mm512_fmadd_pd(e1, _mm512_loadu_pd(lo_e + 8), el1);
+      eh0 = _mm512_fmadd_pd(e0, _mm512_loadu_pd(hi_e), eh0), eh1 = _mm512_fmadd_pd(e1, _mm512_loadu_pd(hi_e + 8), eh1);
+      ol0 = _mm512_fmadd_pd(o0, _mm512_loadu_pd(lo_o), ol0), ol1 = _mm512_fmadd_pd(o1, _mm512_loadu_pd(lo_o + 8), ol1);
+      oh0 = _mm512_fmadd_pd(o0, _mm512_loadu_pd(hi_o), oh0), oh1 = _mm512_fmadd_pd(o1, _mm512_loadu_pd(hi_o + 8), oh1);
     }
   }
   // Output 0's odd-age terms (ring value 16 of each odd age).
   double f = base[32 + 16] * w.first_wide[1];
-  for (int a = 3; a < 16; a += 2) f = f + base[32 * a + 16] * w.first_wide[a];
+  for (int a = 3; a < 16; a += 2) f = std::fma(base[32 * a + 16], w.first_wide[a], f);
   // Outputs 0 .. 15: el[j] + ol[16 - j] (output 0: el[0] + first); outputs 16 .. 31:
   // oh[i] + eh[16 - i] (output 16: oh[0] = 0 plus ol[0]).
   __m512d out0, out1, out2, out3;
