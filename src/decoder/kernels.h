@@ -179,6 +179,8 @@ int HybridAvx2(float* lines, const float* previous, float* out, int block_type, 
 void LongTransformAvx2(float* x);
 void WindowMonoAvx2(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 void WindowStereoAvx2(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowPairAvx2(const SynthesisWindow& w, const RingValue* ring0, const RingValue* ring1, int position,
+                    int16_t* dest);
 // Requantization (see RequantizeFn).
 int32_t RequantizeRunScalar(const int32_t* in, float* out, int n, float factor, const float* pow43);
 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43);
@@ -189,6 +191,8 @@ void AliasReductionAvx2(float* lines, int boundaries);
 bool HasAvx512();
 void WindowMonoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowPairAvx512(const SynthesisWindow& w, const RingValue* ring0, const RingValue* ring1, int position,
+                      int16_t* dest);
 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
                  int nonzero_lines, int previous_extent, int synth_subbands);
 
