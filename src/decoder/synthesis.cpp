@@ -59,8 +59,9 @@ void Layer12Single(DecoderContext& ctx, const float* samples, int16_t* pcm, int 
   }
 }
 
-// One channel at a time, as for Layer III: the second channel's partial loads of the PCM blocks
-// then come long after the first channel's stores, not right behind them.
+// Both channels slot by slot through the pair kernels where there are any; else one channel at a
+// time, as for Layer III: the second channel's partial loads of the PCM blocks then come long after
+// the first channel's stores, not right behind them.
 void Layer12Both(DecoderContext& ctx, const float* samples, int16_t* pcm, int slots) {
   float scratch[32];
   if (CanPair(ctx)) {
