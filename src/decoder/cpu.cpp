@@ -201,6 +201,8 @@ KernelSet KernelsFor(const KernelChoice& choice, KernelForm form) {
   };
   k.window_kernel_mono = window(choice.window_mono, false);
   k.window_kernel_stereo = window(choice.window_stereo, true);
+  const bool single_stereo = choice.window_stereo == V::k3DNow || choice.window_stereo == V::kEnhanced3DNow;
+  if (avx2 && !single_stereo) k.window_kernel_pair = avx512 ? WindowPairAvx512 : WindowPairAvx2;
   return k;
 }
 

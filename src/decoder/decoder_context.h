@@ -66,6 +66,10 @@ using TransformFn = void (*)(float* x);
 // ring (64-byte aligned, kRingStorage values with the second half repeating the first). The mono kernel writes dest[0 .. 31], the stereo kernel dest[0], dest[2],
 // ..., dest[62] and nothing else.
 using WindowKernelFn = void (*)(const SynthesisWindow& window, const RingValue* ring, int position, int16_t* dest);
+// Both channels of a two-channel slot at once, their rings at the same position: dest[0 .. 63]
+// takes the interleaved samples, the values the stereo kernel gives for each ring.
+using WindowPairFn = void (*)(const SynthesisWindow& window, const RingValue* ring0, const RingValue* ring1,
+                              int position, int16_t* dest);
 
 // The standard's matrixing of 32 sub-band samples (stride 1 or 2) into the ring at `position`
 // (and its repetition at position + kRingSize).
@@ -83,6 +87,9 @@ struct KernelSet {
   TransformFn short_transform_kernel = nullptr;
   WindowKernelFn window_kernel_mono = nullptr;
   WindowKernelFn window_kernel_stereo = nullptr;
+  // The vector forms' pair kernel (sharing each window coefficient load between the channels);
+  // null where the stereo window kernel has none.
+  WindowPairFn window_kernel_pair = nullptr;
   KernelChoice choice{};
   KernelForm form = KernelForm::kScalar;  // the widest form the x87-family slots run
 };
@@ -144,6 +151,7 @@ struct Layer3State {
   FixedBuffer<int32_t[576], 2> int_lines;
   FixedBuffer<float, 576> scratch;
   FixedBuffer<float, 576> timeslots;
+  FixedBuffer<float, 576> timeslots_second;  // the second channel's, when both are synthesised together
 };
 
 struct DecoderContext {
@@ -216,6 +224,9 @@ void BuildSynthesisWindow(SynthesisWindow& w);
 void ResetSynthesis(DecoderContext& ctx);
 Layer12OutputFn SelectLayer12OutputStage(int v);
 Layer3OutputFn SelectLayer3OutputStage(int output_channels);
+// Both channels' 18 time slots into interleaved PCM at once through the pair window kernel;
+// returns false (and does nothing) where the kernels have none or the rings stand apart.
+bool Layer3BothChannels(DecoderContext& ctx, const float* first, const float* second, int16_t* pcm);
 // The kernels of a selection in forms up to `form` (and this processor's widest); PlainKernels()
 // is the scalar x87 set.
 KernelSet KernelsFor(const KernelChoice& choice, KernelForm form = BestKernelForm());

@@ -179,8 +179,6 @@ int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, 
   const int quadruples = count > 0 ? count / 4 : 0;
   const QuadrupleEntry* wide_a = Wide().count1_a.data();
 
-  int last = -1;
-  int last_value_bits = 15;
   int stored = 0;
   if (table_a) {
     while (stored < quadruples && bits > 0) {
@@ -191,10 +189,6 @@ int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, 
       bits -= e.bits;
       int32_t* out = lines + 4 * stored;
       for (int j = 0; j < 4; ++j) out[j] = e.v[j];
-      if (e.value_bits != 0) {
-        last = stored;
-        last_value_bits = e.value_bits;
-      }
       ++stored;
       if (br.BytePosition() > end_byte) break;
     }
@@ -203,10 +197,6 @@ int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, 
     const int value_bits = static_cast<int>(br.ReadBits(4)) ^ 15;
     bits -= 4;
     int32_t* out = lines + 4 * stored;
-    if (value_bits != 0) {
-      last = stored;
-      last_value_bits = value_bits;
-    }
     // The signs of the nonzero values, one bit each in order.
     int remaining = ((value_bits >> 3) & 1) + ((value_bits >> 2) & 1) + ((value_bits >> 1) & 1) + (value_bits & 1);
     const uint32_t signs = br.ReadSingleBits(remaining);
@@ -222,12 +212,19 @@ int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, 
   }
   reader = br;
 
+  // The last quadruple with a nonzero value, found afterwards rather than tracked in the loops
+  // (whose every quadruple would otherwise take a branch that data decides): its third or fourth
+  // value nonzero ends the nonzero lines after it, else after its second.
+  int last = stored - 1;
+  while (last >= 0 && (lines[4 * last] | lines[4 * last + 1] | lines[4 * last + 2] | lines[4 * last + 3]) == 0) --last;
+  const bool upper_pair = last >= 0 && (lines[4 * last + 2] | lines[4 * last + 3]) != 0;
+
   if (bits < 0 && stored > 0) {
     int32_t* out = lines + 4 * (stored - 1);
     out[0] = out[1] = out[2] = out[3] = 0;
   }
   if (last < 0) return 0;
-  return (last_value_bits & 3) != 0 ? (last + 1) * 4 : last * 4 + 2;
+  return upper_pair ? (last + 1) * 4 : last * 4 + 2;
 }
 
 }  // namespace plumo

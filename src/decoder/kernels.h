@@ -4,8 +4,10 @@
 // The x87-named variants compute in double precision and convert sums to PCM with round to
 // nearest even and clipping; every form of them, scalar or vector, gives exactly the same values:
 // the same operations in the same order, each rounded on its own (the decoder is built without
-// multiply-add fusing). The 3DNow!-named variants compute in single precision and convert by the
-// 3DNow! rule (sums <= 0 lowered by 1, truncated toward zero, saturated).
+// multiply-add fusing; the vector windows fuse only products of two floats, which are exact in
+// double precision, so the fused sum is the same). The 3DNow!-named variants compute in single
+// precision and convert by the 3DNow! rule (sums <= 0 lowered by 1, truncated toward zero,
+// saturated).
 #pragma once
 
 #include <algorithm>
@@ -177,6 +179,8 @@ int HybridAvx2(float* lines, const float* previous, float* out, int block_type, 
 void LongTransformAvx2(float* x);
 void WindowMonoAvx2(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 void WindowStereoAvx2(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowPairAvx2(const SynthesisWindow& w, const RingValue* ring0, const RingValue* ring1, int position,
+                    int16_t* dest);
 // Requantization (see RequantizeFn).
 int32_t RequantizeRunScalar(const int32_t* in, float* out, int n, float factor, const float* pow43);
 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43);
@@ -187,6 +191,8 @@ void AliasReductionAvx2(float* lines, int boundaries);
 bool HasAvx512();
 void WindowMonoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
+void WindowPairAvx512(const SynthesisWindow& w, const RingValue* ring0, const RingValue* ring1, int position,
+                      int16_t* dest);
 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
                  int nonzero_lines, int previous_extent, int synth_subbands);
 

@@ -1,9 +1,11 @@
 // The synthesis window, matrixing and hybrid filterbank kernels in AVX-512 form, for processors that have it: twice
 // the lanes of the AVX2 forms, with the same operations on each lane in the same order (products
-// and sums rounded apart), so their values equal those of the scalar and AVX2 forms bit for bit.
+// and sums rounded apart, but for the window's exact products, fused as in the AVX2 form), so
+// their values equal those of the scalar and AVX2 forms bit for bit.
 #include "kernels.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -14,7 +16,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include <immintrin.h>
-#define PLUMO_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq")))
+#define PLUMO_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,fma")))
 #endif
 
 namespace plumo {
@@ -23,7 +25,8 @@ namespace plumo {
 
 bool HasAvx512() {
   static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+                          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
+                          __builtin_cpu_supports("fma");
   return has;
 }
 
@@ -63,26 +66,26 @@ PLUMO_AVX512 inline __m512i ClipConvert(__m512d a, __m512d b) {
     const RingValue* xo = base + 32 * (a + 1);
     const __m512d e0 = _mm512_loadu_pd(xe), e1 = _mm512_loadu_pd(xe + 8);
     const __m512d o0 = _mm512_loadu_pd(xo), o1 = _mm512_loadu_pd(xo + 8);
-    const __m512d pel0 = _mm512_mul_pd(e0, _mm512_loadu_pd(&w.lo_wide[a][0]));
-    const __m512d pel1 = _mm512_mul_pd(e1, _mm512_loadu_pd(&w.lo_wide[a][8]));
-    const __m512d peh0 = _mm512_mul_pd(e0, _mm512_loadu_pd(&w.hi_wide[a][0]));
-    const __m512d peh1 = _mm512_mul_pd(e1, _mm512_loadu_pd(&w.hi_wide[a][8]));
-    const __m512d pol0 = _mm512_mul_pd(o0, _mm512_loadu_pd(&w.lo_wide[a + 1][0]));
-    const __m512d pol1 = _mm512_mul_pd(o1, _mm512_loadu_pd(&w.lo_wide[a + 1][8]));
-    const __m512d poh0 = _mm512_mul_pd(o0, _mm512_loadu_pd(&w.hi_wide[a + 1][0]));
-    const __m512d poh1 = _mm512_mul_pd(o1, _mm512_loadu_pd(&w.hi_wide[a + 1][8]));
+    const double* lo_e = &w.lo_wide[a][0];
+    const double* hi_e = &w.hi_wide[a][0];
+    const double* lo_o = &w.lo_wide[a + 1][0];
+    const double* hi_o = &w.hi_wide[a + 1][0];
     if (a == 0) {
-      el0 = pel0, el1 = pel1, eh0 = peh0, eh1 = peh1, ol0 = pol0, ol1 = pol1, oh0 = poh0, oh1 = poh1;
+      el0 = _mm512_mul_pd(e0, _mm512_loadu_pd(lo_e)), el1 = _mm512_mul_pd(e1, _mm512_loadu_pd(lo_e + 8));
+      eh0 = _mm512_mul_pd(e0, _mm512_loadu_pd(hi_e)), eh1 = _mm512_mul_pd(e1, _mm512_loadu_pd(hi_e + 8));
+      ol0 = _mm512_mul_pd(o0, _mm512_loadu_pd(lo_o)), ol1 = _mm512_mul_pd(o1, _mm512_loadu_pd(lo_o + 8));
+      oh0 = _mm512_mul_pd(o0, _mm512_loadu_pd(hi_o)), oh1 = _mm512_mul_pd(o1, _mm512_loadu_pd(hi_o + 8));
     } else {
-      el0 = _mm512_add_pd(el0, pel0), el1 = _mm512_add_pd(el1, pel1);
-      eh0 = _mm512_add_pd(eh0, peh0), eh1 = _mm512_add_pd(eh1, peh1);
-      ol0 = _mm512_add_pd(ol0, pol0), ol1 = _mm512_add_pd(ol1, pol1);
-      oh0 = _mm512_add_pd(oh0, poh0), oh1 = _mm512_add_pd(oh1, poh1);
+      // Exact products (float times float), so each fused step equals product then sum.
+      el0 = _mm512_fmadd_pd(e0, _mm512_loadu_pd(lo_e), el0), el1 = _mm512_fmadd_pd(e1, _mm512_loadu_pd(lo_e + 8), el1);
+      eh0 = _mm512_fmadd_pd(e0, _mm512_loadu_pd(hi_e), eh0), eh1 = _mm512_fmadd_pd(e1, _mm512_loadu_pd(hi_e + 8), eh1);
+      ol0 = _mm512_fmadd_pd(o0, _mm512_loadu_pd(lo_o), ol0), ol1 = _mm512_fmadd_pd(o1, _mm512_loadu_pd(lo_o + 8), ol1);
+      oh0 = _mm512_fmadd_pd(o0, _mm512_loadu_pd(hi_o), oh0), oh1 = _mm512_fmadd_pd(o1, _mm512_loadu_pd(hi_o + 8), oh1);
     }
   }
   // Output 0's odd-age terms (ring value 16 of each odd age).
   double f = base[32 + 16] * w.first_wide[1];
-  for (int a = 3; a < 16; a += 2) f = f + base[32 * a + 16] * w.first_wide[a];
+  for (int a = 3; a < 16; a += 2) f = std::fma(base[32 * a + 16], w.first_wide[a], f);
   // Outputs 0 .. 15: el[j] + ol[16 - j] (output 0: el[0] + first); outputs 16 .. 31:
   // oh[i] + eh[16 - i] (output 16: oh[0] = 0 plus ol[0]).
   __m512d out0, out1, out2, out3;
@@ -109,6 +112,56 @@ PLUMO_AVX512 void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* 
   WindowPcm(w, ring, position, pcm0, pcm1);
   _mm512_mask_storeu_epi16(dest, 0x55555555u, pcm0);
   _mm512_mask_storeu_epi16(dest + 32, 0x55555555u, pcm1);
+}
+
+// Both channels of a slot (rings at the same position) as WindowPcm computes each, half a ring
+// block at a time: each window coefficient is loaded once for both channels. dest takes the
+// interleaved samples.
+PLUMO_AVX512 void WindowPairAvx512(const SynthesisWindow& w, const RingValue* ring0, const RingValue* ring1,
+                                   int position, int16_t* dest) {
+  const RingValue* base[2] = {ring0 + position, ring1 + position};
+  __m512d el[2][2], ol[2][2], eh[2][2], oh[2][2];
+  for (int h = 0; h < 2; ++h) {
+    __m512d el0, eh0, ol0, oh0, el1, eh1, ol1, oh1;
+    for (int a = 0; a < 16; a += 2) {
+      const __m512d e0 = _mm512_loadu_pd(base[0] + 32 * a + 16 + 8 * h);
+      const __m512d o0 = _mm512_loadu_pd(base[0] + 32 * (a + 1) + 8 * h);
+      const __m512d e1 = _mm512_loadu_pd(base[1] + 32 * a + 16 + 8 * h);
+      const __m512d o1 = _mm512_loadu_pd(base[1] + 32 * (a + 1) + 8 * h);
+      const __m512d lo_e = _mm512_loadu_pd(&w.lo_wide[a][8 * h]), hi_e = _mm512_loadu_pd(&w.hi_wide[a][8 * h]);
+      const __m512d lo_o = _mm512_loadu_pd(&w.lo_wide[a + 1][8 * h]), hi_o = _mm512_loadu_pd(&w.hi_wide[a + 1][8 * h]);
+      if (a == 0) {
+        el0 = _mm512_mul_pd(e0, lo_e), el1 = _mm512_mul_pd(e1, lo_e);
+        eh0 = _mm512_mul_pd(e0, hi_e), eh1 = _mm512_mul_pd(e1, hi_e);
+        ol0 = _mm512_mul_pd(o0, lo_o), ol1 = _mm512_mul_pd(o1, lo_o);
+        oh0 = _mm512_mul_pd(o0, hi_o), oh1 = _mm512_mul_pd(o1, hi_o);
+      } else {
+        // Exact products (float times float), so each fused step equals product then sum.
+        el0 = _mm512_fmadd_pd(e0, lo_e, el0), el1 = _mm512_fmadd_pd(e1, lo_e, el1);
+        eh0 = _mm512_fmadd_pd(e0, hi_e, eh0), eh1 = _mm512_fmadd_pd(e1, hi_e, eh1);
+        ol0 = _mm512_fmadd_pd(o0, lo_o, ol0), ol1 = _mm512_fmadd_pd(o1, lo_o, ol1);
+        oh0 = _mm512_fmadd_pd(o0, hi_o, oh0), oh1 = _mm512_fmadd_pd(o1, hi_o, oh1);
+      }
+    }
+    el[0][h] = el0, eh[0][h] = eh0, ol[0][h] = ol0, oh[0][h] = oh0;
+    el[1][h] = el1, eh[1][h] = eh1, ol[1][h] = ol1, oh[1][h] = oh1;
+  }
+  __m512i pcm[2][2];
+  for (int c = 0; c < 2; ++c) {
+    double f = base[c][32 + 16] * w.first_wide[1];
+    for (int a = 3; a < 16; a += 2) f = std::fma(base[c][32 * a + 16], w.first_wide[a], f);
+    __m512d out0, out1, out2, out3;
+    AddReversed(el[c][0], el[c][1], ol[c][0], ol[c][1], _mm512_set1_pd(f), out0, out1);
+    AddReversed(oh[c][0], oh[c][1], eh[c][0], eh[c][1], ol[c][0], out2, out3);
+    pcm[c][0] = ClipConvert(out0, out1);
+    pcm[c][1] = ClipConvert(out2, out3);
+  }
+  // Channel 0 in the low 16 bits of each 32-bit lane, channel 1 in the high ones (the values are in
+  // range, so a shift and an OR interleave them).
+  for (int k = 0; k < 2; ++k) {
+    const __m512i lo = _mm512_and_si512(pcm[0][k], _mm512_set1_epi32(0xFFFF));
+    _mm512_storeu_si512(dest + 32 * k, _mm512_or_si512(lo, _mm512_slli_epi32(pcm[1][k], 16)));
+  }
 }
 
 namespace {
@@ -246,6 +299,10 @@ void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* ring, int pos
 }
 void Matrix32Avx512(const float* samples, int stride, RingValue* ring, int position) {
   Matrix32Avx2(samples, stride, ring, position);
+}
+void WindowPairAvx512(const SynthesisWindow& w, const RingValue* ring0, const RingValue* ring1, int position,
+                      int16_t* dest) {
+  WindowPairAvx2(w, ring0, ring1, position, dest);
 }
 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
                  int nonzero_lines, int previous_extent, int synth_subbands) {

@@ -128,18 +128,18 @@ void TransformCounts(const DecoderContext& ctx, int c, int parity, int& long_lin
     long_lines = std::min(gi.mixed_block_flag ? 36 : 0, s.decode_limit);
 }
 
-void TransformChannel(DecoderContext& ctx, int c, int parity) {
+void TransformChannel(DecoderContext& ctx, int c, int parity, float* timeslots) {
   Layer3State& s = ctx.l3;
   int long_lines, count;
   TransformCounts(ctx, c, parity, long_lines, count);
   s.overlap_extent[c][parity] =
-      ctx.kernels.hybrid_kernel(GranuleBuffer(ctx, c, parity), GranuleBuffer(ctx, c, parity ^ 1), s.timeslots,
+      ctx.kernels.hybrid_kernel(GranuleBuffer(ctx, c, parity), GranuleBuffer(ctx, c, parity ^ 1), timeslots,
                    s.gi[parity][c].block_type, s.gi[parity][c].mixed_block_flag != 0, long_lines, count, s.overlap_extent[c][parity ^ 1],
                    ctx.synth_subbands);
 }
 
 void StageSingle(DecoderContext& ctx, int16_t* pcm, int parity, int c) {
-  TransformChannel(ctx, c, parity);
+  TransformChannel(ctx, c, parity, ctx.l3.timeslots);
   InvertOddSubbands(ctx.l3.timeslots, ctx.l3.overlap_extent[c][parity]);
   ctx.layer3_output_stage(ctx, ctx.l3.timeslots, pcm, 0);
 }
@@ -147,12 +147,16 @@ void StageSingle(DecoderContext& ctx, int16_t* pcm, int parity, int c) {
 void Stage0(DecoderContext& ctx, int16_t* pcm, int parity) { StageSingle(ctx, pcm, parity, 0); }
 void Stage4(DecoderContext& ctx, int16_t* pcm, int parity) { StageSingle(ctx, pcm, parity, 1); }
 
+// Both channels are transformed first, so that the vector kernels can synthesise them together.
 void Stage1(DecoderContext& ctx, int16_t* pcm, int parity) {
+  Layer3State& s = ctx.l3;
+  float* timeslots[2] = {s.timeslots, s.timeslots_second};
   for (int c = 0; c < 2; ++c) {
-    TransformChannel(ctx, c, parity);
-    InvertOddSubbands(ctx.l3.timeslots, ctx.l3.overlap_extent[c][parity]);
-    ctx.layer3_output_stage(ctx, ctx.l3.timeslots, pcm, c);
+    TransformChannel(ctx, c, parity, timeslots[c]);
+    InvertOddSubbands(timeslots[c], s.overlap_extent[c][parity]);
   }
+  if (ctx.output_channels == 2 && Layer3BothChannels(ctx, timeslots[0], timeslots[1], pcm)) return;
+  for (int c = 0; c < 2; ++c) ctx.layer3_output_stage(ctx, timeslots[c], pcm, c);
 }
 
 // Both channels mixed into one (each already at half amplitude through the gain bias).

@@ -26,6 +26,21 @@ inline void SynthesiseSlot(DecoderContext& ctx, const float* samples, int stride
   pos = (pos - 32) & (kRingSize - 1);
 }
 
+// Matrixes one slot of each channel into its ring and windows both at once into interleaved PCM
+// (the rings stand at the same position).
+inline void SynthesisePairSlot(DecoderContext& ctx, const float* first, int first_stride, const float* second,
+                               int second_stride, int16_t* dest) {
+  const int pos = ctx.ring_pos[0];
+  ctx.kernels.matrix_kernel(first, first_stride, ctx.ring[0], pos);
+  ctx.kernels.matrix_kernel(second, second_stride, ctx.ring[1], pos);
+  ctx.kernels.window_kernel_pair(ctx.window, ctx.ring[0], ctx.ring[1], pos, dest);
+  ctx.ring_pos[0] = ctx.ring_pos[1] = (pos - 32) & (kRingSize - 1);
+}
+
+bool CanPair(const DecoderContext& ctx) {
+  return ctx.kernels.window_kernel_pair != nullptr && ctx.ring_pos[0] == ctx.ring_pos[1];
+}
+
 // Applies the sub-band equalizer, when on, to 32 samples taken with a stride; returns the samples
 // to matrix and their stride.
 inline const float* WithGains(const DecoderContext& ctx, const float* in, int& stride, float* scratch) {
@@ -44,10 +59,22 @@ void Layer12Single(DecoderContext& ctx, const float* samples, int16_t* pcm, int 
   }
 }
 
-// One channel at a time, as for Layer III: the second channel's partial loads of the PCM blocks
-// then come long after the first channel's stores, not right behind them.
+// Both channels slot by slot through the pair kernels where there are any; else one channel at a
+// time, as for Layer III: the second channel's partial loads of the PCM blocks then come long after
+// the first channel's stores, not right behind them.
 void Layer12Both(DecoderContext& ctx, const float* samples, int16_t* pcm, int slots) {
   float scratch[32];
+  if (CanPair(ctx)) {
+    // Both channels together: the pair kernel writes whole PCM blocks.
+    float scratch_second[32];
+    for (int t = 0; t < slots; ++t) {
+      int stride0 = 2, stride1 = 2;
+      const float* in0 = WithGains(ctx, samples + 64 * t, stride0, scratch);
+      const float* in1 = WithGains(ctx, samples + 64 * t + 1, stride1, scratch_second);
+      SynthesisePairSlot(ctx, in0, stride0, in1, stride1, pcm + 64 * t);
+    }
+    return;
+  }
   for (int c = 0; c < 2; ++c) {
     for (int t = 0; t < slots; ++t) {
       int stride = 2;
@@ -139,6 +166,18 @@ Layer12OutputFn SelectLayer12OutputStage(int v) {
     case 3: return Layer12OneOfTwo<0>;
     default: return Layer12OneOfTwo<1>;
   }
+}
+
+bool Layer3BothChannels(DecoderContext& ctx, const float* first, const float* second, int16_t* pcm) {
+  if (!CanPair(ctx)) return false;
+  float scratch0[32], scratch1[32];
+  for (int t = 0; t < 18; ++t) {
+    int stride0 = 1, stride1 = 1;
+    const float* in0 = WithGains(ctx, first + 32 * t, stride0, scratch0);
+    const float* in1 = WithGains(ctx, second + 32 * t, stride1, scratch1);
+    SynthesisePairSlot(ctx, in0, stride0, in1, stride1, pcm + 64 * t);
+  }
+  return true;
 }
 
 Layer3OutputFn SelectLayer3OutputStage(int output_channels) {
