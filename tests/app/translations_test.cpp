@@ -43,6 +43,8 @@ struct Language {
   // Exit1, in this order.
   std::vector<std::string> menu;
   std::string confirm, about_caption, close, nothing_playable, cannot_write;
+  // The display's state word while playing (the tray icon's tip shows it too).
+  std::string playing;
 };
 
 TEST(TranslationsTest, PanelSpeaksTheUserLanguage) {
@@ -52,27 +54,27 @@ TEST(TranslationsTest, PanelSpeaksTheUserLanguage) {
                                     "High", "Medium", "Low", "Very Low", "Mute", "History", "Clear History", "Exit"};
   const Language languages[] = {
       {{"ja-JP"}, "ja", ja, "履歴を消去しますか?", "About PLUMO", "Close", "a.flac, b.flac, c.flac ほか 1 件 に再生できるファイルがありません",
-       "/x/plumo.INI に書き込めません"},
+       "/x/plumo.INI に書き込めません", "PLAY"},
       {{"en-US"}, "en", en, "Clear the history?", "About PLUMO", "Close", "No playable files in a.flac, b.flac, c.flac and 1 more",
-       "Cannot write to /x/plumo.INI"},
+       "Cannot write to /x/plumo.INI", "PLAY"},
       // A language without a translation of its own reads English; the first one spoken wins.
       {{"it-IT", "pt-BR"}, "en", en, "Clear the history?", "About PLUMO", "Close",
-       "No playable files in a.flac, b.flac, c.flac and 1 more", "Cannot write to /x/plumo.INI"},
+       "No playable files in a.flac, b.flac, c.flac and 1 more", "Cannot write to /x/plumo.INI", "PLAY"},
       {{"pt-BR", "de_CH", "fr"}, "de",
        {"Über PLUMO", "Panel ausblenden", "Panel einblenden", "Immer im Vordergrund", "Lautstärke", "Maximal", "Laut",
         "Mittel", "Leise", "Sehr leise", "Stumm", "Verlauf", "Verlauf löschen", "Beenden"},
        "Den Verlauf löschen?", "Über PLUMO", "Schließen", "Keine abspielbaren Dateien in a.flac, b.flac, c.flac und 1 weitere",
-       "/x/plumo.INI kann nicht geschrieben werden"},
+       "/x/plumo.INI kann nicht geschrieben werden", "WIEDERGABE"},
       {{"fr-FR"}, "fr",
        {"À propos de PLUMO", "Masquer le panneau", "Afficher le panneau", "Toujours au premier plan", "Volume", "Maximum",
         "Fort", "Moyen", "Faible", "Très faible", "Muet", "Historique", "Effacer l’historique", "Quitter"},
        "Effacer l’historique\u00a0?", "À propos de PLUMO", "Fermer", "Aucun fichier lisible dans a.flac, b.flac, c.flac et 1 de plus",
-       "Impossible d’écrire dans /x/plumo.INI"},
+       "Impossible d’écrire dans /x/plumo.INI", "LECTURE"},
       {{"es-ES"}, "es",
        {"Acerca de PLUMO", "Ocultar el panel", "Mostrar el panel", "Siempre encima", "Volumen", "Máximo", "Alto", "Medio",
         "Bajo", "Muy bajo", "Silencio", "Historial", "Borrar el historial", "Salir"},
        "¿Borrar el historial?", "Acerca de PLUMO", "Cerrar", "No hay archivos reproducibles en a.flac, b.flac, c.flac y 1 más",
-       "No se puede escribir en /x/plumo.INI"},
+       "No se puede escribir en /x/plumo.INI", "REPRODUCCIÓN"},
   };
   for (const Language& l : languages) {
     SCOPED_TRACE(l.ui_languages.join(',').toStdString());
@@ -108,6 +110,10 @@ TEST(TranslationsTest, PanelSpeaksTheUserLanguage) {
     EXPECT_FALSE(p.OpenFiles({"a.flac", "b.flac", "c.flac", "d.flac"}));
     EXPECT_EQ(errors, std::vector<std::string>{l.nothing_playable});
     EXPECT_EQ(DisplayedMessage(std::make_exception_ptr(platform::IniWriteError("/x/plumo.INI"))), l.cannot_write);
+    test::CopyFile(test::DataPath("samples/playlists/pl_one.mp3"), dir / "one.mp3");
+    ASSERT_TRUE(p.OpenFiles({dir / "one.mp3"}));
+    EXPECT_EQ(p.Title().substr(0, l.playing.size() + 2), "[" + l.playing + "]");
+    EXPECT_EQ(p.TrayIcon1().TipHelp().substr(0, l.playing.size() + 8), "PLUMO:[" + l.playing + "]");
     p.CloseForm();
   }
 }
@@ -142,6 +148,12 @@ TEST(TranslationsTest, EveryTextIsTranslatedInEveryLanguage) {
   }
   for (const auto& [name, texts] : sources)
     for (const std::string& text : every) EXPECT_TRUE(texts.count(text)) << name.toStdString() << " misses " << text;
+  // The desktop entry says what PLUMO is in the same languages; its Name stays PLUMO.
+  const std::string entry = test::ReadFile(std::string(PLUMO_ARTWORK_DIR) + "/../plumo.desktop");
+  EXPECT_NE(entry.find("\nName=PLUMO\n"), std::string::npos);
+  for (const char* key : {"GenericName", "Comment", "Keywords"})
+    for (const char* language : {"", "[ja]", "[de]", "[fr]", "[es]"})
+      EXPECT_NE(entry.find("\n" + std::string(key) + language + "="), std::string::npos) << key << language;
 }
 
 }  // namespace
