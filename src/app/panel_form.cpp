@@ -585,7 +585,8 @@ std::string NothingPlayableText(const std::vector<std::string>& names) {
   for (size_t i = 0; i < names.size() && i < 3; ++i) text += (i > 0 ? ", " : "") + names[i];
   QString q = ToQ(text);
   if (names.size() > 3)
-    q = QCoreApplication::translate("plumo::TPlatform", "%1 ほか %2 件").arg(q, QString::number(names.size() - 3));
+    q = QCoreApplication::translate("plumo::TPlatform", "%1 ほか %2 件")
+            .arg(q, QString::number(names.size() - 3));
   return FromQ(QCoreApplication::translate("plumo::TPlatform", "%1 に再生できるファイルがありません").arg(q));
 }
 

@@ -394,7 +394,8 @@ TEST_F(DesktopTest, MenuAndAboutBoxSpeakTheLanguageOfTheEnvironment) {
     ASSERT_TRUE(test::PollUntil([&] {
       std::istringstream tree(desktop.Tree());
       for (std::string line; std::getline(tree, line);)
-        if (line.find("\"PLUMO\": (\"plumo\" \"plumo\")") != std::string::npos && line.find(" 176x32+") == std::string::npos)
+        if (line.find("\"PLUMO\": (\"plumo\" \"plumo\")") != std::string::npos &&
+            line.find(" 176x32+") == std::string::npos)
           std::istringstream(line) >> menu;
       return !menu.empty();
     })) << desktop.Tree();

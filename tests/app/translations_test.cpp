@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QAbstractButton>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QMessageBox>
 #include <QXmlStreamReader>
 #include <map>
 #include <set>
@@ -45,36 +48,38 @@ struct Language {
   std::string confirm, about_caption, close, nothing_playable, cannot_write;
   // The display's state word while playing (the tray icon's tip shows it too).
   std::string playing;
+  // A message box's Yes button, in Qt's own translation.
+  std::string yes;
 };
 
 TEST(TranslationsTest, PanelSpeaksTheUserLanguage) {
-  const std::vector<std::string> ja{"PLUMOについて", "パネルを隠す", "パネルを表示", "常に先頭に表示", "音量", "最大", "大",
-                                    "中", "小", "極小", "消音", "履歴", "履歴を消去", "終了"};
+  const std::vector<std::string> ja{"PLUMOについて", "パネルを隠す", "パネルを表示", "常に先頭に表示", "音量",
+                                    "最大", "大", "中", "小", "極小", "消音", "履歴", "履歴を消去", "終了"};
   const std::vector<std::string> en{"About PLUMO", "Hide Panel", "Show Panel", "Always on Top", "Volume", "Maximum",
                                     "High", "Medium", "Low", "Very Low", "Mute", "History", "Clear History", "Exit"};
   const Language languages[] = {
-      {{"ja-JP"}, "ja", ja, "履歴を消去しますか?", "About PLUMO", "Close", "a.flac, b.flac, c.flac ほか 1 件 に再生できるファイルがありません",
-       "/x/plumo.INI に書き込めません", "PLAY"},
-      {{"en-US"}, "en", en, "Clear the history?", "About PLUMO", "Close", "No playable files in a.flac, b.flac, c.flac and 1 more",
-       "Cannot write to /x/plumo.INI", "PLAY"},
+      {{"ja-JP"}, "ja", ja, "履歴を消去しますか?", "About PLUMO", "Close",
+       "a, b, c ほか 1 件 に再生できるファイルがありません", "/x/plumo.INI に書き込めません", "PLAY", "はい(&Y)"},
+      {{"en-US"}, "en", en, "Clear the history?", "About PLUMO", "Close", "No playable files in a, b, c and 1 more",
+       "Cannot write to /x/plumo.INI", "PLAY", "&Yes"},
       // A language without a translation of its own reads English; the first one spoken wins.
       {{"it-IT", "pt-BR"}, "en", en, "Clear the history?", "About PLUMO", "Close",
-       "No playable files in a.flac, b.flac, c.flac and 1 more", "Cannot write to /x/plumo.INI", "PLAY"},
+       "No playable files in a, b, c and 1 more", "Cannot write to /x/plumo.INI", "PLAY", "&Yes"},
       {{"pt-BR", "de_CH", "fr"}, "de",
        {"Über PLUMO", "Panel ausblenden", "Panel einblenden", "Immer im Vordergrund", "Lautstärke", "Maximal", "Laut",
         "Mittel", "Leise", "Sehr leise", "Stumm", "Verlauf", "Verlauf löschen", "Beenden"},
-       "Den Verlauf löschen?", "Über PLUMO", "Schließen", "Keine abspielbaren Dateien in a.flac, b.flac, c.flac und 1 weitere",
-       "/x/plumo.INI kann nicht geschrieben werden", "WIEDERGABE"},
+       "Den Verlauf löschen?", "Über PLUMO", "Schließen", "Keine abspielbaren Dateien in a, b, c und 1 weitere",
+       "/x/plumo.INI kann nicht geschrieben werden", "WIEDERGABE", "&Ja"},
       {{"fr-FR"}, "fr",
-       {"À propos de PLUMO", "Masquer le panneau", "Afficher le panneau", "Toujours au premier plan", "Volume", "Maximum",
-        "Fort", "Moyen", "Faible", "Très faible", "Muet", "Historique", "Effacer l’historique", "Quitter"},
-       "Effacer l’historique\u00a0?", "À propos de PLUMO", "Fermer", "Aucun fichier lisible dans a.flac, b.flac, c.flac et 1 de plus",
-       "Impossible d’écrire dans /x/plumo.INI", "LECTURE"},
+       {"À propos de PLUMO", "Masquer le panneau", "Afficher le panneau", "Toujours au premier plan", "Volume",
+        "Maximum", "Fort", "Moyen", "Faible", "Très faible", "Muet", "Historique", "Effacer l’historique", "Quitter"},
+       "Effacer l’historique\u00a0?", "À propos de PLUMO", "Fermer", "Aucun fichier lisible dans a, b, c et 1 de plus",
+       "Impossible d’écrire dans /x/plumo.INI", "LECTURE", "&Oui"},
       {{"es-ES"}, "es",
-       {"Acerca de PLUMO", "Ocultar el panel", "Mostrar el panel", "Siempre encima", "Volumen", "Máximo", "Alto", "Medio",
-        "Bajo", "Muy bajo", "Silencio", "Historial", "Borrar el historial", "Salir"},
-       "¿Borrar el historial?", "Acerca de PLUMO", "Cerrar", "No hay archivos reproducibles en a.flac, b.flac, c.flac y 1 más",
-       "No se puede escribir en /x/plumo.INI", "REPRODUCCIÓN"},
+       {"Acerca de PLUMO", "Ocultar el panel", "Mostrar el panel", "Siempre encima", "Volumen", "Máximo", "Alto",
+        "Medio", "Bajo", "Muy bajo", "Silencio", "Historial", "Borrar el historial", "Salir"},
+       "¿Borrar el historial?", "Acerca de PLUMO", "Cerrar", "No hay archivos reproducibles en a, b, c y 1 más",
+       "No se puede escribir en /x/plumo.INI", "REPRODUCCIÓN", "&Sí"},
   };
   for (const Language& l : languages) {
     SCOPED_TRACE(l.ui_languages.join(',').toStdString());
@@ -107,9 +112,13 @@ TEST(TranslationsTest, PanelSpeaksTheUserLanguage) {
     EXPECT_EQ(asked, l.confirm);
     EXPECT_EQ(p.AboutDialog1().Caption, l.about_caption);
     EXPECT_EQ(p.AboutDialog1().CloseButton, l.close);
-    EXPECT_FALSE(p.OpenFiles({"a.flac", "b.flac", "c.flac", "d.flac"}));
+    EXPECT_FALSE(p.OpenFiles({"a", "b", "c", "d"}));
     EXPECT_EQ(errors, std::vector<std::string>{l.nothing_playable});
     EXPECT_EQ(DisplayedMessage(std::make_exception_ptr(platform::IniWriteError("/x/plumo.INI"))), l.cannot_write);
+    if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_de.qm")) {
+      const QMessageBox box(QMessageBox::Question, "PLUMO", "?", QMessageBox::Yes | QMessageBox::No);
+      EXPECT_EQ(box.button(QMessageBox::Yes)->text().toStdString(), l.yes);
+    }
     test::CopyFile(test::DataPath("samples/playlists/pl_one.mp3"), dir / "one.mp3");
     ASSERT_TRUE(p.OpenFiles({dir / "one.mp3"}));
     EXPECT_EQ(p.Title().substr(0, l.playing.size() + 2), "[" + l.playing + "]");
