@@ -756,6 +756,8 @@ void TPlatform::ResumePlay() {
   DrawTitle(QT_TR_NOOP("PLAY"));
 }
 
+// state is the state word as written ("PLAY"); the display and the tray's tip show it in the
+// user's language.
 void TPlatform::DrawTitle(const std::string& state) {
   const std::string text = MakeTitle(FromQ(tr(state.c_str())));
   FTitle = text;
