@@ -10,6 +10,8 @@ packages=(
   ffmpeg  # reference decoder for tests and benchmarks
   qt6-base-dev libgl-dev libxcb1-dev  # the panel (Qt 6 Widgets; find_package(Qt6) needs the GL headers)
   qt6-qpa-plugins  # Qt's xcb and offscreen platforms at run time
+  qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools  # lupdate/lrelease and their CMake support: the panel's translations
+  qt6-translations-l10n  # Qt's own texts (message-box buttons) in the user's language
   xvfb xauth trayer x11-utils imagemagick xdotool  # a real X server, notification area, screenshots and mouse for the panel's tests
   fonts-ipafont-gothic fonts-liberation2  # the panel's Japanese font; the about box's serif (Times New Roman metrics)
   dbus-daemon playerctl libglib2.0-bin  # a session bus of the tests' own and real MPRIS clients (playerctl, gdbus)

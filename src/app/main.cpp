@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLocale>
 #include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include "sdl_wave_device.h"
 #include "settings_path.h"
 #include "thread.h"
+#include "translations.h"
 
 int main(int argc, char** argv) {
   // A lock that cannot be made is said, not taken for another instance.
@@ -69,6 +71,8 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("plumo"));
   // Message boxes and the about box close without ending the program; the panel's close does.
   QApplication::setQuitOnLastWindowClosed(false);
+  // The user's language from the environment (LANGUAGE, LC_ALL, LC_MESSAGES, LANG).
+  const plumo::TTranslations translations(QLocale::system().uiLanguages());
 
   std::string settings_file;
   try {

@@ -247,16 +247,16 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
 
   // The about box.
   FAboutDialog = std::make_unique<TAboutDialog>(this, this);
-  FAboutDialog->AppName = "PLUMO player";
-  FAboutDialog->Caption = "About PLUMO";
-  FAboutDialog->CloseButton = "Close";
+  FAboutDialog->AppName = FromQ(tr("PLUMO player"));
+  FAboutDialog->Caption = FromQ(tr("About PLUMO"));
+  FAboutDialog->CloseButton = FromQ(tr("Close"));
   FAboutDialog->FormLeft = 0;
   FAboutDialog->FormTop = 0;
   FAboutDialog->FormWidth = 400;
   FAboutDialog->FormHeight = 104;
   FAboutDialog->FormPosition = fpScreenCenter;
-  FAboutDialog->Memo = "A tiny MPEG audio player for Linux.";
-  FAboutDialog->Version = "Version 1.08 [May.18,Tue.2004]";
+  FAboutDialog->Memo = FromQ(tr("A tiny MPEG audio player for Linux."));
+  FAboutDialog->Version = FromQ(tr("Version 1.08 [May.18,Tue.2004]"));
   QFont about_font;
   about_font.setFamilies({"Times New Roman", "Liberation Serif", "DejaVu Serif", "Serif"});
   about_font.setPixelSize(12);
@@ -299,29 +299,30 @@ TPlatform::~TPlatform() {
 }
 
 QAction* TPlatform::AddItem(QMenu& menu, const char* name, const char* caption) {
-  QAction* item = menu.addAction(QString::fromUtf8(caption));
+  QAction* item = menu.addAction(tr(caption));
   item->setObjectName(QString::fromLatin1(name));
   return item;
 }
 
 void TPlatform::BuildMenu() {
   FPopupMenu1.setObjectName(QStringLiteral("PopupMenu1"));
-  QAction* about = AddItem(FPopupMenu1, "PLUMO1", "PLUMOについて");
+  QAction* about = AddItem(FPopupMenu1, "PLUMO1", QT_TR_NOOP("PLUMOについて"));
   connect(about, &QAction::triggered, this, [this] { Guarded([&] { PLUMO1Click(); }); });
   FPopupMenu1.addSeparator()->setObjectName(QStringLiteral("N2"));
-  QAction* n4 = AddItem(FPopupMenu1, "N4", "パネルを隠す");
+  QAction* n4 = AddItem(FPopupMenu1, "N4", QT_TR_NOOP("パネルを隠す"));
   connect(n4, &QAction::triggered, this, [this] { Guarded([&] { N4Click(); }); });
-  QAction* n6 = AddItem(FPopupMenu1, "N6", "常に先頭に表示");
+  QAction* n6 = AddItem(FPopupMenu1, "N6", QT_TR_NOOP("常に先頭に表示"));
   n6->setCheckable(true);
   connect(n6, &QAction::triggered, this, [this] { Guarded([&] { N6Click(); }); });
   FPopupMenu1.addSeparator()->setObjectName(QStringLiteral("N7"));
 
-  FN8.setTitle(QStringLiteral("音量"));
+  FN8.setTitle(tr("音量"));
   FN8.menuAction()->setObjectName(QStringLiteral("N8"));
   FPopupMenu1.addMenu(&FN8);
   FVolumeGroup.setExclusive(true);
   const std::pair<const char*, const char*> volume_items[] = {
-      {"N9", "最大"}, {"N10", "大"}, {"N11", "中"}, {"N12", "小"}, {"N14", "極小"}, {"N13", "消音"}};
+      {"N9", QT_TR_NOOP("最大")}, {"N10", QT_TR_NOOP("大")},  {"N11", QT_TR_NOOP("中")},
+      {"N12", QT_TR_NOOP("小")},  {"N14", QT_TR_NOOP("極小")}, {"N13", QT_TR_NOOP("消音")}};
   for (const auto& [name, caption] : volume_items) {
     QAction* item = AddItem(FN8, name, caption);
     item->setCheckable(true);
@@ -331,15 +332,15 @@ void TPlatform::BuildMenu() {
   Item("N9")->setChecked(true);
   FPopupMenu1.addSeparator()->setObjectName(QStringLiteral("N3"));
 
-  FHistory1.setTitle(QStringLiteral("履歴"));
+  FHistory1.setTitle(tr("履歴"));
   FHistory1.menuAction()->setObjectName(QStringLiteral("History1"));
   FHistory1.setEnabled(false);
   FHistory1.menuAction()->setEnabled(false);
   FPopupMenu1.addMenu(&FHistory1);
-  QAction* n5 = AddItem(FPopupMenu1, "N5", "履歴を消去");
+  QAction* n5 = AddItem(FPopupMenu1, "N5", QT_TR_NOOP("履歴を消去"));
   connect(n5, &QAction::triggered, this, [this] { Guarded([&] { N5Click(); }); });
   FPopupMenu1.addSeparator()->setObjectName(QStringLiteral("N1"));
-  QAction* exit = AddItem(FPopupMenu1, "Exit1", "終了");
+  QAction* exit = AddItem(FPopupMenu1, "Exit1", QT_TR_NOOP("終了"));
   connect(exit, &QAction::triggered, this, [this] { Guarded([&] { Exit1Click(); }); });
 }
 
@@ -584,8 +585,11 @@ TIntake Gather(const std::vector<std::string>& names, std::string current_dir, c
 std::string NothingPlayableText(const std::vector<std::string>& names) {
   std::string text;
   for (size_t i = 0; i < names.size() && i < 3; ++i) text += (i > 0 ? ", " : "") + names[i];
-  if (names.size() > 3) text += " ほか " + std::to_string(names.size() - 3) + " 件";
-  return text + " に再生できるファイルがありません";
+  QString q = ToQ(text);
+  if (names.size() > 3)
+    q = QCoreApplication::translate("plumo::TPlatform", "%1 ほか %2 件")
+            .arg(q, QString::number(names.size() - 3));
+  return FromQ(QCoreApplication::translate("plumo::TPlatform", "%1 に再生できるファイルがありません").arg(q));
 }
 
 }  // namespace
@@ -739,7 +743,7 @@ void TPlatform::MP3Player1TrackChange() {
 // Playback and display.
 
 void TPlatform::StartPlay() {
-  DrawTitle("PLAY");
+  DrawTitle(QT_TR_NOOP("PLAY"));
   if (!FPlayList.empty() && !FPlayer->FileName().empty()) {
     FPlayer->SetVolume(FVolLevel);
     FPlayer->Play();
@@ -759,7 +763,7 @@ void TPlatform::StopPlay() {
   }
   FChainedIndexes.clear();
   FPlayState = psStopped;
-  DrawTitle("STOP");
+  DrawTitle(QT_TR_NOOP("STOP"));
 }
 
 void TPlatform::StopBeforeChange() {
@@ -776,17 +780,19 @@ void TPlatform::StopBeforeChange() {
 void TPlatform::PausePlay() {
   FPlayer->Pause();
   FPlayState = psPaused;
-  DrawTitle("PAUSE");
+  DrawTitle(QT_TR_NOOP("PAUSE"));
 }
 
 void TPlatform::ResumePlay() {
   FPlayer->Resume();
   FPlayState = psPlaying;
-  DrawTitle("PLAY");
+  DrawTitle(QT_TR_NOOP("PLAY"));
 }
 
+// state is the state word as written ("PLAY"); the display and the tray's tip show it in the
+// user's language.
 void TPlatform::DrawTitle(const std::string& state) {
-  const std::string text = MakeTitle(state);
+  const std::string text = MakeTitle(FromQ(tr(state.c_str())));
   FTitle = text;
   const QFont font = DisplayFont();
   const QString q = ToQ(text);
@@ -816,7 +822,7 @@ QImage TPlatform::Bitmap(int width, int height) const {
 int TPlatform::TitleWidth() const { return static_cast<int>(FTitleBitmap.width() / FPixelRatio); }
 
 void TPlatform::UpdatePanelMenu() {
-  Item("N4")->setText(FPanelVisible ? QStringLiteral("パネルを隠す") : QStringLiteral("パネルを表示"));
+  Item("N4")->setText(FPanelVisible ? tr("パネルを隠す") : tr("パネルを表示"));
 }
 
 void TPlatform::Timer1Timer() {
@@ -1054,7 +1060,7 @@ void TPlatform::N13Click(QAction* sender) {
 }
 
 void TPlatform::N5Click() {
-  if (!Confirm || !Confirm("履歴を消去しますか?")) return;
+  if (!Confirm || !Confirm(FromQ(tr("履歴を消去しますか?")))) return;
   {
     platform::IniFile ini(FSettingsFile);
     ini.EraseSection("KeepFileNames");

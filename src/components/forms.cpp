@@ -1,8 +1,11 @@
 #include "forms.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QStringList>
 #include <QWidget>
+
+#include "ini_file.h"
 
 namespace plumo {
 
@@ -42,8 +45,19 @@ std::string ExceptionMessage(const std::exception_ptr& e) {
   return "unknown error";
 }
 
+std::string DisplayedMessage(const std::exception_ptr& e) {
+  try {
+    if (e) std::rethrow_exception(e);
+  } catch (const platform::IniWriteError& x) {
+    // Made below the panel, in the settings file's own words; shown in the user's language.
+    return FromQ(QCoreApplication::translate("IniWriteError", "%1 に書き込めません").arg(ToQ(x.FileName())));
+  } catch (...) {
+  }
+  return ExceptionMessage(e);
+}
+
 void ShowExceptionBox(QWidget* parent, const std::exception_ptr& e) {
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("PLUMO"), ToQ(ExceptionMessage(e)), QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("PLUMO"), ToQ(DisplayedMessage(e)), QMessageBox::Ok, parent);
   box.exec();
 }
 

@@ -22,6 +22,10 @@ inline std::string FromQ(const QString& s) { return s.toUtf8().toStdString(); }
 // The message of an exception ("unknown error" for one that is not a std::exception).
 std::string ExceptionMessage(const std::exception_ptr& e);
 
+// The message the exception display shows: the exception's message, in the user's language
+// where it is one of the panel's own (a settings file that cannot be written).
+std::string DisplayedMessage(const std::exception_ptr& e);
+
 // The application's standard exception display: a message box with the message.
 void ShowExceptionBox(QWidget* parent, const std::exception_ptr& e);
 

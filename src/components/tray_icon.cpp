@@ -25,7 +25,8 @@ std::string FirstCharacters(const std::string& s, int max) {
 
 }  // namespace
 
-ENotifyIconError::ENotifyIconError() : std::runtime_error("タスクトレイにアイコンを登録できません。") {}
+ENotifyIconError::ENotifyIconError()
+    : std::runtime_error(FromQ(QCoreApplication::translate("TTrayIcon", "タスクトレイにアイコンを登録できません。"))) {}
 
 // Callback window.
 

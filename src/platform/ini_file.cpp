@@ -122,7 +122,7 @@ bool ParseInteger(const std::string& text, int32_t& result) {
 }  // namespace
 
 IniWriteError::IniWriteError(const std::string& file_name)
-    : std::runtime_error(file_name + " に書き込めません") {}
+    : std::runtime_error(file_name + " に書き込めません"), FFileName(file_name) {}
 
 IniFile::IniFile(std::string file_name) : FFileName(std::move(file_name)) {
   std::ifstream in(FFileName, std::ios::binary);

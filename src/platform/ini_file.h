@@ -19,6 +19,10 @@ namespace plumo::platform {
 class IniWriteError : public std::runtime_error {
  public:
   explicit IniWriteError(const std::string& file_name);
+  const std::string& FileName() const { return FFileName; }
+
+ private:
+  std::string FFileName;
 };
 
 class IniFile {

@@ -368,6 +368,58 @@ TEST_F(DesktopTest, WithoutANotificationAreaThePanelStaysShown) {
   EXPECT_EQ(run->Wait(), 0) << program.Output();
 }
 
+// The language comes from the program's environment: the menu as the user sees it, and the about
+// box it opens under its title in that language.
+TEST_F(DesktopTest, MenuAndAboutBoxSpeakTheLanguageOfTheEnvironment) {
+  const struct {
+    std::map<std::string, std::string> env;
+    std::string about;
+  } languages[] = {{{{"LANG", "ja_JP.UTF-8"}}, "About PLUMO"},
+                   {{{"LANG", "en_US.UTF-8"}}, "About PLUMO"},
+                   {{{"LANG", "de_DE.UTF-8"}}, "Über PLUMO"},
+                   {{{"LANG", "de_DE.UTF-8"}, {"LANGUAGE", "fr:de"}}, "À propos de PLUMO"}};
+  std::vector<QImage> menus;
+  for (const auto& l : languages) {
+    program.ExtraEnv = {{"LANGUAGE", ""}, {"LC_ALL", ""}, {"LC_MESSAGES", ""}};
+    for (const auto& [k, v] : l.env) program.ExtraEnv[k] = v;
+    SCOPED_TRACE(l.about);
+    test::WriteFile(program.Settings(), "[Setup]\nVisible=1\nLeft=20\nTop=20\n");
+    auto run = program.Start(desktop.Display());
+    std::optional<std::string> window;
+    ASSERT_TRUE(test::PollUntil([&] { return (window = desktop.PanelWindow()) && desktop.Viewable(*window); }))
+        << desktop.Tree() << program.Output();
+    // The right button on the panel's picture opens the menu: the program's one other window.
+    std::string menu;
+    test::Capture("DISPLAY=" + desktop.Display() + " xdotool mousemove --sync 60 30 click 3");
+    ASSERT_TRUE(test::PollUntil([&] {
+      std::istringstream tree(desktop.Tree());
+      for (std::string line; std::getline(tree, line);)
+        if (line.find("\"PLUMO\": (\"plumo\" \"plumo\")") != std::string::npos &&
+            line.find(" 176x32+") == std::string::npos)
+          std::istringstream(line) >> menu;
+      return !menu.empty();
+    })) << desktop.Tree();
+    QImage shot;
+    ASSERT_TRUE(test::PollUntil([&] {
+      shot = desktop.Screenshot(menu, program.dir / "menu.png");
+      return !shot.isNull() && DarkPixels(shot, QRect(0, 0, shot.width(), 20)) > 20;
+    })) << "the menu shows no text";
+    menus.push_back(shot);
+    // Its first item opens the about box.
+    desktop.Click(60 + 40, 30 + 12);
+    EXPECT_TRUE(test::PollUntil([&] {
+      return desktop.Tree().find("\"" + l.about + "\": (\"plumo\" \"plumo\")  400x104") != std::string::npos;
+    })) << desktop.Tree();
+    test::Capture("DISPLAY=" + desktop.Display() + " xdotool key Escape");
+    run->Signal(SIGTERM);
+    EXPECT_EQ(run->Wait(), 0) << program.Output();
+  }
+  // Each language's menu looks different, the same menu in another language.
+  for (size_t i = 0; i < menus.size(); ++i)
+    for (size_t j = i + 1; j < menus.size(); ++j) EXPECT_NE(menus[i], menus[j]) << i << " " << j;
+  if (const char* keep = std::getenv("PLUMO_KEEP_SCREENSHOT")) menus.back().save(QString::fromLocal8Bit(keep));
+}
+
 TEST_F(DesktopTest, HoldingTheStopButtonEndsTheProgram) {
   test::WriteFile(program.Settings(), "[Setup]\nVisible=1\nLeft=200\nTop=300\n");
   auto run = program.Start(desktop.Display());
