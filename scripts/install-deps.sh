@@ -15,6 +15,7 @@ packages=(
   dbus-daemon playerctl libglib2.0-bin  # a session bus of the tests' own and real MPRIS clients (playerctl, gdbus)
   pulseaudio pulseaudio-utils  # a real sound server (null sink) for the sound-output tests and bench/engine_cpu.sh
   mpg123  # the playing baseline of bench/engine_cpu.sh (run only)
+  python3-mutagen mp3gain  # real taggers writing ReplayGain, APEv2 and picture tags in the tests (run only)
 )
 
 missing=()

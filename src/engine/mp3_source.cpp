@@ -61,6 +61,7 @@ void TMP3Source::Close() {
   FReinitDecoder = false;
   FVbrHeader = TVbrHeader::None;
   FVbrFrames = 0;
+  FLameGain = {};
 }
 
 void TMP3Source::Open(TStream* stream, bool seekable) {
@@ -167,6 +168,8 @@ void TMP3Source::ReadVbrHeader() {
     const int32_t bytes = static_cast<int32_t>(word);
     if (bytes > 0) FDataLength = std::min<int64_t>(FDataLength, bytes);
   };
+
+  if (has(p, 8)) FLameGain = LameReplayGain(d + p, static_cast<size_t>(available - p));
 
   if (has(p, 8) && std::memcmp(d + p, "Xing", 4) == 0) {
     FVbrHeader = TVbrHeader::Xing;

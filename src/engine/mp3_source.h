@@ -86,6 +86,8 @@ class TMP3Source {
   TVbrHeader VbrHeader() const { return FVbrHeader; }
   // Frame count from a Xing header (0 when it has none).
   uint32_t VbrFrames() const { return FVbrFrames; }
+  // The tags' ReplayGain values, the LAME tag's where the tags give none.
+  TReplayGain ReplayGain() const { return MergeReplayGain(FInfo.ReplayGain(), FLameGain); }
 
  private:
   int FindFirstFrame(int& bitrate);
@@ -113,6 +115,7 @@ class TMP3Source {
   bool FReinitDecoder = false;
   TVbrHeader FVbrHeader = TVbrHeader::None;
   uint32_t FVbrFrames = 0;
+  TReplayGain FLameGain;
 };
 
 }  // namespace plumo

@@ -104,6 +104,9 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
         // The decode thread is idle now; the lock keeps it so while the source changes.
         Hold decode(FDecodeLock);
         FSource.Open(stream, (flags & kSeekable) != 0);
+        // The first frame is already played at the stream's level.
+        plumo::RebuildEqualizer(FEqualizer, FSource.SampleRate(), FSource.Layer(), FDecoder,
+                                static_cast<float>(ReplayGainFactor()));
         FPcmBuffer = std::make_unique<uint8_t[]>(kPcmBufferSize);
         FPendingBytes = 0;
         FPendingOffset = 0;
@@ -411,7 +414,18 @@ void TMP3Player::RebuildEqualizer() {
   if (!Opened()) return;
   // Under the decode lock, so a frame never sees half-written tables.
   Hold decode(FDecodeLock);
-  plumo::RebuildEqualizer(FEqualizer, FSource.SampleRate(), FSource.Layer(), FDecoder);
+  plumo::RebuildEqualizer(FEqualizer, FSource.SampleRate(), FSource.Layer(), FDecoder,
+                          static_cast<float>(ReplayGainFactor()));
+}
+
+void TMP3Player::SetReplayGainMode(TReplayGainMode value) {
+  if (value > rgmAlbum || value == FReplayGainMode) return;
+  FReplayGainMode = value;
+  RebuildEqualizer();
+}
+
+double TMP3Player::ReplayGainFactor() const {
+  return FSource.Opened() ? plumo::ReplayGainFactor(FSource.ReplayGain(), FReplayGainMode) : 1.0;
 }
 
 // ---------------------------------------------------------------------------------------------
