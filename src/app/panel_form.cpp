@@ -792,7 +792,13 @@ void TPlatform::DrawTitle(const std::string& state) {
     QPainter painter(&FTitleBitmap);
     painter.setFont(font);
     painter.setPen(kTextColour);
-    painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, q);
+    // Marks over capitals (Ü, É, Å) and the brackets rise above the font's ascent and would be
+    // cut off at the strip's top: every title goes down by as much, into the rows the font leaves
+    // free below its descent (the same for every title, so that it never jumps).
+    const QFontMetrics metrics(font);
+    const int above = -(metrics.ascent() + metrics.tightBoundingRect(QStringLiteral("[ÅÉÜ]")).top());
+    const int down = std::clamp(above, 0, std::max(0, kLcdHeight - metrics.height()));
+    painter.drawText(QRect(0, down, width, kLcdHeight - down), Qt::AlignLeft | Qt::AlignTop, q);
   }
   FTrayIcon->SetTipHelp("PLUMO:" + text);
   FLcdStale = true;

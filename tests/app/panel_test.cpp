@@ -830,6 +830,38 @@ TEST_F(PanelTest, TicksDrawOnlyWhatChangedAndTheDisplayStaysWhole) {
   EXPECT_EQ(p->LcdBitmap().copy(48, 0, 72, 16), fresh);
 }
 
+// Text-coloured pixels of an image (the display's text is dark on amber).
+int TextPixels(const QImage& image) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += qRed(image.pixel(x, y)) < 128;
+  return n;
+}
+
+// Accented capitals keep their marks on the display: the title strip holds every pixel of the
+// text as drawn without a strip around it, and stays 16 pixels high.
+TEST_F(PanelTest, TheDisplayShowsCapitalLettersWithTheirMarks) {
+  for (const char* name : {"ÜÖÄ Éé Åå", "plain gjpy"}) {
+    SCOPED_TRACE(name);
+    test::CopyFile(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"), dir / (std::string(name) + ".mp3"));
+    auto p = Start();
+    p->DropFiles({dir / (std::string(name) + ".mp3")});
+    const QImage& strip = p->TitleBitmap();
+    ASSERT_EQ(strip.height(), static_cast<int>(16 * p->PixelRatio()));
+    QImage free(strip.width(), strip.height() + static_cast<int>(40 * p->PixelRatio()), strip.format());
+    free.setDevicePixelRatio(strip.devicePixelRatio());
+    free.fill(QColor(204, 163, 0));
+    {
+      QPainter painter(&free);
+      painter.setFont(GothicFont(10, true));
+      painter.setPen(QColor(23, 16, 0));
+      painter.drawText(QRect(0, 20, strip.width(), 40), Qt::AlignLeft | Qt::AlignTop, QString::fromStdString(p->Title()));
+    }
+    EXPECT_EQ(TextPixels(strip), TextPixels(free));
+    p->Item("Exit1")->trigger();
+  }
+}
+
 TEST_F(PanelTest, HideShowAndAlwaysOnTopWriteTheirKeys) {
   auto p = Start();
   p->Item("N4")->trigger();
