@@ -681,13 +681,18 @@ bool TMP3Info::ReadEnd() {
     }
     ConvertRaw(FRiffInfo, raw);
   }
-  ReadId3v1(streamSize);
-  // Before the ID3v1 tag (or at the end) lie an APEv2 tag and a Lyrics3 block, in either order.
-  const int64_t end = FFound.Contains(mitID3V1)   ? FTagPos
-                      : FFound.Contains(mitMacBin) ? std::min(FMacDataEnd, streamSize)
-                                                   : streamSize;
+  int64_t end = FFound.Contains(mitMacBin) ? std::min(FMacDataEnd, streamSize) : streamSize;
+  ReadId3v1(end);
+  if (FFound.Contains(mitID3V1)) end = FTagPos;
+  // Before the ID3v1 tag (or at the end) lie an APEv2 tag and a Lyrics3 block, in either order;
+  // some taggers append their APEv2 tag after an ID3v1 tag that was there.
   ReadApe(end);
-  ReadLyrics3(FFound.Contains(mitApe) ? FApePos : end);
+  if (FFound.Contains(mitApe)) end = FApePos;
+  if (FFound.Contains(mitApe) && !FFound.Contains(mitID3V1)) {
+    ReadId3v1(end);
+    if (FFound.Contains(mitID3V1)) end = FTagPos;
+  }
+  ReadLyrics3(end);
   if (!FFound.Contains(mitApe) && FFound.Contains(mitLyrics)) ReadApe(FLyricsPos);
   if (FFound.Contains(mitMacBin))
     FReader->Seek(std::min(streamSize, FMacDataStart + Pad128(FMacDataSize) + Pad128(FMacResSize)), soBeginning);
@@ -721,8 +726,8 @@ void TMP3Info::ReadRiffInfo(TRawValues& raw) {
   }
 }
 
-void TMP3Info::ReadId3v1(int64_t streamSize) {
-  const int64_t end = FFound.Contains(mitMacBin) ? std::min(FMacDataEnd, streamSize) : streamSize;
+// An ID3v1 tag that ends at end.
+void TMP3Info::ReadId3v1(int64_t end) {
   const int64_t pos = end - 128;
   if (pos < 0) return;
   MoveTo(pos);

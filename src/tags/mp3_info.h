@@ -167,7 +167,7 @@ class TMP3Info {
   void ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int64_t tagEnd, TRawValues& raw);
   void StoreId3v2Frame(std::string_view id, const uint8_t* body, size_t size, bool severalValues, TRawValues& raw);
   void ReadRiffInfo(TRawValues& raw);
-  void ReadId3v1(int64_t streamSize);
+  void ReadId3v1(int64_t end);
   void ReadLyrics3(int64_t end);
   void ReadApe(int64_t end);
   void ReadApeItems(int64_t itemsStart, int64_t itemsEnd, int64_t count, bool version2, TRawValues& raw);

@@ -1,6 +1,7 @@
-// ReplayGain as a listener hears it: the level of what plumo-play's WAV device wrote against
-// plumo-decode's output of the same file, for every place a gain is stored and every mode. The
-// tags are written by the taggers people use (lame, mutagen, mp3gain).
+// Files as real taggers (lame, mutagen, mp3gain) leave them, at the tools' edges. ReplayGain as a
+// listener hears it: the level of what plumo-play's WAV device wrote against plumo-decode's output
+// of the same file, for every place a gain is stored and every mode. APEv2 tags and pictures: never
+// played, listed by plumo-decode --info.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -130,6 +131,37 @@ TEST(ReplayGain, Mp3gainsTagIsPlayedAtTheGainItReports) {
   const double reported = std::atof(table.c_str() + tab1 + 1);
   ASSERT_GT(std::fabs(reported), 1.0) << table;
   EXPECT_NEAR(PlayedGain(file, "track"), reported, 0.1);
+}
+
+// An APEv2 tag with a cover, between the audio and an ID3v1 tag, behind an ID3v2 tag: the file
+// decodes to exactly the samples of the untagged file, and --info lists the tag and the picture.
+TEST(TaggedFiles, AnApev2TagIsListedAndNeverPlayed) {
+  const std::string plain = test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3");
+  const std::string file = TempPath("ape.mp3");
+  std::filesystem::copy_file(plain, file, std::filesystem::copy_options::overwrite_existing);
+  const std::string script = TempPath("tag.py");
+  std::ofstream(script) << "f='" << file << "'\n"
+                        << "from mutagen.id3 import ID3,TPE1\n"
+                           "t=ID3();t.add(TPE1(encoding=3,text=['V1 Artist']));t.save(f,v1=2)\n"
+                           "from mutagen.apev2 import APEv2,APEValue,BINARY\n"
+                           "png=b'\\x89PNG\\r\\n\\x1a\\n'+bytes(range(256))*40\n"
+                           "a=APEv2();a['Title']='Ape title';a['Cover Art (Front)']=APEValue(b'front.png\\0'+png,BINARY);a.save(f)\n";
+  ASSERT_EQ(RunShell("/usr/bin/python3 " + script), 0);
+  const std::string info = Output(std::string(PLUMO_DECODE_TOOL) + " --info '" + file + "'");
+  EXPECT_NE(info.find("[APEv2]\n  Title=Ape title\n  Cover Art (Front)=(10258 bytes)\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("[ID3v1]\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("picture: PNG, 10248 bytes, picture type 3 (front cover)\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("title: Ape title\nartist: V1 Artist\n"), std::string::npos) << info;
+  const std::string plainInfo = Output(std::string(PLUMO_DECODE_TOOL) + " --info '" + plain + "'");
+  const auto audioLine = [](const std::string& text) { return text.substr(text.find("audio: "), text.find(" from ") - text.find("audio: ")); };
+  EXPECT_EQ(audioLine(info), audioLine(plainInfo));
+  const std::string tagged = TempPath("tagged.pcm");
+  const std::string untagged = TempPath("untagged.pcm");
+  ASSERT_EQ(RunShell(std::string(PLUMO_DECODE_TOOL) + " '" + file + "' " + tagged), 0);
+  ASSERT_EQ(RunShell(std::string(PLUMO_DECODE_TOOL) + " '" + plain + "' " + untagged), 0);
+  const std::vector<uint8_t> samples = test::ReadFile(untagged);
+  EXPECT_GT(samples.size(), 100000u);
+  EXPECT_TRUE(test::ReadFile(tagged) == samples);
 }
 
 }  // namespace
