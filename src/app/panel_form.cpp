@@ -210,7 +210,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   player.SetEqualizerEnabled(false);
   player.SetEqualizerCount(6);
   player.SetEqualizerMode(memSubBand);
-  player.SetNeedInfoType(TMP3InfoTypes{mitID3V1, mitID3V2, mitRiff});
+  player.SetNeedInfoType(TMP3InfoTypes{mitID3V1, mitID3V2, mitRiff, mitApe});
   player.SetNoisySeek(true);
   player.SetInvertPolarity(false);
   player.SetUsingCpuCapabilities(kAllCpuCapabilities);

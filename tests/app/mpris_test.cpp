@@ -214,8 +214,8 @@ TEST_F(MprisTest, MetadataFollowsTheTrack) {
   EXPECT_NE(Playerctl("metadata", "mpris:trackid"), first_id);
 }
 
-// The cover a file embeds reaches the desktop as a file of the cover cache holding its bytes; a
-// file without tags is titled with the name the panel shows.
+// The cover a file embeds reaches the desktop as a file of the cover cache holding its bytes, its
+// APEv2 title as its title; a file without tags is titled with the name the panel shows.
 TEST_F(MprisTest, CoverArtAndTheTitleOfAnUntaggedFile) {
   if (!test::HaveProgram("/usr/bin/python3")) GTEST_SKIP() << "python3-mutagen is missing (scripts/install-deps.sh)";
   const std::string cache = dir / "cache";
@@ -229,9 +229,12 @@ TEST_F(MprisTest, CoverArtAndTheTitleOfAnUntaggedFile) {
   ASSERT_EQ(test::Capture("/usr/bin/python3 -c \"from mutagen.id3 import ID3,APIC\n"
                           "def tag(f,pic,ty):\n t=ID3();t.add(APIC(encoding=3,mime='image/jpeg',type=ty,desc='',data=open(pic,'rb').read()));t.save(f)\n"
                           "tag('" + dir / "covered.mp3" + "','" + dir / "cover.jpg" + "',3)\n"
-                          "tag('" + dir / "not a picture.mp3" + "','" + dir / "notes.txt" + "',3)\" && echo ok"),
+                          "tag('" + dir / "not a picture.mp3" + "','" + dir / "notes.txt" + "',3)\n"
+                          "from mutagen.apev2 import APEv2\n"
+                          "a=APEv2();a['Title']='Ape Title';a.save('" + dir / "covered.mp3" + "')\" && echo ok"),
             "ok\n");
   form->DropFiles({dir / "covered.mp3", dir / "not a picture.mp3", dir / "plain song.mp3"});
+  EXPECT_EQ(Playerctl("metadata", "xesam:title"), "Ape Title");
   const std::string url = Playerctl("metadata", "mpris:artUrl");
   ASSERT_EQ(url.rfind("file://" + cache + "/plumo/covers/", 0), 0u) << url;
   const std::string path = QUrl(QString::fromStdString(url)).toLocalFile().toStdString();
