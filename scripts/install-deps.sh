@@ -18,6 +18,7 @@ packages=(
   pulseaudio pulseaudio-utils  # a real sound server (null sink) for the sound-output tests and bench/engine_cpu.sh
   mpg123  # the playing baseline of bench/engine_cpu.sh (run only)
   lame sox  # test files cut at chosen samples and encoded at test time (run only)
+  python3-mutagen mp3gain  # real taggers writing ReplayGain, APEv2 and picture tags in the tests (run only)
 )
 
 missing=()

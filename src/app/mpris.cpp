@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "cover_art.h"
 #include "forms.h"
 #include "panel_form.h"
 
@@ -268,6 +269,7 @@ void TMprisService::UpdateMetadata() {
   if (file.empty()) {
     FTrackFile.clear();
     FTrackIndex = -1;
+    FArtUrl.clear();
     FMetadata = QVariantMap{
         {QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(QStringLiteral(
                                               "/org/mpris/MediaPlayer2/TrackList/NoTrack")))}};
@@ -281,10 +283,12 @@ void TMprisService::UpdateMetadata() {
     FTrackIndex = index;
     ++FTrackNumber;
     length = player.LengthMicroseconds();
+    const std::string cover = CoverArtFile(player.Source().Info().Picture());
+    FArtUrl = cover.empty() ? QString() : QUrl::fromLocalFile(ToQ(cover)).toString(QUrl::FullyEncoded);
   } else {
     length = FMetadata.value(QStringLiteral("mpris:length")).toLongLong();
   }
-  const QString title = ToQ(player.Title());
+  const QString title = ToQ(FForm.SongTitle());
   const QString artist = ToQ(player.Artist());
   const QString album = ToQ(player.Album());
   const QString url = QUrl::fromLocalFile(ToQ(file)).toString(QUrl::FullyEncoded);
@@ -296,8 +300,9 @@ void TMprisService::UpdateMetadata() {
   if (!artist.isEmpty()) metadata.insert(QStringLiteral("xesam:artist"), QStringList{artist});
   if (!album.isEmpty()) metadata.insert(QStringLiteral("xesam:album"), album);
   if (length > 0) metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(length));
+  if (!FArtUrl.isEmpty()) metadata.insert(QStringLiteral("mpris:artUrl"), FArtUrl);
   FMetadata = metadata;
-  FMetadataKey = QStringLiteral("%1\n%2\n%3\n%4\n%5\n%6").arg(FTrackNumber).arg(url, title, artist, album).arg(length);
+  FMetadataKey = QStringLiteral("%1\n%2\n%3\n%4\n%5\n%6\n%7").arg(FTrackNumber).arg(url, title, artist, album).arg(length).arg(FArtUrl);
 }
 
 void TMprisService::Changed() {

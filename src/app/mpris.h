@@ -80,6 +80,8 @@ class TMprisService final : public QObject {
   uint64_t FTrackNumber = 0;
   QVariantMap FMetadata;
   QString FMetadataKey;
+  // The file:// address of the track's cover in the cover cache; empty without one.
+  QString FArtUrl;
   // What was last signalled.
   QString FSentStatus;
   QString FSentMetadataKey;

@@ -155,6 +155,8 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
       FN8(this),
       FHistory1(this),
       FVolumeGroup(this),
+      FReplayGain1(this),
+      FReplayGainGroup(this),
       FTrayWindow(this) {
   InitResources();
   if (!ShowException) ShowException = [this](const std::exception_ptr& e) { QueueErrorBox(e); };
@@ -208,7 +210,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   player.SetEqualizerEnabled(false);
   player.SetEqualizerCount(6);
   player.SetEqualizerMode(memSubBand);
-  player.SetNeedInfoType(TMP3InfoTypes{mitID3V1, mitID3V2, mitRiff});
+  player.SetNeedInfoType(TMP3InfoTypes{mitID3V1, mitID3V2, mitRiff, mitApe});
   player.SetNoisySeek(true);
   player.SetInvertPolarity(false);
   player.SetUsingCpuCapabilities(kAllCpuCapabilities);
@@ -330,6 +332,22 @@ void TPlatform::BuildMenu() {
     connect(item, &QAction::triggered, this, [this, item] { Guarded([&] { N13Click(item); }); });
   }
   Item("N9")->setChecked(true);
+
+  // ReplayGain: play every file at the level its tags give for the track or the album.
+  FReplayGain1.setTitle(tr("ReplayGain"));
+  FReplayGain1.menuAction()->setObjectName(QStringLiteral("ReplayGain1"));
+  FPopupMenu1.addMenu(&FReplayGain1);
+  FReplayGainGroup.setExclusive(true);
+  const std::pair<const char*, const char*> gain_items[] = {
+      {"ReplayGainOff", QT_TR_NOOP("オフ")}, {"ReplayGainTrack", QT_TR_NOOP("トラック")}, {"ReplayGainAlbum", QT_TR_NOOP("アルバム")}};
+  for (size_t i = 0; i < std::size(gain_items); ++i) {
+    QAction* item = AddItem(FReplayGain1, gain_items[i].first, gain_items[i].second);
+    item->setCheckable(true);
+    FReplayGainGroup.addAction(item);
+    const auto mode = static_cast<TReplayGainMode>(i);
+    connect(item, &QAction::triggered, this, [this, mode] { Guarded([&] { ReplayGainClick(mode); }); });
+  }
+  Item("ReplayGainOff")->setChecked(true);
   FPopupMenu1.addSeparator()->setObjectName(QStringLiteral("N3"));
 
   FHistory1.setTitle(tr("履歴"));
@@ -365,6 +383,11 @@ void TPlatform::FormCreate() {
     for (int32_t i = 0; i < count; ++i) FPlayList.push_back(ini.ReadString("Option", "File" + std::to_string(i), ""));
     FCurrentDir = ini.ReadString("Option", "CurrentDir", FCurrentDir);
     FNowIndex = ini.ReadInteger("Option", "NowIndex", 0);
+    const int32_t gain = ini.ReadInteger("Option", "ReplayGain", rgmOff);
+    if (gain >= rgmOff && gain <= rgmAlbum) {
+      FPlayer->SetReplayGainMode(static_cast<TReplayGainMode>(gain));
+      FReplayGainGroup.actions().at(gain)->setChecked(true);
+    }
     // A hand-edited index outside the playlist starts at the first entry.
     if (FNowIndex < 0 || FNowIndex >= static_cast<int32_t>(FPlayList.size())) FNowIndex = 0;
     FSavedNowIndex = FNowIndex;
@@ -471,6 +494,7 @@ void TPlatform::SaveSettings() {
   for (size_t i = 0; i < FPlayList.size(); ++i) ini.WriteString("Option", "File" + std::to_string(i), FPlayList[i]);
   ini.WriteString("Option", "CurrentDir", FCurrentDir);
   ini.WriteInteger("Option", "NowIndex", FNowIndex);
+  ini.WriteInteger("Option", "ReplayGain", FPlayer->ReplayGainMode());
   ini.UpdateFile();
   FSavedNowIndex = FNowIndex;
 }
@@ -674,6 +698,11 @@ void TPlatform::PrevIndex() {
   if (FNowIndex < 0) FNowIndex = 0;
 }
 
+std::string TPlatform::SongTitle() const {
+  const std::string song = FPlayer->Title();
+  return song.empty() ? NameWithoutExtension(FPlayer->FileName()) : song;
+}
+
 std::string TPlatform::MakeTitle(const std::string& state) {
   std::string title = "[" + state + "]";
   if (FPlayList.empty()) return kNoTitle;
@@ -696,8 +725,7 @@ std::string TPlatform::MakeTitle(const std::string& state) {
       }
     }
   }
-  const std::string song = player.Title();
-  title += song.empty() ? NameWithoutExtension(player.FileName()) : song;
+  title += SongTitle();
   const std::string album = player.Album();
   if (!album.empty()) title += "(" + album + ")";
   const std::string artist = player.Artist();
@@ -803,7 +831,13 @@ void TPlatform::DrawTitle(const std::string& state) {
     QPainter painter(&FTitleBitmap);
     painter.setFont(font);
     painter.setPen(kTextColour);
-    painter.drawText(QRect(0, 0, width, kLcdHeight), Qt::AlignLeft | Qt::AlignTop, q);
+    // Marks over capitals (Ü, É, Å) and the brackets rise above the font's ascent and would be
+    // cut off at the strip's top: every title goes down by as much, into the rows the font leaves
+    // free below its descent (the same for every title, so that it never jumps).
+    const QFontMetrics metrics(font);
+    const int above = -(metrics.ascent() + metrics.tightBoundingRect(QStringLiteral("[ÅÉÜ]")).top());
+    const int down = std::clamp(above, 0, std::max(0, kLcdHeight - metrics.height()));
+    painter.drawText(QRect(0, down, width, kLcdHeight - down), Qt::AlignLeft | Qt::AlignTop, q);
   }
   FTrayIcon->SetTipHelp("PLUMO:" + text);
   FLcdStale = true;
@@ -1056,6 +1090,15 @@ void TPlatform::N13Click(QAction* sender) {
   }
   FPlayer->SetVolume(FVolLevel);
   WriteSetupKey("VolLevel", FVolLevel);
+  if (OnChange) OnChange();
+}
+
+void TPlatform::ReplayGainClick(TReplayGainMode mode) {
+  FReplayGainGroup.actions().at(mode)->setChecked(true);
+  FPlayer->SetReplayGainMode(mode);
+  platform::IniFile ini(FSettingsFile);
+  ini.WriteInteger("Option", "ReplayGain", mode);
+  ini.UpdateFile();
   if (OnChange) OnChange();
 }
 

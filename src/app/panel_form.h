@@ -134,6 +134,7 @@ class TPlatform final : public QWidget {
   void N4Click();
   void N6Click();
   void N13Click(QAction* sender);
+  void ReplayGainClick(TReplayGainMode mode);
   void N5Click();
   void Exit1Click();
   // Shows the panel (as the show item does when it is hidden) and brings it forward.
@@ -146,12 +147,15 @@ class TPlatform final : public QWidget {
   const std::string& CurrentDir() const { return FCurrentDir; }
   int32_t VolLevel() const { return FVolLevel; }
   bool TopFlag() const { return FTopFlag; }
+  TReplayGainMode ReplayGainMode() const { return FPlayer->ReplayGainMode(); }
   bool PanelVisible() const { return FPanelVisible; }
   int32_t ClickCount() const { return FClickCount; }
   int32_t StopDownTicks() const { return FStopDownTicks; }
   int32_t ScrollPos() const { return FScrollPos; }
   int32_t ScrollPause() const { return FScrollPause; }
   const std::string& Title() const { return FTitle; }
+  // The title the display shows for the entry loaded: its tags' title, else its file's name.
+  std::string SongTitle() const;
   const std::string& SettingsFile() const { return FSettingsFile; }
   const QImage& TitleBitmap() const { return FTitleBitmap; }
   const QImage& LcdBitmap() const { return FLcdBitmap; }
@@ -222,6 +226,8 @@ class TPlatform final : public QWidget {
   QMenu FN8;
   QMenu FHistory1;
   QActionGroup FVolumeGroup;
+  QMenu FReplayGain1;
+  QActionGroup FReplayGainGroup;
   QTimer FTimer1;
   TCallbackWindow FTrayWindow;
   std::unique_ptr<TTrayIcon> FTrayIcon;

@@ -49,26 +49,28 @@ double Centre(int sample_rate, int parts, int i) {
 
 }  // namespace
 
-void RebuildEqualizer(TEqualizerSettings& settings, int sample_rate, int layer, Decoder& decoder) {
+void RebuildEqualizer(TEqualizerSettings& settings, int sample_rate, int layer, Decoder& decoder, float gain) {
   float* subband = decoder.SubbandGains();
   float* line = decoder.LineGains();
+  const bool scaled = gain != 1.0f;
   if (settings.mode == memSubBand) {
-    decoder.SetSubbandEqualizerOn(settings.enabled);
+    decoder.SetSubbandEqualizerOn(settings.enabled || scaled);
     decoder.SetLineEqualizerOn(false);
-    for (int i = 0; i < kEqualizerBands; ++i) subband[i] = EqualizerGain(settings.levels[i]);
+    for (int i = 0; i < kEqualizerBands; ++i) subband[i] = (settings.enabled ? EqualizerGain(settings.levels[i]) : 1.0f) * gain;
     if (sample_rate > 0)
       for (int i = 0; i < kEqualizerBands; ++i) settings.frequencies[i] = static_cast<int32_t>(Centre(sample_rate, 32, i));
     return;
   }
   if (layer != 3) {
-    decoder.SetSubbandEqualizerOn(settings.enabled);
+    decoder.SetSubbandEqualizerOn(settings.enabled || scaled);
     decoder.SetLineEqualizerOn(false);
-    if (settings.enabled)
-      for (int d = 0; d < 32; ++d) subband[d] = EqualizerGain(settings.levels[NearestBand(settings, Centre(sample_rate, 32, d))]);
+    for (int d = 0; d < 32; ++d)
+      subband[d] = (settings.enabled ? EqualizerGain(settings.levels[NearestBand(settings, Centre(sample_rate, 32, d))]) : 1.0f) * gain;
     return;
   }
-  decoder.SetSubbandEqualizerOn(false);
+  decoder.SetSubbandEqualizerOn(scaled);
   decoder.SetLineEqualizerOn(settings.enabled);
+  for (int i = 0; i < 32; ++i) subband[i] = gain;
   if (settings.enabled)
     for (int k = 0; k < 576; ++k) line[k] = EqualizerGain(settings.levels[NearestBand(settings, Centre(sample_rate, 576, k))]);
 }

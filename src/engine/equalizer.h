@@ -32,8 +32,10 @@ struct TEqualizerSettings {
 bool SetEqualizerRange(TEqualizerSettings& settings, int32_t low, int32_t high);
 
 // Writes the decoder's gain tables and switches for a stream of sample_rate Hz and the given
-// layer (1..3). In sub-band mode the band frequencies become the sub-bands' centres.
-void RebuildEqualizer(TEqualizerSettings& settings, int sample_rate, int layer, Decoder& decoder);
+// layer (1..3). In sub-band mode the band frequencies become the sub-bands' centres. gain (the
+// ReplayGain factor) scales every sub-band on top of the equalizer: the synthesis is linear, so
+// the PCM is scaled in floating point before its 16-bit conversion.
+void RebuildEqualizer(TEqualizerSettings& settings, int sample_rate, int layer, Decoder& decoder, float gain = 1.0f);
 
 // The gain of a level, the level first clamped to kEqualizerLevelMin .. kEqualizerLevelMax.
 float EqualizerGain(int32_t level);

@@ -110,6 +110,7 @@ void TMP3Source::Close() {
   FPlayFrom = 0;
   FProducedOffset = 0;
   FProducedBytes = 0;
+  FLameGain = {};
 }
 
 void TMP3Source::Open(TStream* stream, bool seekable) {
@@ -223,6 +224,7 @@ void TMP3Source::ReadVbrHeader() {
   constexpr int kVbri = 4 + 32;
 
   if (h.protection_bit == 0 && xingAt(p + 2)) p += 2;
+  if (has(p, 8)) FLameGain = LameReplayGain(d + p, static_cast<size_t>(available - p));
   if (xingAt(p)) {
     FVbrHeader = TVbrHeader::Xing;
     int at = p + 4;

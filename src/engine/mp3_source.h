@@ -124,6 +124,8 @@ class TMP3Source {
   // Where the encoder delay and padding came from.
   enum class TGaplessInfo : uint8_t { None, Lame, ITunes };
   TGaplessInfo GaplessInfo() const { return FGaplessInfo; }
+  // The tags' ReplayGain values, the LAME tag's where the tags give none.
+  TReplayGain ReplayGain() const { return MergeReplayGain(FInfo.ReplayGain(), FLameGain); }
 
  private:
   int FindFirstFrame(int& bitrate);
@@ -181,6 +183,7 @@ class TMP3Source {
   int64_t FPlayFrom = 0;
   int32_t FProducedOffset = 0;
   int32_t FProducedBytes = 0;
+  TReplayGain FLameGain;
 };
 
 }  // namespace plumo

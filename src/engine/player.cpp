@@ -115,6 +115,8 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
         }
         FDecoding = FSource.get();
         FSource->Open(stream, (flags & kSeekable) != 0);
+        // The first frame is already played at the stream's level.
+        TuneDecoder(*FSource);
         FPcmBuffer = std::make_unique<uint8_t[]>(kPcmBufferSize);
         FPendingBytes = 0;
         FPendingOffset = 0;
@@ -500,11 +502,25 @@ void TMP3Player::RebuildEqualizer() {
   // Under the decode lock, so a frame never sees half-written tables. Each stream's decoder gets
   // the tables for its stream; the stream decoding comes last, as it is the one that uses them.
   Hold decode(FDecodeLock);
-  const auto rebuild = [this](TMP3Source& source) {
-    if (source.Opened()) plumo::RebuildEqualizer(FEqualizer, source.SampleRate(), source.Layer(), source.GetDecoder());
-  };
-  rebuild(*FSource);
-  for (const auto& chained : FChain) rebuild(*chained->source);
+  if (FSource->Opened()) TuneDecoder(*FSource);
+  for (const auto& chained : FChain) TuneDecoder(*chained->source);
+}
+
+void TMP3Player::TuneDecoder(TMP3Source& source) {
+  plumo::RebuildEqualizer(FEqualizer, source.SampleRate(), source.Layer(), source.GetDecoder(),
+                          static_cast<float>(ReplayGainFactor(source)));
+}
+
+void TMP3Player::SetReplayGainMode(TReplayGainMode value) {
+  if (value > rgmAlbum || value == FReplayGainMode) return;
+  FReplayGainMode = value;
+  RebuildEqualizer();
+}
+
+double TMP3Player::ReplayGainFactor() const { return ReplayGainFactor(*FSource); }
+
+double TMP3Player::ReplayGainFactor(const TMP3Source& source) const {
+  return source.Opened() ? plumo::ReplayGainFactor(source.ReplayGain(), FReplayGainMode) : 1.0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -781,8 +797,7 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
   // The owner's handler may have stopped or restarted the playback.
   if (generation != FPlayGeneration || FStatus == mpsStopped) return;
   if (next) {
-    plumo::RebuildEqualizer(FEqualizer, next->source->SampleRate(), next->source->Layer(),
-                            next->source->GetDecoder());
+    TuneDecoder(*next->source);
     FChain.push_back(std::move(next));
   }
   FNextAsked = false;

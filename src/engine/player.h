@@ -170,6 +170,13 @@ class TMP3Player final : private TMPMessageOwner {
   void SetEqualizerLevel(int band, int32_t level);
   int32_t EqualizerFrequency(int band) const;
 
+  // ReplayGain: Off (the default) plays the samples as decoded; Track and Album scale them by the
+  // stream's gain (see ReplayGainFactor), from the next frame on.
+  TReplayGainMode ReplayGainMode() const { return FReplayGainMode; }
+  void SetReplayGainMode(TReplayGainMode value);
+  // The amplitude factor the open stream is played with (1 when closed or Off).
+  double ReplayGainFactor() const;
+
   // Events.
   TNotifyEvent OnChangePosition;
   TNotifyEvent OnChangeStatus;
@@ -217,6 +224,9 @@ class TMP3Player final : private TMPMessageOwner {
   // (output lock).
   int32_t TrackTime(int64_t done_bytes) const;
   void RebuildEqualizer();
+  // Sets the decoder of source up with the equalizer and the stream's ReplayGain (decode lock).
+  void TuneDecoder(TMP3Source& source);
+  double ReplayGainFactor(const TMP3Source& source) const;
   void DoChangeStatus();
   void DoChangePosition();
   void DoEndPlay();
@@ -287,6 +297,7 @@ class TMP3Player final : private TMPMessageOwner {
   int32_t FEndPosition = 0;  // main thread
 
   TEqualizerSettings FEqualizer;
+  TReplayGainMode FReplayGainMode = rgmOff;
 
   // Exceptions of the worker threads on their way to the main thread, in posting order.
   std::mutex FThreadExceptionsLock;

@@ -191,6 +191,23 @@ class TTagBytes {
     return Take(n, &out);
   }
 
+  // The next n bytes into out, read in parts of at most the reader's capacity; false when the tag
+  // or the stream ends first.
+  bool ReadAll(int64_t n, std::vector<uint8_t>& out) {
+    out.clear();
+    if (n > Left()) return false;
+    out.reserve(static_cast<size_t>(n));
+    if (FUnsync) return Take(n, &out);
+    while (n > 0) {
+      const int64_t part = std::min<int64_t>(n, FReader.Capacity());
+      if (!FReader.Ensure(static_cast<int32_t>(part))) return false;
+      out.insert(out.end(), FReader.Data(), FReader.Data() + part);
+      FReader.Skip(part);
+      n -= part;
+    }
+    return true;
+  }
+
   // Passes n bytes; false when the tag or the stream ends first.
   bool Pass(int64_t n) {
     if (n > Left()) return false;
@@ -236,6 +253,49 @@ class TTagBytes {
   bool FAfterFF = false;
 };
 
+// The description and value of a TXXX frame body, the value's first string only.
+std::pair<std::string, std::string> UserText(const uint8_t* body, size_t size) {
+  const uint8_t encoding = body[0];
+  const uint8_t* p = body + 1;
+  const size_t n = size - 1;
+  constexpr size_t kLimit = 256;
+  if (encoding == 1 || encoding == 2) {
+    const size_t after = AfterUtf16Nul(p, n, 0);
+    if (after == std::string_view::npos) return {};
+    return {Utf16Values(p, after, encoding == 2, false, kLimit), Utf16Values(p + after, n - after, encoding == 2, false, kLimit)};
+  }
+  const std::string_view all(reinterpret_cast<const char*>(p), n);
+  const size_t nul = all.find('\0');
+  if (nul == std::string_view::npos) return {};
+  return {std::string(TrimRight(all.substr(0, nul))), std::string(FixedBytes(p + nul + 1, static_cast<int64_t>(n - nul - 1)))};
+}
+
+// An APIC frame's picture (a PIC frame's in version 2.2, with a three-letter image format in place
+// of the MIME type).
+TPicture Id3v2Picture(bool version22, const uint8_t* body, size_t size) {
+  TPicture picture;
+  const std::string_view all(reinterpret_cast<const char*>(body), size);
+  size_t at = 1;
+  if (version22) {
+    if (size < 5) return {};
+    picture.Format = std::string(all.substr(1, 3));
+    at = 4;
+  } else {
+    const size_t nul = all.find('\0', at);
+    if (nul == std::string_view::npos) return {};
+    picture.Format = std::string(all.substr(at, std::min<size_t>(nul - at, 64)));
+    at = nul + 1;
+  }
+  if (at >= size) return {};
+  picture.Type = body[at++];
+  const bool utf16 = body[0] == 1 || body[0] == 2;
+  const size_t after = utf16 ? AfterUtf16Nul(body, size, at) : all.find('\0', at);
+  if (after == std::string_view::npos) return {};
+  const size_t start = utf16 ? after : after + 1;
+  picture.Data.assign(body + start, body + size);
+  return picture;
+}
+
 }  // namespace
 
 void TMP3Info::Clear() {
@@ -247,11 +307,14 @@ void TMP3Info::Clear() {
   FMacDataStart = FMacDataSize = FMacDataEnd = FMacResSize = 0;
   FRiffDataStart = 0;
   FRiffDataSize = kOpenSize;
-  FTagPos = FLyricsPos = 0;
+  FTagPos = FLyricsPos = FApePos = 0;
   FRiffInfo.clear();
   FId3v1.clear();
   FId3v2.clear();
   FLyrics.clear();
+  FApe.clear();
+  FReplayGain = {};
+  FPicture = {};
 }
 
 void TMP3Info::SetReader(TMPStreamReader* reader) {
@@ -266,6 +329,7 @@ const std::vector<std::string>& TMP3Info::Lines(TMP3InfoType kind) const {
     case mitID3V2: return FId3v2;
     case mitRiff: return FRiffInfo;
     case mitLyrics: return FLyrics;
+    case mitApe: return FApe;
     case mitMacBin: break;
   }
   return kNone;
@@ -278,11 +342,23 @@ std::string TMP3Info::Value(const std::vector<std::string>& lines, std::string_v
   return {};
 }
 
-std::string TMP3Info::Choose(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view riffKey) const {
+std::string TMP3Info::Choose(std::string_view id3v1Key, std::string_view id3v2Key, std::string_view apeKey,
+                             std::string_view riffKey) const {
   const auto value = [&](TMP3InfoType kind, const std::vector<std::string>& lines, std::string_view key) {
     return FNeedInfoType.Contains(kind) ? Value(lines, key) : std::string();
   };
   std::string full = value(mitID3V2, FId3v2, id3v2Key);
+  std::string ape;
+  // APEv2 keys are matched in any letter case ("Title", "TITLE").
+  if (FNeedInfoType.Contains(mitApe))
+    for (const std::string& line : FApe)
+      if (line.size() > apeKey.size() && line[apeKey.size()] == '=' &&
+          std::equal(apeKey.begin(), apeKey.end(), line.begin(),
+                     [](char a, char b) { return a == (b >= 'a' && b <= 'z' ? b - 32 : b); })) {
+        ape = line.substr(apeKey.size() + 1);
+        break;
+      }
+  if (Utf8Length(ape) > Utf8Length(full)) full = std::move(ape);
   std::string riff = value(mitRiff, FRiffInfo, riffKey);
   if (Utf8Length(riff) > Utf8Length(full)) full = std::move(riff);
   std::string copy = value(mitID3V1, FId3v1, id3v1Key);
@@ -293,14 +369,28 @@ std::string TMP3Info::Choose(std::string_view id3v1Key, std::string_view id3v2Ke
 }
 
 std::string TMP3Info::Title() const {
-  std::string title = Choose("TITLE", "TIT2", "INAM");
+  std::string title = Choose("TITLE", "TIT2", "TITLE", "INAM");
   if (title.empty()) title = FFileName.substr(FFileName.rfind('/') + 1);
   return title;
 }
 
-std::string TMP3Info::Artist() const { return Choose("ARTIST", "TPE1", "IART"); }
+std::string TMP3Info::Artist() const { return Choose("ARTIST", "TPE1", "ARTIST", "IART"); }
 
-std::string TMP3Info::Album() const { return Choose("ALBUM", "TALB", "IPRD"); }
+std::string TMP3Info::Album() const { return Choose("ALBUM", "TALB", "ALBUM", "IPRD"); }
+
+// Keeps the first front cover, else the first picture.
+void TMP3Info::OfferPicture(TPicture picture) {
+  if (picture.Data.empty()) return;
+  if (FPicture.Data.empty() || (picture.Type == 3 && FPicture.Type != 3)) FPicture = std::move(picture);
+}
+
+std::string_view PictureKind(const std::vector<uint8_t>& data) {
+  constexpr uint8_t kJpeg[] = {0xFF, 0xD8, 0xFF};
+  constexpr uint8_t kPng[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  if (data.size() >= sizeof kJpeg && std::equal(std::begin(kJpeg), std::end(kJpeg), data.begin())) return "JPEG";
+  if (data.size() >= sizeof kPng && std::equal(std::begin(kPng), std::end(kPng), data.begin())) return "PNG";
+  return {};
+}
 
 // Makes n bytes readable at the reader's Data(); false at the end of the stream or when n does
 // not fit the reader's ring.
@@ -502,11 +592,13 @@ void TMP3Info::ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int
     }
     if (frameSize == 0) continue;  // an empty frame: the next one follows its header
     if (frameSize < 0 || frameSize > bytes.Left()) break;  // a frame that overruns the tag
-    if (frameSize + headerSize > FReader->Capacity()) {
+    // A frame larger than the reader's capacity is read only for its picture, and not listed.
+    const bool large = frameSize + headerSize > FReader->Capacity();
+    if (large && (id != "APIC" || frameSize > kMaxPicture)) {
       if (!bytes.Pass(frameSize)) break;
       continue;
     }
-    if (!bytes.Read(frameSize, buffer)) break;
+    if (!(large ? bytes.ReadAll(frameSize, buffer) : bytes.Read(frameSize, buffer))) break;
 
     // Frame flags: compressed and encrypted frames are not read; a group byte, an encryption
     // method byte and a data length go before the frame's contents.
@@ -520,7 +612,15 @@ void TMP3Info::ReadId3v2Frames(uint8_t version, uint8_t flags, int64_t size, int
       skip = ((format & 0x40) ? 1 : 0) + ((format & 0x01) ? 4 : 0);
     }
     if (skip >= buffer.size()) continue;
-    StoreId3v2Frame(id, buffer.data() + skip, buffer.size() - skip, version == 4, raw);
+    const uint8_t* body = buffer.data() + skip;
+    const size_t bodySize = buffer.size() - skip;
+    if (id == "APIC") OfferPicture(Id3v2Picture(version == 2, body, bodySize));
+    if (id == "TXXX") {
+      const auto [name, value] = UserText(body, bodySize);
+      TakeReplayGainItem(FReplayGain, name, value);
+    }
+    if (id == "RVA2") TakeRva2(FReplayGain, body, bodySize);
+    if (!large) StoreId3v2Frame(id, body, bodySize, version == 4, raw);
   }
 }
 
@@ -581,8 +681,19 @@ bool TMP3Info::ReadEnd() {
     }
     ConvertRaw(FRiffInfo, raw);
   }
-  ReadId3v1(streamSize);
-  ReadLyrics3(streamSize);
+  int64_t end = FFound.Contains(mitMacBin) ? std::min(FMacDataEnd, streamSize) : streamSize;
+  ReadId3v1(end);
+  if (FFound.Contains(mitID3V1)) end = FTagPos;
+  // Before the ID3v1 tag (or at the end) lie an APEv2 tag and a Lyrics3 block, in either order;
+  // some taggers append their APEv2 tag after an ID3v1 tag that was there.
+  ReadApe(end);
+  if (FFound.Contains(mitApe)) end = FApePos;
+  if (FFound.Contains(mitApe) && !FFound.Contains(mitID3V1)) {
+    ReadId3v1(end);
+    if (FFound.Contains(mitID3V1)) end = FTagPos;
+  }
+  ReadLyrics3(end);
+  if (!FFound.Contains(mitApe) && FFound.Contains(mitLyrics)) ReadApe(FLyricsPos);
   if (FFound.Contains(mitMacBin))
     FReader->Seek(std::min(streamSize, FMacDataStart + Pad128(FMacDataSize) + Pad128(FMacResSize)), soBeginning);
   BoundAudio(streamSize);
@@ -615,8 +726,8 @@ void TMP3Info::ReadRiffInfo(TRawValues& raw) {
   }
 }
 
-void TMP3Info::ReadId3v1(int64_t streamSize) {
-  const int64_t end = FFound.Contains(mitMacBin) ? std::min(FMacDataEnd, streamSize) : streamSize;
+// An ID3v1 tag that ends at end.
+void TMP3Info::ReadId3v1(int64_t end) {
   const int64_t pos = end - 128;
   if (pos < 0) return;
   MoveTo(pos);
@@ -655,10 +766,8 @@ void TMP3Info::ReadId3v1(int64_t streamSize) {
   FFound.Include(mitID3V1);
 }
 
-void TMP3Info::ReadLyrics3(int64_t streamSize) {
-  const int64_t end = FFound.Contains(mitID3V1)   ? FTagPos
-                      : FFound.Contains(mitMacBin) ? std::min(FMacDataEnd, streamSize)
-                                                   : streamSize;
+// A Lyrics3 block that ends at end.
+void TMP3Info::ReadLyrics3(int64_t end) {
   const int64_t e = end - 9;
   if (e < 0) return;
   MoveTo(e);
@@ -727,7 +836,99 @@ void TMP3Info::BoundAudio(int64_t streamSize) {
   int64_t end = std::min(FAudioStart + FAudioSize, streamSize);
   if (FFound.Contains(mitID3V1) && FTagPos >= FAudioStart) end = std::min(end, FTagPos);
   if (FFound.Contains(mitLyrics) && FLyricsPos >= FAudioStart) end = std::min(end, FLyricsPos);
+  if (FFound.Contains(mitApe) && FApePos >= FAudioStart) end = std::min(end, FApePos);
   FAudioSize = std::max<int64_t>(0, end - FAudioStart);
+}
+
+// An APEv2 tag (version 1 or 2) whose footer ends at end, with its header when it has one.
+void TMP3Info::ReadApe(int64_t end) {
+  const int64_t footer = end - 32;
+  if (footer < FAudioStart) return;
+  MoveTo(footer);
+  if (!Peek(32) || !Starts(FReader->Data(), "APETAGEX")) return;
+  const uint8_t* f = FReader->Data();
+  const uint32_t version = static_cast<uint32_t>(Le32(f + 8));
+  // The size counts the items and the footer, not the header.
+  const int64_t size = static_cast<uint32_t>(Le32(f + 12));
+  const int64_t count = static_cast<uint32_t>(Le32(f + 16));
+  const uint32_t flags = static_cast<uint32_t>(Le32(f + 20));
+  if ((version != 1000 && version != 2000) || size < 32 || size > 2 * kMaxPicture) return;
+  const int64_t items = end - size;
+  if (items < FAudioStart) return;
+  int64_t start = items;
+  if (version == 2000 && (flags & 0x80000000u) != 0 && items - 32 >= FAudioStart) {
+    MoveTo(items - 32);
+    if (Peek(32) && Starts(FReader->Data(), "APETAGEX")) start = items - 32;
+  }
+  FApePos = start;
+  FFound.Include(mitApe);
+  TRawValues raw;
+  try {
+    ReadApeItems(items, footer, count, version == 2000, raw);
+  } catch (...) {
+    ConvertRaw(FApe, raw);
+    throw;
+  }
+  ConvertRaw(FApe, raw);
+}
+
+// The items of an APEv2 tag between itemsStart and itemsEnd: a 32-bit value size, 32-bit flags,
+// a key ending in NUL, the value. A damaged item ends the walk.
+void TMP3Info::ReadApeItems(int64_t itemsStart, int64_t itemsEnd, int64_t count, bool version2, TRawValues& raw) {
+  MoveTo(itemsStart);
+  const size_t limit = static_cast<size_t>(TextLimit());
+  for (int64_t i = 0; i < count && i < static_cast<int64_t>(kMaxLines) && itemsEnd - FReader->Position() >= 10; ++i) {
+    const int64_t here = FReader->Position();
+    const int64_t head = std::min<int64_t>(itemsEnd - here, 8 + 256);
+    if (!Peek(head)) break;
+    const uint8_t* p = FReader->Data();
+    const int64_t valueSize = static_cast<uint32_t>(Le32(p));
+    const uint32_t itemFlags = static_cast<uint32_t>(Le32(p + 4));
+    const std::string_view field(reinterpret_cast<const char*>(p + 8), static_cast<size_t>(head - 8));
+    const size_t nul = field.find('\0');
+    if (nul == std::string_view::npos || nul == 0 ||
+        !std::all_of(field.begin(), field.begin() + static_cast<std::ptrdiff_t>(nul), [](char c) { return c >= 0x20 && c <= 0x7E; }))
+      break;
+    const std::string key(field.substr(0, nul));
+    const int64_t valueStart = here + 8 + static_cast<int64_t>(nul) + 1;
+    if (valueSize > itemsEnd - valueStart) break;
+    MoveTo(valueStart);
+    if (version2 && ((itemFlags >> 1) & 3) != 0) {
+      // Binary data or a locator: only the front cover is read.
+      Add(FApe, key, "(" + std::to_string(valueSize) + " bytes)");
+      const bool cover = key.size() == 17 && std::equal(key.begin(), key.end(), "COVER ART (FRONT)", [](char a, char b) {
+                           return (a >= 'a' && a <= 'z' ? a - 32 : a) == b;
+                         });
+      if (cover && ((itemFlags >> 1) & 3) == 1 && valueSize <= kMaxPicture) {
+        std::vector<uint8_t> bytes;
+        bytes.reserve(static_cast<size_t>(valueSize));
+        for (int64_t left = valueSize; left > 0;) {
+          const int64_t part = std::min<int64_t>(left, FReader->Capacity());
+          if (!Peek(part)) return;
+          bytes.insert(bytes.end(), FReader->Data(), FReader->Data() + part);
+          FReader->Skip(part);
+          left -= part;
+        }
+        // A file name ending in NUL goes before the picture.
+        const auto nameEnd = std::find(bytes.begin(), bytes.end(), uint8_t{0});
+        if (nameEnd != bytes.end()) {
+          TPicture picture;
+          picture.Type = 3;
+          picture.Format.assign(bytes.begin(), bytes.begin() + std::min<std::ptrdiff_t>(nameEnd - bytes.begin(), 64));
+          picture.Data.assign(nameEnd + 1, bytes.end());
+          OfferPicture(std::move(picture));
+        }
+      }
+    } else if (valueSize <= FReader->Capacity() && Peek(valueSize)) {
+      const std::string value = JoinedBytes(FReader->Data(), static_cast<size_t>(valueSize), limit);
+      TakeReplayGainItem(FReplayGain, key, value);
+      if (IsValidUtf8(value))
+        Add(FApe, key, std::string(CutText(value, limit)));
+      else
+        AddRaw(FApe, raw, key, value);
+    }
+    MoveTo(valueStart + valueSize);
+  }
 }
 
 }  // namespace plumo

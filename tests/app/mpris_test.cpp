@@ -214,6 +214,45 @@ TEST_F(MprisTest, MetadataFollowsTheTrack) {
   EXPECT_NE(Playerctl("metadata", "mpris:trackid"), first_id);
 }
 
+// The cover a file embeds reaches the desktop as a file of the cover cache holding its bytes, its
+// APEv2 title as its title; a file without tags is titled with the name the panel shows.
+TEST_F(MprisTest, CoverArtAndTheTitleOfAnUntaggedFile) {
+  if (!test::HaveProgram("/usr/bin/python3")) GTEST_SKIP() << "python3-mutagen is missing (scripts/install-deps.sh)";
+  const std::string cache = dir / "cache";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  const std::string cover(std::string("\xFF\xD8\xFF\xE0") + std::string(70000, 'c'));
+  test::WriteFile(dir / "cover.jpg", cover);
+  test::WriteFile(dir / "notes.txt", "not a picture");
+  test::LongCopy(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"), dir / "plain song.mp3");
+  test::LongCopy(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"), dir / "covered.mp3");
+  test::LongCopy(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"), dir / "not a picture.mp3");
+  ASSERT_EQ(test::Capture("/usr/bin/python3 -c \"from mutagen.id3 import ID3,APIC\n"
+                          "def tag(f,pic,ty):\n t=ID3();t.add(APIC(encoding=3,mime='image/jpeg',type=ty,desc='',data=open(pic,'rb').read()));t.save(f)\n"
+                          "tag('" + dir / "covered.mp3" + "','" + dir / "cover.jpg" + "',3)\n"
+                          "tag('" + dir / "not a picture.mp3" + "','" + dir / "notes.txt" + "',3)\n"
+                          "from mutagen.apev2 import APEv2\n"
+                          "a=APEv2();a['Title']='Ape Title';a.save('" + dir / "covered.mp3" + "')\" && echo ok"),
+            "ok\n");
+  form->DropFiles({dir / "covered.mp3", dir / "not a picture.mp3", dir / "plain song.mp3"});
+  EXPECT_EQ(Playerctl("metadata", "xesam:title"), "Ape Title");
+  const std::string url = Playerctl("metadata", "mpris:artUrl");
+  ASSERT_EQ(url.rfind("file://" + cache + "/plumo/covers/", 0), 0u) << url;
+  const std::string path = QUrl(QString::fromStdString(url)).toLocalFile().toStdString();
+  EXPECT_EQ(test::ReadFile(path), cover);
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  form->SpeedButton3Click();
+  Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.Next"});
+  ASSERT_EQ(form->NowIndex(), 1);
+  EXPECT_EQ(Playerctl("metadata", "--format={{mpris:artUrl}}"), "");  // not a JPEG or PNG: not offered, not written
+  EXPECT_EQ(std::distance(fs::directory_iterator(cache + "/plumo/covers"), fs::directory_iterator()), 1);
+  Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.Next"});
+  ASSERT_EQ(form->NowIndex(), 2);
+  const std::string shown = form->Title();
+  EXPECT_NE(shown.find("plain song"), std::string::npos) << shown;
+  EXPECT_EQ(Playerctl("metadata", "xesam:title"), shown.substr(shown.find(']') + 1));
+  unsetenv("XDG_CACHE_HOME");
+}
+
 TEST_F(MprisTest, VolumeMapsOntoTheSixLevels) {
   form->DropFiles({dir / "one.mp3"});
   EXPECT_EQ(Playerctl("volume"), "1.000000");

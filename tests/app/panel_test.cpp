@@ -111,7 +111,7 @@ TEST_F(PanelTest, FirstStartWithoutSettings) {
   EXPECT_TRUE(p->Closed());
   p.reset();
   std::vector<std::string> expected{"Setup/Left", "Setup/Top", "Option/FileCount", "Option/CurrentDir",
-                                    "Option/NowIndex"};
+                                    "Option/NowIndex", "Option/ReplayGain"};
   for (int i = 1; i <= 16; ++i) expected.push_back("KeepFileNames/FileName" + std::to_string(i));
   EXPECT_EQ(Keys(ini), expected);
   const IniFile file(ini);
@@ -124,8 +124,8 @@ TEST_F(PanelTest, MenuHasTheItemsInOrder) {
   auto p = Start();
   std::vector<std::string> names;
   for (QAction* a : p->PopupMenu1().actions()) names.push_back(a->objectName().toStdString());
-  EXPECT_EQ(names, (std::vector<std::string>{"PLUMO1", "N2", "N4", "N6", "N7", "N8", "N3", "History1", "N5", "N1",
-                                             "Exit1"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"PLUMO1", "N2", "N4", "N6", "N7", "N8", "ReplayGain1", "N3", "History1",
+                                             "N5", "N1", "Exit1"}));
   EXPECT_EQ(p->Item("PLUMO1")->text().toStdString(), "PLUMOについて");
   EXPECT_EQ(p->Item("N8")->text().toStdString(), "音量");
   std::vector<std::string> volume;
@@ -899,6 +899,38 @@ TEST_F(PanelTest, TicksDrawOnlyWhatChangedAndTheDisplayStaysWhole) {
   EXPECT_EQ(p->LcdBitmap().copy(48, 0, 72, 16), fresh);
 }
 
+// Text-coloured pixels of an image (the display's text is dark on amber).
+int TextPixels(const QImage& image) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += qRed(image.pixel(x, y)) < 128;
+  return n;
+}
+
+// Accented capitals keep their marks on the display: the title strip holds every pixel of the
+// text as drawn without a strip around it, and stays 16 pixels high.
+TEST_F(PanelTest, TheDisplayShowsCapitalLettersWithTheirMarks) {
+  for (const char* name : {"ÜÖÄ Éé Åå", "plain gjpy"}) {
+    SCOPED_TRACE(name);
+    test::CopyFile(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"), dir / (std::string(name) + ".mp3"));
+    auto p = Start();
+    p->DropFiles({dir / (std::string(name) + ".mp3")});
+    const QImage& strip = p->TitleBitmap();
+    ASSERT_EQ(strip.height(), static_cast<int>(16 * p->PixelRatio()));
+    QImage free(strip.width(), strip.height() + static_cast<int>(40 * p->PixelRatio()), strip.format());
+    free.setDevicePixelRatio(strip.devicePixelRatio());
+    free.fill(QColor(204, 163, 0));
+    {
+      QPainter painter(&free);
+      painter.setFont(GothicFont(10, true));
+      painter.setPen(QColor(23, 16, 0));
+      painter.drawText(QRect(0, 20, strip.width(), 40), Qt::AlignLeft | Qt::AlignTop, QString::fromStdString(p->Title()));
+    }
+    EXPECT_EQ(TextPixels(strip), TextPixels(free));
+    p->Item("Exit1")->trigger();
+  }
+}
+
 TEST_F(PanelTest, HideShowAndAlwaysOnTopWriteTheirKeys) {
   auto p = Start();
   p->Item("N4")->trigger();
@@ -966,6 +998,37 @@ TEST_F(PanelTest, VolumeItemsSetThePlayerAtOnce) {
     for (QAction* a : p->Item("N8")->menu()->actions()) checked += a->isChecked();
     EXPECT_EQ(checked, 1);
   }
+}
+
+// The ReplayGain group: radio items Off (the default), Track and Album, kept in [Option] across
+// restarts and set on the player at once.
+TEST_F(PanelTest, ReplayGainItemsSetThePlayerAndSurviveARestart) {
+  auto p = Start();
+  EXPECT_EQ(p->Item("ReplayGain1")->text().toStdString(), "ReplayGain");
+  std::vector<std::string> captions;
+  for (QAction* a : p->Item("ReplayGain1")->menu()->actions()) captions.push_back(a->text().toStdString());
+  EXPECT_EQ(captions, (std::vector<std::string>{"オフ", "トラック", "アルバム"}));
+  EXPECT_TRUE(p->Item("ReplayGainOff")->isChecked());
+  EXPECT_EQ(p->MP3Player1().ReplayGainMode(), rgmOff);
+  const std::tuple<const char*, TReplayGainMode> items[] = {
+      {"ReplayGainTrack", rgmTrack}, {"ReplayGainAlbum", rgmAlbum}, {"ReplayGainOff", rgmOff}, {"ReplayGainAlbum", rgmAlbum}};
+  for (const auto& [name, mode] : items) {
+    p->Item(name)->trigger();
+    int checked = 0;
+    for (QAction* a : p->Item("ReplayGain1")->menu()->actions()) checked += a->isChecked();
+    EXPECT_EQ(checked, 1) << name;
+    EXPECT_TRUE(p->Item(name)->isChecked()) << name;
+    EXPECT_EQ(p->MP3Player1().ReplayGainMode(), mode) << name;
+    EXPECT_EQ(IniFile(ini).ReadInteger("Option", "ReplayGain", -1), mode) << name;
+  }
+  p->DropFiles({dir / "one.mp3"});  // rewrites [Option]
+  p->Item("Exit1")->trigger();
+  p.reset();
+  EXPECT_EQ(IniFile(ini).ReadInteger("Option", "ReplayGain", -1), rgmAlbum);
+  p = Start();
+  EXPECT_TRUE(p->Item("ReplayGainAlbum")->isChecked());
+  EXPECT_EQ(p->MP3Player1().ReplayGainMode(), rgmAlbum);
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 
 TEST_F(PanelTest, ClearHistoryAsksFirst) {

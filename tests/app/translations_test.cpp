@@ -101,7 +101,10 @@ TEST(TranslationsTest, PanelSpeaksTheUserLanguage) {
     // Whatever the menu holds (also items added later) is in the language.
     std::vector<QString> all;
     MenuTexts(*p.findChild<QMenu*>(QStringLiteral("PopupMenu1")), all);
-    for (const QString& text : all) EXPECT_EQ(Japanese(text), l.language == "ja") << text.toStdString();
+    for (const QString& text : all) {
+      if (text == QStringLiteral("ReplayGain")) continue;  // a name, the same in every language
+      EXPECT_EQ(Japanese(text), l.language == "ja") << text.toStdString();
+    }
 
     std::string asked;
     p.Confirm = [&asked](const std::string& text) {

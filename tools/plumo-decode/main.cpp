@@ -119,7 +119,7 @@ void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
     plumo::TMP3InfoType kind;
     const char* name;
   } kinds[] = {{plumo::mitMacBin, "MacBinary"}, {plumo::mitRiff, "RIFF INFO"}, {plumo::mitID3V2, "ID3v2"},
-               {plumo::mitID3V1, "ID3v1"}, {plumo::mitLyrics, "Lyrics3"}};
+               {plumo::mitApe, "APEv2"}, {plumo::mitID3V1, "ID3v1"}, {plumo::mitLyrics, "Lyrics3"}};
   for (const auto& k : kinds) {
     if (!info.Found().Contains(k.kind)) continue;
     std::printf("[%s]\n", k.name);
@@ -127,6 +127,23 @@ void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
       std::printf("  data fork: %lld bytes, resource fork: %lld bytes\n", static_cast<long long>(info.MacDataSize()),
                   static_cast<long long>(info.MacResSize()));
     for (const std::string& line : info.Lines(k.kind)) std::printf("  %s\n", plumo::TerminalText(line).c_str());
+  }
+  const plumo::TReplayGain gain = d.Source().ReplayGain();
+  if (!gain.Empty()) {
+    const auto show = [](const std::optional<double>& v, const char* format) {
+      char text[32] = "-";
+      if (v) std::snprintf(text, sizeof text, format, *v);
+      return std::string(text);
+    };
+    std::printf("replaygain: track %s (peak %s), album %s (peak %s)\n", show(gain.TrackGain, "%+.2f dB").c_str(),
+                show(gain.TrackPeak, "%.6f").c_str(), show(gain.AlbumGain, "%+.2f dB").c_str(),
+                show(gain.AlbumPeak, "%.6f").c_str());
+  }
+  const plumo::TPicture& picture = info.Picture();
+  if (!picture.Data.empty()) {
+    const std::string_view kind = plumo::PictureKind(picture.Data);
+    std::printf("picture: %s, %zu bytes, picture type %d%s\n", kind.empty() ? "unknown type" : std::string(kind).c_str(),
+                picture.Data.size(), picture.Type, picture.Type == 3 ? " (front cover)" : "");
   }
   // Without a title tag the player shows the file's name.
   std::string title = info.Title();

@@ -23,12 +23,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: plumo-play [--device sdl|null|wav:FILE] [--start SECONDS] FILE...\n"
+    "usage: plumo-play [--device sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album] FILE...\n"
     "  sdl       the sound device (default)\n"
     "  null      no sound, played at the real-time rate\n"
     "  wav:FILE  every byte played is written to the WAV file FILE\n"
     "  --start   the first file begins at that time (seconds with a fraction; 0 is its first sample\n"
-    "            after the encoder's delay)\n";
+    "            after the encoder's delay)\n"
+    "  --replaygain  play at the track's or the album's ReplayGain level (default off)\n";
 
 std::shared_ptr<plumo::platform::WaveDriver> MakeDriver(const std::string& device) {
   if (device == "sdl") return plumo::platform::MakeSdlWaveDriver();
@@ -151,6 +152,7 @@ class Playlist {
 int main(int argc, char** argv) {
   std::string device = "sdl";
   double start = 0;
+  std::string replayGain = "off";
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -166,6 +168,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "plumo-play: bad time '%s' for --start\n%s", text.c_str(), kUsage);
         return 1;
       }
+    } else if (a == "--replaygain" && i + 1 < argc) {
+      replayGain = argv[++i];
+    } else if (a.rfind("--replaygain=", 0) == 0) {
+      replayGain = a.substr(13);
     } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -188,7 +194,15 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  const plumo::TReplayGainMode gainMode = replayGain == "track"   ? plumo::rgmTrack
+                                          : replayGain == "album" ? plumo::rgmAlbum
+                                                                  : plumo::rgmOff;
+  if (gainMode == plumo::rgmOff && replayGain != "off") {
+    std::fprintf(stderr, "plumo-play: unknown ReplayGain mode '%s'\n%s", replayGain.c_str(), kUsage);
+    return 1;
+  }
   plumo::TMP3Player player(driver);
+  player.SetReplayGainMode(gainMode);
   Playlist playlist(player, files, start);
   bool quit = false;
   player.ShowException = [&](const std::exception_ptr& e) {

@@ -1,0 +1,47 @@
+// ReplayGain: the level a track (or its album) should be played at, as taggers store it, and the
+// factor the player scales the samples by.
+//
+// Values come from ID3v2 TXXX frames and APEv2 items named REPLAYGAIN_TRACK_GAIN, _TRACK_PEAK,
+// _ALBUM_GAIN, _ALBUM_PEAK (any letter case, "-6.02 dB"), from ID3v2.4 RVA2 frames ("track" or
+// "album", master volume channel) and from the LAME tag of the first frame.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace plumo {
+
+enum TReplayGainMode : uint8_t { rgmOff, rgmTrack, rgmAlbum };
+
+struct TReplayGain {
+  std::optional<double> TrackGain;  // dB
+  std::optional<double> TrackPeak;  // fraction of full scale
+  std::optional<double> AlbumGain;
+  std::optional<double> AlbumPeak;
+
+  bool Empty() const { return !TrackGain && !TrackPeak && !AlbumGain && !AlbumPeak; }
+  friend bool operator==(const TReplayGain&, const TReplayGain&) = default;
+};
+
+// Takes one named value (a TXXX description or APEv2 key) when it is a ReplayGain name with a
+// number; a value already held is kept (the first one found wins). True when the name was one.
+bool TakeReplayGainItem(TReplayGain& gain, std::string_view name, std::string_view value);
+
+// Takes an RVA2 frame body (identification, NUL, then channel records).
+void TakeRva2(TReplayGain& gain, const uint8_t* body, size_t size);
+
+// The track and album values of the LAME tag that follows a "Xing" or "Info" header; xing points
+// at that header's magic, size bytes readable. Empty without a LAME tag.
+TReplayGain LameReplayGain(const uint8_t* xing, size_t size);
+
+// The explicit tags' values, and the LAME tag's track values where the tags give no track gain.
+TReplayGain MergeReplayGain(const TReplayGain& tags, const TReplayGain& lame);
+
+// The amplitude factor for a mode: Album takes the album gain, else the track gain; Track the
+// track gain, else the album gain. The factor never drives the matching peak past full scale.
+// 1 for Off or without any gain.
+double ReplayGainFactor(const TReplayGain& gain, TReplayGainMode mode);
+
+}  // namespace plumo
