@@ -365,6 +365,18 @@ TEST_F(ScalarAndVectorForms, WindowKernelsAgreeBitForBit) {
           fn(w, ring.v, position, vector);
           EXPECT_EQ(std::memcmp(stereo, vector, 64 * 2), 0) << seed << " " << position;
         }
+        // The pair kernels window two channels at once: the same samples as the stereo kernel
+        // run on each channel's ring.
+        AlignedRing second;
+        second.Fill(RandomLines(seed + 100, kRingSize, 9000.0f));
+        int16_t both[64];
+        WindowStereoPentium(w, ring.v, position, both);
+        WindowStereoPentium(w, second.v, position, both + 1);
+        for (WindowPairFn fn : VectorForms(WindowPairAvx2, WindowPairAvx512)) {
+          int16_t vector[64];
+          fn(w, ring.v, second.v, position, vector);
+          EXPECT_EQ(std::memcmp(both, vector, 64 * 2), 0) << seed << " " << position;
+        }
       }
     }
   }
