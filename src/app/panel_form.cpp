@@ -818,9 +818,14 @@ bool TPlatform::CanSeekNow() const {
 
 bool TPlatform::SeekTo(int64_t sample) {
   if (!CanSeekNow()) return false;
-  FPlayer->Seek(std::clamp<int64_t>(sample, 0, std::max<int64_t>(0, FPlayer->LengthSamples())));
-  // A chained entry heard by now has become the current one; the player asks for the next
-  // entry again, from the current one.
+  // A chained entry heard by now becomes the current one as the player seeks; the player asks
+  // for the next entry again, from the current one.
+  try {
+    FPlayer->Seek(std::clamp<int64_t>(sample, 0, std::max<int64_t>(0, FPlayer->LengthSamples())));
+  } catch (...) {
+    FChainedIndexes.clear();
+    throw;
+  }
   FChainedIndexes.clear();
   if (OnSeek) OnSeek();
   return true;
