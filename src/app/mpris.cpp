@@ -82,7 +82,7 @@ class TMprisPlayer final : public QDBusAbstractAdaptor {
   void SetVolume(double volume) { FService.SetVolume(volume); }
   qlonglong Position() const { return FService.PositionMicroseconds(); }
   bool HasEntries() const { return FService.HasEntries(); }
-  bool CanSeek() const { return false; }
+  bool CanSeek() const { return FService.CanSeek(); }
   bool CanControl() const { return true; }
  public slots:
   void Next() { FService.Next(); }
@@ -91,9 +91,8 @@ class TMprisPlayer final : public QDBusAbstractAdaptor {
   void PlayPause() { FService.PlayPause(); }
   void Stop() { FService.Stop(); }
   void Play() { FService.Play(); }
-  // The panel does not seek (CanSeek is false): these do nothing.
-  void Seek(qlonglong) {}
-  void SetPosition(const QDBusObjectPath&, qlonglong) {}
+  void Seek(qlonglong offset) { FService.Seek(offset); }
+  void SetPosition(const QDBusObjectPath& track, qlonglong position) { FService.SetPosition(track.path(), position); }
   void OpenUri(const QString& uri) { FService.OpenUri(uri); }
  signals:
   void Seeked(qlonglong position);
@@ -111,14 +110,19 @@ TMprisService::TMprisService(TPlatform& form, QDBusConnection connection)
   FSentMetadataKey = FMetadataKey;
   FSentVolume = Volume();
   FSentHasEntries = HasEntries();
+  FSentCanSeek = CanSeek();
   FRegistered = FConnection.isConnected() &&
                 FConnection.registerObject(QString::fromLatin1(kObjectPath), this, QDBusConnection::ExportAdaptors) &&
                 FConnection.registerService(QString::fromLatin1(kServiceName));
-  if (FRegistered) FForm.OnChange = [this] { Changed(); };
+  if (FRegistered) {
+    FForm.OnChange = [this] { Changed(); };
+    FForm.OnSeek = [this] { SendSeeked(); };
+  }
 }
 
 TMprisService::~TMprisService() {
   FForm.OnChange = nullptr;
+  FForm.OnSeek = nullptr;
   if (FRegistered) {
     FConnection.unregisterService(QString::fromLatin1(kServiceName));
     FConnection.unregisterObject(QString::fromLatin1(kObjectPath));
@@ -171,6 +175,41 @@ bool TMprisService::HasEntries() const { return !FForm.PlayList().empty(); }
 
 int64_t TMprisService::PositionMicroseconds() const {
   return static_cast<int64_t>(FForm.MP3Player1().Position()) * 1000;
+}
+
+bool TMprisService::CanSeek() const { return FForm.MP3Player1().CanSeek(); }
+
+void TMprisService::Seek(int64_t offset_us) {
+  Run([&] {
+    if (!FForm.CanSeekNow()) return;
+    const int64_t target = PositionMicroseconds() + offset_us;
+    // Past the end the track is over: the next one, as the media controls' Seek asks.
+    if (target > FForm.MP3Player1().LengthMicroseconds()) Skip(2);
+    else SeekMicroseconds(std::max<int64_t>(0, target));
+  });
+}
+
+void TMprisService::SetPosition(const QString& track_id, int64_t position_us) {
+  Run([&] {
+    // A request meant for a track no longer heard is stale.
+    if (track_id != FMetadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path()) return;
+    if (position_us < 0 || position_us > FForm.MP3Player1().LengthMicroseconds()) return;
+    SeekMicroseconds(position_us);
+  });
+}
+
+void TMprisService::SeekMicroseconds(int64_t position_us) {
+  const int64_t rate = FForm.MP3Player1().Source().SampleRate();
+  // Rounded to the nearest sample; the Seeked signal comes from the form's seek.
+  FForm.SeekTo((position_us * rate + 500000) / 1000000);
+}
+
+void TMprisService::SendSeeked() {
+  if (!FRegistered) return;
+  QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath), QString::fromLatin1(kPlayerInterface),
+                                                   QStringLiteral("Seeked"));
+  signal << static_cast<qlonglong>(PositionMicroseconds());
+  FConnection.send(signal);
 }
 
 void TMprisService::PlayPause() {
@@ -334,6 +373,8 @@ void TMprisService::SendChanges() {
     for (const char* name : {"CanGoNext", "CanGoPrevious", "CanPlay", "CanPause"})
       changed.insert(QString::fromLatin1(name), has_entries != 0);
   }
+  const int can_seek = CanSeek();
+  if (can_seek != FSentCanSeek) changed.insert(QStringLiteral("CanSeek"), (FSentCanSeek = can_seek) != 0);
   if (changed.isEmpty() || !FRegistered) return;
   QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath),
                                                    QStringLiteral("org.freedesktop.DBus.Properties"),

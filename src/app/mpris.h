@@ -3,6 +3,8 @@
 // state machine stays the only one: play/pause/resume is one click, next two, previous three,
 // stop the stop button, the volume one of the six volume items; Raise shows the panel, Quit
 // closes it as Exit does. Status, track and volume changes are signalled (PropertiesChanged).
+// Seek and SetPosition move within the track heard as the panel's wheel does; every move, the
+// wheel's too, is signalled (Seeked).
 #pragma once
 
 #include <QDBusConnection>
@@ -40,6 +42,8 @@ class TMprisService final : public QObject {
   double Volume() const;
   bool HasEntries() const;
   int64_t PositionMicroseconds() const;
+  // The stream open can seek (a file, not a pipe).
+  bool CanSeek() const;
 
   // The methods, through the panel's handlers.
   void PlayPause();
@@ -49,6 +53,10 @@ class TMprisService final : public QObject {
   void Next();
   void Previous();
   void SetVolume(double volume);
+  // By offset_us from the position; past the end as Next, before the start to the start.
+  void Seek(int64_t offset_us);
+  // To position_us of the track track_id; ignored for another track or a position outside it.
+  void SetPosition(const QString& track_id, int64_t position_us);
   void OpenUri(const QString& uri);
   void Raise();
   void Quit();
@@ -61,6 +69,10 @@ class TMprisService final : public QObject {
   void Run(F&& f);
   void UpdateMetadata();
   void SendChanges();
+  // Moves to position_us of the track heard.
+  void SeekMicroseconds(int64_t position_us);
+  // The Seeked signal with the position moved to.
+  void SendSeeked();
   // The panel still shows playing or paused, but the player has stopped after a failure.
   bool Failed() const;
   // Starts playing again after a failure, at the entry shown.
@@ -87,6 +99,7 @@ class TMprisService final : public QObject {
   QString FSentMetadataKey;
   double FSentVolume = -1;
   int FSentHasEntries = -1;
+  int FSentCanSeek = -1;
   bool FSendPending = false;
 };
 

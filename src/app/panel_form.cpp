@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QSessionManager>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QWindow>
 #include <algorithm>
 #include <cstdlib>
@@ -809,6 +810,43 @@ void TPlatform::PausePlay() {
   FPlayer->Pause();
   FPlayState = psPaused;
   DrawTitle(QT_TR_NOOP("PAUSE"));
+}
+
+bool TPlatform::CanSeekNow() const {
+  return FPlayer->CanSeek() && FPlayer->Status() != mpsStopped;
+}
+
+bool TPlatform::SeekTo(int64_t sample) {
+  if (!CanSeekNow()) return false;
+  // A chained entry heard by now becomes the current one as the player seeks; the player asks
+  // for the next entry again, from the current one.
+  try {
+    FPlayer->Seek(std::clamp<int64_t>(sample, 0, std::max<int64_t>(0, FPlayer->LengthSamples())));
+  } catch (...) {
+    FChainedIndexes.clear();
+    throw;
+  }
+  FChainedIndexes.clear();
+  if (OnSeek) OnSeek();
+  return true;
+}
+
+void TPlatform::wheelEvent(QWheelEvent* event) {
+  event->accept();
+  if (!CanSeekNow()) {
+    FWheelDelta = 0;
+    return;
+  }
+  FWheelDelta += event->angleDelta().y();
+  const int32_t notches = FWheelDelta / 120;
+  if (notches == 0) return;
+  FWheelDelta -= notches * 120;
+  constexpr int64_t kStepMs = 5000;
+  Guarded([&] {
+    const int64_t rate = FPlayer->Source().SampleRate();
+    const int64_t at = static_cast<int64_t>(FPlayer->Position()) * rate / 1000;
+    SeekTo(at + notches * kStepMs * rate / 1000);
+  });
 }
 
 void TPlatform::ResumePlay() {

@@ -63,6 +63,8 @@ class TPlatform final : public QWidget {
   // Called after the state the desktop's media controls show may have changed: the play state,
   // the current entry and its title, the volume level.
   std::function<void()> OnChange;
+  // Called after playback has been moved within the track (SeekTo, the mouse wheel).
+  std::function<void()> OnSeek;
 
   // Start-up, closing.
   void FormCreate();
@@ -105,6 +107,12 @@ class TPlatform final : public QWidget {
   void StopBeforeChange();
   void PausePlay();
   void ResumePlay();
+  // Moves playback to sample `sample` of the track heard (clamped to the track), while it plays
+  // or is paused and its stream can seek; true when it moved. Entries chained to follow it are
+  // asked for again from there.
+  bool SeekTo(int64_t sample);
+  // Whether SeekTo can move now.
+  bool CanSeekNow() const;
   void DrawTitle(const std::string& state);
   void UpdatePanelMenu();
   void ApplyTopFlag();
@@ -192,6 +200,8 @@ class TPlatform final : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // The wheel seeks 5 s per notch: forward up, back down.
+  void wheelEvent(QWheelEvent* event) override;
   bool nativeEvent(const QByteArray& event_type, void* message, qintptr* result) override;
 
  private:
@@ -243,6 +253,8 @@ class TPlatform final : public QWidget {
   int32_t FClickDelay = 5;
   int32_t FStopDown = 0;
   int32_t FStopDownTicks = 0;
+  // Wheel movement not yet a whole notch (high-resolution wheels).
+  int32_t FWheelDelta = 0;
   std::vector<std::string> FPlayList;
   int32_t FNowIndex = 0;
   // The entries handed to the player to follow the current one, in order, not yet heard.

@@ -9,8 +9,10 @@
 #include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QUrl>
+#include <QWheelEvent>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -456,6 +458,78 @@ TEST_F(MprisTest, ANextFileOfTheSameFormatIsShownWhenItsFirstSampleIsHeard) {
   EXPECT_EQ(Playerctl("metadata", "mpris:length"), std::to_string(player.LengthMicroseconds()));
   // The position is b's own.
   EXPECT_LT(std::atof(Playerctl("position").c_str()), player.LengthMicroseconds() / 1e6);
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+}
+
+// Position, Seek and SetPosition as playerctl uses them, and the panel's wheel: each move is
+// signalled (Seeked), a request for another track or outside this one is ignored, and a seek
+// past the end goes to the next track.
+TEST_F(MprisTest, SeekingMovesThePositionAndIsSignalled) {
+  const std::string can_seek[] = {"call", "--method", "org.freedesktop.DBus.Properties.Get",
+                                  "org.mpris.MediaPlayer2.Player", "CanSeek"};
+  EXPECT_EQ(Gdbus({std::begin(can_seek), std::end(can_seek)}), "(<false>,)");
+  const std::string out = dir / "monitor.txt";
+  const std::unique_ptr<test::Child> monitor = StartMonitor(out);
+  ASSERT_TRUE(monitor);
+  form->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  form->PausePlay();
+  EXPECT_EQ(Gdbus({std::begin(can_seek), std::end(can_seek)}), "(<true>,)");
+  const std::string track = Playerctl("metadata", "mpris:trackid");
+  const int64_t length = form->MP3Player1().LengthMicroseconds();
+  const auto set_position = [&](const std::string& id, const std::string& us) {
+    Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.SetPosition", id, us});
+  };
+  const struct {
+    std::function<void()> request;
+    int64_t position_us;
+    bool signalled;
+  } cases[] = {
+      {[&] { Playerctl("position", "10"); }, 10000000, true},
+      {[&] { Playerctl("position", "5+"); }, 15000000, true},
+      {[&] { Playerctl("position", "5-"); }, 10000000, true},
+      {[&] { Playerctl("position", "100-"); }, 0, true},
+      {[&] { set_position("/org/plumo/track/999", "20000000"); }, 0, false},
+      {[&] { set_position(track.substr(1, track.size() - 2), std::to_string(length + 1)); }, 0, false},
+      {[&] { set_position(track.substr(1, track.size() - 2), "20000000"); }, 20000000, true},
+      {[&] {
+         QWheelEvent event(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                           Qt::NoScrollPhase, false);
+         QApplication::sendEvent(form.get(), &event);
+       }, 15000000, true},
+  };
+  std::vector<std::string> expected;
+  for (const auto& c : cases) {
+    c.request();
+    EXPECT_EQ(std::llround(std::atof(Playerctl("position").c_str()) * 1e6), c.position_us) << expected.size();
+    EXPECT_EQ(form->MP3Player1().Status(), mpsPaused);
+    if (c.signalled) expected.push_back(std::to_string(c.position_us));
+  }
+  // Past the end: the next track.
+  Playerctl("position", std::to_string(length / 1000000) + "+");
+  EXPECT_EQ(form->NowIndex(), 1);
+  const auto seeked = [&] {
+    const std::string text = test::ReadFile(out);
+    const std::string mark = "Player.Seeked (int64 ";
+    std::vector<std::string> values;
+    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1))
+      values.push_back(text.substr(at + mark.size(), text.find(',', at) - at - mark.size()));
+    return values;
+  };
+  test::PollUntil([&] {
+    QApplication::processEvents();
+    return seeked().size() >= expected.size();
+  }, 10000);
+  // Whatever is late arrives before the monitor ends.
+  form->Item("N14")->trigger();
+  test::PollUntil([&] {
+    QApplication::processEvents();
+    return test::ReadFile(out).find("'Volume': <0.2") != std::string::npos;
+  }, 10000);
+  monitor->Signal(SIGTERM);
+  monitor->Wait();
+  const std::string text = test::ReadFile(out);
+  EXPECT_EQ(seeked(), expected) << text;
+  EXPECT_NE(text.find("'CanSeek': <true>"), std::string::npos) << text;
   EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QTimer>
 #include <QUrl>
+#include <QWheelEvent>
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -731,6 +732,30 @@ TEST_F(PanelTest, ReleasedEarlierTheStopButtonOnlyStops) {
   Ticks(*p, 20);
   EXPECT_FALSE(p->Closed());
   EXPECT_EQ(p->PlayState(), psStopped);
+}
+
+// The wheel seeks 5 s per notch (per 120 units of a high-resolution wheel), within the track;
+// paused stays paused.
+TEST_F(PanelTest, TheWheelSeeksFiveSecondsPerNotch) {
+  test::LongCopy(dir / "one.mp3", dir / "long.mp3");
+  auto p = Start();
+  p->DropFiles({dir / "long.mp3"});
+  p->PausePlay();
+  const struct {
+    std::vector<int> deltas;
+    int32_t position_ms;
+  } cases[] = {{{-360}, 0},  {{120}, 5000},   {{240}, 15000},  {{-120}, 10000},
+               {{60}, 10000}, {{60}, 15000}, {{-30, -30, -30, -30}, 10000}};
+  for (const auto& c : cases) {
+    for (const int delta : c.deltas) {
+      QWheelEvent event(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                        Qt::NoScrollPhase, false);
+      QApplication::sendEvent(p.get(), &event);
+    }
+    EXPECT_EQ(p->MP3Player1().Position(), c.position_ms) << testing::PrintToString(c.deltas);
+    EXPECT_EQ(p->MP3Player1().Status(), mpsPaused);
+  }
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 
 TEST_F(PanelTest, TitleScrollsAfterAPauseAndStartsOver) {
