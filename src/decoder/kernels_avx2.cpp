@@ -51,7 +51,8 @@ PLUMO_AVX2 inline void AddReversed(const __m256d a[4], const __m256d b[4], __m25
   const RingValue* base = ring + position;  // the ring's repetition spares the wrapping
   __m256d el[4], ol[4], eh[4], oh[4];
   for (int h = 0; h < 2; ++h) {
-    __m256d el0, el1, eh0, eh1, ol0, ol1, oh0, oh1;
+    // Set by the first pass of the loop below; zeroed only so that no compiler takes them for unset.
+    __m256d el0{}, el1{}, eh0{}, eh1{}, ol0{}, ol1{}, oh0{}, oh1{};
     for (int a = 0; a < 16; a += 2) {
       const RingValue* xe = base + 32 * a + 16 + 8 * h;
       const RingValue* xo = base + 32 * (a + 1) + 8 * h;
@@ -146,7 +147,8 @@ namespace {
   const RingValue* const base1 = ring1 + position;
   __m256d el[2][4], ol[2][4], eh[2][4], oh[2][4];
   for (int q = 0; q < 4; ++q) {
-    __m256d el0, eh0, ol0, oh0, el1, eh1, ol1, oh1;
+    // Set by the first pass of the loop below; zeroed only so that no compiler takes them for unset.
+    __m256d el0{}, eh0{}, ol0{}, oh0{}, el1{}, eh1{}, ol1{}, oh1{};
     for (int a = 0; a < 16; a += 2) {
       __m256d e0 = _mm256_load_pd(base0 + 32 * a + 16 + 4 * q), o0 = _mm256_load_pd(base0 + 32 * (a + 1) + 4 * q);
       __m256d e1 = _mm256_load_pd(base1 + 32 * a + 16 + 4 * q), o1 = _mm256_load_pd(base1 + 32 * (a + 1) + 4 * q);
