@@ -226,7 +226,7 @@ void TMP3Source::ReadVbrHeader() {
   if (h.protection_bit == 0 && xingAt(p + 2)) p += 2;
   if (has(p, 8)) FLameGain = LameReplayGain(d + p, static_cast<size_t>(available - p));
   if (xingAt(p)) {
-    FVbrHeader = TVbrHeader::Xing;
+    FVbrHeader = std::memcmp(d + p, "Info", 4) == 0 ? TVbrHeader::Info : TVbrHeader::Xing;
     int at = p + 4;
     const uint32_t flags = BigEndian32(d + at);
     at += 4;

@@ -34,7 +34,8 @@ class EUnknownFormat : public std::runtime_error {
 };
 
 // What a VBR header frame at the start of the stream said.
-enum class TVbrHeader : uint8_t { None, Xing, Vbri };
+// Info is the Xing layout that encoders write at the start of a CBR stream.
+enum class TVbrHeader : uint8_t { None, Xing, Info, Vbri };
 
 class TMP3Source {
  public:

@@ -300,6 +300,9 @@ TEST(DecodeTool, InfoGroupsTheTagLinesByKind) {
 
   const ToolRun vbr = RunTool("--info " + test::DataPath("samples/l3_vbr_v2_xing.mp3"));
   EXPECT_EQ(ReportLine(vbr.output, "bit rate").rfind("VBR (Xing header", 0), 0u) << vbr.output;
+  // An Info frame heads a CBR stream: one bit rate, not an average.
+  const ToolRun cbr = RunTool("--info " + test::DataPath("samples/l3_crc_44k_128_info.mp3"));
+  EXPECT_EQ(ReportLine(cbr.output, "bit rate"), "128 kbit/s (Info header)");
   // Lengths count the frames (with or without a header giving their number), less the encoder's
   // delay and padding.
   EXPECT_EQ(ReportLine(vbr.output, "length"), "2.00 s (88200 samples)");

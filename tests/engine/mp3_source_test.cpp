@@ -82,10 +82,10 @@ TEST(Mp3Source, VbrHeadersAreFoundWhereEncodersPutThem) {
     const char* id;
     TVbrHeader found;
   } cases[] = {{"l3_m1_44k_32_mono.mp3", 36, "VBRI", TVbrHeader::Vbri},
-               {"l3_m1_44k_32_mono.mp3", 21, "Info", TVbrHeader::Xing},
+               {"l3_m1_44k_32_mono.mp3", 21, "Info", TVbrHeader::Info},
                {"l3_m1_44k_32_mono.mp3", 21, "VBRI", TVbrHeader::None},
                {"l3_crc_32k_80_mono_noinfo.mp3", 4 + 2 + 17, "Xing", TVbrHeader::Xing},
-               {"l3_crc_32k_80_mono_noinfo.mp3", 4 + 17, "Info", TVbrHeader::Xing}};
+               {"l3_crc_32k_80_mono_noinfo.mp3", 4 + 17, "Info", TVbrHeader::Info}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " " + c.id + " at " + std::to_string(c.at));
     std::vector<uint8_t> bytes = Sample(c.file);

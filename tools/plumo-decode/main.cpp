@@ -96,7 +96,9 @@ void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
   std::printf("sample rate: %d Hz\n", s.format.sample_rate);
   std::printf("channels: %d (%s)\n", plumo::HeaderChannels(h), ModeName(h.mode));
   const int samples_per_channel = s.format.samples_per_frame / std::max(1, s.format.channels);
-  if (s.vbr != plumo::TVbrHeader::None && s.vbr_frames > 0 && s.format.sample_rate > 0) {
+  if (s.vbr == plumo::TVbrHeader::Info) {
+    std::printf("bit rate: %d kbit/s (Info header)\n", s.bitrate / 1000);
+  } else if (s.vbr != plumo::TVbrHeader::None && s.vbr_frames > 0 && s.format.sample_rate > 0) {
     const double seconds = static_cast<double>(s.vbr_frames) * samples_per_channel / s.format.sample_rate;
     std::printf("bit rate: VBR (%s header, average %.0f kbit/s)\n", s.vbr == plumo::TVbrHeader::Xing ? "Xing" : "VBRI",
                 seconds > 0 ? static_cast<double>(s.data_length) * 8 / seconds / 1000 : 0.0);
