@@ -224,7 +224,6 @@ void TMP3Source::ReadVbrHeader() {
   constexpr int kVbri = 4 + 32;
 
   if (h.protection_bit == 0 && xingAt(p + 2)) p += 2;
-  if (has(p, 8)) FLameGain = LameReplayGain(d + p, static_cast<size_t>(available - p));
   if (xingAt(p)) {
     FVbrHeader = std::memcmp(d + p, "Info", 4) == 0 ? TVbrHeader::Info : TVbrHeader::Xing;
     int at = p + 4;
@@ -260,6 +259,7 @@ void TMP3Source::ReadLameTag(const uint8_t* tag, int available) {
   const bool known = std::memcmp(tag, "LAME", 4) == 0 || std::memcmp(tag, "Lavc", 4) == 0 ||
                      std::memcmp(tag, "Lavf", 4) == 0;
   if (!known) return;
+  FLameGain = LameReplayGain(tag, static_cast<size_t>(available));
   FEncoderDelay = tag[21] << 4 | tag[22] >> 4;
   FPadding = (tag[22] & 0x0F) << 8 | tag[23];
   FGaplessInfo = TGaplessInfo::Lame;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <string>
 
 namespace plumo {
@@ -97,16 +96,11 @@ void TakeRva2(TReplayGain& gain, const uint8_t* body, size_t size) {
   }
 }
 
-TReplayGain LameReplayGain(const uint8_t* xing, size_t size) {
+TReplayGain LameReplayGain(const uint8_t* t, size_t size) {
   TReplayGain gain;
-  if (size < 8 || (std::memcmp(xing, "Xing", 4) != 0 && std::memcmp(xing, "Info", 4) != 0)) return gain;
-  const uint32_t flags = Be32(xing + 4);
-  size_t at = 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
   // The LAME tag: a 9-byte encoder name, revision and method, lowpass, the peak (fixed point,
   // 23 bits after the point), then the track ("radio") and album ("audiophile") gains.
-  if (at + 19 > size) return gain;
-  const uint8_t* t = xing + at;
-  if (std::memcmp(t, "LAME", 4) != 0 && std::memcmp(t, "Lavf", 4) != 0 && std::memcmp(t, "Lavc", 4) != 0) return gain;
+  if (size < 19) return gain;
   const uint32_t peak = Be32(t + 11);
   // Each gain: name code (3 bits: 1 track, 2 album), originator (3 bits), sign, 9 bits of tenths of a dB.
   for (const size_t offset : {size_t{15}, size_t{17}}) {

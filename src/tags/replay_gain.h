@@ -32,9 +32,9 @@ bool TakeReplayGainItem(TReplayGain& gain, std::string_view name, std::string_vi
 // Takes an RVA2 frame body (identification, NUL, then channel records).
 void TakeRva2(TReplayGain& gain, const uint8_t* body, size_t size);
 
-// The track and album values of the LAME tag that follows a "Xing" or "Info" header; xing points
-// at that header's magic, size bytes readable. Empty without a LAME tag.
-TReplayGain LameReplayGain(const uint8_t* xing, size_t size);
+// The track and album values of a LAME tag (the extension after a "Xing" or "Info" table, its
+// encoder name already recognised); tag points at the encoder name, size bytes readable.
+TReplayGain LameReplayGain(const uint8_t* tag, size_t size);
 
 // The explicit tags' values, and the LAME tag's track values where the tags give no track gain.
 TReplayGain MergeReplayGain(const TReplayGain& tags, const TReplayGain& lame);
