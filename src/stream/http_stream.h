@@ -1,0 +1,64 @@
+// THttpStream: an http:// or https:// resource read as a live, non-seekable stream (internet
+// radio). A thread of its own connects, follows redirects and fills a read-ahead buffer, so that
+// Read never waits on the network while buffered bytes remain. With ICY metadata (the response's
+// icy-metaint) the metadata blocks are cut out of the bytes Read returns and their StreamTitle
+// becomes StreamTitle().
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "live_stream.h"
+
+namespace plumo {
+
+struct THttpOptions {
+  int32_t ConnectTimeoutMs = 10000;  // connecting (name lookup, TCP, TLS)
+  int32_t StallTimeoutMs = 15000;    // no data at all for this long ends the stream
+  int32_t MaxRedirects = 8;
+  int32_t BufferBytes = 1 << 20;     // read-ahead buffer
+  int32_t PrebufferBytes = 32768;    // bytes buffered before the stream counts as ready
+  bool ReconnectOnce = true;         // one new connection after a drop in mid-stream
+  // Called once, on the stream's own thread, when Ready() becomes true. Must not call back into
+  // the stream except through Ready() and thread-safe queries.
+  std::function<void()> OnReady;
+};
+
+class THttpStream final : public TLiveStream {
+ public:
+  // Starts connecting on the stream's own thread and returns at once.
+  explicit THttpStream(std::string address, THttpOptions options = {});
+  // Cancels any transfer at once and waits for the thread.
+  ~THttpStream() override;
+
+  // Connected with a successful response and PrebufferBytes buffered, or the response ended
+  // sooner, or the connection failed. Thread-safe.
+  bool Ready() const;
+  // Blocks until Ready(). Raises EStreamError with the failure's message (the address and the
+  // reason: refused, unreachable, a certificate that does not verify, "HTTP 404 Not Found", too
+  // many redirects, a time-out) when the connection failed before any byte arrived.
+  void WaitReady();
+  // Makes every wait and read return at once (Read returns 0); the transfer stops. Thread-safe.
+  void Cancel();
+
+  // Blocks until bytes are buffered or the stream has ended. Raises EStreamError for a failure
+  // before the first byte (as WaitReady); a drop or stall later ends the stream (0, EndMessage).
+  int32_t Read(void* buffer, int32_t count) override;
+  // Both raise EStreamError: the stream cannot seek and has no size.
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override;
+
+  std::string Address() const override;
+  std::string StationName() const override;
+  std::string StreamTitle() const override;
+  std::string EndMessage() const override;
+  // The response's Content-Type ("" before the response).
+  std::string ContentType() const;
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
+
+}  // namespace plumo
