@@ -16,6 +16,7 @@
 
 #include "forms.h"
 #include "instance_lock.h"
+#include "named_stream.h"
 #include "playlist.h"
 
 namespace plumo {
@@ -148,8 +149,12 @@ std::vector<std::string> FileArguments(int argc, const char* const* argv) {
         if (!url.isLocalFile()) continue;
         path = FromQ(url.toLocalFile());
       }
+    } else if (IsStreamAddress(argument)) {
+      // A stream address is taken as it was given.
+      files.push_back(argument);
+      continue;
     } else if (argument.find("://") != std::string::npos) {
-      // Other addresses name no file here.
+      // Other addresses name nothing here.
       continue;
     } else {
       path = argument;

@@ -41,8 +41,9 @@ class TInstanceChannel final : public QObject {
 };
 
 // The files named by the program's arguments (the first is the program), as absolute paths:
-// relative names are taken from the current folder, file:// URIs become their paths, other
-// addresses and options (beginning with "-", except after "--") are passed over.
+// relative names are taken from the current folder, file:// URIs become their paths, http://
+// and https:// stream addresses stay as they are given, other addresses and options
+// (beginning with "-", except after "--") are passed over.
 std::vector<std::string> FileArguments(const QStringList& arguments);
 // The same from the program's own argument bytes: a file name that is not valid UTF-8 stays as
 // it is.

@@ -13,6 +13,7 @@
 
 #include "cover_art.h"
 #include "forms.h"
+#include "named_stream.h"
 #include "panel_form.h"
 
 namespace plumo {
@@ -41,10 +42,11 @@ class TMprisRoot final : public QDBusAbstractAdaptor {
   bool HasTrackList() const { return false; }
   QString Identity() const { return QStringLiteral("PLUMO"); }
   QString DesktopEntry() const { return QStringLiteral("plumo"); }
-  QStringList SupportedUriSchemes() const { return {QStringLiteral("file")}; }
+  QStringList SupportedUriSchemes() const { return {QStringLiteral("file"), QStringLiteral("http"), QStringLiteral("https")}; }
   QStringList SupportedMimeTypes() const {
     return {QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-mpegurl"), QStringLiteral("audio/mpegurl"),
-            QStringLiteral("application/x-mpegurl"), QStringLiteral("application/vnd.apple.mpegurl")};
+            QStringLiteral("application/x-mpegurl"), QStringLiteral("application/vnd.apple.mpegurl"),
+            QStringLiteral("audio/x-scpls")};
   }
  public slots:
   void Raise() { FService.Raise(); }
@@ -290,8 +292,10 @@ const char* TMprisService::VolumeItem(long level) {
 
 void TMprisService::OpenUri(const QString& uri) {
   const QUrl url(uri);
-  // Nothing playable: nothing happens, as the media controls' OpenUri asks.
+  // Nothing playable: nothing happens, as the media controls' OpenUri asks. A stream address
+  // is played as it was given.
   if (url.isLocalFile()) FForm.OpenFiles({FromQ(url.toLocalFile())}, /*quiet=*/true);
+  else if (IsStreamAddress(FromQ(uri))) FForm.OpenFiles({FromQ(uri)}, /*quiet=*/true);
 }
 
 void TMprisService::Raise() { Run([&] { FForm.ShowPanel(); }); }
@@ -330,7 +334,7 @@ void TMprisService::UpdateMetadata() {
   const QString title = ToQ(FForm.SongTitle());
   const QString artist = ToQ(player.Artist());
   const QString album = ToQ(player.Album());
-  const QString url = QUrl::fromLocalFile(ToQ(file)).toString(QUrl::FullyEncoded);
+  const QString url = IsStreamAddress(file) ? ToQ(file) : QUrl::fromLocalFile(ToQ(file)).toString(QUrl::FullyEncoded);
   QVariantMap metadata;
   metadata.insert(QStringLiteral("mpris:trackid"),
                   QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/plumo/track/%1").arg(FTrackNumber))));

@@ -27,6 +27,7 @@
 #include "forms.h"
 #include "ini_file.h"
 #include "file_stream.h"
+#include "named_stream.h"
 #include "playlist.h"
 #include "resources.h"
 #include "taskbar.h"
@@ -149,6 +150,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
       FSettingsFile(std::move(settings_file)),
       FPump([this] { PumpPlayer(); }),
       FPlayer(std::make_unique<TMP3Player>(std::move(driver))),
+      FConnectWake([this] { Guarded([&] { ConnectReady(); }); }),
       FImage1(this),
       FSpeedButton2(this),
       FSpeedButton3(this),
@@ -292,6 +294,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
 
 TPlatform::~TPlatform() {
   FTimer1.stop();
+  CancelConnect();
   // The components go in this order: the player stops, the tray icon leaves, the history saves.
   FPlayer->OnEndPlay = nullptr;
   FPlayer->ShowException = nullptr;
@@ -381,7 +384,11 @@ void TPlatform::FormCreate() {
     const int32_t count = static_cast<int32_t>(std::min<int64_t>(
         ini.ReadInteger("Option", "FileCount", 0),
         static_cast<int64_t>(std::max(ini.KeyCount("Option"), kMaxMissingFiles))));
-    for (int32_t i = 0; i < count; ++i) FPlayList.push_back(ini.ReadString("Option", "File" + std::to_string(i), ""));
+    for (int32_t i = 0; i < count; ++i) {
+      FPlayList.push_back(ini.ReadString("Option", "File" + std::to_string(i), ""));
+      std::string title = ini.ReadString("Option", "Title" + std::to_string(i), "");
+      if (!title.empty()) FEntryTitles[FPlayList.back()] = std::move(title);
+    }
     FCurrentDir = ini.ReadString("Option", "CurrentDir", FCurrentDir);
     FNowIndex = ini.ReadInteger("Option", "NowIndex", 0);
     const int32_t gain = ini.ReadInteger("Option", "ReplayGain", rgmOff);
@@ -492,7 +499,12 @@ void TPlatform::SaveSettings() {
   ini.WriteInteger("Setup", "Top", y());
   ini.EraseSection("Option");
   ini.WriteInteger("Option", "FileCount", static_cast<int32_t>(FPlayList.size()));
-  for (size_t i = 0; i < FPlayList.size(); ++i) ini.WriteString("Option", "File" + std::to_string(i), FPlayList[i]);
+  for (size_t i = 0; i < FPlayList.size(); ++i) {
+    ini.WriteString("Option", "File" + std::to_string(i), FPlayList[i]);
+    // The title a playlist gave the entry (a station's name in its .pls).
+    if (const auto title = FEntryTitles.find(FPlayList[i]); title != FEntryTitles.end())
+      ini.WriteString("Option", "Title" + std::to_string(i), title->second);
+  }
   ini.WriteString("Option", "CurrentDir", FCurrentDir);
   ini.WriteInteger("Option", "NowIndex", FNowIndex);
   ini.WriteInteger("Option", "ReplayGain", FPlayer->ReplayGainMode());
@@ -523,20 +535,35 @@ void TPlatform::WriteSetupKey(const char* key, int32_t value) {
 
 namespace {
 
-// The local files a drag carries; a drag with none (a web link, text) offers the panel nothing.
-// The names are taken from the URI list's own bytes: a file name that is not valid UTF-8 would
-// not survive the round trip through QUrl and QString.
-std::vector<std::string> LocalFiles(const QMimeData* data) {
+// What a drag carries for the panel: its local files; where it carries none, the http and https
+// addresses of its URI list (a browser's link), else its plain text when every line of it is
+// such an address. A drag with none of these (other text, other links) offers nothing. The
+// names are taken from the URI list's own bytes: a file name that is not valid UTF-8 would not
+// survive the round trip through QUrl and QString.
+std::vector<std::string> DroppedNames(const QMimeData* data) {
   std::vector<std::string> names;
-  if (data == nullptr || !data->hasUrls()) return names;
-  const QByteArray list = data->data(QStringLiteral("text/uri-list"));
-  for (const QByteArray& raw : list.split('\n')) {
-    const QByteArray line = raw.trimmed();
-    if (line.isEmpty() || line.startsWith('#')) continue;
-    std::string path = LocalFileOfUri(line.toStdString());
-    if (!path.empty()) names.push_back(std::move(path));
+  if (data == nullptr) return names;
+  std::vector<std::string> addresses;
+  if (data->hasUrls()) {
+    const QByteArray list = data->data(QStringLiteral("text/uri-list"));
+    for (const QByteArray& raw : list.split('\n')) {
+      const QByteArray line = raw.trimmed();
+      if (line.isEmpty() || line.startsWith('#')) continue;
+      std::string path = LocalFileOfUri(line.toStdString());
+      if (!path.empty()) names.push_back(std::move(path));
+      else if (IsStreamAddress(line.toStdString())) addresses.push_back(line.toStdString());
+    }
   }
-  return names;
+  if (!names.empty()) return names;
+  if (addresses.empty() && data->hasText()) {
+    for (const QString& raw : data->text().split(QLatin1Char('\n'))) {
+      const std::string line = FromQ(raw.trimmed());
+      if (line.empty()) continue;
+      if (!IsStreamAddress(line) || line.find_first_of(" \t") != std::string::npos) return {};
+      addresses.push_back(line);
+    }
+  }
+  return addresses;
 }
 
 // What an intake gathered: the new playlist, the names that gave it entries (for the history),
@@ -546,6 +573,7 @@ struct TIntake {
   std::vector<std::string> Entries;
   std::vector<std::string> Contributed;
   std::string CurrentDir;
+  TEntryTitles Titles;
   bool Playable = false;
   std::exception_ptr Error;
 };
@@ -553,7 +581,7 @@ struct TIntake {
 // The name the player is given for a playlist entry, or "" when it cannot be played: a stream
 // address as it stands, else the file where it is found (a relative entry in current_dir).
 std::string PlayableName(const std::string& entry, const std::string& current_dir) {
-  if (!HasDrivePart(entry) && entry.rfind("http://", 0) == 0) return entry;
+  if (IsStreamAddress(entry)) return entry;
   std::string path = HasDrivePart(entry) ? entry : JoinFolder(current_dir, entry);
   return FileExists(path) ? path : std::string();
 }
@@ -567,6 +595,12 @@ TIntake Gather(const std::vector<std::string>& names, std::string current_dir, c
   in.CurrentDir = std::move(current_dir);
   try {
     for (const std::string& path : names) {
+      // A stream address is an entry as it stands (its history entry too).
+      if (IsStreamAddress(path)) {
+        in.Entries.push_back(path);
+        in.Contributed.push_back(path);
+        continue;
+      }
       if (!FileExists(path) && !FolderExists(path)) continue;
       const size_t before = in.Entries.size();
       if (IsAudioFile(path) && !FolderExists(path)) {
@@ -581,7 +615,7 @@ TIntake Gather(const std::vector<std::string>& names, std::string current_dir, c
         // breaks off keeps the lines read before.
         const std::unique_ptr<TStream> stream = open(path);
         try {
-          ReadPlaylist(*stream, path, in.Entries);
+          ReadPlaylist(*stream, path, in.Entries, &in.Titles);
         } catch (...) {
           if (in.Entries.size() > before) in.Contributed.push_back(path);
           throw;
@@ -620,13 +654,13 @@ std::string NothingPlayableText(const std::vector<std::string>& names) {
 }  // namespace
 
 void TPlatform::dragEnterEvent(QDragEnterEvent* event) {
-  if (!LocalFiles(event->mimeData()).empty()) event->acceptProposedAction();
+  if (!DroppedNames(event->mimeData()).empty()) event->acceptProposedAction();
   else event->ignore();
 }
 
 void TPlatform::dropEvent(QDropEvent* event) {
-  const std::vector<std::string> names = LocalFiles(event->mimeData());
-  // Refused drags never reach here; a drop without local files must not empty the playlist.
+  const std::vector<std::string> names = DroppedNames(event->mimeData());
+  // Refused drags never reach here; a drop of nothing to play must not empty the playlist.
   if (names.empty()) {
     event->ignore();
     return;
@@ -673,6 +707,10 @@ bool TPlatform::DropFiles(const std::vector<std::string>& names, bool quiet) {
   }
   StopBeforeChange();
   FPlayList = std::move(in.Entries);
+  FEntryTitles = std::move(in.Titles);
+  // A new playlist: its entries that fail are said again.
+  FReportedEntries.clear();
+  FFailedInRound.clear();
   ResetIndex();
   FCurrentDir = in.CurrentDir;
   for (const std::string& name : in.Contributed) FFileNameKeep->Add(name);
@@ -700,8 +738,21 @@ void TPlatform::PrevIndex() {
 }
 
 std::string TPlatform::SongTitle() const {
-  const std::string song = FPlayer->Title();
-  return song.empty() ? NameWithoutExtension(FPlayer->FileName()) : song;
+  const std::string& file = FPlayer->FileName();
+  const std::string entry = file.empty() ? FChosenAddress : file;
+  std::string song = FPlayer->Title();
+  if (IsStreamAddress(entry)) {
+    // Until the stream names what it plays, the player offers the address's last part: the
+    // playlist's title for it is better, else the address itself.
+    if (song.empty() || song == entry.substr(entry.find_last_of('/') + 1)) {
+      const auto title = FEntryTitles.find(entry);
+      song = title != FEntryTitles.end() ? title->second : entry;
+    }
+    return song;
+  }
+  if (!song.empty()) return song;
+  if (const auto title = FEntryTitles.find(entry); title != FEntryTitles.end()) return title->second;
+  return NameWithoutExtension(file);
 }
 
 std::string TPlatform::MakeTitle(const std::string& state) {
@@ -709,15 +760,29 @@ std::string TPlatform::MakeTitle(const std::string& state) {
   if (FPlayList.empty()) return kNoTitle;
   TMP3Player& player = *FPlayer;
   if (FPlayState == psStopped) {
+    CancelConnect();
+    FChosenAddress.clear();
     const int32_t start = FNowIndex;
     for (;;) {
       const std::string& entry = FPlayList[static_cast<size_t>(FNowIndex)];
       const std::string name = PlayableName(entry, FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir);
-      if (!name.empty()) {
-        // A relative entry is given to the player as the path it was found at.
-        player.SetFileName(name);
-        player.SetVolume(0);
-        break;
+      // An entry that failed to open in this round is passed over as a missing file is.
+      if (!name.empty() && FFailedInRound.count(FNowIndex) == 0) {
+        if (IsStreamAddress(name)) {
+          // Connected to only when it is to play (StartPlay), and never here: that would keep
+          // the panel waiting on the network.
+          if (player.Opened() || !player.FileName().empty()) player.SetFileName("");
+          FChosenAddress = name;
+          break;
+        }
+        try {
+          // A relative entry is given to the player as the path it was found at.
+          player.SetFileName(name);
+          player.SetVolume(0);
+          break;
+        } catch (...) {
+          EntryFailed(std::current_exception());
+        }
       }
       NextIndex();
       if (FNowIndex == start) {
@@ -726,6 +791,8 @@ std::string TPlatform::MakeTitle(const std::string& state) {
       }
     }
   }
+  // "[PLAY]接続中… Station"
+  if (FConnect) title += FromQ(tr("接続中… "));
   title += SongTitle();
   const std::string album = player.Album();
   if (!album.empty()) title += "(" + album + ")";
@@ -738,6 +805,12 @@ void TPlatform::MP3Player1EndPlay(TMP3EndPlayReason reason) {
   // The playback has ended: nothing chained follows it any more.
   FChainedIndexes.clear();
   if (reason == merSuccessful && FPlayState == psPlaying) {
+    // A live stream that ended early (the connection lost) is said once; the next entry follows
+    // as at the end of the data.
+    const std::string message;  // I24MERGE FPlayer->EndMessage();
+    if (!message.empty() && !FPlayList.empty() &&
+        FReportedEntries.insert(FPlayList[static_cast<size_t>(FNowIndex)]).second)
+      Report(std::make_exception_ptr(std::runtime_error(message)));
     StopBeforeChange();
     NextIndex();
     StartPlay();
@@ -755,7 +828,9 @@ std::string TPlatform::MP3Player1GetNextFile() {
   for (int32_t step = 1; step <= count; ++step) {
     const int32_t index = (from + step) % count;
     const std::string name = PlayableName(FPlayList[static_cast<size_t>(index)], dir);
-    if (name.empty()) continue;
+    if (name.empty() || FFailedInRound.count(index) != 0) continue;
+    // A stream is connected to by the panel when the playback before it ends.
+    if (IsStreamAddress(name)) return "";
     FChainedIndexes.push_back(index);
     return name;
   }
@@ -769,19 +844,85 @@ void TPlatform::MP3Player1TrackChange() {
   DrawTitle(FPlayState == psPaused ? "PAUSE" : "PLAY");
 }
 
+void TPlatform::MP3Player1TitleChange() {
+  if (FPlayState != psStopped) DrawTitle(FPlayState == psPaused ? "PAUSE" : "PLAY");
+}
+
 // Playback and display.
 
 void TPlatform::StartPlay() {
+  // Played by the user's wish: every entry is tried again.
+  FFailedInRound.clear();
+  StartPlayInRound();
+}
+
+void TPlatform::StartPlayInRound() {
   DrawTitle(QT_TR_NOOP("PLAY"));
-  if (!FPlayList.empty() && !FPlayer->FileName().empty()) {
+  if (FPlayList.empty()) return;
+  if (!FChosenAddress.empty() && FPlayState == psStopped) {
+    // The panel plays on while the stream connects; it plays once connected.
+    StartConnect(FChosenAddress);
+    FPlayState = psPlaying;
+    DrawTitle(QT_TR_NOOP("PLAY"));
+    return;
+  }
+  if (!FPlayer->FileName().empty()) {
     FPlayer->SetVolume(FVolLevel);
     FPlayer->Play();
     FPlayState = psPlaying;
+    FFailedInRound.clear();
     if (OnChange) OnChange();
   }
 }
 
+void TPlatform::EntryFailed(const std::exception_ptr& e) {
+  if (FPlayList.empty()) return;
+  // Said once: a playlist that comes round to it again does not say it again.
+  if (FReportedEntries.insert(FPlayList[static_cast<size_t>(FNowIndex)]).second) Report(e);
+  FFailedInRound.insert(FNowIndex);
+}
+
+void TPlatform::StartConnect(const std::string& address) {
+  CancelConnect();
+  THttpOptions options;
+  // On the stream's own thread: only wakes the panel.
+  options.OnReady = [this] { FConnectWake.Set(); };
+  FConnectAddress = address;
+  FConnectIndex = FNowIndex;
+  FConnect = std::make_unique<THttpStream>(address, std::move(options));
+  // A stream that knows at once (a refusal) may have been ready before OnReady was set up.
+  if (FConnect->Ready()) FConnectWake.Set();
+}
+
+void TPlatform::CancelConnect() {
+  // Destroying the stream cancels its transfer at once.
+  FConnect.reset();
+}
+
+void TPlatform::ConnectReady() {
+  if (!FConnect || !FConnect->Ready()) return;
+  std::unique_ptr<THttpStream> stream = std::move(FConnect);
+  try {
+    // Raises why the connection failed.
+    stream->WaitReady();
+    FPlayer->OpenStream(std::move(stream), TMP3Player::kOwned);  // I24MERGE (FConnectAddress, ...)
+    FChosenAddress.clear();
+    FPlayer->SetVolume(FVolLevel);
+    FPlayer->Play();
+    FFailedInRound.clear();
+    DrawTitle(QT_TR_NOOP("PLAY"));
+  } catch (...) {
+    // As a file whose open failed: said once, and the next entry plays.
+    FNowIndex = FConnectIndex;
+    EntryFailed(std::current_exception());
+    FPlayState = psStopped;
+    NextIndex();
+    StartPlayInRound();
+  }
+}
+
 void TPlatform::StopPlay() {
+  CancelConnect();
   if (FPlayState == psStopped) ResetIndex();
   // A chained entry heard by now becomes the current one as the player stops; none follows.
   try {
@@ -807,6 +948,8 @@ void TPlatform::StopBeforeChange() {
 }
 
 void TPlatform::PausePlay() {
+  // Paused while connecting: the connection is given up; resuming connects again.
+  CancelConnect();
   FPlayer->Pause();
   FPlayState = psPaused;
   DrawTitle(QT_TR_NOOP("PAUSE"));
@@ -850,6 +993,12 @@ void TPlatform::wheelEvent(QWheelEvent* event) {
 }
 
 void TPlatform::ResumePlay() {
+  if (!FChosenAddress.empty() && !FPlayer->Opened()) {
+    // Paused while it connected: it connects again.
+    FPlayState = psStopped;
+    StartPlay();
+    return;
+  }
   FPlayer->Resume();
   FPlayState = psPlaying;
   DrawTitle(QT_TR_NOOP("PLAY"));

@@ -18,13 +18,16 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "about_dialog.h"
 #include "file_name_keep.h"
+#include "http_stream.h"
 #include "panel_widgets.h"
 #include "player.h"
+#include "playlist.h"
 #include "tray_icon.h"
 #include "wake_event.h"
 #include "wave_device.h"
@@ -75,9 +78,10 @@ class TPlatform final : public QWidget {
 
   // Files dropped on the panel: DropFiles, with a failure shown by the exception display.
   void PanelDropFiles(const std::vector<std::string>& names);
-  // Files handed over from outside (the program's arguments, a later start, the media
-  // controls): taken in as a drop; nothing happens for none. True when they gave the playlist
-  // at least one entry. quiet: nothing playable is not reported (the media controls' OpenUri).
+  // Files and stream addresses handed over from outside (the program's arguments, a later
+  // start, the media controls): taken in as a drop; nothing happens for none. True when they
+  // gave the playlist at least one entry. quiet: nothing playable is not reported (the media
+  // controls' OpenUri).
   bool OpenFiles(const std::vector<std::string>& names, bool quiet = false);
   // Playlist and intake. The entries are gathered first (off the GUI thread, which keeps
   // drawing and answering meanwhile); only when there is at least one does the panel stop,
@@ -94,10 +98,13 @@ class TPlatform final : public QWidget {
   void MP3Player1EndPlay(TMP3EndPlayReason reason);
   // The player asks for the file to follow the last one it was given without a gap: the entry
   // the panel would start next after it (after the last comes the first, missing files are
-  // passed over), or "" when none can be played.
+  // passed over), or "" when none can be played or the next is a stream address (the panel
+  // connects to it itself when the current one ends).
   std::string MP3Player1GetNextFile();
   // That file is heard now: it becomes the current entry.
   void MP3Player1TrackChange();
+  // The live stream heard names what it plays now.
+  void MP3Player1TitleChange();
 
   // Playback and display.
   void StartPlay();
@@ -162,8 +169,13 @@ class TPlatform final : public QWidget {
   int32_t ScrollPos() const { return FScrollPos; }
   int32_t ScrollPause() const { return FScrollPause; }
   const std::string& Title() const { return FTitle; }
-  // The title the display shows for the entry loaded: its tags' title, else its file's name.
+  // The title the display shows for the entry loaded: a live stream's own title, its tags'
+  // title, else the title its playlist gave it, else its file's name (a stream's address).
   std::string SongTitle() const;
+  // A stream address is being connected to for the current entry; it plays once connected.
+  bool Connecting() const { return FConnect != nullptr; }
+  // The titles the playlists taken in gave their entries.
+  const TEntryTitles& EntryTitles() const { return FEntryTitles; }
   const std::string& SettingsFile() const { return FSettingsFile; }
   const QImage& TitleBitmap() const { return FTitleBitmap; }
   const QImage& LcdBitmap() const { return FLcdBitmap; }
@@ -216,6 +228,17 @@ class TPlatform final : public QWidget {
   void ShowQueuedErrors();
   void ProbeTray();
   void WatchTray();
+  // The current entry could not be opened (e): said once per entry until the next intake, and
+  // not tried again in this round of the playlist.
+  void EntryFailed(const std::exception_ptr& e);
+  // StartPlay without forgetting the entries that failed in this round (moving on after one).
+  void StartPlayInRound();
+  // Starts connecting to the current entry, a stream address, on the stream's own thread.
+  void StartConnect(const std::string& address);
+  // The connection is ready (or has failed): play it, or move on to the next entry.
+  void ConnectReady();
+  // Cancels a connection being made.
+  void CancelConnect();
   void BuildMenu();
   void PumpPlayer();
   void WriteSetupKey(const char* key, int32_t value);
@@ -228,6 +251,13 @@ class TPlatform final : public QWidget {
   // The player's wake-ups; outlives the player.
   TWakeEvent FPump;
   std::unique_ptr<TMP3Player> FPlayer;
+  // A network stream's "ready" from its own thread; outlives the stream.
+  TWakeEvent FConnectWake;
+  // The network stream being connected for the current entry (FConnectIndex), before the
+  // player gets it.
+  std::unique_ptr<THttpStream> FConnect;
+  std::string FConnectAddress;
+  int32_t FConnectIndex = 0;
 
   TImage FImage1;
   TSpeedButton FSpeedButton2;
@@ -259,6 +289,13 @@ class TPlatform final : public QWidget {
   int32_t FNowIndex = 0;
   // The entries handed to the player to follow the current one, in order, not yet heard.
   std::deque<int32_t> FChainedIndexes;
+  TEntryTitles FEntryTitles;
+  // The stream address chosen as the current entry while the player has nothing open for it.
+  std::string FChosenAddress;
+  // Entries whose failure to open has been said since the last intake.
+  std::set<std::string> FReportedEntries;
+  // Entries that failed to open since one last played: passed over as missing files are.
+  std::set<int32_t> FFailedInRound;
   int32_t FScrollPos = 0;
   int32_t FScrollPause = 0;
   QImage FTitleBitmap;

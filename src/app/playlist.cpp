@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <utility>
 
 #include "file_stream.h"
 
@@ -18,9 +20,13 @@ bool HasDrivePart(const std::string& entry) {
   return entry.size() >= 2 && entry[0] == '\\' && entry[1] == '\\';
 }
 
-bool IsUrlOrShare(const std::string& entry) {
-  return entry.rfind("http://", 0) == 0 || entry.rfind("\\\\", 0) == 0;
-}
+namespace {
+
+bool IsAddress(const std::string& entry) { return entry.rfind("http://", 0) == 0 || entry.rfind("https://", 0) == 0; }
+
+}  // namespace
+
+bool IsUrlOrShare(const std::string& entry) { return IsAddress(entry) || entry.rfind("\\\\", 0) == 0; }
 
 std::string JoinFolder(const std::string& folder, const std::string& name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
@@ -77,7 +83,7 @@ bool IsAudioFile(const std::string& path) {
 
 bool IsPlaylistFile(const std::string& path) {
   const std::string ext = LowerExtension(path);
-  return ext == ".m3u" || ext == ".m3u8";
+  return ext == ".m3u" || ext == ".m3u8" || ext == ".pls";
 }
 
 namespace {
@@ -141,18 +147,114 @@ bool IsFileUri(const std::string& line) {
   return true;
 }
 
-void AddLine(std::string line, bool first, const std::string& folder, std::vector<std::string>& playlist) {
-  if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-  if (line.empty() || line[0] == '#') return;
-  if (IsFileUri(line)) {
-    playlist.push_back(FileUriPath(line));
-  } else if (HasDrivePart(line) || IsUrlOrShare(line)) {
-    playlist.push_back(line);
-  } else {
-    for (char& c : line)
-      if (c == '\\') c = '/';
-    playlist.push_back(JoinFolder(folder, line));
+// The entry a playlist's name for a file or a stream gives ("" for none).
+std::string EntryOf(std::string name, const std::string& folder) {
+  if (name.empty()) return name;
+  if (IsFileUri(name)) return FileUriPath(name);
+  if (HasDrivePart(name) || IsUrlOrShare(name)) return name;
+  for (char& c : name)
+    if (c == '\\') c = '/';
+  return JoinFolder(folder, name);
+}
+
+// Calls on_line(line, first) for each line of the stream: a line ends at its first CR or LF and
+// reading goes on after the next LF; a byte-order mark at the very start is dropped.
+template <class F>
+void ForEachLine(TStream& stream, F&& on_line) {
+  std::string line;
+  bool in_line = true;     // still taking characters of the current line
+  bool have_line = false;  // something of a line was read since the last LF
+  bool first = true;
+  const auto take = [&] {
+    if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    on_line(line);
+    line.clear();
+    first = false;
+  };
+  char buffer[4096];
+  for (;;) {
+    const int32_t n = stream.Read(buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (int32_t i = 0; i < n; ++i) {
+      const char c = buffer[i];
+      if (c == '\n') {
+        take();
+        in_line = true;
+        have_line = false;
+        continue;
+      }
+      have_line = true;
+      if (c == '\r') in_line = false;
+      else if (in_line) line += c;
+    }
   }
+  if (have_line) take();
+}
+
+void ReadM3u(TStream& stream, const std::string& folder, std::vector<std::string>& playlist, TEntryTitles* titles) {
+  std::string title;  // of the last #EXTINF line, for the entry after it
+  ForEachLine(stream, [&](std::string& line) {
+    if (line.empty()) return;
+    if (line[0] == '#') {
+      // "#EXTINF:length,title"
+      title.clear();
+      if (line.compare(0, 8, "#EXTINF:") == 0 && line.find(',') != std::string::npos) title = line.substr(line.find(',') + 1);
+      return;
+    }
+    std::string entry = EntryOf(std::move(line), folder);
+    // Files name themselves by their tags; a stream address by nothing until it plays.
+    if (titles != nullptr && !title.empty() && IsAddress(entry)) (*titles)[entry] = title;
+    title.clear();
+    playlist.push_back(std::move(entry));
+  });
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// "File12" with prefix "file" gives 12; -1 when the key is not the prefix and a number.
+int64_t KeyNumber(const std::string& key, const char* prefix) {
+  const size_t length = std::char_traits<char>::length(prefix);
+  if (key.size() <= length || key.size() > length + 9) return -1;
+  for (size_t i = 0; i < length; ++i)
+    if (Lower(key[i]) != prefix[i]) return -1;
+  int64_t number = 0;
+  for (size_t i = length; i < key.size(); ++i) {
+    if (!IsDigit(key[i])) return -1;
+    number = number * 10 + (key[i] - '0');
+  }
+  return number;
+}
+
+// A .pls file: "FileN=" and "TitleN=" keys (any case, any order), entries in the order of N.
+void ReadPls(TStream& stream, const std::string& folder, std::vector<std::string>& playlist, TEntryTitles* titles) {
+  std::map<int64_t, std::pair<std::string, std::string>> items;  // N: file, title
+  const auto flush = [&] {
+    for (auto& [number, item] : items) {
+      std::string entry = EntryOf(std::move(item.first), folder);
+      if (entry.empty()) continue;
+      if (titles != nullptr && !item.second.empty()) (*titles)[entry] = item.second;
+      playlist.push_back(std::move(entry));
+    }
+  };
+  try {
+    ForEachLine(stream, [&](std::string& line) {
+      const size_t equals = line.find('=');
+      if (equals == std::string::npos) return;
+      const std::string key = Trimmed(line.substr(0, equals));
+      std::string value = Trimmed(line.substr(equals + 1));
+      if (const int64_t n = KeyNumber(key, "file"); n >= 0) items[n].first = std::move(value);
+      else if (const int64_t t = KeyNumber(key, "title"); t >= 0) items[t].second = std::move(value);
+    });
+  } catch (...) {
+    // What was read before the failure stays.
+    flush();
+    throw;
+  }
+  flush();
 }
 
 }  // namespace
@@ -196,37 +298,15 @@ std::vector<std::string> FolderAudioFiles(const std::string& folder) {
   return files;
 }
 
-void ReadPlaylist(TStream& stream, const std::string& path, std::vector<std::string>& playlist) {
+void ReadPlaylist(TStream& stream, const std::string& path, std::vector<std::string>& playlist, TEntryTitles* titles) {
   const std::string folder = ExtractFileDir(path);
-  std::string line;
-  bool in_line = true;     // still taking characters of the current line
-  bool have_line = false;  // something of a line was read since the last LF
-  bool first = true;
-  char buffer[4096];
-  for (;;) {
-    const int32_t n = stream.Read(buffer, sizeof buffer);
-    if (n <= 0) break;
-    for (int32_t i = 0; i < n; ++i) {
-      const char c = buffer[i];
-      if (c == '\n') {
-        AddLine(std::move(line), first, folder, playlist);
-        line.clear();
-        first = false;
-        in_line = true;
-        have_line = false;
-        continue;
-      }
-      have_line = true;
-      if (c == '\r') in_line = false;
-      else if (in_line) line += c;
-    }
-  }
-  if (have_line) AddLine(std::move(line), first, folder, playlist);
+  if (LowerExtension(path) == ".pls") ReadPls(stream, folder, playlist, titles);
+  else ReadM3u(stream, folder, playlist, titles);
 }
 
-void ReadPlaylist(const std::string& path, std::vector<std::string>& playlist) {
+void ReadPlaylist(const std::string& path, std::vector<std::string>& playlist, TEntryTitles* titles) {
   TFileStream stream(path);
-  ReadPlaylist(stream, path, playlist);
+  ReadPlaylist(stream, path, playlist, titles);
 }
 
 std::string TimeText(int32_t position_ms) {

@@ -1,9 +1,10 @@
 // The panel's playlist rules: paths and their parts, which entries are taken as they stand,
-// joining relative entries to a folder, reading .m3u/.m3u8 playlists, the audio files of a
-// dropped folder, and the time text.
+// joining relative entries to a folder, reading .m3u/.m3u8 and .pls playlists, the audio files of
+// a dropped folder, and the time text.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ class TStream;
 // An absolute entry: it begins with "/", or has a Windows drive ("C:...") or begins with two
 // backslashes (a Windows share), which keep their meaning from playlists written on Windows.
 bool HasDrivePart(const std::string& entry);
-// "http://..." or "\\server\share...".
+// "http://...", "https://..." or "\\server\share...".
 bool IsUrlOrShare(const std::string& entry);
 // folder + "/" + name, without doubling a trailing "/".
 std::string JoinFolder(const std::string& folder, const std::string& name);
@@ -39,7 +40,7 @@ std::string LocalFileOfUri(const std::string& uri);
 bool FolderExists(const std::string& path);
 // Files the panel plays: .mp3, .mp2, .mpa (any case).
 bool IsAudioFile(const std::string& path);
-// Playlist files: .m3u, .m3u8 (any case).
+// Playlist files: .m3u, .m3u8, .pls (any case).
 bool IsPlaylistFile(const std::string& path);
 
 // "%20" and the like decoded to their bytes; a "%" not followed by two hexadecimal digits stays.
@@ -51,16 +52,25 @@ bool NaturalPathLess(const std::string& a, const std::string& b);
 // cannot be read are passed over; links to folders are not followed (no loops).
 std::vector<std::string> FolderAudioFiles(const std::string& folder);
 
-// Reads a playlist (.m3u or .m3u8; both are read as UTF-8, which the system's text is) and
-// appends one entry per line, in file order. A line ends at its first CR or LF. A byte-order mark
-// at the start is dropped; empty lines and lines beginning with "#" (#EXTM3U, #EXTINF) are
-// comments. Absolute lines, "http://" lines and shares are taken as they stand; "file://" URIs
-// become their percent-decoded local path; other lines are relative to the playlist's own
-// folder, with backslashes read as folder separators. Raises an exception naming the file and
-// the reason when it cannot be read; the entries of the lines read before stay appended.
-void ReadPlaylist(const std::string& path, std::vector<std::string>& playlist);
-// The same from an open stream; path names the playlist (its folder and the error messages).
-void ReadPlaylist(TStream& stream, const std::string& path, std::vector<std::string>& playlist);
+// Titles a playlist gives its entries (a .pls file's TitleN, an .m3u's #EXTINF before an
+// address), by entry: shown until the entry's own stream or tags name it.
+using TEntryTitles = std::map<std::string, std::string>;
+
+// Reads a playlist and appends its entries. An .m3u or .m3u8 file (read as UTF-8, which the
+// system's text is) gives one entry per line, in file order. A line ends at its first CR or LF. A
+// byte-order mark at the start is dropped; empty lines and lines beginning with "#" (#EXTM3U,
+// #EXTINF) are comments, an #EXTINF's title goes with the address on the next line. A .pls
+// file (by its extension) gives one entry per FileN key, in the order of N whatever the order of
+// the keys, with its TitleN; other keys and lines are passed over. An entry's text follows one
+// rule: absolute paths, "http://" and "https://" addresses and shares are taken as they stand;
+// "file://" URIs become their percent-decoded local path; other names are relative to the
+// playlist's own folder, with backslashes read as folder separators. Raises an exception naming
+// the file and the reason when it cannot be read; the entries read before stay appended.
+void ReadPlaylist(const std::string& path, std::vector<std::string>& playlist, TEntryTitles* titles = nullptr);
+// The same from an open stream; path names the playlist (its kind, its folder and the error
+// messages).
+void ReadPlaylist(TStream& stream, const std::string& path, std::vector<std::string>& playlist,
+                  TEntryTitles* titles = nullptr);
 
 // "MM:SS" from milliseconds; minutes are not wrapped at 60.
 std::string TimeText(int32_t position_ms);

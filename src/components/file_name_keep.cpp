@@ -15,8 +15,11 @@ namespace {
 
 constexpr const char* kSection = "KeepFileNames";
 
-// A file, or a folder (the panel keeps dropped folders in the history too).
+// A file, or a folder (the panel keeps dropped folders in the history too), or a stream
+// address ("http://", "https://"), which is kept as it was given.
 bool Exists(const std::string& name) {
+  const QString lower = QString::fromUtf8(name.substr(0, 8)).toLower();
+  if (lower.startsWith(QLatin1String("http://")) || lower.startsWith(QLatin1String("https://"))) return true;
   struct stat st {};
   return !name.empty() && ::stat(name.c_str(), &st) == 0;
 }

@@ -39,7 +39,8 @@ class TFileNameKeep final : public QObject {
 
   // Puts a name at the top (moving it there when present); the change is saved soon after.
   void Add(const std::string& file_name);
-  // Reads the stored list; names of files or folders that no longer exist are dropped.
+  // Reads the stored list; names of files or folders that no longer exist are dropped (stream
+  // addresses are kept).
   void Load();
   // Erases [KeepFileNames] and writes the list; raises the settings write error.
   void Save();

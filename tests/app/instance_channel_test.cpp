@@ -25,10 +25,13 @@ namespace fs = std::filesystem;
 
 TEST(InstanceChannelTest, FileArgumentsBecomeAbsolutePaths) {
   const std::string cwd = fs::current_path().string();
+  // Stream addresses stay as they were given; other addresses name nothing.
   const QStringList arguments{"plumo", "-x", "song.mp3", "/abs/list.m3u8", "file:///music/My%20Album/",
-                              "http://example.com/a.mp3", "", "sub/../b.mp3", "--", "-dash.mp3"};
+                              "http://example.com/a.mp3", "HTTPS://h:8443/live?a=%20", "ftp://h/x.mp3", "",
+                              "sub/../b.mp3", "--", "-dash.mp3"};
   EXPECT_EQ(FileArguments(arguments),
-            (std::vector<std::string>{cwd + "/song.mp3", "/abs/list.m3u8", "/music/My Album/", cwd + "/b.mp3", cwd + "/-dash.mp3"}));
+            (std::vector<std::string>{cwd + "/song.mp3", "/abs/list.m3u8", "/music/My Album/", "http://example.com/a.mp3",
+                                      "HTTPS://h:8443/live?a=%20", cwd + "/b.mp3", cwd + "/-dash.mp3"}));
   EXPECT_TRUE(FileArguments({"plumo"}).empty());
 }
 

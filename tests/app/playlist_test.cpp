@@ -20,6 +20,7 @@ TEST(PlaylistTest, DrivePartsUrlsAndShares) {
   EXPECT_FALSE(HasDrivePart("a.mp3"));
   EXPECT_FALSE(HasDrivePart("http://example.com/a.mp3"));
   EXPECT_TRUE(IsUrlOrShare("http://example.com/a.mp3"));
+  EXPECT_TRUE(IsUrlOrShare("https://example.com/a.mp3"));
   EXPECT_FALSE(IsUrlOrShare("HTTP://example.com/a.mp3")) << "exact case";
 }
 
@@ -70,6 +71,36 @@ TEST(PlaylistTest, BomExtinfM3u8FileUrisAndBackslashes) {
   list.clear();
   ReadPlaylist(dir / "plain.m3u", list);
   EXPECT_EQ(list, (std::vector<std::string>{dir / "one.mp3", dir / "\xEF\xBB\xBFtwo.mp3"}));
+}
+
+// A station's "listen" link: a .pls with any count of FileN keys in any order and case, the
+// titles it gives, and an .m3u's #EXTINF title for an address.
+TEST(PlaylistTest, PlsAndM3uGiveAddressesAndTheirTitles) {
+  test::TempDir dir;
+  test::WriteFile(dir / "radio.PLS",
+                  "\xEF\xBB\xBF[playlist]\r\nNumberOfEntries=4\r\nFile10=https://h:8443/ten\r\nTitle2=Two\r\n"
+                  "File2 = http://h/two \r\nfile1=sub\\one.mp3\r\nTITLE1=Local One\r\nLength1=-1\r\n"
+                  "Title7=no file\r\nFile3=\r\nFilex=junk\r\nFile4=file:///m/a%20b.mp3\r\nnonsense\r\nVersion=2\r\n");
+  test::WriteFile(dir / "radio.m3u", "#EXTM3U\n#EXTINF:-1,Radio Ü\nhttps://h/s\n#EXTINF:3,File\nf.mp3\nhttp://h/untitled\n");
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"radio.PLS", {dir / "sub/one.mp3", "http://h/two", "/m/a b.mp3", "https://h:8443/ten"}},
+      {"radio.m3u", {"https://h/s", dir / "f.mp3", "http://h/untitled"}}};
+  const TEntryTitles expected_titles[] = {{{dir / "sub/one.mp3", "Local One"}, {"http://h/two", "Two"}},
+                                          {{"https://h/s", "Radio Ü"}}};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    std::vector<std::string> list;
+    TEntryTitles titles;
+    ReadPlaylist(dir / cases[i].first, list, &titles);
+    EXPECT_EQ(list, cases[i].second) << cases[i].first;
+    EXPECT_EQ(titles, expected_titles[i]) << cases[i].first;
+  }
+  EXPECT_TRUE(IsPlaylistFile("/x/radio.Pls"));
+  // A .pls that breaks off keeps the entries read before.
+  test::WriteFile(dir / "long.pls", "File2=b.mp3\nFile1=a.mp3\n#" + std::string(5000, 'x') + "\nFile3=c.mp3\n");
+  test::FailsAfterFirstBlock stream(dir / "long.pls");
+  std::vector<std::string> list;
+  EXPECT_THROW(ReadPlaylist(stream, dir / "long.pls", list), EStreamError);
+  EXPECT_EQ(list, (std::vector<std::string>{dir / "a.mp3", dir / "b.mp3"}));
 }
 
 TEST(PlaylistTest, PercentDecodeLeavesBrokenEscapes) {

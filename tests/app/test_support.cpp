@@ -1,5 +1,8 @@
 #include "test_support.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace plumo::test {
 
@@ -68,6 +72,19 @@ std::string Capture(const std::string& command) {
   while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
   ::pclose(p);
   return out;
+}
+
+std::string UnusedLoopbackAddress() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    throw std::runtime_error("no loopback port");
+  ::close(fd);
+  return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 }
 
 }  // namespace plumo::test

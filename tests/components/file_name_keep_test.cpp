@@ -106,20 +106,23 @@ TEST_F(FileNameKeepTest, PickingAnItemPassesItsName) {
   EXPECT_EQ(picked, (std::vector<std::string>{files[6], files[0], files[15]}));
 }
 
+// Names of gone files are dropped; a stream address is kept as it was given.
 TEST_F(FileNameKeepTest, SavedOnDestructionAndLoadedInOrderWithoutGoneFiles) {
   const std::string a = MakeFile("a.mp3"), b = MakeFile("b.mp3"), c = MakeFile("c.mp3");
+  const std::string radio = "HTTPS://127.0.0.1:1/radio.pls";
   {
     TFileNameKeep keep(nullptr, ini);
     keep.SetParentMenu(&menu);
     keep.Add(a);
+    keep.Add(radio);
     keep.Add(b);
     keep.Add(c);
   }
   {
     const platform::IniFile file(ini);
     EXPECT_EQ(file.ReadString("KeepFileNames", "FileName1", "?"), c);
-    EXPECT_EQ(file.ReadString("KeepFileNames", "FileName3", "?"), a);
-    for (int i = 4; i <= 16; ++i) {
+    EXPECT_EQ(file.ReadString("KeepFileNames", "FileName4", "?"), a);
+    for (int i = 5; i <= 16; ++i) {
       EXPECT_TRUE(file.ValueExists("KeepFileNames", "FileName" + std::to_string(i)));
       EXPECT_EQ(file.ReadString("KeepFileNames", "FileName" + std::to_string(i), "?"), "");
     }
@@ -128,10 +131,11 @@ TEST_F(FileNameKeepTest, SavedOnDestructionAndLoadedInOrderWithoutGoneFiles) {
   QMenu other;
   TFileNameKeep keep(nullptr, ini);
   keep.SetParentMenu(&other);
-  ASSERT_EQ(other.actions().size(), 2);
+  ASSERT_EQ(other.actions().size(), 3);
   EXPECT_EQ(keep.Name(1), c);
-  EXPECT_EQ(keep.Name(2), a);
-  EXPECT_EQ(other.actions()[1]->text().toStdString(), "&2 " + a);
+  EXPECT_EQ(keep.Name(2), radio);
+  EXPECT_EQ(keep.Name(3), a);
+  EXPECT_EQ(other.actions()[2]->text().toStdString(), "&3 " + a);
 }
 
 TEST_F(FileNameKeepTest, ClearEmptiesTheMenuAndReloads) {

@@ -114,6 +114,10 @@
         <translation>Keine abspielbaren Dateien in %1</translation>
     </message>
     <message>
+        <source>接続中… </source>
+        <translation>Verbinde… </translation>
+    </message>
+    <message>
         <source>PLAY</source>
         <translation>WIEDERGABE</translation>
     </message>

@@ -114,6 +114,10 @@
         <translation>No playable files in %1</translation>
     </message>
     <message>
+        <source>接続中… </source>
+        <translation>Connecting… </translation>
+    </message>
+    <message>
         <source>PLAY</source>
         <translation>PLAY</translation>
     </message>

@@ -114,6 +114,10 @@
         <translation>No hay archivos reproducibles en %1</translation>
     </message>
     <message>
+        <source>接続中… </source>
+        <translation>Conectando… </translation>
+    </message>
+    <message>
         <source>PLAY</source>
         <translation>REPRODUCCIÓN</translation>
     </message>

@@ -114,6 +114,10 @@
         <translation>Aucun fichier lisible dans %1</translation>
     </message>
     <message>
+        <source>接続中… </source>
+        <translation>Connexion… </translation>
+    </message>
+    <message>
         <source>PLAY</source>
         <translation>LECTURE</translation>
     </message>
