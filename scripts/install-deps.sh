@@ -6,6 +6,8 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev  # sound output
+  libcurl4-openssl-dev  # network streams (http, https)
+  python3  # the tests' own loopback radio server
   clang libclang-rt-14-dev  # libFuzzer targets
   ffmpeg  # reference decoder for tests and benchmarks
   qt6-base-dev libgl-dev libxcb1-dev  # the panel (Qt 6 Widgets; find_package(Qt6) needs the GL headers)

@@ -14,7 +14,8 @@
 #include <unistd.h>
 
 #include "cpu.h"
-#include "file_stream.h"
+#include "http_stream.h"
+#include "named_stream.h"
 #include "stream_decode.h"
 #include "text_conversion.h"
 
@@ -24,6 +25,8 @@ constexpr const char* kUsage =
     "usage: plumo-decode [--info] [--channels stereo|mix|left|right] [--invert]\n"
     "                    [--eq LEVELS [--eq-mode subband|freq]] [--kernels FORM]\n"
     "                    [--start SECONDS [--length SECONDS]] [--no-gapless] IN [OUT]\n"
+    "  IN: a file, a pipe, or an http:// or https:// stream address (a live stream runs until it ends\n"
+    "  or --length is reached).\n"
     "  LEVELS: comma-separated band levels in 0.2 dB steps, -100 .. 100 (100 = +20 dB), band 0 first;\n"
     "  subband mode (default): band i is sub-band i; freq mode: the bands spread from 60 Hz to 16 kHz.\n"
     "  FORM: the instruction set the decoding kernels use: auto (default: the widest this processor\n"
@@ -87,7 +90,7 @@ const char* ModeName(int mode) {
   return names[mode & 3];
 }
 
-void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
+void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name, const plumo::TLiveStream* live) {
   const plumo::StreamInfo s = d.Info();
   const plumo::FrameHeader& h = s.header;
   const int version = plumo::MpegVersionTimes10(h);
@@ -147,23 +150,16 @@ void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name) {
     std::printf("picture: %s, %zu bytes, picture type %d%s\n", kind.empty() ? "unknown type" : std::string(kind).c_str(),
                 picture.Data.size(), picture.Type, picture.Type == 3 ? " (front cover)" : "");
   }
-  // Without a title tag the player shows the file's name.
-  std::string title = info.Title();
-  if (title.empty()) title = file_name.substr(file_name.find_last_of('/') + 1);
+  // A live stream names its station and what it plays now; without a title tag the player shows
+  // the file's name.
+  std::string title = live ? live->StreamTitle() : std::string();
+  if (live) std::printf("station: %s\n", plumo::TerminalText(live->StationName()).c_str());
+  if (title.empty()) title = info.Title();
+  if (title.empty() && !live) title = file_name.substr(file_name.find_last_of('/') + 1);
   std::printf("title: %s\n", plumo::TerminalText(title).c_str());
   std::printf("artist: %s\n", plumo::TerminalText(info.Artist()).c_str());
   std::printf("album: %s\n", plumo::TerminalText(info.Album()).c_str());
   std::printf("kernels: %s\n", plumo::ProcessDecoder().KernelReport().c_str());
-}
-
-// A regular file can seek; a pipe or a terminal cannot.
-bool IsSeekable(plumo::TStream& stream) {
-  try {
-    stream.Size();
-    return true;
-  } catch (const plumo::EStreamError&) {
-    return false;
-  }
 }
 
 // A failure that belongs to one file: reported as "plumo-decode: FILE: message".
@@ -265,13 +261,17 @@ class Output {
 };
 
 int Run(const Options& o) {
-  plumo::TFileStream in(o.in);
+  // A file, a pipe (which cannot seek) or a network stream, opened as the player opens them.
+  plumo::TNamedStream named = plumo::OpenNamedStream(o.in);
+  plumo::TStream& in = *named.Stream;
+  auto* live = dynamic_cast<plumo::THttpStream*>(named.Stream.get());
+  if (live) live->WaitReady();
   plumo::Decoder& decoder = plumo::ProcessDecoder();
   // The decoder's own variants, in the form asked for; nothing reselects them afterwards.
   if (o.kernels) decoder.SelectKernelSet(plumo::ChooseKernels(plumo::SelectionFlags(plumo::DetectCpu())), *o.kernels);
-  plumo::StreamDecoder stream(decoder, in, IsSeekable(in), o.decode);
+  plumo::StreamDecoder stream(decoder, in, named.Seekable, o.decode);
   if (o.info) {
-    PrintInfo(stream, o.in);
+    PrintInfo(stream, o.in, live);
     return 0;
   }
 
@@ -304,7 +304,17 @@ int Run(const Options& o) {
   if (!raw && !streaming)
     out.Rewrite(WavHeader(format, static_cast<uint32_t>(std::min<uint64_t>(data_bytes, 0xFFFFFFDBu))));
   out.Complete();
+  // What a live stream brought is kept; a stream that broke off says why.
+  if (live && !live->EndMessage().empty()) throw std::runtime_error(live->EndMessage());
   return 0;
+}
+
+// "plumo-decode: FILE: message"; a network stream's messages name their address already.
+void Report(const std::string& file, const std::string& message) {
+  if (message.compare(0, file.size() + 2, file + ": ") == 0)
+    std::fprintf(stderr, "plumo-decode: %s\n", message.c_str());
+  else
+    std::fprintf(stderr, "plumo-decode: %s: %s\n", file.c_str(), message.c_str());
 }
 
 }  // namespace
@@ -396,10 +406,10 @@ int main(int argc, char** argv) {
   try {
     return Run(o);
   } catch (const EFileError& e) {
-    std::fprintf(stderr, "plumo-decode: %s: %s\n", e.File().c_str(), e.what());
+    Report(e.File(), e.what());
   } catch (const std::exception& e) {
     // Opening and reading the input.
-    std::fprintf(stderr, "plumo-decode: %s: %s\n", o.in.c_str(), e.what());
+    Report(o.in, e.what());
   }
   return 1;
 }

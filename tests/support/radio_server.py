@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""A small internet radio server for the network stream tests, on 127.0.0.1 only.
+
+Prints its port on the first line of standard output once it listens. Serves a file as a live
+ICY stream and the faults a real server rarely makes, chosen by the path:
+
+  /stream?file=F&metaint=N&titles=A|B&name=S  F with a metadata block every N bytes (block k names
+                                             title k, the last one repeated); ends cleanly, or
+                                             with &repeat=1 plays F over and over, never ending;
+                                             &header=V sends icy-metaint: V instead of N
+  /cutmeta?file=F&metaint=N                  F up to the middle of its first metadata block
+  /badmeta?file=F&metaint=N                  malformed blocks: no quotes, control characters,
+                                             Latin-1 text, a title never closed, a huge block
+  /drop?file=F&metaint=N&at=K&metaint2=M     the first request breaks off (reset) after K bytes of
+                                             F; the next request sends the rest with interval M
+  /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)
+  /stall?file=F&after=K                      K bytes of F, then silence
+  /silent                                    accepts and never answers
+Run with --tls CERT KEY to serve https.
+"""
+import http.server
+import os
+import socket
+import socketserver
+import ssl
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+_drops = {}
+_drops_lock = threading.Lock()
+
+
+def meta_block(text):
+    data = text.encode("latin-1") if isinstance(text, str) else text
+    length = (len(data) + 15) // 16
+    return bytes([length]) + data + b"\0" * (length * 16 - len(data))
+
+
+def title_block(title):
+    return meta_block(b"StreamTitle='" + title.encode("utf-8") + b"';StreamUrl='';")
+
+
+def with_metadata(audio, metaint, blocks, start=0):
+    """audio with blocks[k] after each metaint bytes (the last block repeated)."""
+    if not metaint:
+        return audio
+    out = bytearray()
+    k = 0
+    for pos in range(start, len(audio), metaint):
+        piece = audio[pos:pos + metaint]
+        out += piece
+        if len(piece) == metaint:
+            out += blocks[min(k, len(blocks) - 1)] if blocks else b"\0"
+            k += 1
+    return bytes(out)
+
+
+def write_stream(out, audio, metaint, blocks, repeat):
+    """As with_metadata, written as it goes; with repeat, audio over and over without end."""
+    k = 0
+    left = metaint
+    while True:
+        data = memoryview(audio)
+        while data:
+            n = min(len(data), left) if metaint else len(data)
+            out.write(data[:n])
+            data = data[n:]
+            if metaint:
+                left -= n
+                if left == 0:
+                    out.write(blocks[min(k, len(blocks) - 1)] if blocks else b"\0")
+                    k += 1
+                    left = metaint
+        if not repeat:
+            return
+
+
+BAD_BLOCKS = [
+    meta_block(b"StreamTitle=no quotes at all;"),
+    meta_block(b"StreamTitle='Line\x01one\nand\x7ftwo';"),
+    meta_block(b"StreamTitle='Caf\xe9 \x93Latin\x94';"),
+    meta_block(b"StreamTitle='never closed"),
+    bytes([255]) + (b"StreamTitle='" + b"H" * 4000 + b"';").ljust(255 * 16, b"\0"),
+    meta_block(b"\xff\xfb\x90\x64 StreamTitle='Guns N' Roses';"),
+]
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+
+    def log_message(self, *args):
+        pass
+
+    def start(self, metaint=0, name="", status=200, type_="audio/mpeg", header=None):
+        self.send_response(status)
+        self.send_header("Content-Type", type_)
+        if header is not None:
+            self.send_header("icy-metaint", header)
+        elif metaint:
+            self.send_header("icy-metaint", str(metaint))
+        if name:
+            self.send_header("icy-name", name)
+        self.end_headers()
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        q = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
+        audio = open(q["file"], "rb").read() if "file" in q else b""
+        metaint = int(q.get("metaint", "0"))
+        path = url.path
+        try:
+            if path == "/stream":
+                titles = q["titles"].split("|") if "titles" in q else []
+                self.start(metaint, q.get("name", ""), header=q.get("header"))
+                write_stream(self.wfile, audio, metaint, [title_block(t) for t in titles], q.get("repeat") == "1")
+            elif path == "/cutmeta":
+                self.start(metaint)
+                block = title_block("Cut short in the middle of this block")
+                self.wfile.write(audio[:metaint] + block[:len(block) // 2])
+            elif path == "/badmeta":
+                self.start(metaint)
+                self.wfile.write(with_metadata(audio, metaint, BAD_BLOCKS))
+            elif path == "/drop":
+                with _drops_lock:
+                    n = _drops.get(self.path, 0)
+                    _drops[self.path] = n + 1
+                at = int(q["at"])
+                if n == 0:
+                    self.start(metaint, "First")
+                    self.wfile.write(with_metadata(audio[:at], metaint, [title_block("Before")]))
+                    self.wfile.flush()
+                    # A reset, not a clean end: the connection is lost.
+                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    self.close_connection = True
+                    self.connection.close()
+                    return
+                metaint2 = int(q.get("metaint2", metaint))
+                self.start(metaint2, "Second")
+                self.wfile.write(with_metadata(audio[at:], metaint2, [title_block("After")]))
+            elif path == "/html":
+                self.start(type_="text/html")
+                self.wfile.write(b"<!DOCTYPE html><html><head><title>Radio</title></head><body>" +
+                                 b"<p>Listen with your browser.</p>" * 200 + b"</body></html>")
+            elif path == "/404":
+                self.send_error(404, "Not Found")
+            elif path == "/loop":
+                self.send_response(302)
+                self.send_header("Location", "/loop")
+                self.end_headers()
+            elif path == "/redirect":
+                self.send_response(302)
+                self.send_header("Location", "/stream?" + url.query)
+                self.end_headers()
+            elif path == "/stall":
+                self.start()
+                self.wfile.write(audio[:int(q.get("after", "0"))])
+                self.wfile.flush()
+                time.sleep(120)
+            else:
+                self.send_error(404, "Not Found")
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+
+class SilentHandler(Handler):
+    def handle(self):
+        # /silent never answers; everything else as usual.
+        line = self.rfile.readline(65537)
+        if line.split(b" ")[1:2] == [b"/silent"]:
+            time.sleep(120)
+            return
+        self.raw_requestline = line
+        if self.parse_request():
+            self.do_GET()
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    server = Server(("127.0.0.1", 0), SilentHandler)
+    if len(sys.argv) == 4 and sys.argv[1] == "--tls":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[2], sys.argv[3])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    print(server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
