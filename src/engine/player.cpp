@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "assertion.h"
 #include "cpu.h"
 #include "file_stream.h"
+#include "http_stream.h"
+#include "named_stream.h"
 
 namespace plumo {
 namespace {
@@ -90,19 +93,33 @@ void TMP3Player::Open() {
     return;
   }
   const std::string name = FFileName;
-  auto stream = std::make_unique<TFileStream>(name);
-  OpenStream(std::move(stream), kSeekable | kOwned);
-  // Closing the previous stream emptied FileName.
-  FFileName = name;
+  // A pipe or a FIFO cannot seek; an address becomes a network stream, whose first read waits
+  // for the connection.
+  TNamedStream named = OpenNamedStream(name);
+  OpenStreamAs(named.Stream.release(), static_cast<uint8_t>(kOwned | (named.Seekable ? kSeekable : 0)), &name);
 }
 
-void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
+void TMP3Player::OpenStream(TStream* stream, uint8_t flags) { OpenStreamAs(stream, flags, nullptr); }
+
+void TMP3Player::OpenStream(const std::string& name, std::unique_ptr<TStream> stream, uint8_t flags) {
+  OpenStreamAs(stream.release(), static_cast<uint8_t>(flags | kOwned), &name);
+}
+
+void TMP3Player::OpenStreamAs(TStream* stream, uint8_t flags, const std::string* name) {
   // An owned stream is freed on every failure path, also when closing the previous one fails.
   std::unique_ptr<TStream> owned;
   if (flags & kOwned) owned.reset(stream);
+  // Closing the previous stream empties FileName (which name may be).
+  const bool named = name != nullptr;
+  const std::string new_name = named ? *name : std::string();
   Close();
+  FEndMessage.clear();
   if (stream) {
     try {
+      FLive = dynamic_cast<TLiveStream*>(stream);
+      FNetworkCancelled.store(false);
+      // Called from inside Read: on the main thread while opening, on the decode thread later.
+      if (FLive) FLive->OnTitleChange = [this] { FWindow.PostUnique(MPM_TITLECHANGE); };
       {
         // The decode thread is idle now; the lock keeps it so while the source changes.
         Hold decode(FDecodeLock);
@@ -135,6 +152,8 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
       FSoundOut->SetChannels(format.channels);
     } catch (...) {
       // Closed as by Close: no stream, no file name, stopped.
+      if (FLive) FLive->OnTitleChange = nullptr;
+      FLive = nullptr;
       FStream = nullptr;
       FOwnedStream.reset();
       {
@@ -149,6 +168,7 @@ void TMP3Player::OpenStream(TStream* stream, uint8_t flags) {
     }
     FWindow.PostUnique(MPM_EQUALIZER);
     SetStatus(mpsStopped);
+    if (named) FFileName = new_name;
   }
   if (FAutoPlay) Play();
 }
@@ -168,6 +188,9 @@ void TMP3Player::Close() {
     FPcmBuffer.reset();
   }
   FFileName.clear();
+  // A stream the player does not own outlives it: it no longer calls back.
+  if (FLive) FLive->OnTitleChange = nullptr;
+  FLive = nullptr;
   FStream = nullptr;
   FOwnedStream.reset();
   FFlags = 0;
@@ -196,9 +219,11 @@ void TMP3Player::Play() {
       // A new playback: an end-of-data message still queued from an earlier one is not its own.
       ++FPlayGeneration;
       FWrittenBytes = 0;
-      // The owner is asked for the file to follow once the playback runs.
-      FNextAsked = static_cast<bool>(OnGetNextFile);
+      // The owner is asked for the file to follow once the playback runs; a live stream has
+      // no end to follow.
+      FNextAsked = static_cast<bool>(OnGetNextFile) && !FLive;
     }
+    FEndMessage.clear();
     {
       Hold output(FOutputLock);
       FSoundOut->SetOnPosition([this](TSoundOut*) { OnOutputPosition(); });
@@ -213,11 +238,19 @@ void TMP3Player::Play() {
   SetStatus(mpsPlaying);
   FEndReason = merStoped;
   FWindow.PostUnique(MPM_CHANGEPOSITION);
-  if (OnGetNextFile) FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
+  if (OnGetNextFile && !FLive) FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
+}
+
+void TMP3Player::CancelNetwork() {
+  FNetworkCancelled.store(true);
+  if (auto* http = dynamic_cast<THttpStream*>(FStream)) http->Cancel();
 }
 
 void TMP3Player::Stop() {
   if (!Opened() || FStatus == mpsStopped) return;
+  // The decode thread may wait in a network stream's Read, holding the decode lock: that read
+  // returns at once now. The stream is closed below anyway (it cannot seek).
+  if (FLive) CancelNetwork();
   // A chained stream already heard is the one that stops (a failing handler of the change does
   // not keep the playback from stopping).
   try {
@@ -379,13 +412,27 @@ int32_t TMP3Player::Position() {
 }
 
 std::string TMP3Player::Title() const {
+  if (FLive) {
+    std::string title = FLive->StreamTitle();
+    if (!title.empty()) return title;
+  }
   std::string title = FSource->Info().Title();
   if (title.empty() && !FFileName.empty()) title = FFileName.substr(FFileName.find_last_of('/') + 1);
   return title;
 }
 
 std::string TMP3Player::Artist() const { return FSource->Info().Artist(); }
-std::string TMP3Player::Album() const { return FSource->Info().Album(); }
+std::string TMP3Player::Album() const {
+  std::string album = FSource->Info().Album();
+  if (album.empty() && FLive) album = FLive->StationName();
+  return album;
+}
+
+std::string TMP3Player::LiveEndMessage() const {
+  std::string message = FLive->EndMessage();
+  if (message.empty()) message = FLive->Address() + ": the station ended the stream";
+  return message;
+}
 
 int64_t TMP3Player::LengthMicroseconds() const {
   const int64_t samples = LengthSamples();
@@ -583,6 +630,7 @@ void TMP3Player::WndProc(const platform::Message& message) {
       // Everything has been played: the chained streams were all heard before the end.
       TakeHeardTracks();
       FEndReason = merSuccessful;
+      if (FLive) FEndMessage = LiveEndMessage();
       if (Opened() && FSource->Reader().Seekable())
         Stop();
       else
@@ -606,6 +654,10 @@ void TMP3Player::WndProc(const platform::Message& message) {
     case MPM_NEXTHEARD:
       FWindow.RemoveMessages(MPM_NEXTHEARD, MPM_NEXTHEARD);
       TakeHeardTracks();
+      break;
+    case MPM_TITLECHANGE:
+      FWindow.RemoveMessages(MPM_TITLECHANGE, MPM_TITLECHANGE);
+      if (!FDestroying && FLive && OnTitleChange) OnTitleChange(this);
       break;
     default:
       break;
@@ -654,6 +706,17 @@ void TMP3Player::HandleThreadException(const platform::Message& message) {
   } catch (...) {
   }
   FEndReason = merFailure;
+  if (FLive) {
+    FEndMessage = FLive->EndMessage();
+    if (FEndMessage.empty() && e) {
+      try {
+        std::rethrow_exception(e);
+      } catch (const std::exception& x) {
+        FEndMessage = x.what();
+      } catch (...) {
+      }
+    }
+  }
   Stop();
 }
 
@@ -693,6 +756,9 @@ void TMP3Player::MPMWatchEvent() {
           FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
           return;
         }
+        // A live stream that ended before any sound was played has failed (unless it was
+        // cancelled: the playback is being stopped).
+        if (FLive && FWrittenBytes == 0 && !FNetworkCancelled.load()) throw EStreamError(LiveEndMessage());
         {
           Hold output(FOutputLock);
           FSoundOut->SetWakeEvent(nullptr);
@@ -729,8 +795,9 @@ void TMP3Player::MPMWatchEvent() {
     }
     free_percent = FSoundOut->FreePercent();
   }
-  // While the output is full, read the input ahead.
-  while (free_percent == 0) {
+  // While the output is full, read the input ahead. A live stream has its own read-ahead buffer,
+  // and a read here would wait for the network with the decode lock held.
+  while (free_percent == 0 && !FLive) {
     {
       Hold decode(FDecodeLock);
       if (!Signalled(watch) || !FDecoding->Reader().ReadAhead()) break;
@@ -766,7 +833,10 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
   if (generation != FPlayGeneration || FStatus == mpsStopped) return;
   const std::string name = OnGetNextFile ? OnGetNextFile(this) : std::string();
   std::unique_ptr<TChained> next;
-  if (!name.empty()) {
+  // Only a regular file is chained: an address or a FIFO could keep the main thread waiting, and
+  // neither can seek.
+  std::error_code error;
+  if (!name.empty() && !IsStreamAddress(name) && std::filesystem::is_regular_file(name, error)) {
     try {
       Decoder* decoder = nullptr;
       {
@@ -807,6 +877,9 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
 
 void TMP3Player::TakeHeardTracks() {
   for (;;) {
+    // Nothing chained is heard: return without waiting for the decode lock (which a decode step
+    // reading a network stream may hold for long).
+    if (FNextStartBytes.load() < 0) return;
     {
       Hold decode(FDecodeLock);
       const int64_t start = FNextStartBytes.load();

@@ -8,6 +8,11 @@
 // follows the current stream's last sample in the same open device. It becomes the current
 // stream (FileName, Title, Source, Position) when its first sample is heard (OnTrackChange).
 //
+// Live streams (internet radio, TLiveStream) and pipes cannot seek and have no length; a Stop
+// closes them. A live stream's title follows what the station names (OnTitleChange); Stop,
+// Close, another open or the destructor cancel a network stream first, so none of them waits for
+// the network while the decode thread waits in its Read.
+//
 // Every public operation belongs to the main thread (the one that pumps Window()).
 #pragma once
 
@@ -22,6 +27,7 @@
 #include <string>
 
 #include "equalizer.h"
+#include "live_stream.h"
 #include "loop_thread.h"
 #include "main_queue.h"
 #include "mp3_source.h"
@@ -67,6 +73,7 @@ inline constexpr uint32_t MPM_ENDPLAY = WM_USER + 15;
 inline constexpr uint32_t MPM_EQUALIZER = WM_USER + 16;
 inline constexpr uint32_t MPM_NEXTFILE = WM_USER + 17;
 inline constexpr uint32_t MPM_NEXTHEARD = WM_USER + 18;
+inline constexpr uint32_t MPM_TITLECHANGE = WM_USER + 19;
 
 class TMP3Player final : private TMPMessageOwner {
  public:
@@ -93,11 +100,16 @@ class TMP3Player final : private TMPMessageOwner {
   void Loaded();
 
   // Commands.
+  // Opens FileName: a stream address as a network stream (this waits for the connection and
+  // the first bytes), a pipe or a FIFO as a stream that cannot seek, any other file as seekable.
   void Open();
   // Takes over the stream when flags has kOwned (it is freed on Close or failure, even when
   // opening fails); otherwise the stream must outlive the next Close.
   void OpenStream(TStream* stream, uint8_t flags);
   void OpenStream(std::unique_ptr<TStream> stream, uint8_t flags);
+  // As above (kOwned implied), and on success FileName() is name: for a stream made elsewhere,
+  // such as a network stream already connected.
+  void OpenStream(const std::string& name, std::unique_ptr<TStream> stream, uint8_t flags);
   void Close();
   void Play();
   // Ends the playback and rewinds. A device that fails to reset or close ends it all the same,
@@ -126,9 +138,19 @@ class TMP3Player final : private TMPMessageOwner {
   // Position when playback last ended (Stop, the end of the data, a failure), which Stop then
   // zeroes; 0 before the first end.
   int32_t EndPosition() const { return FEndPosition; }
+  // The live stream's title when the station has named one, else the tags' title, else the name
+  // part of FileName.
   std::string Title() const;
   std::string Artist() const;
+  // The tags' album, else a live stream's station name.
   std::string Album() const;
+  // The open stream is a live stream (internet radio).
+  bool IsLive() const { return FLive != nullptr; }
+  // Why the last playback of a live stream ended by itself: the stream's own end message (the
+  // connection was lost, no data came), or, when the station closed the stream without a fault,
+  // a message that says so. "" after a Stop, for files and while playing. Valid in OnEndPlay
+  // and after, until the next Play or open.
+  const std::string& EndMessage() const { return FEndMessage; }
   // The stream's length in microseconds from what opening it found; 0 when unknown.
   int64_t LengthMicroseconds() const;
 
@@ -189,6 +211,8 @@ class TMP3Player final : private TMPMessageOwner {
   // The file OnGetNextFile gave is heard now: it is the current stream from here on, and
   // EndPosition is where the previous one ended. Fires instead of OnEndPlay for that change.
   TNotifyEvent OnTrackChange;
+  // The live stream's title (StreamTitle) has changed with the sound being decoded.
+  TNotifyEvent OnTitleChange;
   TShowException ShowException;
   // Lets the application process its pending messages before a position event (the panel's
   // event loop); nothing by default.
@@ -209,6 +233,12 @@ class TMP3Player final : private TMPMessageOwner {
   void HandleThreadException(const platform::Message& message);
   void OnThreadException(std::exception_ptr e, bool& handled, bool wait);
   void OnOutputPosition();
+  // Opens stream; on success FileName becomes *name when name is given.
+  void OpenStreamAs(TStream* stream, uint8_t flags, const std::string* name);
+  // Makes a network stream's waits and reads return at once (any thread).
+  void CancelNetwork();
+  // Why the live stream ended (its own message, or that the station ended it).
+  std::string LiveEndMessage() const;
   // Main thread: opens the next file (OnGetNextFile) and hands it to the decode thread.
   void OpenNextFile(uintptr_t generation);
   // Main thread: makes every chained stream whose first sample has been played the current one.
@@ -252,7 +282,12 @@ class TMP3Player final : private TMPMessageOwner {
   std::unique_ptr<TMP3Source> FSource;
   std::unique_ptr<TStream> FOwnedStream;
   TStream* FStream = nullptr;
+  // FStream when it is a live stream.
+  TLiveStream* FLive = nullptr;
   uint8_t FFlags = 0;
+  std::string FEndMessage;  // main thread
+  // CancelNetwork was called for the open stream.
+  std::atomic<bool> FNetworkCancelled{false};
 
   bool FAutoOpen = true;
   bool FAutoPlay = true;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -96,8 +97,9 @@ struct THttpStream::TState {
   TClock::time_point LastData;
   bool ReadyAnnounced = false;
 
-  // The reading thread's own.
+  // The reading thread's own (under Lock, as StreamTitle reads Title).
   TIcyDemux Demux;
+  std::optional<std::string> PendingTitle;
 
   std::thread Worker;
 
@@ -349,7 +351,13 @@ int32_t THttpStream::Read(void* buffer, int32_t count) {
     bool titled = false, wake = false;
     {
       std::unique_lock lock(s.Lock);
-      for (;;) {
+      // A title read behind audio already returned names the audio from here on.
+      if (s.PendingTitle) {
+        s.Title = std::move(*s.PendingTitle);
+        s.PendingTitle.reset();
+        titled = true;
+      }
+      while (!titled) {
         s.Changed.wait(lock, [&s] { return s.Cancelled || s.Count > 0 || s.Ended; });
         if (s.Cancelled) return 0;
         if (s.Count == 0) {
@@ -371,9 +379,12 @@ int32_t THttpStream::Read(void* buffer, int32_t count) {
         s.Taken += static_cast<int64_t>(step.Consumed);
         audio += step.Audio;
         if (step.Title && s.Demux.Title() != s.Title) {
+          if (audio > 0) {
+            s.PendingTitle = s.Demux.Title();
+            break;
+          }
           s.Title = s.Demux.Title();
           titled = true;
-          break;
         }
         if (audio == static_cast<size_t>(count) || (audio > 0 && s.Count == 0)) break;
       }

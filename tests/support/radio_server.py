@@ -5,7 +5,9 @@ Prints its port on the first line of standard output once it listens. Serves a f
 ICY stream and the faults a real server rarely makes, chosen by the path:
 
   /stream?file=F&metaint=N&titles=A|B&name=S  F with a metadata block every N bytes (block k names
-                                             title k, the last one repeated); ends cleanly
+                                             title k, the last one repeated); ends cleanly, or
+                                             with &repeat=1 plays F over and over, never ending;
+                                             &header=V sends icy-metaint: V instead of N
   /cutmeta?file=F&metaint=N                  F up to the middle of its first metadata block
   /badmeta?file=F&metaint=N                  malformed blocks: no quotes, control characters,
                                              Latin-1 text, a title never closed, a huge block
@@ -43,6 +45,8 @@ def title_block(title):
 
 def with_metadata(audio, metaint, blocks, start=0):
     """audio with blocks[k] after each metaint bytes (the last block repeated)."""
+    if not metaint:
+        return audio
     out = bytearray()
     k = 0
     for pos in range(start, len(audio), metaint):
@@ -52,6 +56,26 @@ def with_metadata(audio, metaint, blocks, start=0):
             out += blocks[min(k, len(blocks) - 1)] if blocks else b"\0"
             k += 1
     return bytes(out)
+
+
+def write_stream(out, audio, metaint, blocks, repeat):
+    """As with_metadata, written as it goes; with repeat, audio over and over without end."""
+    k = 0
+    left = metaint
+    while True:
+        data = memoryview(audio)
+        while data:
+            n = min(len(data), left) if metaint else len(data)
+            out.write(data[:n])
+            data = data[n:]
+            if metaint:
+                left -= n
+                if left == 0:
+                    out.write(blocks[min(k, len(blocks) - 1)] if blocks else b"\0")
+                    k += 1
+                    left = metaint
+        if not repeat:
+            return
 
 
 BAD_BLOCKS = [
@@ -70,10 +94,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def start(self, metaint=0, name="", status=200, type_="audio/mpeg"):
+    def start(self, metaint=0, name="", status=200, type_="audio/mpeg", header=None):
         self.send_response(status)
         self.send_header("Content-Type", type_)
-        if metaint:
+        if header is not None:
+            self.send_header("icy-metaint", header)
+        elif metaint:
             self.send_header("icy-metaint", str(metaint))
         if name:
             self.send_header("icy-name", name)
@@ -88,8 +114,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         try:
             if path == "/stream":
                 titles = q["titles"].split("|") if "titles" in q else []
-                self.start(metaint, q.get("name", ""))
-                self.wfile.write(with_metadata(audio, metaint, [title_block(t) for t in titles]) if metaint else audio)
+                self.start(metaint, q.get("name", ""), header=q.get("header"))
+                write_stream(self.wfile, audio, metaint, [title_block(t) for t in titles], q.get("repeat") == "1")
             elif path == "/cutmeta":
                 self.start(metaint)
                 block = title_block("Cut short in the middle of this block")

@@ -1,0 +1,185 @@
+// TMP3Player on a live stream (a stand-in for a radio station that names its titles as the bytes
+// pass): the titles and the station, no seeking and no length, and why playback ended.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "file_stream.h"
+#include "live_stream.h"
+#include "player.h"
+#include "simulated_wave_device.h"
+#include "test_files.h"
+
+namespace plumo {
+namespace {
+
+constexpr const char* kAddress = "http://radio.invalid/live.mp3";
+
+// The bytes of a file passed out as a station would, the title changing at given offsets; at the
+// end Read returns 0 and EndMessage says why.
+class FakeLiveStream final : public TLiveStream {
+ public:
+  struct TitleAt {
+    size_t offset;
+    std::string title;
+  };
+  FakeLiveStream(std::vector<uint8_t> bytes, std::vector<TitleAt> titles, std::string end_message)
+      : FBytes(std::move(bytes)), FTitles(std::move(titles)), FEndMessage(std::move(end_message)) {}
+
+  int32_t Read(void* buffer, int32_t count) override {
+    // Short reads, as from a socket, so the titles pass with the bytes they belong to.
+    const size_t n = std::min({static_cast<size_t>(count), FBytes.size() - FAt, size_t{1000}});
+    for (const TitleAt& t : FTitles)
+      if (t.offset >= FAt && t.offset < FAt + std::max<size_t>(n, 1)) {
+        {
+          std::lock_guard lock(FLock);
+          FTitle = t.title;
+        }
+        if (OnTitleChange) OnTitleChange();
+      }
+    std::memcpy(buffer, FBytes.data() + FAt, n);
+    FAt += n;
+    if (n == 0) {
+      std::lock_guard lock(FLock);
+      FEnded = true;
+    }
+    return static_cast<int32_t>(n);
+  }
+  int64_t Seek(int64_t, TSeekOrigin) override { throw EStreamError("cannot seek"); }
+  int64_t Size() override { throw EStreamError("cannot seek"); }
+  std::string Address() const override { return kAddress; }
+  std::string StationName() const override { return "PLUMO Test Radio"; }
+  std::string StreamTitle() const override {
+    std::lock_guard lock(FLock);
+    return FTitle;
+  }
+  std::string EndMessage() const override {
+    std::lock_guard lock(FLock);
+    return FEnded ? FEndMessage : "";
+  }
+
+ private:
+  std::vector<uint8_t> FBytes;
+  std::vector<TitleAt> FTitles;
+  std::string FEndMessage;
+  size_t FAt = 0;
+  mutable std::mutex FLock;
+  std::string FTitle;
+  bool FEnded = false;
+};
+
+struct LiveRig {
+  LiveRig() : player(platform::MakeSimulatedWaveDriver(Fast()), decoder) {
+    player.SetAutoPlay(false);
+    player.OnTitleChange = [this](TMP3Player* p) { titles.push_back(p->Title()); };
+    player.OnEndPlay = [this](TMP3Player* p, TMP3EndPlayReason r) {
+      reasons.push_back(r);
+      end_messages.push_back(p->EndMessage());
+    };
+    player.ShowException = [this](const std::exception_ptr& e) {
+      try {
+        std::rethrow_exception(e);
+      } catch (const std::exception& x) {
+        shown.push_back(x.what());
+      }
+    };
+  }
+  static platform::SimulatedWaveOptions Fast() {
+    platform::SimulatedWaveOptions o;
+    o.real_time = false;
+    return o;
+  }
+  // Pumps the window until playback has ended (false after the hang guard).
+  bool PlayedToTheEnd() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (reasons.empty()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      player.Window().WaitForMessage(20);
+      player.Window().ProcessMessages();
+    }
+    player.Window().ProcessMessages();
+    return true;
+  }
+
+  Decoder decoder;
+  TMP3Player player;
+  std::vector<std::string> titles;
+  std::vector<TMP3EndPlayReason> reasons;
+  std::vector<std::string> end_messages;
+  std::vector<std::string> shown;
+};
+
+std::vector<uint8_t> Sample(const std::string& name) { return test::ReadFile(test::DataPath("samples/" + name)); }
+
+TEST(LivePlayer, TitlesFollowTheStationAndTheEndSaysWhy) {
+  struct Case {
+    const char* what;
+    std::string end_message;  // the stream's
+    std::string expected;     // the player's
+  };
+  const Case cases[] = {
+      {"the connection was lost", std::string(kAddress) + ": connection lost", std::string(kAddress) + ": connection lost"},
+      {"the station closed the stream", "", std::string(kAddress) + ": the station ended the stream"},
+  };
+  const std::vector<uint8_t> bytes = Sample("l3_m1_44k_128_joint_noinfo.mp3");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LiveRig r;
+    auto stream = std::make_unique<FakeLiveStream>(
+        bytes, std::vector<FakeLiveStream::TitleAt>{{0, "First Song"}, {bytes.size() / 2, "Second Song"}}, c.end_message);
+    r.player.OpenStream(kAddress, std::move(stream), 0);
+    EXPECT_EQ(r.player.FileName(), kAddress);
+    EXPECT_TRUE(r.player.IsLive());
+    EXPECT_FALSE(r.player.CanSeek());
+    EXPECT_FALSE(r.player.EnabledCommands().Contains(mcmSeek));
+    EXPECT_EQ(r.player.LengthSamples(), -1);
+    EXPECT_EQ(r.player.LengthMicroseconds(), 0);
+    // The first title came with the first bytes, read while opening; no tags: the station is
+    // the album.
+    EXPECT_EQ(r.player.Title(), "First Song");
+    EXPECT_EQ(r.player.Album(), "PLUMO Test Radio");
+    r.player.Play();
+    ASSERT_TRUE(r.PlayedToTheEnd());
+    EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merSuccessful});
+    EXPECT_TRUE(r.shown.empty());
+    EXPECT_EQ(r.end_messages, std::vector<std::string>{c.expected});
+    EXPECT_EQ(r.player.EndMessage(), c.expected);
+    // Close: a stream that cannot seek cannot be played again.
+    EXPECT_FALSE(r.player.Opened());
+    EXPECT_FALSE(r.player.IsLive());
+    // Changes coalesce; the last one seen is the second title.
+    ASSERT_FALSE(r.titles.empty());
+    EXPECT_EQ(r.titles.back(), "Second Song");
+  }
+}
+
+TEST(LivePlayer, AStreamThatEndsBeforeAnySoundFailsWithItsMessage) {
+  // The LAME header frame and the start of the first audio frame, whose samples all lie within
+  // the encoder's delay: the station drops the connection before a sample can be played.
+  std::vector<uint8_t> bytes = Sample("l3_vbr_v6_xing_22k_mono.mp3");
+  {
+    Decoder decoder;
+    TFileStream file(test::DataPath("samples/l3_vbr_v6_xing_22k_mono.mp3"));
+    TMP3Source source(decoder);
+    source.Open(&file, true);
+    ASSERT_GT(source.StartTrim(), source.SamplesPerFrame());
+    bytes.resize(static_cast<size_t>(source.DataStart()) + 100);
+  }
+  const std::string message = std::string(kAddress) + ": connection lost";
+  LiveRig r;
+  r.player.OpenStream(kAddress, std::make_unique<FakeLiveStream>(bytes, std::vector<FakeLiveStream::TitleAt>{}, message), 0);
+  r.player.Play();
+  ASSERT_TRUE(r.PlayedToTheEnd());
+  EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merFailure});
+  EXPECT_EQ(r.shown, std::vector<std::string>{message});
+  EXPECT_EQ(r.player.EndMessage(), message);
+  EXPECT_FALSE(r.player.Opened());
+}
+
+}  // namespace
+}  // namespace plumo

@@ -1,0 +1,259 @@
+// Network streams against the tests' own radio server on 127.0.0.1: the audio and titles that
+// come through, the faults a station or the network can make, cancelling, and plumo-decode on
+// stream addresses and pipes.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "child_process.h"
+#include "http_stream.h"
+#include "test_files.h"
+
+namespace plumo {
+namespace {
+
+const std::string kFile = test::DataPath("samples/l3_m1_44k_128_joint_info.mp3");
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// tests/support/radio_server.py on a free loopback port.
+class TRadioServer {
+ public:
+  explicit TRadioServer(bool tls = false) : FScheme(tls ? "https" : "http") {
+    std::vector<std::string> argv = {test::FindProgram("python3"), PLUMO_RADIO_SERVER};
+    if (tls) argv.insert(argv.end(), {"--tls", test::DataPath("net/selfsigned.pem"), test::DataPath("net/selfsigned.key")});
+    FChild = std::make_unique<test::Child>(argv, std::map<std::string, std::string>{}, FDir / "out.txt");
+    const bool up = test::PollUntil([&] {
+      const std::string out = Slurp(FDir / "out.txt");
+      if (out.find('\n') == std::string::npos) return false;
+      FPort = std::atoi(out.c_str());
+      return true;
+    });
+    EXPECT_TRUE(up && FPort > 0) << Slurp(FDir / "out.txt");
+  }
+  std::string Url(const std::string& path) const {
+    return FScheme + "://127.0.0.1:" + std::to_string(FPort) + path;
+  }
+
+ private:
+  std::string FScheme;
+  test::TempDir FDir;
+  std::unique_ptr<test::Child> FChild;
+  int FPort = 0;
+};
+
+// A loopback port nobody listens on.
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// Everything a stream gives (at most limit bytes), with the audio byte at which each title began.
+struct TTaken {
+  std::string Bytes;
+  std::vector<std::pair<size_t, std::string>> Titles;
+  std::string Error;  // the EStreamError Read raised
+};
+
+TTaken ReadAll(THttpStream& stream, size_t limit = SIZE_MAX) {
+  TTaken t;
+  stream.OnTitleChange = [&] { t.Titles.emplace_back(t.Bytes.size(), stream.StreamTitle()); };
+  char buffer[4096];
+  try {
+    for (int32_t n; t.Bytes.size() < limit &&
+                    (n = stream.Read(buffer, static_cast<int32_t>(std::min(sizeof buffer, limit - t.Bytes.size())))) > 0;)
+      t.Bytes.append(buffer, n);
+  } catch (const EStreamError& e) {
+    t.Error = e.what();
+  }
+  return t;
+}
+
+using TTitles = std::vector<std::pair<size_t, std::string>>;
+
+TEST(HttpStream, AudioComesThroughExactlyAndTitlesChangeAtTheirByte) {
+  const TRadioServer server;
+  const std::string file = Slurp(kFile), f = "file=" + kFile;
+  std::string rounds;
+  for (int i = 0; i < 10; ++i) rounds += file;
+  const struct {
+    std::string Path;
+    std::string Audio;
+    TTitles Titles;
+    std::string Station;
+    size_t Limit = SIZE_MAX;
+  } cases[] = {
+      {"/stream?" + f + "&metaint=1000&titles=A|B|C&name=Radio%20T%C3%A9st", file,
+       {{1000, "A"}, {2000, "B"}, {3000, "C"}}, "Radio Tést"},
+      {"/redirect?" + f + "&metaint=997&titles=X", file, {{997, "X"}}, ""},
+      // Control characters dropped, Latin-1 read as such, a block of the greatest size, a quote
+      // inside a title; the blocks without a readable title leave the title alone.
+      {"/badmeta?" + f + "&metaint=2000", file,
+       {{4000, "Lineoneandtwo"}, {6000, "Caf\u00e9 \u201cLatin\u201d"}, {10000, std::string(4000, 'H')},
+        {12000, "Guns N' Roses"}},
+       ""},
+      // Cut in the middle of a block: the audio before it, nothing of the block.
+      {"/cutmeta?" + f + "&metaint=3000", file.substr(0, 3000), {}, ""},
+      // A reset after 20000 audio bytes, one new connection with another interval.
+      {"/drop?" + f + "&metaint=1000&at=20000&metaint2=700", file, {{1000, "Before"}, {20700, "After"}}, "Second"},
+      // An interval of 0, too large or not a number: no metadata.
+      {"/stream?" + f + "&header=0", file, {}, ""},
+      {"/stream?" + f + "&header=99999999999", file, {}, ""},
+      {"/stream?" + f + "&header=-5", file, {}, ""},
+      // A live stream far larger than the read-ahead buffer, read as it comes.
+      {"/stream?" + f + "&metaint=8192&titles=Live&repeat=1", rounds, {{8192, "Live"}}, "", rounds.size()},
+  };
+  for (const auto& c : cases) {
+    THttpOptions options;
+    options.BufferBytes = 0;  // the smallest: the transfer pauses when it is full
+    THttpStream stream(server.Url(c.Path), options);
+    const TTaken t = ReadAll(stream, c.Limit);
+    EXPECT_EQ(t.Error, "") << c.Path;
+    EXPECT_TRUE(t.Bytes.substr(0, c.Audio.size()) == c.Audio) << c.Path << ": " << t.Bytes.size() << " bytes";
+    EXPECT_EQ(t.Bytes.size(), c.Audio.size()) << c.Path;
+    EXPECT_EQ(t.Titles, c.Titles) << c.Path;
+    EXPECT_EQ(stream.StationName(), c.Station) << c.Path;
+    EXPECT_EQ(stream.ContentType(), "audio/mpeg") << c.Path;
+    EXPECT_EQ(stream.EndMessage(), "") << c.Path;
+    EXPECT_THROW(stream.Seek(0, soCurrent), EStreamError);
+    EXPECT_THROW(stream.Size(), EStreamError);
+  }
+}
+
+TEST(HttpStream, FailuresAndBreaksNameTheAddressAndTheReason) {
+  const TRadioServer server, tls(true);
+  const std::string file = Slurp(kFile), f = "file=" + kFile;
+  const std::string refused = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+  const struct {
+    std::string Url;
+    size_t Audio;            // bytes read before the stream ended
+    std::string Error;       // what Read and WaitReady raised, after the address and ": "
+    std::string EndMessage;  // after the address and ": "
+    bool Reconnect = true;
+  } cases[] = {
+      {server.Url("/404"), 0, "HTTP 404 Not Found", ""},
+      {server.Url("/loop"), 0, "too many redirects (more than 8)", ""},
+      {tls.Url("/stream?" + f), 0, "SSL certificate problem: self-signed certificate", ""},
+      {refused, 0, "Failed to connect to 127.0.0.1 port " + refused.substr(17, refused.size() - 18), ""},
+      {server.Url("/stall?" + f + "&after=0"), 0, "no data for 0.3 s", ""},
+      {server.Url("/stall?" + f + "&after=20000"), 20000, "", "no data for 0.3 s"},
+      {server.Url("/drop?" + f + "&at=20000"), 20000, "", "Recv failure: Connection reset by peer", false},
+  };
+  for (const auto& c : cases) {
+    THttpOptions options;
+    options.StallTimeoutMs = 300;
+    options.ReconnectOnce = c.Reconnect;
+    THttpStream stream(c.Url, options);
+    std::string waited;
+    try {
+      stream.WaitReady();
+    } catch (const EStreamError& e) {
+      waited = e.what();
+    }
+    const TTaken t = ReadAll(stream);
+    EXPECT_TRUE(t.Bytes == file.substr(0, c.Audio)) << c.Url << ": " << t.Bytes.size() << " bytes";
+    if (c.Error.empty()) {
+      EXPECT_EQ(t.Error, "") << c.Url;
+      EXPECT_EQ(waited, "") << c.Url;
+    } else {
+      EXPECT_EQ(t.Error.rfind(c.Url + ": " + c.Error, 0), 0u) << c.Url << ": " << t.Error;
+      EXPECT_EQ(waited, t.Error) << c.Url;
+    }
+    EXPECT_EQ(stream.EndMessage(), c.EndMessage.empty() ? "" : c.Url + ": " + c.EndMessage) << c.Url;
+  }
+}
+
+TEST(HttpStream, CancelAndDestructionDoNotWaitForASilentServer) {
+  const TRadioServer server;
+  THttpOptions options;
+  options.StallTimeoutMs = 3600 * 1000;
+  {
+    THttpStream stream(server.Url("/silent"), options);
+    int32_t got = -1;
+    std::thread reader([&] {
+      char buffer[100];
+      got = stream.Read(buffer, sizeof buffer);
+    });
+    EXPECT_FALSE(stream.Ready());
+    stream.Cancel();
+    reader.join();
+    EXPECT_EQ(got, 0);
+    EXPECT_TRUE(stream.Ready());
+    stream.WaitReady();
+  }
+  // Destroyed while it waits for the answer (and while a live transfer runs).
+  for (const std::string& path : {std::string("/silent"), "/stream?repeat=1&file=" + kFile})
+    THttpStream stream(server.Url(path), options);
+}
+
+// plumo-decode as a user runs it.
+struct TToolRun {
+  int Status;
+  std::string Errors, Output;
+};
+
+TToolRun RunTool(const test::TempDir& dir, const std::string& args) {
+  const std::string command = "{ " + args + "; } >" + (dir / "stdout") + " 2>" + (dir / "stderr");
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "stderr"), Slurp(dir / "stdout")};
+}
+
+TEST(DecodeToolOnStreams, DecodesAddressesAndPipesAsFiles) {
+  const TRadioServer server;
+  const test::TempDir dir;
+  const std::string tool = PLUMO_DECODE_TOOL, f = "file=" + kFile, out = dir / "out.pcm";
+  ASSERT_EQ(RunTool(dir, tool + " " + kFile + " " + (dir / "file.pcm")).Status, 0);
+  const std::string reference = Slurp(dir / "file.pcm");
+  const std::string live = server.Url("/stream?" + f + "&metaint=1000&titles=Now&name=Test%20FM&repeat=1");
+  const std::string html = server.Url("/html"), missing = server.Url("/404");
+  const struct {
+    std::string Args;
+    int Status;
+    std::string Output;  // what out.pcm holds
+    std::string Errors;
+  } cases[] = {
+      {"'" + server.Url("/stream?" + f + "&metaint=1000&titles=A|B") + "' " + out, 0, reference, ""},
+      {"cat " + kFile + " | " + tool + " /dev/stdin " + out, 0, reference, ""},
+      // One second of a stream without end, at 44.1 kHz stereo.
+      {"--length 1 '" + live + "' " + out, 0, reference.substr(0, 44100 * 4), ""},
+      {"'" + html + "' " + out, 1, "", "plumo-decode: " + html + ": unknown MPEG Audio format.\n"},
+      {"'" + missing + "' " + out, 1, "", "plumo-decode: " + missing + ": HTTP 404 Not Found\n"},
+  };
+  for (const auto& c : cases) {
+    std::remove(out.c_str());
+    const std::string command = c.Args.rfind("cat ", 0) == 0 ? c.Args : tool + " " + c.Args;
+    const TToolRun r = RunTool(dir, command);
+    EXPECT_EQ(r.Status, c.Status) << c.Args;
+    EXPECT_EQ(r.Errors, c.Errors) << c.Args;
+    EXPECT_TRUE(Slurp(out) == c.Output) << c.Args << ": " << Slurp(out).size() << " bytes";
+  }
+  const TToolRun info = RunTool(dir, tool + " --info '" + live + "'");
+  EXPECT_EQ(info.Status, 0);
+  EXPECT_NE(info.Output.find("\nstation: Test FM\ntitle: Now\n"), std::string::npos) << info.Output;
+  EXPECT_NE(info.Output.find("\nlength: unknown\n"), std::string::npos) << info.Output;
+}
+
+}  // namespace
+}  // namespace plumo
