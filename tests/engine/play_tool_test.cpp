@@ -81,6 +81,39 @@ TEST(PlayTool, ErrorsAreReportedAndTheNextFilePlays) {
   EXPECT_TRUE(test::ReadFile(played) == test::ReadFile(decoded));
 }
 
+TEST(PlayTool, PipesAndFifosPlayWhatTheDecoderWritesForTheFile) {
+  const std::string played = TempPath("plumo_played.wav");
+  const std::string decoded = TempPath("plumo_decoded.wav");
+  const std::string fifo = TempPath("plumo_fifo");
+  std::remove(fifo.c_str());
+  ASSERT_EQ(Shell("mkfifo " + fifo).status, 0);
+  const std::string play = std::string(PLUMO_PLAY_TOOL) + " --device wav:" + played + " ";
+  struct Way {
+    const char* what;
+    std::string command;  // FILE stands for the file
+  };
+  const Way ways[] = {
+      {"standard input", play + "/dev/stdin <FILE"},
+      {"a pipe", "cat FILE | " + play + "/dev/stdin"},
+      {"a FIFO", "cat FILE >" + fifo + " & " + play + fifo},
+  };
+  // With the LAME tag's delay and padding trimmed, with an ID3v2 tag before the audio, Layer II.
+  for (const char* name : {"l3_m1_44k_128_joint_info.mp3", "tag_id3v24.mp3", "l2_m1_44k_112_joint.mp2"}) {
+    const std::string file = test::DataPath(std::string("samples/") + name);
+    ASSERT_EQ(Shell(std::string(PLUMO_DECODE_TOOL) + " " + file + " " + decoded).status, 0);
+    for (const Way& way : ways) {
+      SCOPED_TRACE(std::string(name) + " through " + way.what);
+      std::remove(played.c_str());
+      std::string command = way.command;
+      for (size_t at; (at = command.find("FILE")) != std::string::npos;) command.replace(at, 4, file);
+      const ShellRun r = Shell(command + " >/dev/null");
+      EXPECT_EQ(r.status, 0) << r.errors;
+      EXPECT_TRUE(test::ReadFile(played) == test::ReadFile(decoded));
+    }
+  }
+  std::remove(fifo.c_str());
+}
+
 // Runs plumo-play on a terminal (script's pseudo-terminal), with standard error on it too, and
 // with the size of the files it writes limited to limit bytes (0: no limit), as a full disk would.
 struct TerminalRun {

@@ -1,6 +1,8 @@
 // plumo-play: plays files one after another through TMP3Player, showing the play time and the
-// title on one terminal line. Files of the same format follow each other without a gap. Ctrl-C
-// stops playback and ends the program.
+// title on one terminal line. Files of the same format follow each other without a gap. Stream
+// addresses (internet radio) play until the station ends the stream, the line following the
+// titles it names; pipes and FIFOs play as files that cannot seek. Ctrl-C stops playback and ends
+// the program.
 #include <signal.h>
 #include <unistd.h>
 
@@ -23,7 +25,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: plumo-play [--device sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album] FILE...\n"
+    "usage: plumo-play [--device sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album] FILE|URL...\n"
     "  sdl       the sound device (default)\n"
     "  null      no sound, played at the real-time rate\n"
     "  wav:FILE  every byte played is written to the WAV file FILE\n"
@@ -45,12 +47,17 @@ std::string TimeText(int32_t ms) {
   return text;
 }
 
-// Reports a failure as "plumo-play: FILE: message", FILE being the entry it belongs to.
+// Reports a failure as "plumo-play: FILE: message", FILE being the entry it belongs to (once:
+// a network stream's messages begin with its address already).
 void PrintException(const std::string& file, const std::exception_ptr& e) {
   try {
     std::rethrow_exception(e);
   } catch (const std::exception& x) {
-    std::fprintf(stderr, "plumo-play: %s: %s\n", file.c_str(), x.what());
+    const std::string message = x.what();
+    if (message.rfind(file + ": ", 0) == 0)
+      std::fprintf(stderr, "plumo-play: %s\n", message.c_str());
+    else
+      std::fprintf(stderr, "plumo-play: %s: %s\n", file.c_str(), message.c_str());
   } catch (...) {
     std::fprintf(stderr, "plumo-play: %s: unknown error\n", file.c_str());
   }
@@ -77,7 +84,7 @@ class Playlist {
         }
         if (FPlayer.Status() == plumo::mpsPlaying) {
           FAhead = FIndex;
-          FTitle = plumo::TerminalText(FPlayer.Title());
+          FTitle = TitleText();
           ShowLine(FPlayer.Position(), true);
           return true;
         }
@@ -103,7 +110,15 @@ class Playlist {
     ShowLine(FPlayer.EndPosition(), false);
     EndLine();
     ++FIndex;
-    FTitle = plumo::TerminalText(FPlayer.Title());
+    FTitle = TitleText();
+    ShowLine(FPlayer.Position(), true);
+  }
+
+  // The station named another title.
+  void TitleChanged() {
+    const std::string title = TitleText();
+    if (title == FTitle) return;
+    FTitle = title;
     ShowLine(FPlayer.Position(), true);
   }
 
@@ -111,7 +126,11 @@ class Playlist {
   void ShowLine(int32_t ms, bool force) {
     const std::string line = TimeText(ms) + "  " + FTitle;
     if (!FTerminal) {
-      if (force) std::printf("%s\n", FTitle.c_str());
+      // Each title as it comes, also into a pipe (a station names them as it goes).
+      if (force) {
+        std::printf("%s\n", FTitle.c_str());
+        std::fflush(stdout);
+      }
       return;
     }
     if (!force && line == FLastLine) return;
@@ -132,6 +151,17 @@ class Playlist {
   }
 
   void Fail() { FFailed = true; }
+
+  // The title shown: a live stream's with its station.
+  std::string TitleText() const {
+    std::string title = FPlayer.Title();
+    if (FPlayer.IsLive()) {
+      const std::string station = FPlayer.Album();
+      if (!station.empty() && station != title) title += "  (" + station + ")";
+    }
+    return plumo::TerminalText(title);
+  }
+
   bool Failed() const { return FFailed; }
 
  private:
@@ -212,10 +242,14 @@ int main(int argc, char** argv) {
   };
   player.OnGetNextFile = [&](plumo::TMP3Player*) { return playlist.NextFile(); };
   player.OnTrackChange = [&](plumo::TMP3Player*) { playlist.Changed(); };
+  player.OnTitleChange = [&](plumo::TMP3Player*) { playlist.TitleChanged(); };
   player.OnEndPlay = [&](plumo::TMP3Player*, plumo::TMP3EndPlayReason reason) {
     // The time at the end, not the 00:00 the stop leaves behind.
     playlist.ShowLine(player.EndPosition(), false);
     playlist.EndLine();
+    // A live stream that ended by itself says why (a failure has been shown already).
+    if (reason == plumo::merSuccessful && !player.EndMessage().empty())
+      std::fprintf(stderr, "plumo-play: %s\n", player.EndMessage().c_str());
     if (reason == plumo::merStoped || !playlist.Next()) quit = true;
   };
 
