@@ -157,7 +157,8 @@ void TMprisService::Run(F&& f) {
 }
 
 bool TMprisService::Failed() const {
-  return FForm.PlayState() != psStopped && FForm.MP3Player1().Status() == mpsStopped;
+  // A station being connected to plays once connected.
+  return FForm.PlayState() != psStopped && FForm.MP3Player1().Status() == mpsStopped && !FForm.Connecting();
 }
 
 QString TMprisService::PlaybackStatus() const {

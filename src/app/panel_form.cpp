@@ -222,6 +222,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   player.OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3Player1EndPlay(reason); };
   player.OnGetNextFile = [this](TMP3Player*) { return MP3Player1GetNextFile(); };
   player.OnTrackChange = [this](TMP3Player*) { MP3Player1TrackChange(); };
+  player.OnTitleChange = [this](TMP3Player*) { MP3Player1TitleChange(); };
   player.ShowException = [this](const std::exception_ptr& e) { Report(e); };
   player.Window().SetWakeCallback([this] { FPump.Set(); });
   player.Loaded();
@@ -297,6 +298,7 @@ TPlatform::~TPlatform() {
   CancelConnect();
   // The components go in this order: the player stops, the tray icon leaves, the history saves.
   FPlayer->OnEndPlay = nullptr;
+  FPlayer->OnTitleChange = nullptr;
   FPlayer->ShowException = nullptr;
   FPlayer->Window().SetWakeCallback(nullptr);
   FPlayer.reset();
@@ -807,7 +809,7 @@ void TPlatform::MP3Player1EndPlay(TMP3EndPlayReason reason) {
   if (reason == merSuccessful && FPlayState == psPlaying) {
     // A live stream that ended early (the connection lost) is said once; the next entry follows
     // as at the end of the data.
-    const std::string message;  // I24MERGE FPlayer->EndMessage();
+    const std::string message = FPlayer->EndMessage();
     if (!message.empty() && !FPlayList.empty() &&
         FReportedEntries.insert(FPlayList[static_cast<size_t>(FNowIndex)]).second)
       Report(std::make_exception_ptr(std::runtime_error(message)));
@@ -905,7 +907,7 @@ void TPlatform::ConnectReady() {
   try {
     // Raises why the connection failed.
     stream->WaitReady();
-    FPlayer->OpenStream(std::move(stream), TMP3Player::kOwned);  // I24MERGE (FConnectAddress, ...)
+    FPlayer->OpenStream(FConnectAddress, std::move(stream), TMP3Player::kOwned);
     FChosenAddress.clear();
     FPlayer->SetVolume(FVolLevel);
     FPlayer->Play();

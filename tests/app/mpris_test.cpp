@@ -18,7 +18,13 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "forms.h"
+#include "icecast_server.h"
 #include "ini_file.h"
 #include "panel_form.h"
 #include "simulated_wave_device.h"
@@ -530,6 +536,111 @@ TEST_F(MprisTest, SeekingMovesThePositionAndIsSignalled) {
   const std::string text = test::ReadFile(out);
   EXPECT_EQ(seeked(), expected) << text;
   EXPECT_NE(text.find("'CanSeek': <true>"), std::string::npos) << text;
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+}
+
+// Internet radio in the panel, from a real Icecast 2 station of the test's own on 127.0.0.1, fed
+// by ffmpeg, its titles set through the server's admin interface.
+class MprisRadioTest : public MprisTest {
+ protected:
+  void SetUp() override {
+    if (!test::IcecastServer::Installed()) GTEST_SKIP() << "icecast2, ffmpeg or curl is not installed";
+    MprisTest::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_TRUE(server.Start()) << server.Log();
+    ASSERT_TRUE(server.StartSource(dir / "one.mp3", "PLUMO Test Radio")) << server.Log();
+  }
+  // Runs the event loop until done() (or the hang guard).
+  template <class F>
+  static bool Until(F done) {
+    return test::PollUntil([&] {
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+      return done();
+    });
+  }
+  test::IcecastServer server;
+};
+
+// A station's .pls: the panel says it connects (without waiting for the network), plays the
+// station under the .pls title and the station's name, follows the titles the station names on
+// the display and the desktop (signalled), cannot seek, and ends by itself, saying so once, when
+// the station's source goes.
+TEST_F(MprisRadioTest, APlsEntryPlaysItsTitlesFollowTheStationAndItEndsWhenTheSourceGoes) {
+  test::WriteFile(dir / "radio.pls", "[playlist]\nNumberOfEntries=1\nFile1=" + server.Url() + "\nTitle1=Loopback FM\n");
+  const std::unique_ptr<test::Child> monitor = StartMonitor(dir / "monitor.txt");
+  ASSERT_NE(monitor, nullptr);
+  form->DropFiles({dir / "radio.pls"});
+  EXPECT_TRUE(form->Connecting());
+  EXPECT_EQ(form->Title(), "[PLAY]接続中… Loopback FM");
+  ASSERT_TRUE(Until([&] { return form->MP3Player1().Status() == mpsPlaying; })) << testing::PrintToString(errors);
+  EXPECT_FALSE(form->Connecting());
+  EXPECT_EQ(form->MP3Player1().FileName(), server.Url());
+  EXPECT_EQ(form->Title(), "[PLAY]Loopback FM(PLUMO Test Radio)");
+  EXPECT_EQ(Playerctl("metadata", "title"), "Loopback FM");
+  EXPECT_EQ(Playerctl("metadata", "xesam:url"), server.Url());
+  EXPECT_EQ(Playerctl("status"), "Playing");
+  EXPECT_EQ(Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2.Player", "CanSeek"}),
+            "(<false>,)");
+  EXPECT_EQ(form->FileNameKeep1().Name(1), dir / "radio.pls");
+
+  const std::string second = "Zweiter Titel – Ünïcode";
+  ASSERT_TRUE(server.SetTitle(second)) << server.Log();
+  EXPECT_TRUE(Until([&] { return form->Title() == "[PLAY]" + second + "(PLUMO Test Radio)"; })) << form->Title();
+  EXPECT_EQ(Playerctl("metadata", "title"), second);
+  EXPECT_TRUE(Until([&] { return test::ReadFile(dir / "monitor.txt").find("Zweiter Titel") != std::string::npos; }))
+      << test::ReadFile(dir / "monitor.txt");
+  // The time goes on; there is no length.
+  EXPECT_TRUE(Until([&] { return form->MP3Player1().Position() >= 1000; }));
+  EXPECT_EQ(form->MP3Player1().LengthMicroseconds(), 0);
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+
+  server.KillSource();
+  ASSERT_TRUE(Until([&] { return form->Title() == "*** PLUMO ***"; })) << form->Title();
+  EXPECT_EQ(form->PlayState(), psStopped);
+  EXPECT_EQ(Playerctl("status"), "Stopped");
+  ASSERT_EQ(errors.size(), 1u) << testing::PrintToString(errors);
+  EXPECT_NE(errors[0].find(server.Url()), std::string::npos) << errors[0];
+  monitor->Signal(SIGTERM);
+  monitor->Wait();
+}
+
+// OpenUri of a station from the desktop plays it and keeps it in the history; a pick from the
+// history plays it again. Stop, or the next entry, while a station is still connecting gives it
+// up at once, without a word.
+TEST_F(MprisRadioTest, OpenUriPlaysAStationAndStopCancelsAConnection) {
+  Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.OpenUri", server.Url()});
+  ASSERT_TRUE(Until([&] { return form->MP3Player1().Status() == mpsPlaying; })) << testing::PrintToString(errors);
+  EXPECT_EQ(form->PlayList(), (std::vector<std::string>{server.Url()}));
+  EXPECT_EQ(form->FileNameKeep1().Name(1), server.Url());
+  form->DropFiles({dir / "two.mp3"});
+  form->FileNameKeep1().Item(2)->trigger();
+  EXPECT_TRUE(form->Connecting());
+  ASSERT_TRUE(Until([&] { return form->MP3Player1().Status() == mpsPlaying; })) << testing::PrintToString(errors);
+  EXPECT_EQ(form->MP3Player1().FileName(), server.Url());
+
+  // A server that takes the connection and never answers.
+  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(::listen(silent, 4), 0);
+  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const std::string hanging = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/live";
+  form->OpenFiles({hanging, dir / "two.mp3"});
+  EXPECT_TRUE(form->Connecting());
+  EXPECT_EQ(Playerctl("status"), "Playing") << "it plays once connected";
+  form->SpeedButton3Click();
+  EXPECT_FALSE(form->Connecting());
+  EXPECT_EQ(form->Title(), "[STOP]" + hanging);
+  Click(1);
+  EXPECT_TRUE(form->Connecting());
+  Click(2);
+  EXPECT_FALSE(form->Connecting());
+  EXPECT_EQ(form->MP3Player1().FileName(), dir / "two.mp3");
+  EXPECT_EQ(form->MP3Player1().Status(), mpsPlaying);
+  ::close(silent);
   EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 
