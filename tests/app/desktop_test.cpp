@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 
+#include "icecast_server.h"
 #include "ini_file.h"
 #include "test_support.h"
 
@@ -497,6 +498,20 @@ TEST_F(DesktopTest, FileArgumentsStartPlayingAndReachTheRunningInstance) {
   const IniFile kept(program.Settings());
   EXPECT_EQ(kept.ReadInteger("Option", "FileCount", 0), 1);
   EXPECT_EQ(kept.ReadString("Option", "File0", ""), program.dir / "three.mp3");
+
+  // A station's address (plumo URL): handed over as it was given; the first plays the station.
+  std::unique_ptr<test::IcecastServer> station;
+  if (test::IcecastServer::Installed()) {
+    station = std::make_unique<test::IcecastServer>();
+    ASSERT_TRUE(station->Start()) << station->Log();
+    ASSERT_TRUE(station->StartSource(program.dir / "three.mp3")) << station->Log();
+    auto fifth = program.Start(desktop.Display(), {station->Url()}, "fifth.txt");
+    EXPECT_EQ(fifth->Wait(), 0) << test::ReadFile(program.dir / "fifth.txt");
+    EXPECT_TRUE(test::PollUntil([&] { return Playerctl(bus.Address(), "metadata xesam:url") == station->Url(); }))
+        << Playerctl(bus.Address(), "metadata xesam:url") << "\n" << program.Output();
+    EXPECT_EQ(Playerctl(bus.Address(), "status"), "Playing");
+    EXPECT_EQ(IniFile(program.Settings()).ReadString("Option", "File0", ""), station->Url());
+  }
 
   first->Signal(SIGTERM);
   EXPECT_EQ(first->Wait(), 0) << program.Output();
