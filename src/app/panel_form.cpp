@@ -742,19 +742,14 @@ void TPlatform::PrevIndex() {
 std::string TPlatform::SongTitle() const {
   const std::string& file = FPlayer->FileName();
   const std::string entry = file.empty() ? FChosenAddress : file;
-  std::string song = FPlayer->Title();
-  if (IsStreamAddress(entry)) {
-    // Until the stream names what it plays, the player offers the address's last part: the
-    // playlist's title for it is better, else the address itself.
-    if (song.empty() || song == entry.substr(entry.find_last_of('/') + 1)) {
-      const auto title = FEntryTitles.find(entry);
-      song = title != FEntryTitles.end() ? title->second : entry;
-    }
-    return song;
+  const std::string song = FPlayer->Title();
+  // Until the stream or the tags name it, the player offers the name's last part: the title the
+  // playlist gave the entry is better, and a stream's whole address says more than its end.
+  if (song.empty() || song == entry.substr(entry.find_last_of('/') + 1)) {
+    if (const auto title = FEntryTitles.find(entry); title != FEntryTitles.end()) return title->second;
+    if (IsStreamAddress(entry)) return entry;
   }
-  if (!song.empty()) return song;
-  if (const auto title = FEntryTitles.find(entry); title != FEntryTitles.end()) return title->second;
-  return NameWithoutExtension(file);
+  return song.empty() ? NameWithoutExtension(file) : song;
 }
 
 std::string TPlatform::MakeTitle(const std::string& state) {
@@ -905,14 +900,9 @@ void TPlatform::ConnectReady() {
   if (!FConnect || !FConnect->Ready()) return;
   std::unique_ptr<THttpStream> stream = std::move(FConnect);
   try {
-    // Raises why the connection failed.
+    // Raises why the connection failed, or that the answer is not MPEG audio.
     stream->WaitReady();
     FPlayer->OpenStream(FConnectAddress, std::move(stream), TMP3Player::kOwned);
-    FChosenAddress.clear();
-    FPlayer->SetVolume(FVolLevel);
-    FPlayer->Play();
-    FFailedInRound.clear();
-    DrawTitle(QT_TR_NOOP("PLAY"));
   } catch (...) {
     // As a file whose open failed: said once, and the next entry plays.
     FNowIndex = FConnectIndex;
@@ -920,7 +910,14 @@ void TPlatform::ConnectReady() {
     FPlayState = psStopped;
     NextIndex();
     StartPlayInRound();
+    return;
   }
+  FChosenAddress.clear();
+  FFailedInRound.clear();
+  DrawTitle(QT_TR_NOOP("PLAY"));
+  FPlayer->SetVolume(FVolLevel);
+  FPlayer->Play();
+  if (OnChange) OnChange();
 }
 
 void TPlatform::StopPlay() {

@@ -582,6 +582,8 @@ TEST_F(MprisRadioTest, APlsEntryPlaysItsTitlesFollowTheStationAndItEndsWhenTheSo
   EXPECT_EQ(Gdbus({"call", "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2.Player", "CanSeek"}),
             "(<false>,)");
   EXPECT_EQ(form->FileNameKeep1().Name(1), dir / "radio.pls");
+  // The playlist keeps the title for the next start.
+  EXPECT_EQ(IniFile(ini).ReadString("Option", "Title0", ""), "Loopback FM");
 
   const std::string second = "Zweiter Titel – Ünïcode";
   ASSERT_TRUE(server.SetTitle(second)) << server.Log();
@@ -617,6 +619,14 @@ TEST_F(MprisRadioTest, OpenUriPlaysAStationAndStopCancelsAConnection) {
   EXPECT_TRUE(form->Connecting());
   ASSERT_TRUE(Until([&] { return form->MP3Player1().Status() == mpsPlaying; })) << testing::PrintToString(errors);
   EXPECT_EQ(form->MP3Player1().FileName(), server.Url());
+
+  // No such station on the server: said once (with the server's answer), and the file after it plays.
+  form->OpenFiles({server.Url("/none.mp3"), dir / "two.mp3"});
+  ASSERT_TRUE(Until([&] { return form->MP3Player1().FileName() == dir / "two.mp3"; })) << testing::PrintToString(errors);
+  EXPECT_EQ(form->MP3Player1().Status(), mpsPlaying);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("404"), std::string::npos) << errors[0];
+  errors.clear();
 
   // A server that takes the connection and never answers.
   const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
