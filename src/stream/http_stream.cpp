@@ -256,7 +256,8 @@ size_t THttpStream::TState::OnWrite(char* data, size_t, size_t count, void* self
     s.Written += static_cast<int64_t>(count);
     s.AnyBody = s.AnyBody || count > 0;
     s.LastData = TClock::now();
-    ready = !s.IsReady && s.Count >= static_cast<size_t>(s.Options.PrebufferBytes);
+    // Counted as they arrive, so that a reader that takes them at once does not hold it back.
+    ready = !s.IsReady && s.Written >= s.Options.PrebufferBytes;
     s.Changed.notify_all();
   }
   if (ready) s.AnnounceReady();
@@ -272,6 +273,7 @@ size_t THttpStream::TState::OnHeader(char* data, size_t, size_t count, void* sel
     // A new response (after a redirect or an interim answer): its own status and headers.
     r = {};
     const size_t code = line.find(' ');
+    if (code == std::string_view::npos) return count;
     r.Status = std::strtol(std::string(line.substr(code + 1, 3)).c_str(), nullptr, 10);
     if (line.size() > code + 5) r.Reason = std::string(Trimmed(line.substr(code + 5, kMaxHeaderValue)));
     return count;
