@@ -155,6 +155,8 @@ TEST(HttpStream, FailuresAndBreaksNameTheAddressAndTheReason) {
   } cases[] = {
       {server.Url("/404"), 0, "HTTP 404 Not Found", ""},
       {server.Url("/loop"), 0, "too many redirects (more than 8)", ""},
+      // Redirects lead to http and https only.
+      {server.Url("/goto?to=file:///etc/hostname"), 0, "Protocol \"file\" not supported", ""},
       {tls.Url("/stream?" + f), 0, "SSL certificate problem: self-signed certificate", ""},
       {refused, 0, "Failed to connect to 127.0.0.1 port " + refused.substr(17, refused.size() - 18), ""},
       {server.Url("/stall?" + f + "&after=0"), 0, "no data for 0.3 s", ""},

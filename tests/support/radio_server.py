@@ -13,7 +13,7 @@ ICY stream and the faults a real server rarely makes, chosen by the path:
                                              Latin-1 text, a title never closed, a huge block
   /drop?file=F&metaint=N&at=K&metaint2=M     the first request breaks off (reset) after K bytes of
                                              F; the next request sends the rest with interval M
-  /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)
+  /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)  /goto?to=U (to U)
   /stall?file=F&after=K                      K bytes of F, then silence
   /silent                                    accepts and never answers
 Run with --tls CERT KEY to serve https.
@@ -149,6 +149,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             elif path == "/loop":
                 self.send_response(302)
                 self.send_header("Location", "/loop")
+                self.end_headers()
+            elif path == "/goto":
+                self.send_response(302)
+                self.send_header("Location", q["to"])
                 self.end_headers()
             elif path == "/redirect":
                 self.send_response(302)
