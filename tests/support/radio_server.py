@@ -40,7 +40,7 @@ def meta_block(text):
 
 
 def title_block(title):
-    return meta_block(b"StreamTitle='" + title.encode("utf-8") + b"';StreamUrl='';")
+    return meta_block(b"StreamTitle='" + title.encode("latin-1") + b"';StreamUrl='';")
 
 
 def with_metadata(audio, metaint, blocks, start=0):
@@ -107,7 +107,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
-        q = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
+        # Percent escapes are the bytes sent (a name in UTF-8 or in Latin-1 alike).
+        q = {k: v[0] for k, v in urllib.parse.parse_qs(url.query, encoding="latin-1").items()}
         audio = open(q["file"], "rb").read() if "file" in q else b""
         metaint = int(q.get("metaint", "0"))
         path = url.path
