@@ -1,15 +1,24 @@
 // TMP3Player on a live stream (a stand-in for a radio station that names its titles as the bytes
-// pass): the titles and the station, no seeking and no length, and why playback ended.
+// pass): the titles and the station, no seeking and no length, and why playback ended; and on a
+// network stream from the tests' own radio server that falls silent.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "file_stream.h"
+#include "http_stream.h"
 #include "live_stream.h"
 #include "player.h"
 #include "simulated_wave_device.h"
@@ -179,6 +188,86 @@ TEST(LivePlayer, AStreamThatEndsBeforeAnySoundFailsWithItsMessage) {
   EXPECT_EQ(r.shown, std::vector<std::string>{message});
   EXPECT_EQ(r.player.EndMessage(), message);
   EXPECT_FALSE(r.player.Opened());
+}
+
+// tests/support/radio_server.py on a free loopback port.
+class RadioServer {
+ public:
+  RadioServer() {
+    FChild = std::make_unique<test::Child>(std::vector<std::string>{test::FindProgram("python3"), PLUMO_RADIO_SERVER},
+                                           std::map<std::string, std::string>{}, FDir / "out.txt");
+    EXPECT_TRUE(test::PollUntil([&] {
+      std::ifstream in(FDir / "out.txt");
+      const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (out.find('\n') == std::string::npos) return false;
+      FPort = std::atoi(out.c_str());
+      return true;
+    }));
+  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(FPort) + path; }
+
+ private:
+  test::TempDir FDir;
+  std::unique_ptr<test::Child> FChild;
+  int FPort = 0;
+};
+
+TEST(LivePlayer, EndingPlaybackWhileTheStationIsSilentDoesNotWaitForTheNetwork) {
+  const RadioServer server;
+  // 1.25 s of sound, then the station sends nothing more and keeps the connection open.
+  const std::string address =
+      server.Url("/stall?after=50000&file=" + test::DataPath("samples/l3_m1_48k_320_stereo.mp3"));
+  struct Case {
+    const char* what;
+    std::function<void(TMP3Player&)> end;
+  };
+  const Case cases[] = {
+      {"Stop", [](TMP3Player& p) { p.Stop(); }},
+      {"Close", [](TMP3Player& p) { p.Close(); }},
+      {"another open", [](TMP3Player& p) { p.OpenStream(static_cast<TStream*>(nullptr), 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LiveRig r;
+    // Silence ends the stream only after far longer than the hang guard below.
+    THttpOptions options;
+    options.StallTimeoutMs = 90000;
+    auto stream = std::make_unique<THttpStream>(address, options);
+    ASSERT_NO_THROW(stream->WaitReady());
+    r.player.OpenStream(address, std::move(stream), 0);
+    r.player.Play();
+    // Two of the device's half-second buffers have been played: the rest of the sound is
+    // decoded (a moment later) into the third, which it does not fill, and the decode thread
+    // then waits in the stream's Read.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (r.player.Position() < 1000 && std::chrono::steady_clock::now() < end) {
+      r.player.Window().WaitForMessage(20);
+      r.player.Window().ProcessMessages();
+    }
+    ASSERT_GE(r.player.Position(), 1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // A hang guard: the end must not wait for the stream's own time-out.
+    std::mutex lock;
+    std::condition_variable ended;
+    bool returned = false, hung = false;
+    std::thread guard([&] {
+      std::unique_lock l(lock);
+      hung = !ended.wait_for(l, std::chrono::seconds(30), [&] { return returned; });
+    });
+    c.end(r.player);
+    {
+      std::lock_guard l(lock);
+      returned = true;
+    }
+    ended.notify_one();
+    guard.join();
+    EXPECT_FALSE(hung);
+    ASSERT_TRUE(r.PlayedToTheEnd());
+    EXPECT_EQ(r.reasons, std::vector<TMP3EndPlayReason>{merStoped});
+    EXPECT_TRUE(r.shown.empty());
+    EXPECT_EQ(r.player.EndMessage(), "");
+    EXPECT_FALSE(r.player.Opened());
+  }
 }
 
 }  // namespace
