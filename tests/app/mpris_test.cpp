@@ -18,11 +18,6 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "forms.h"
 #include "icecast_server.h"
 #include "ini_file.h"
@@ -548,7 +543,9 @@ class MprisRadioTest : public MprisTest {
     MprisTest::SetUp();
     if (IsSkipped()) return;
     ASSERT_TRUE(server.Start()) << server.Log();
-    ASSERT_TRUE(server.StartSource(dir / "one.mp3", "PLUMO Test Radio")) << server.Log();
+    // 320 kbit/s: the server's burst and the read-ahead hold little time, so titles follow soon.
+    test::LongCopy(test::DataPath("samples/l3_m1_48k_320_stereo.mp3"), dir / "station.mp3");
+    ASSERT_TRUE(server.StartSource(dir / "station.mp3", "PLUMO Test Radio")) << server.Log();
   }
   // Runs the event loop until done() (or the hang guard).
   template <class F>
@@ -607,9 +604,9 @@ TEST_F(MprisRadioTest, APlsEntryPlaysItsTitlesFollowTheStationAndItEndsWhenTheSo
 }
 
 // OpenUri of a station from the desktop plays it and keeps it in the history; a pick from the
-// history plays it again. Stop, or the next entry, while a station is still connecting gives it
-// up at once, without a word.
-TEST_F(MprisRadioTest, OpenUriPlaysAStationAndStopCancelsAConnection) {
+// history plays it again. A station the server does not have is said once. While a station
+// connects the desktop sees the panel playing.
+TEST_F(MprisRadioTest, OpenUriPlaysAStationAndTheHistoryKeepsIt) {
   Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.OpenUri", server.Url()});
   ASSERT_TRUE(Until([&] { return form->MP3Player1().Status() == mpsPlaying; })) << testing::PrintToString(errors);
   EXPECT_EQ(form->PlayList(), (std::vector<std::string>{server.Url()}));
@@ -628,29 +625,11 @@ TEST_F(MprisRadioTest, OpenUriPlaysAStationAndStopCancelsAConnection) {
   EXPECT_NE(errors[0].find("404"), std::string::npos) << errors[0];
   errors.clear();
 
-  // A server that takes the connection and never answers.
-  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
-  ASSERT_EQ(::listen(silent, 4), 0);
-  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
-  const std::string hanging = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/live";
-  form->OpenFiles({hanging, dir / "two.mp3"});
+  // While a station connects, the desktop sees the panel playing.
+  const test::SilentServer silent;
+  form->OpenFiles({silent.Address() + "/live"});
   EXPECT_TRUE(form->Connecting());
-  EXPECT_EQ(Playerctl("status"), "Playing") << "it plays once connected";
-  form->SpeedButton3Click();
-  EXPECT_FALSE(form->Connecting());
-  EXPECT_EQ(form->Title(), "[STOP]" + hanging);
-  Click(1);
-  EXPECT_TRUE(form->Connecting());
-  Click(2);
-  EXPECT_FALSE(form->Connecting());
-  EXPECT_EQ(form->MP3Player1().FileName(), dir / "two.mp3");
-  EXPECT_EQ(form->MP3Player1().Status(), mpsPlaying);
-  ::close(silent);
+  EXPECT_EQ(Playerctl("status"), "Playing");
   EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 

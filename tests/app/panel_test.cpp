@@ -26,6 +26,7 @@
 
 #include "file_stream.h"
 #include "forms.h"
+#include "icecast_server.h"
 #include "ini_file.h"
 #include "instance_channel.h"
 #include "simulated_wave_device.h"
@@ -588,6 +589,46 @@ TEST_F(PanelTest, EntriesThatCannotBeOpenedAreSaidOnceAndPassedOver) {
   EXPECT_EQ(p->PlayState(), psStopped);
   EXPECT_EQ(p->MP3Player1().FileName(), "");
   EXPECT_EQ(errors.size(), 2u);
+}
+
+// A station (a real Icecast server of the test's own on 127.0.0.1) is connected to off the main
+// thread and played; its titles reach the display. Stop, the next entry or quitting while a
+// station does not answer gives it up at once, without a word.
+TEST_F(PanelTest, StationsConnectOffTheMainThreadAndStopNextOrQuitGiveThemUp) {
+  if (!test::IcecastServer::Installed()) GTEST_SKIP() << "icecast2, ffmpeg or curl is not installed";
+  // 320 kbit/s: the server's burst and the read-ahead hold little time, so titles follow soon.
+  test::LongCopy(test::DataPath("samples/l3_m1_48k_320_stereo.mp3"), dir / "station.mp3");
+  test::IcecastServer server;
+  ASSERT_TRUE(server.Start()) << server.Log();
+  ASSERT_TRUE(server.StartSource(dir / "station.mp3", "Loopback FM")) << server.Log();
+  auto p = Start();
+  p->OpenFiles({server.Url()});
+  EXPECT_TRUE(p->Connecting());
+  EXPECT_EQ(p->Title(), "[PLAY]接続中… " + server.Url());
+  Until([&] { return p->MP3Player1().Status() == mpsPlaying; });
+  ASSERT_EQ(p->MP3Player1().Status(), mpsPlaying) << testing::PrintToString(errors);
+  EXPECT_EQ(p->Title(), "[PLAY]" + server.Url() + "(Loopback FM)");
+  ASSERT_TRUE(server.SetTitle("Now Playing"));
+  Until([&] { return p->Title() == "[PLAY]Now Playing(Loopback FM)"; });
+  EXPECT_EQ(p->Title(), "[PLAY]Now Playing(Loopback FM)");
+
+  const test::SilentServer silent;
+  p->OpenFiles({silent.Address() + "/live", dir / "two.mp3"});
+  EXPECT_TRUE(p->Connecting());
+  EXPECT_EQ(p->MP3Player1().Status(), mpsStopped);
+  p->SpeedButton3Click();
+  EXPECT_FALSE(p->Connecting());
+  EXPECT_EQ(p->Title(), "[STOP]" + silent.Address() + "/live");
+  p->ActOnClicks(1);
+  EXPECT_TRUE(p->Connecting());
+  p->ActOnClicks(2);
+  EXPECT_FALSE(p->Connecting());
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "two.mp3");
+  EXPECT_EQ(p->MP3Player1().Status(), mpsPlaying);
+  p->ActOnClicks(3);
+  EXPECT_TRUE(p->Connecting());
+  p.reset();
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 
 TEST_F(PanelTest, TwoClicksSkipAFirstEntryThePlayerCannotOpen) {

@@ -74,8 +74,11 @@ std::string Capture(const std::string& command) {
   return out;
 }
 
-std::string UnusedLoopbackAddress() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+// A socket bound to a free loopback port; its "http://127.0.0.1:PORT".
+int BindLoopback(std::string& address_text) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -83,8 +86,27 @@ std::string UnusedLoopbackAddress() {
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
     throw std::runtime_error("no loopback port");
-  ::close(fd);
-  return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  address_text = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  return fd;
 }
+
+}  // namespace
+
+std::string UnusedLoopbackAddress() {
+  std::string address;
+  ::close(BindLoopback(address));
+  return address;
+}
+
+SilentServer::SilentServer() {
+  FFd = BindLoopback(FAddress);
+  // The kernel completes the connections; no one ever reads or answers them.
+  if (::listen(FFd, 16) != 0) {
+    ::close(FFd);
+    throw std::runtime_error("cannot listen on " + FAddress);
+  }
+}
+
+SilentServer::~SilentServer() { ::close(FFd); }
 
 }  // namespace plumo::test

@@ -51,4 +51,19 @@ std::string Capture(const std::string& command);
 // "http://127.0.0.1:PORT" of a loopback port nothing listens on (bound and given up at once).
 std::string UnusedLoopbackAddress();
 
+// A loopback server that takes connections and never answers (a station hanging up the listener).
+class SilentServer {
+ public:
+  SilentServer();
+  ~SilentServer();
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+  // "http://127.0.0.1:PORT".
+  const std::string& Address() const { return FAddress; }
+
+ private:
+  int FFd = -1;
+  std::string FAddress;
+};
+
 }  // namespace plumo::test
