@@ -165,6 +165,8 @@ bool THttpStream::TState::Transfer(std::string& reason, bool& retry) {
   curl_easy_setopt(e, CURLOPT_USERAGENT, "PLUMO/" PLUMO_VERSION);
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  // Cancelling never waits for a name lookup that hangs.
+  curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &TState::OnWrite);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &TState::OnHeader);
@@ -256,7 +258,8 @@ size_t THttpStream::TState::OnWrite(char* data, size_t, size_t count, void* self
     s.Written += static_cast<int64_t>(count);
     s.AnyBody = s.AnyBody || count > 0;
     s.LastData = TClock::now();
-    ready = !s.IsReady && s.Count >= static_cast<size_t>(s.Options.PrebufferBytes);
+    // Counted as they arrive, so that a reader that takes them at once does not hold it back.
+    ready = !s.IsReady && s.Written >= s.Options.PrebufferBytes;
     s.Changed.notify_all();
   }
   if (ready) s.AnnounceReady();
@@ -272,6 +275,7 @@ size_t THttpStream::TState::OnHeader(char* data, size_t, size_t count, void* sel
     // A new response (after a redirect or an interim answer): its own status and headers.
     r = {};
     const size_t code = line.find(' ');
+    if (code == std::string_view::npos) return count;
     r.Status = std::strtol(std::string(line.substr(code + 1, 3)).c_str(), nullptr, 10);
     if (line.size() > code + 5) r.Reason = std::string(Trimmed(line.substr(code + 5, kMaxHeaderValue)));
     return count;
@@ -291,7 +295,13 @@ size_t THttpStream::TState::OnHeader(char* data, size_t, size_t count, void* sel
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos) return count;
   const std::string_view name = line.substr(0, colon);
-  const std::string_view value = Trimmed(line.substr(colon + 1)).substr(0, kMaxHeaderValue);
+  std::string_view value = Trimmed(line.substr(colon + 1));
+  if (value.size() > kMaxHeaderValue) {
+    // Cut before a UTF-8 character that would not fit whole.
+    size_t cut = kMaxHeaderValue;
+    while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+    value = value.substr(0, cut);
+  }
   const auto is = [&](std::string_view key) { return name.size() == key.size() && StartsWithNoCase(name, key); };
   if (is("icy-metaint"))
     r.MetaInt = ParseIcyMetaInt(value);

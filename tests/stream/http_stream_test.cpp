@@ -96,6 +96,9 @@ using TTitles = std::vector<std::pair<size_t, std::string>>;
 TEST(HttpStream, AudioComesThroughExactlyAndTitlesChangeAtTheirByte) {
   const TRadioServer server;
   const std::string file = Slurp(kFile), f = "file=" + kFile;
+  // A station name longer than a header value is kept: cut before a character that would not fit.
+  std::string utf8Name = "x", longName = "x";
+  for (int i = 0; i < 600; ++i) utf8Name += "%C3%A9", longName += i < 511 ? "\u00e9" : "";
   std::string rounds;
   for (int i = 0; i < 10; ++i) rounds += file;
   const struct {
@@ -107,7 +110,7 @@ TEST(HttpStream, AudioComesThroughExactlyAndTitlesChangeAtTheirByte) {
   } cases[] = {
       {"/stream?" + f + "&metaint=1000&titles=A|B|C&name=Radio%20T%C3%A9st", file,
        {{1000, "A"}, {2000, "B"}, {3000, "C"}}, "Radio Tést"},
-      {"/redirect?" + f + "&metaint=997&titles=X", file, {{997, "X"}}, ""},
+      {"/redirect?" + f + "&metaint=997&titles=X&name=Caf%E9%20%93FM%94", file, {{997, "X"}}, "Caf\u00e9 \u201cFM\u201d"},
       // Control characters dropped, Latin-1 read as such, a block of the greatest size, a quote
       // inside a title; the blocks without a readable title leave the title alone.
       {"/badmeta?" + f + "&metaint=2000", file,
@@ -119,7 +122,7 @@ TEST(HttpStream, AudioComesThroughExactlyAndTitlesChangeAtTheirByte) {
       // A reset after 20000 audio bytes, one new connection with another interval.
       {"/drop?" + f + "&metaint=1000&at=20000&metaint2=700", file, {{1000, "Before"}, {20700, "After"}}, "Second"},
       // An interval of 0, too large or not a number: no metadata.
-      {"/stream?" + f + "&header=0", file, {}, ""},
+      {"/stream?" + f + "&header=0&name=" + utf8Name, file, {}, longName},
       {"/stream?" + f + "&header=99999999999", file, {}, ""},
       {"/stream?" + f + "&header=-5", file, {}, ""},
       // A live stream far larger than the read-ahead buffer, read as it comes.
@@ -155,6 +158,8 @@ TEST(HttpStream, FailuresAndBreaksNameTheAddressAndTheReason) {
   } cases[] = {
       {server.Url("/404"), 0, "HTTP 404 Not Found", ""},
       {server.Url("/loop"), 0, "too many redirects (more than 8)", ""},
+      // Redirects lead to http and https only.
+      {server.Url("/goto?to=file:///etc/hostname"), 0, "Protocol \"file\" not supported", ""},
       {tls.Url("/stream?" + f), 0, "SSL certificate problem: self-signed certificate", ""},
       {refused, 0, "Failed to connect to 127.0.0.1 port " + refused.substr(17, refused.size() - 18), ""},
       {server.Url("/stall?" + f + "&after=0"), 0, "no data for 0.3 s", ""},

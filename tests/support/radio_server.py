@@ -13,7 +13,7 @@ ICY stream and the faults a real server rarely makes, chosen by the path:
                                              Latin-1 text, a title never closed, a huge block
   /drop?file=F&metaint=N&at=K&metaint2=M     the first request breaks off (reset) after K bytes of
                                              F; the next request sends the rest with interval M
-  /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)
+  /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)  /goto?to=U (to U)
   /stall?file=F&after=K                      K bytes of F, then silence
   /silent                                    accepts and never answers
 Run with --tls CERT KEY to serve https.
@@ -40,7 +40,7 @@ def meta_block(text):
 
 
 def title_block(title):
-    return meta_block(b"StreamTitle='" + title.encode("utf-8") + b"';StreamUrl='';")
+    return meta_block(b"StreamTitle='" + title.encode("latin-1") + b"';StreamUrl='';")
 
 
 def with_metadata(audio, metaint, blocks, start=0):
@@ -107,7 +107,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
-        q = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
+        # Percent escapes are the bytes sent (a name in UTF-8 or in Latin-1 alike).
+        q = {k: v[0] for k, v in urllib.parse.parse_qs(url.query, encoding="latin-1").items()}
         audio = open(q["file"], "rb").read() if "file" in q else b""
         metaint = int(q.get("metaint", "0"))
         path = url.path
@@ -149,6 +150,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             elif path == "/loop":
                 self.send_response(302)
                 self.send_header("Location", "/loop")
+                self.end_headers()
+            elif path == "/goto":
+                self.send_response(302)
+                self.send_header("Location", q["to"])
                 self.end_headers()
             elif path == "/redirect":
                 self.send_response(302)
