@@ -36,6 +36,45 @@ class Hold {
 
 bool Signalled(TMPEvent& event) { return event.Signaled(); }
 
+// A decode step whose network read was cancelled: the playback is being stopped.
+struct TReadCancelled {};
+
+// Reads a live stream for the reader, letting the decode lock (held once by the reading thread)
+// go while the read waits for the network. Whoever frees the reader or this stream first waits
+// for reading to be false under the decode lock (WaitForNetworkRead); a read cancelled meanwhile
+// ends the decode step at once, before the reader uses anything again.
+class TUnlockedNetworkRead final : public TStream {
+ public:
+  TUnlockedNetworkRead(TStream& inner, TMPAbstractMutex& lock, std::atomic<bool>& reading,
+                       const std::atomic<bool>& cancelled)
+      : FInner(inner), FLock(lock), FReading(reading), FCancelled(cancelled) {}
+  int32_t Read(void* buffer, int32_t count) override {
+    if (FCancelled.load()) throw TReadCancelled{};
+    FReading.store(true);
+    FLock.Leave();
+    int32_t got = 0;
+    std::exception_ptr failure;
+    try {
+      got = FInner.Read(buffer, count);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    FLock.Enter();
+    FReading.store(false);
+    if (FCancelled.load()) throw TReadCancelled{};
+    if (failure) std::rethrow_exception(failure);
+    return got;
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FInner.Seek(offset, origin); }
+  int64_t Size() override { return FInner.Size(); }
+
+ private:
+  TStream& FInner;
+  TMPAbstractMutex& FLock;
+  std::atomic<bool>& FReading;
+  const std::atomic<bool>& FCancelled;
+};
+
 }  // namespace
 
 TMP3Player::TMP3Player(std::shared_ptr<platform::WaveDriver> driver, Decoder& decoder)
@@ -131,7 +170,12 @@ void TMP3Player::OpenStreamAs(TStream* stream, uint8_t flags, const std::string*
           FSource->Info().SetNeedInfoType(types);
         }
         FDecoding = FSource.get();
-        FSource->Open(stream, (flags & kSeekable) != 0);
+        TStream* read = stream;
+        if (FLive) {
+          FLiveReader = std::make_unique<TUnlockedNetworkRead>(*stream, FDecodeLock, FReadingNetwork, FNetworkCancelled);
+          read = FLiveReader.get();
+        }
+        FSource->Open(read, (flags & kSeekable) != 0);
         // The first frame is already played at the stream's level.
         TuneDecoder(*FSource);
         FPcmBuffer = std::make_unique<uint8_t[]>(kPcmBufferSize);
@@ -154,13 +198,14 @@ void TMP3Player::OpenStreamAs(TStream* stream, uint8_t flags, const std::string*
       // Closed as by Close: no stream, no file name, stopped.
       if (FLive) FLive->OnTitleChange = nullptr;
       FLive = nullptr;
-      FStream = nullptr;
-      FOwnedStream.reset();
       {
         Hold decode(FDecodeLock);
         FPcmBuffer.reset();
         FSource->Close();
+        FLiveReader.reset();
       }
+      FStream = nullptr;
+      FOwnedStream.reset();
       FFileName.clear();
       FFlags = 0;
       SetStatus(mpsStopped);
@@ -183,8 +228,12 @@ void TMP3Player::Close() {
   if (!Opened()) return;  // Stop closed a stream that cannot seek
   {
     Hold decode(FDecodeLock);
+    // A decode step may still be inside a cancelled network read; it ends without touching the
+    // reader again.
+    WaitForNetworkRead();
     DropChain();
     FSource->Close();
+    FLiveReader.reset();
     FPcmBuffer.reset();
   }
   FFileName.clear();
@@ -729,12 +778,30 @@ void TMP3Player::Dispatch(TMessage& message) {
   if (message.code == MPM_WATCHEVENT) MPMWatchEvent();
 }
 
+void TMP3Player::WaitForNetworkRead() {
+  while (FReadingNetwork.load()) {
+    FDecodeLock.Leave();
+    std::this_thread::yield();
+    FDecodeLock.Enter();
+  }
+}
+
 void TMP3Player::MPMWatchEvent() {
+  try {
+    DecodeStep();
+  } catch (const TReadCancelled&) {
+    // Stop is under way and resets the watch event.
+  }
+}
+
+void TMP3Player::DecodeStep() {
   TMPEvent& watch = FDecodeThread->WatchEvent();
   int free_percent = 0;
+  bool live = false;
   {
     Hold decode(FDecodeLock);
     if (!Signalled(watch)) return;
+    live = FLive != nullptr;
     if (FPendingBytes == 0) {
       if (FDecoding->AtEndOfData()) {
         if (FNextAsked) {
@@ -758,7 +825,7 @@ void TMP3Player::MPMWatchEvent() {
         }
         // A live stream that ended before any sound was played has failed (unless it was
         // cancelled: the playback is being stopped).
-        if (FLive && FWrittenBytes == 0 && !FNetworkCancelled.load()) throw EStreamError(LiveEndMessage());
+        if (live && FWrittenBytes == 0 && !FNetworkCancelled.load()) throw EStreamError(LiveEndMessage());
         {
           Hold output(FOutputLock);
           FSoundOut->SetWakeEvent(nullptr);
@@ -797,7 +864,7 @@ void TMP3Player::MPMWatchEvent() {
   }
   // While the output is full, read the input ahead. A live stream has its own read-ahead buffer,
   // and a read here would wait for the network with the decode lock held.
-  while (free_percent == 0 && !FLive) {
+  while (free_percent == 0 && !live) {
     {
       Hold decode(FDecodeLock);
       if (!Signalled(watch) || !FDecoding->Reader().ReadAhead()) break;

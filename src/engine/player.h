@@ -150,7 +150,7 @@ class TMP3Player final : private TMPMessageOwner {
   // connection was lost, no data came), or, when the station closed the stream without a fault,
   // a message that says so. "" after a Stop, for files and while playing. Valid in OnEndPlay
   // and after, until the next Play or open.
-  const std::string& EndMessage() const { return FEndMessage; }
+  std::string EndMessage() const { return FEndMessage; }
   // The stream's length in microseconds from what opening it found; 0 when unknown.
   int64_t LengthMicroseconds() const;
 
@@ -228,6 +228,9 @@ class TMP3Player final : private TMPMessageOwner {
   // Decode thread messages.
   void Dispatch(TMessage& message) override;
   void MPMWatchEvent();
+  void DecodeStep();
+  // Decode lock held: waits until no thread reads the live stream with the lock let go.
+  void WaitForNetworkRead();
   // Window messages.
   void WndProc(const platform::Message& message);
   void HandleThreadException(const platform::Message& message);
@@ -284,6 +287,11 @@ class TMP3Player final : private TMPMessageOwner {
   TStream* FStream = nullptr;
   // FStream when it is a live stream.
   TLiveStream* FLive = nullptr;
+  // What the reader reads a live stream through: it lets the decode lock go while a read waits
+  // for the network, so that the main thread never waits for the network behind that lock.
+  std::unique_ptr<TStream> FLiveReader;
+  // A thread is inside the live stream's Read with the decode lock let go.
+  std::atomic<bool> FReadingNetwork{false};
   uint8_t FFlags = 0;
   std::string FEndMessage;  // main thread
   // CancelNetwork was called for the open stream.

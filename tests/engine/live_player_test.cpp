@@ -212,7 +212,32 @@ class RadioServer {
   int FPort = 0;
 };
 
-TEST(LivePlayer, EndingPlaybackWhileTheStationIsSilentDoesNotWaitForTheNetwork) {
+TEST(LivePlayer, AnAddressThatGivesNoMpegAudioFailsToOpenWithTheReason) {
+  const RadioServer server;
+  struct Case {
+    const char* path;
+    std::string message;  // what the failure's message holds
+  };
+  const Case cases[] = {
+      {"/html", "unknown MPEG Audio format."},
+      {"/404", "404"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    LiveRig r;
+    std::string message;
+    try {
+      r.player.SetFileName(server.Url(c.path));
+    } catch (const std::exception& e) {
+      message = e.what();
+    }
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+    EXPECT_FALSE(r.player.Opened());
+    EXPECT_EQ(r.player.FileName(), "");
+  }
+}
+
+TEST(LivePlayer, WhileTheStationIsSilentNothingOnTheMainThreadWaitsForTheNetwork) {
   const RadioServer server;
   // 1.25 s of sound, then the station sends nothing more and keeps the connection open.
   const std::string address =
@@ -246,7 +271,8 @@ TEST(LivePlayer, EndingPlaybackWhileTheStationIsSilentDoesNotWaitForTheNetwork) 
     }
     ASSERT_GE(r.player.Position(), 1000);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    // A hang guard: the end must not wait for the stream's own time-out.
+    // A hang guard: neither a change of the decoder's set-up (under the decode lock) nor the end
+    // may wait for the stream's own time-out.
     std::mutex lock;
     std::condition_variable ended;
     bool returned = false, hung = false;
@@ -254,6 +280,8 @@ TEST(LivePlayer, EndingPlaybackWhileTheStationIsSilentDoesNotWaitForTheNetwork) 
       std::unique_lock l(lock);
       hung = !ended.wait_for(l, std::chrono::seconds(30), [&] { return returned; });
     });
+    r.player.SetReplayGainMode(rgmTrack);
+    r.player.SetInvertPolarity(true);
     c.end(r.player);
     {
       std::lock_guard l(lock);
