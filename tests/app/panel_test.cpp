@@ -592,8 +592,8 @@ TEST_F(PanelTest, EntriesThatCannotBeOpenedAreSaidOnceAndPassedOver) {
 }
 
 // A station (a real Icecast server of the test's own on 127.0.0.1) is connected to off the main
-// thread and played; its titles reach the display. Stop, the next entry or quitting while a
-// station does not answer gives it up at once, without a word.
+// thread and played; its titles reach the display. Stop, pause, the next entry or quitting while
+// a station does not answer gives it up at once, without a word.
 TEST_F(PanelTest, StationsConnectOffTheMainThreadAndStopNextOrQuitGiveThemUp) {
   if (!test::IcecastServer::Installed()) GTEST_SKIP() << "icecast2, ffmpeg or curl is not installed";
   // 320 kbit/s: the server's burst and the read-ahead hold little time, so titles follow soon.
@@ -621,6 +621,13 @@ TEST_F(PanelTest, StationsConnectOffTheMainThreadAndStopNextOrQuitGiveThemUp) {
   EXPECT_EQ(p->Title(), "[STOP]" + silent.Address() + "/live");
   p->ActOnClicks(1);
   EXPECT_TRUE(p->Connecting());
+  // Paused while connecting: given up; resumed: connecting again.
+  p->ActOnClicks(1);
+  EXPECT_FALSE(p->Connecting());
+  EXPECT_EQ(p->Title(), "[PAUSE]" + silent.Address() + "/live");
+  p->ActOnClicks(1);
+  EXPECT_TRUE(p->Connecting());
+  EXPECT_EQ(p->PlayState(), psPlaying);
   p->ActOnClicks(2);
   EXPECT_FALSE(p->Connecting());
   EXPECT_EQ(p->MP3Player1().FileName(), dir / "two.mp3");
