@@ -59,7 +59,8 @@ IcecastServer::~IcecastServer() {
 }
 
 bool IcecastServer::Installed() {
-  return !FindProgram("icecast2").empty() && !FindProgram("ffmpeg").empty() && !FindProgram("curl").empty();
+  return !FindProgram("icecast2").empty() && !FindProgram("ffmpeg").empty() && !FindProgram("curl").empty() &&
+         !FindProgram("setpriv").empty();
 }
 
 std::string IcecastServer::Url(const std::string& mount) const {
@@ -102,10 +103,9 @@ bool IcecastServer::Start() {
              "</icecast>\n";
     }
     ::chmod(config.c_str(), 0644);
-    std::vector<std::string> argv{FindProgram("icecast2"), "-c", config};
+    std::vector<std::string> argv{FindProgram("setpriv"), "--pdeathsig=KILL", FindProgram("icecast2"), "-c", config};
     // Icecast refuses root.
-    if (::geteuid() == 0)
-      argv.insert(argv.begin(), {FindProgram("setpriv"), "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    if (::geteuid() == 0) argv.insert(argv.begin() + 2, {"--reuid=nobody", "--regid=nogroup", "--clear-groups"});
     FServer = std::make_unique<Child>(argv, std::map<std::string, std::string>{}, FDir / "server.out");
     const bool up = PollUntil(
         [&] { return !FServer->Running() || Admin({"/admin/stats"}).find("<icestats>") != std::string::npos; },
@@ -121,7 +121,7 @@ bool IcecastServer::StartSource(const std::string& file, const std::string& stat
   const std::string target =
       "icecast://source:" + std::string(kSourcePassword) + "@127.0.0.1:" + std::to_string(FPort) + mount;
   FSource = std::make_unique<Child>(
-      std::vector<std::string>{FindProgram("ffmpeg"), "-nostdin", "-loglevel", "error", "-re", "-stream_loop", "-1",
+      std::vector<std::string>{FindProgram("setpriv"), "--pdeathsig=KILL", FindProgram("ffmpeg"), "-nostdin", "-loglevel", "error", "-re", "-stream_loop", "-1",
                                "-i", file, "-c", "copy", "-content_type", "audio/mpeg", "-ice_name", station_name,
                                "-id3v2_version", "0", "-write_xing", "0", "-f", "mp3", target},
       std::map<std::string, std::string>{}, FDir / "source.out");

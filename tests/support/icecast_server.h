@@ -1,6 +1,8 @@
 // An Icecast 2 server of the test's own on a free loopback port, with a configuration, logs and
 // passwords in a folder of its own, fed by ffmpeg as its source client: a real internet radio
 // station on 127.0.0.1. Icecast refuses to run as root, so when the tests do it runs as nobody.
+// Both die with the thread that started them (setpriv --pdeathsig), so a test process that is
+// killed leaves no station behind.
 #pragma once
 
 #include <memory>
@@ -18,7 +20,7 @@ class IcecastServer {
   IcecastServer(const IcecastServer&) = delete;
   IcecastServer& operator=(const IcecastServer&) = delete;
 
-  // Whether icecast2, ffmpeg and curl are installed.
+  // Whether icecast2, ffmpeg, curl and setpriv are installed.
   static bool Installed();
 
   // Starts the server on a free port and waits until it answers; false (see Log()) when it
