@@ -434,6 +434,7 @@ void TPlatform::FormCreate() {
 
 void TPlatform::FormCloseQuery(bool& can_close) {
   FTimer1.stop();
+  FTimerResting = false;
   SaveSettings();
   can_close = true;
 }
@@ -457,6 +458,13 @@ void TPlatform::closeEvent(QCloseEvent* event) {
 void TPlatform::setVisible(bool visible) {
   if (visible && !isVisible()) SkipTaskbar(*this);
   QWidget::setVisible(visible);
+  if (visible) WakeTimer();
+}
+
+void TPlatform::WakeTimer() {
+  if (!FTimerResting) return;
+  FTimerResting = false;
+  FTimer1.start();
 }
 
 void TPlatform::HookPanelWindow() { setAcceptDrops(true); }
@@ -484,6 +492,7 @@ void TPlatform::ApplyTopFlag() {
     // No notification area: the panel stays shown, so the program can always be reached.
     FTrayMissing = true;
   }
+  WakeTimer();
 }
 
 void TPlatform::SaveSettings() {
@@ -972,11 +981,22 @@ void TPlatform::Timer1Timer() {
       ActOnClicks(clicks);
     }
   }
+
+  // Hidden where the watcher tells when the notification area goes, with no clicks to act on,
+  // a tick has nothing to do: the timer rests (no wake-ups) until the panel shows, a click
+  // comes or the notification area changes.
+  if (!visible && FTrayWatch != nullptr && FClickCount == 0 && FStopDown == 0 && FTimer1.isActive()) {
+    FTimer1.stop();
+    FTimerResting = true;
+  }
 }
 
 void TPlatform::ProbeTray() { FTrayMissing = !QSystemTrayIcon::isSystemTrayAvailable(); }
 
-void TPlatform::TrayHostChanged() { Guarded([&] { ProbeTray(); }); }
+void TPlatform::TrayHostChanged() {
+  Guarded([&] { ProbeTray(); });
+  WakeTimer();
+}
 
 void TPlatform::WatchTray() {
   // On a StatusNotifier desktop Qt asks the watcher over a D-Bus connection it opens for each
@@ -1075,6 +1095,7 @@ void TPlatform::TrayIcon1MouseDown(TMouseButton button) {
   if (button != mbLeft) return;
   ++FClickCount;
   FClickWait = 0;
+  WakeTimer();
   if (isVisible()) {
     raise();
     activateWindow();
@@ -1084,6 +1105,7 @@ void TPlatform::TrayIcon1MouseDown(TMouseButton button) {
 void TPlatform::TrayIcon1DblClick() {
   ++FClickCount;
   FClickWait = 0;
+  WakeTimer();
 }
 
 // Menu commands.
