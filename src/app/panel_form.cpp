@@ -44,6 +44,9 @@ constexpr int kLcdLeft = 8;
 constexpr int kLcdTop = 9;
 constexpr int kTitleLeft = 48;
 constexpr int kTitleWidth = 72;
+// The panel's tick, and its rest while hidden where nothing tells when the notification area goes.
+constexpr int kTickInterval = 100;
+constexpr int kRestInterval = 1000;
 // A hand-edited FileCount beyond the keys present cannot make the playlist grow without bound;
 // a playlist the program wrote (one key per entry) is read back whole, however long.
 constexpr size_t kMaxMissingFiles = 65536;
@@ -226,7 +229,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
 
   // The timer.
   FTimer1.setObjectName(QStringLiteral("Timer1"));
-  FTimer1.setInterval(100);
+  FTimer1.setInterval(kTickInterval);
   connect(&FTimer1, &QTimer::timeout, this, [this] { Guarded([&] { Timer1Timer(); }); });
 
   // The tray icon.
@@ -464,6 +467,7 @@ void TPlatform::setVisible(bool visible) {
 void TPlatform::WakeTimer() {
   if (!FTimerResting) return;
   FTimerResting = false;
+  FTimer1.setInterval(kTickInterval);
   FTimer1.start();
 }
 
@@ -908,7 +912,7 @@ void TPlatform::UpdatePanelMenu() {
 
 void TPlatform::Timer1Timer() {
   // Without a notification area the panel is the only way in: it stays shown.
-  if (FTrayWatch == nullptr && ++FTrayCheckTicks >= 10) {
+  if (FTrayWatch == nullptr && (++FTrayCheckTicks >= 10 || FTimerResting)) {
     FTrayCheckTicks = 0;
     ProbeTray();
   }
@@ -982,11 +986,13 @@ void TPlatform::Timer1Timer() {
     }
   }
 
-  // Hidden where the watcher tells when the notification area goes, with no clicks to act on,
-  // a tick has nothing to do: the timer rests (no wake-ups) until the panel shows, a click
-  // comes or the notification area changes.
-  if (!visible && FTrayWatch != nullptr && FClickCount == 0 && FStopDown == 0 && FTimer1.isActive()) {
-    FTimer1.stop();
+  // Hidden with no clicks to act on, a tick has nothing to do but look for the notification
+  // area: the timer rests until the panel shows, a click comes or the notification area
+  // changes. Where a watcher tells when it goes, it stops; elsewhere it ticks once a second,
+  // each tick looking, as often as before.
+  if (!visible && FClickCount == 0 && FStopDown == 0 && FTimer1.isActive() && !FTimerResting) {
+    if (FTrayWatch != nullptr) FTimer1.stop();
+    else FTimer1.setInterval(kRestInterval);
     FTimerResting = true;
   }
 }
