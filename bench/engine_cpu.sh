@@ -7,6 +7,9 @@
 #   plumo, panel shown, stopped
 #   plumo, panel hidden, stopped
 #   plumo, panel shown, playing FILE    (started with a click on its play button)
+#   plumo, panel hidden, stopped, with a StatusNotifier notification area (KDE, GNOME with
+#     AppIndicator): a session bus of its own (dbus-daemon) where bench's plumo_sni_watcher owns
+#     org.kde.StatusNotifierWatcher with a host registered
 #
 # Each process is measured over the same window (default 30 s, after 3 s of settling) from the
 # on-CPU time of all its threads (/proc/PID/task/*/schedstat, nanoseconds) and, as a check, from
@@ -15,7 +18,7 @@
 # copies of a shipped sample.
 #
 # Usage: bench/engine_cpu.sh [--seconds S] [--build DIR]
-# Needs: pulseaudio, pactl, mpg123, Xvfb, trayer, xdotool (scripts/install-deps.sh).
+# Needs: pulseaudio, pactl, mpg123, Xvfb, trayer, xdotool, dbus-daemon (scripts/install-deps.sh).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,17 +30,18 @@ while [[ $# -gt 0 ]]; do
   case "$1" in
     --seconds) seconds=${2:?}; shift 2 ;;
     --build) build=${2:?}; shift 2 ;;
-    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
 done
 
-for program in pulseaudio pactl mpg123 Xvfb trayer xdotool; do
+for program in pulseaudio pactl mpg123 Xvfb trayer xdotool dbus-daemon; do
   command -v "$program" >/dev/null || { echo "missing $program (scripts/install-deps.sh)" >&2; exit 1; }
 done
-if [[ ! -x "$build/tools/plumo-play" || ! -x "$build/src/app/plumo" ]]; then
+watcher="$build/bench/plumo_sni_watcher"
+if [[ ! -x "$build/tools/plumo-play" || ! -x "$build/src/app/plumo" || ! -x "$watcher" ]]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
-  cmake --build "$build" --target plumo-play plumo -j 2 >&2
+  cmake --build "$build" --target plumo-play plumo plumo_sni_watcher -j 2 >&2
 fi
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/plumo-engine-cpu.XXXXXX")
@@ -59,6 +63,8 @@ mkdir -m 700 "$tmp/pulse" "$tmp/pulse/runtime" "$tmp/pulse/state"
 echo "autospawn = no" >"$tmp/pulse/client.conf"
 export PULSE_SERVER="unix:$tmp/pulse/native" PULSE_CLIENTCONFIG="$tmp/pulse/client.conf"
 export SDL_AUDIODRIVER=pulseaudio
+# No session bus but the one started below for its own rows.
+unset DBUS_SESSION_BUS_ADDRESS
 HOME="$tmp/pulse" XDG_RUNTIME_DIR="$tmp/pulse/runtime" PULSE_RUNTIME_PATH="$tmp/pulse/runtime" \
   PULSE_STATE_PATH="$tmp/pulse/state" \
   pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --realtime=no --high-priority=no \
@@ -98,13 +104,13 @@ rows=()
 measure() {
   local name=$1 pid=$2
   sleep "$settle"
-  kill -0 "$pid" 2>/dev/null || { rows+=("$(printf '%-34s %10s' "$name" "ended early")"); return; }
+  kill -0 "$pid" 2>/dev/null || { rows+=("$(printf '%-50s %10s' "$name" "ended early")"); return; }
   read -r ns0 ticks0 sw0 < <(sample_cpu "$pid")
   sleep "$seconds"
   read -r ns1 ticks1 sw1 < <(sample_cpu "$pid")
   rows+=("$(awk -v n="$name" -v a="$ns0" -v b="$ns1" -v t0="$ticks0" -v t1="$ticks1" -v w0="$sw0" -v w1="$sw1" \
     -v s="$seconds" -v hz="$hz" 'BEGIN {
-      printf "%-34s %9.3f %% %9.3f %% %10.1f", n, 100 * (b - a) / (s * 1e9), 100 * (t1 - t0) / hz / s, (w1 - w0) / s }')")
+      printf "%-50s %9.3f %% %9.3f %% %10.1f", n, 100 * (b - a) / (s * 1e9), 100 * (t1 - t0) / hz / s, (w1 - w0) / s }')")
 }
 stop() {
   kill "$1" 2>/dev/null || true
@@ -147,5 +153,21 @@ if ! pactl list short sink-inputs | grep -q .; then echo "the panel did not star
 measure "plumo panel shown, playing" "$pid"
 stop "$pid"
 
-printf '%-34s %11s %11s %10s\n' "over ${seconds} s" "%core" "(ticks)" "wake-ups/s"
+# A StatusNotifier desktop: the tray icon goes to the watcher on a session bus of its own.
+dbus-daemon --session --nofork --nopidfile --address="unix:path=$tmp/bus" >/dev/null 2>"$tmp/dbus.log" &
+pids+=($!)
+for _ in $(seq 100); do [[ -S "$tmp/bus" ]] && break; sleep 0.1; done
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/bus"
+coproc watching { exec "$watcher"; }
+pids+=($!)
+read -r -t 10 ready <&"${watching[0]}" && [[ $ready == ready ]] || { echo "plumo_sni_watcher did not start" >&2; exit 1; }
+panel 0
+if command -v gdbus >/dev/null && ! gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+  -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems | grep -q Item; then
+  echo "the panel's tray icon did not register with the StatusNotifier watcher" >&2
+fi
+measure "plumo panel hidden, stopped (StatusNotifier host)" "$pid"
+stop "$pid"
+
+printf '%-50s %11s %11s %10s\n' "over ${seconds} s" "%core" "(ticks)" "wake-ups/s"
 printf '%s\n' "${rows[@]}"

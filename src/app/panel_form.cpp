@@ -45,6 +45,9 @@ constexpr int kLcdLeft = 8;
 constexpr int kLcdTop = 9;
 constexpr int kTitleLeft = 48;
 constexpr int kTitleWidth = 72;
+// The panel's tick, and its rest while hidden where nothing tells when the notification area goes.
+constexpr int kTickInterval = 100;
+constexpr int kRestInterval = 1000;
 // A hand-edited FileCount beyond the keys present cannot make the playlist grow without bound;
 // a playlist the program wrote (one key per entry) is read back whole, however long.
 constexpr size_t kMaxMissingFiles = 65536;
@@ -229,7 +232,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
 
   // The timer.
   FTimer1.setObjectName(QStringLiteral("Timer1"));
-  FTimer1.setInterval(100);
+  FTimer1.setInterval(kTickInterval);
   connect(&FTimer1, &QTimer::timeout, this, [this] { Guarded([&] { Timer1Timer(); }); });
 
   // The tray icon.
@@ -443,6 +446,7 @@ void TPlatform::FormCreate() {
 
 void TPlatform::FormCloseQuery(bool& can_close) {
   FTimer1.stop();
+  FTimerResting = false;
   SaveSettings();
   can_close = true;
 }
@@ -466,6 +470,14 @@ void TPlatform::closeEvent(QCloseEvent* event) {
 void TPlatform::setVisible(bool visible) {
   if (visible && !isVisible()) SkipTaskbar(*this);
   QWidget::setVisible(visible);
+  if (visible) WakeTimer();
+}
+
+void TPlatform::WakeTimer() {
+  if (!FTimerResting) return;
+  FTimerResting = false;
+  FTimer1.setInterval(kTickInterval);
+  FTimer1.start();
 }
 
 void TPlatform::HookPanelWindow() { setAcceptDrops(true); }
@@ -493,6 +505,7 @@ void TPlatform::ApplyTopFlag() {
     // No notification area: the panel stays shown, so the program can always be reached.
     FTrayMissing = true;
   }
+  WakeTimer();
 }
 
 void TPlatform::SaveSettings() {
@@ -1047,7 +1060,7 @@ void TPlatform::UpdatePanelMenu() {
 
 void TPlatform::Timer1Timer() {
   // Without a notification area the panel is the only way in: it stays shown.
-  if (FTrayWatch == nullptr && ++FTrayCheckTicks >= 10) {
+  if (FTrayWatch == nullptr && (++FTrayCheckTicks >= 10 || FTimerResting)) {
     FTrayCheckTicks = 0;
     ProbeTray();
   }
@@ -1120,11 +1133,24 @@ void TPlatform::Timer1Timer() {
       ActOnClicks(clicks);
     }
   }
+
+  // Hidden with no clicks to act on, a tick has nothing to do but look for the notification
+  // area: the timer rests until the panel shows, a click comes or the notification area
+  // changes. Where a watcher tells when it goes, it stops; elsewhere it ticks once a second,
+  // each tick looking, as often as before.
+  if (!visible && FClickCount == 0 && FStopDown == 0 && FTimer1.isActive() && !FTimerResting) {
+    if (FTrayWatch != nullptr) FTimer1.stop();
+    else FTimer1.setInterval(kRestInterval);
+    FTimerResting = true;
+  }
 }
 
 void TPlatform::ProbeTray() { FTrayMissing = !QSystemTrayIcon::isSystemTrayAvailable(); }
 
-void TPlatform::TrayHostChanged() { Guarded([&] { ProbeTray(); }); }
+void TPlatform::TrayHostChanged() {
+  Guarded([&] { ProbeTray(); });
+  WakeTimer();
+}
 
 void TPlatform::WatchTray() {
   // On a StatusNotifier desktop Qt asks the watcher over a D-Bus connection it opens for each
@@ -1223,6 +1249,7 @@ void TPlatform::TrayIcon1MouseDown(TMouseButton button) {
   if (button != mbLeft) return;
   ++FClickCount;
   FClickWait = 0;
+  WakeTimer();
   if (isVisible()) {
     raise();
     activateWindow();
@@ -1232,6 +1259,7 @@ void TPlatform::TrayIcon1MouseDown(TMouseButton button) {
 void TPlatform::TrayIcon1DblClick() {
   ++FClickCount;
   FClickWait = 0;
+  WakeTimer();
 }
 
 // Menu commands.

@@ -227,6 +227,8 @@ class TPlatform final : public QWidget {
   void QueueErrorBox(const std::exception_ptr& e);
   void ShowQueuedErrors();
   void ProbeTray();
+  // Starts the timer again where a tick stopped it.
+  void WakeTimer();
   void WatchTray();
   // The current entry could not be opened (e): said once per entry until the next intake, and
   // not tried again in this round of the playlist.
@@ -314,6 +316,8 @@ class TPlatform final : public QWidget {
   qreal FPixelRatio = 1;
   bool FTrayMissing = false;
   int32_t FTrayCheckTicks = 0;
+  // Stopped by a tick that had nothing to do while the panel is hidden; WakeTimer starts it.
+  bool FTimerResting = false;
   // Set where a StatusNotifier watcher tells when the notification area comes or goes.
   std::unique_ptr<QObject> FTrayWatch;
   int32_t FSavedNowIndex = 0;

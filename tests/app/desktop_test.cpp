@@ -141,6 +141,8 @@ class Desktop {
                                  "--width", "120", "--height", "24", "--transparent", "false"},
         std::map<std::string, std::string>{{"DISPLAY", FDisplay}});
   }
+  // The notification area goes away.
+  void StopTray() { FTray.reset(); }
   static std::string TrayerPath() { return "/usr/bin/trayer"; }
   std::string Tree() const { return test::Capture("DISPLAY=" + FDisplay + " xwininfo -root -tree 2>/dev/null"); }
   // The panel's window: "PLUMO" of class plumo, 176 x 32 (at a scale of 1).
@@ -343,11 +345,14 @@ TEST_F(DesktopTest, FirstStartHidesThePanelBehindTheTrayIcon) {
   std::optional<std::string> window;
   ASSERT_TRUE(test::PollUntil([&] { return (window = desktop.PanelWindow()) && !desktop.Viewable(*window); }))
       << desktop.Tree();
-  // And stays hidden while the timer ticks on.
+  // And stays hidden while the timer ticks on (and rests, with nothing to do).
   const auto later = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   test::PollUntil([&] { return std::chrono::steady_clock::now() > later; });
   EXPECT_FALSE(desktop.Viewable(*window));
   EXPECT_TRUE(run->Running());
+  // Without the notification area the panel is the only way in: it shows again.
+  desktop.StopTray();
+  EXPECT_TRUE(test::PollUntil([&] { return desktop.Viewable(*window); })) << desktop.Tree();
   run->Signal(SIGTERM);
   EXPECT_EQ(run->Wait(), 0) << program.Output();
 }
