@@ -257,6 +257,7 @@ TEST(DecodeToolOnStreams, DecodesAddressesAndPipesAsFiles) {
   const TToolRun info = RunTool(dir, tool + " --info '" + live + "'");
   EXPECT_EQ(info.Status, 0);
   EXPECT_NE(info.Output.find("\nstation: Test FM\ntitle: Now\n"), std::string::npos) << info.Output;
+  EXPECT_NE(info.Output.find("\naudio: to the end of the stream from offset 417\n"), std::string::npos) << info.Output;
   EXPECT_NE(info.Output.find("\nlength: unknown\n"), std::string::npos) << info.Output;
 }
 

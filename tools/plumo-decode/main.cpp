@@ -108,8 +108,12 @@ void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name, cons
   } else {
     std::printf("bit rate: %d kbit/s\n", s.bitrate / 1000);
   }
-  std::printf("audio: %lld bytes from offset %lld\n", static_cast<long long>(s.data_length),
-              static_cast<long long>(s.data_start));
+  // A pipe or a station gives no length: its audio runs to wherever the stream ends.
+  if (s.data_length == plumo::TMP3Source::kOpenLength)
+    std::printf("audio: to the end of the stream from offset %lld\n", static_cast<long long>(s.data_start));
+  else
+    std::printf("audio: %lld bytes from offset %lld\n", static_cast<long long>(s.data_length),
+                static_cast<long long>(s.data_start));
   // The samples played, counted from the frames; a pipe's are not known before its end.
   if (s.length_samples >= 0 && s.format.sample_rate > 0)
     std::printf("length: %.2f s (%lld samples)\n", static_cast<double>(s.length_samples) / s.format.sample_rate,
