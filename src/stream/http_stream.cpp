@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "icy_demux.h"
+#include "text_conversion.h"
 
 namespace plumo {
 
@@ -49,13 +50,6 @@ std::string SecondsText(int32_t ms) {
   char text[32];
   std::snprintf(text, sizeof text, "%g s", ms / 1000.0);
   return text;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
 }
 
 std::string_view Trimmed(std::string_view s) {

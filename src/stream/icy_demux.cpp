@@ -3,60 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text_conversion.h"
+
 namespace plumo {
-
-namespace {
-
-// Windows-1252 code points of 0x80..0x9F (0 where the code page leaves them unassigned).
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-// Well-formed UTF-8: no overlong forms, surrogates or values above U+10FFFF.
-bool IsUtf8(std::string_view s) {
-  for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    int n;
-    char32_t c, min;
-    if (b < 0x80) {
-      ++i;
-      continue;
-    } else if ((b & 0xE0) == 0xC0) {
-      n = 1, c = b & 0x1F, min = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-      n = 2, c = b & 0x0F, min = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-      n = 3, c = b & 0x07, min = 0x10000;
-    } else {
-      return false;
-    }
-    if (s.size() - i <= static_cast<size_t>(n)) return false;
-    for (int k = 1; k <= n; ++k) {
-      const auto t = static_cast<unsigned char>(s[i + k]);
-      if ((t & 0xC0) != 0x80) return false;
-      c = c << 6 | (t & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-    i += n + 1;
-  }
-  return true;
-}
-
-}  // namespace
 
 int64_t ParseIcyMetaInt(std::string_view value) {
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
@@ -71,18 +20,8 @@ int64_t ParseIcyMetaInt(std::string_view value) {
 }
 
 std::string IcyText(std::string_view bytes) {
-  std::string text;
-  if (IsUtf8(bytes)) {
-    text.assign(bytes);
-  } else {
-    for (char ch : bytes) {
-      const auto b = static_cast<unsigned char>(ch);
-      if (b >= 0x80 && b < 0xA0)
-        AppendUtf8(text, kCp1252High[b - 0x80] ? kCp1252High[b - 0x80] : 0xFFFD);
-      else
-        AppendUtf8(text, b);
-    }
-  }
+  // Valid UTF-8 stays; anything else is read as Windows-1252.
+  const std::string text = EightBitToUtf8(bytes, TEightBitCharset::Windows1252);
   // Control characters (C0, DEL and the C1 range in UTF-8) never reach a display.
   std::string clean;
   clean.reserve(text.size());

@@ -1,23 +1,10 @@
 #include "named_stream.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "file_stream.h"
 #include "http_stream.h"
+#include "text_conversion.h"
 
 namespace plumo {
-
-namespace {
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  size_t i = 0;
-  for (; prefix[i] != '\0'; ++i)
-    if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
-}  // namespace
 
 bool IsStreamAddress(const std::string& name) {
   return StartsWithNoCase(name, "http://") || StartsWithNoCase(name, "https://");

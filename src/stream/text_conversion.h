@@ -1,4 +1,4 @@
-// Conversion of tag text to UTF-8.
+// Conversion of tag and network text to UTF-8, and the ASCII comparisons their parsers share.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,9 @@
 #include <string_view>
 
 namespace plumo {
+
+// True when text begins with prefix, ASCII letters compared without case; prefix is lower case.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values above
 // U+10FFFF).
