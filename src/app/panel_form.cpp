@@ -897,7 +897,6 @@ void TPlatform::StartConnect(const std::string& address) {
   THttpOptions options;
   // On the stream's own thread: only wakes the panel.
   options.OnReady = [this] { FConnectWake.Set(); };
-  FConnectAddress = address;
   FConnectIndex = FNowIndex;
   FConnect = std::make_unique<THttpStream>(address, std::move(options));
   // A stream that knows at once (a refusal) may have been ready before OnReady was set up.
@@ -915,7 +914,8 @@ void TPlatform::ConnectReady() {
   try {
     // Raises why the connection failed, or that the answer is not MPEG audio.
     stream->WaitReady();
-    FPlayer->OpenStream(FConnectAddress, std::move(stream), TMP3Player::kOwned);
+    const std::string address = stream->Address();
+    FPlayer->OpenStream(address, std::move(stream), TMP3Player::kOwned);
   } catch (...) {
     // As a file whose open failed: said once, and the next entry plays.
     FNowIndex = FConnectIndex;

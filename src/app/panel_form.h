@@ -258,7 +258,6 @@ class TPlatform final : public QWidget {
   // The network stream being connected for the current entry (FConnectIndex), before the
   // player gets it.
   std::unique_ptr<THttpStream> FConnect;
-  std::string FConnectAddress;
   int32_t FConnectIndex = 0;
 
   TImage FImage1;

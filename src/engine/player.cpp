@@ -9,7 +9,6 @@
 #include "assertion.h"
 #include "cpu.h"
 #include "file_stream.h"
-#include "http_stream.h"
 #include "named_stream.h"
 
 namespace plumo {
@@ -292,7 +291,7 @@ void TMP3Player::Play() {
 
 void TMP3Player::CancelNetwork() {
   FNetworkCancelled.store(true);
-  if (auto* http = dynamic_cast<THttpStream*>(FStream)) http->Cancel();
+  if (FLive) FLive->Cancel();
 }
 
 void TMP3Player::Stop() {

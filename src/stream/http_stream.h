@@ -39,8 +39,7 @@ class THttpStream final : public TLiveStream {
   // reason: refused, unreachable, a certificate that does not verify, "HTTP 404 Not Found", too
   // many redirects, a time-out) when the connection failed before any byte arrived.
   void WaitReady();
-  // Makes every wait and read return at once (Read returns 0); the transfer stops. Thread-safe.
-  void Cancel();
+  void Cancel() override;
 
   // Blocks until bytes are buffered or the stream has ended. Raises EStreamError for a failure
   // before the first byte (as WaitReady); a drop or stall later ends the stream (0, EndMessage).

@@ -24,6 +24,9 @@ class TLiveStream : public TStream {
   // that names the address and the reason (the connection was lost and could not be made again,
   // no data came for too long). Read returns 0 once the stream has ended either way.
   virtual std::string EndMessage() const = 0;
+  // Makes every wait and read return at once (Read returns 0) and stops the transfer.
+  // Thread-safe: the owner calls it while another thread may wait in Read.
+  virtual void Cancel() = 0;
 
   // Called from inside Read, on the thread that reads, each time StreamTitle changes. Set it
   // before the first Read.

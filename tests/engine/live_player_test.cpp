@@ -67,6 +67,8 @@ class FakeLiveStream final : public TLiveStream {
     std::lock_guard lock(FLock);
     return FTitle;
   }
+  // Its reads never wait.
+  void Cancel() override {}
   std::string EndMessage() const override {
     std::lock_guard lock(FLock);
     return FEnded ? FEndMessage : "";
