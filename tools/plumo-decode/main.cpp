@@ -182,6 +182,28 @@ class EFileError : public std::runtime_error {
 class Output {
  public:
   Output(const std::string& name, const std::string& input) : FName(name) {
+    Open(name, input);
+    // A file, or a device such as /dev/null, takes the data in large writes rather than one per
+    // frame (stdio's own buffer is smaller than a frame's PCM). Pipes, FIFOs and terminals
+    // (standard output among them) keep stdio's buffer, so that a reader gets each frame as it comes.
+    struct stat out_stat {};
+    if (FFile != stdout && ::fstat(::fileno(FFile), &out_stat) == 0 &&
+        (S_ISREG(out_stat.st_mode) || (S_ISCHR(out_stat.st_mode) && !::isatty(::fileno(FFile))))) {
+      FBuffer.resize(kBufferBytes);
+      if (std::setvbuf(FFile, FBuffer.data(), _IOFBF, FBuffer.size()) != 0) FBuffer.clear();
+    }
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  ~Output() {
+    if (FFile && FFile != stdout) std::fclose(FFile);
+    if (!FTemporary.empty()) ::unlink(FTemporary.c_str());
+  }
+
+ private:
+  static constexpr size_t kBufferBytes = 64 * 1024;
+
+  void Open(const std::string& name, const std::string& input) {
     if (name == "-") {
       FFile = stdout;
       return;
@@ -223,13 +245,8 @@ class Output {
       Fail();
     }
   }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-  ~Output() {
-    if (FFile && FFile != stdout) std::fclose(FFile);
-    if (!FTemporary.empty()) ::unlink(FTemporary.c_str());
-  }
 
+ public:
   std::FILE* File() const { return FFile; }
   // Whether the data can be gone back over (a WAV header completed at the end).
   bool Seekable() const { return FFile != stdout && std::ftell(FFile) >= 0 && std::fseek(FFile, 0, SEEK_CUR) == 0; }
@@ -261,6 +278,7 @@ class Output {
   std::string FName;
   std::string FTarget;
   std::string FTemporary;
+  std::vector<char> FBuffer;  // stdio's buffer of FFile, which is closed before the members go
   std::FILE* FFile = nullptr;
 };
 
