@@ -183,15 +183,14 @@ class Output {
  public:
   Output(const std::string& name, const std::string& input) : FName(name) {
     Open(name, input);
-    // A file, or a device such as /dev/null, takes the data in large writes rather than one per
-    // frame (stdio's own buffer is smaller than a frame's PCM). Pipes, FIFOs and terminals
-    // (standard output among them) keep stdio's buffer, so that a reader gets each frame as it comes.
+    // A file, or a device such as /dev/null, takes the PCM of many frames in one write, straight
+    // from the decoder's batch rather than through stdio's buffer (smaller than one frame's PCM).
+    // Pipes, FIFOs and terminals (standard output among them) get each frame as it comes.
     struct stat out_stat {};
     if (FFile != stdout && ::fstat(::fileno(FFile), &out_stat) == 0 &&
-        (S_ISREG(out_stat.st_mode) || (S_ISCHR(out_stat.st_mode) && !::isatty(::fileno(FFile))))) {
-      FBuffer.resize(kBufferBytes);
-      if (std::setvbuf(FFile, FBuffer.data(), _IOFBF, FBuffer.size()) != 0) FBuffer.clear();
-    }
+        (S_ISREG(out_stat.st_mode) || (S_ISCHR(out_stat.st_mode) && !::isatty(::fileno(FFile)))) &&
+        std::setvbuf(FFile, nullptr, _IONBF, 0) == 0)
+      FBatchBytes = 64 * 1024;
   }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
@@ -200,9 +199,10 @@ class Output {
     if (!FTemporary.empty()) ::unlink(FTemporary.c_str());
   }
 
- private:
-  static constexpr size_t kBufferBytes = 64 * 1024;
+  // The PCM bytes to give each Write (0: a frame's at a time).
+  size_t BatchBytes() const { return FBatchBytes; }
 
+ private:
   void Open(const std::string& name, const std::string& input) {
     if (name == "-") {
       FFile = stdout;
@@ -278,7 +278,7 @@ class Output {
   std::string FName;
   std::string FTarget;
   std::string FTemporary;
-  std::vector<char> FBuffer;  // stdio's buffer of FFile, which is closed before the members go
+  size_t FBatchBytes = 0;
   std::FILE* FFile = nullptr;
 };
 
@@ -317,7 +317,7 @@ int Run(const Options& o) {
           out.Write(pcm.data(), pcm.size());
           data_bytes += pcm.size();
         },
-        o.length < 0 ? -1 : samples(o.length));
+        o.length < 0 ? -1 : samples(o.length), out.BatchBytes());
   } catch (const EFileError&) {
     throw;
   } catch (const std::exception& e) {

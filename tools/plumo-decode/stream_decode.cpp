@@ -1,6 +1,7 @@
 #include "stream_decode.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "memory_stream.h"
@@ -37,19 +38,38 @@ StreamInfo StreamDecoder::Info() const {
   return info;
 }
 
-int StreamDecoder::Decode(const PcmSink& sink, int64_t samples) {
-  std::vector<uint8_t> pcm(static_cast<size_t>(FSource.BytesPerFrame()));
+int StreamDecoder::Decode(const PcmSink& sink, int64_t samples, size_t batch_bytes) {
+  const size_t frame_bytes = static_cast<size_t>(FSource.BytesPerFrame());
+  // Room for whole frames only: each frame is decoded straight into the batch.
+  std::vector<uint8_t> pcm(std::max(frame_bytes, batch_bytes / std::max<size_t>(frame_bytes, 1) * frame_bytes));
   const int64_t bytes_per_sample = FSource.BytesPerFrame() / std::max(1, FSource.SamplesPerFrame());
   int64_t left = samples < 0 ? INT64_MAX : samples * bytes_per_sample;
+  size_t filled = 0;
+  const auto deliver = [&] {
+    const size_t n = filled;
+    filled = 0;
+    if (n > 0) sink(std::span<const uint8_t>(pcm.data(), n));
+  };
   int frames = 0;
-  while (left > 0 && !FSource.AtEndOfData()) {
-    if (!FSource.ProduceFrame(pcm.data())) continue;
-    ++frames;
-    const int64_t n = std::min<int64_t>(FSource.ProducedBytes(), left);
-    if (n == 0) continue;
-    sink(std::span<const uint8_t>(pcm.data() + FSource.ProducedOffset(), static_cast<size_t>(n)));
-    left -= n;
+  try {
+    while (left > 0 && !FSource.AtEndOfData()) {
+      if (pcm.size() - filled < frame_bytes) deliver();
+      if (!FSource.ProduceFrame(pcm.data() + filled)) continue;
+      ++frames;
+      const int64_t n = std::min<int64_t>(FSource.ProducedBytes(), left);
+      if (n == 0) continue;
+      // A frame cut at its start (the encoder's delay) closes up to what came before.
+      if (FSource.ProducedOffset() != 0)
+        std::memmove(pcm.data() + filled, pcm.data() + filled + FSource.ProducedOffset(), static_cast<size_t>(n));
+      filled += static_cast<size_t>(n);
+      left -= n;
+    }
+  } catch (...) {
+    // What was decoded before a failure is delivered all the same.
+    deliver();
+    throw;
   }
+  deliver();
   return frames;
 }
 

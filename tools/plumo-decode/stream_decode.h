@@ -39,7 +39,8 @@ struct DecodeOptions {
   bool gapless = true;
 };
 
-// Called with each frame's PCM (16-bit little-endian, interleaved).
+// Called with the PCM (16-bit little-endian, interleaved) of each frame, or of several frames
+// together (see StreamDecoder::Decode).
 using PcmSink = std::function<void(std::span<const uint8_t>)>;
 
 // A stream opened for decoding. The stream must outlive this object.
@@ -53,8 +54,10 @@ class StreamDecoder {
 
   // Decodes every remaining frame into the sink; returns the number of frames produced.
   int DecodeAll(const PcmSink& sink) { return Decode(sink, -1); }
-  // Decodes at most `samples` samples per channel (all that remain when negative).
-  int Decode(const PcmSink& sink, int64_t samples);
+  // Decodes at most `samples` samples per channel (all that remain when negative). With
+  // batch_bytes the PCM of successive frames is gathered and given to the sink in pieces of at
+  // most that many bytes (at least one frame's); without, frame by frame.
+  int Decode(const PcmSink& sink, int64_t samples, size_t batch_bytes = 0);
   // Moves to sample k (the first played sample is 0).
   void Seek(int64_t k);
 
