@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cstdlib>
 #include <vector>
 
 #include "huffman_tables.h"
@@ -15,14 +16,25 @@ namespace {
 // decoding would load; entries whose code needs a deeper level or an escape send the decoder
 // that way.
 struct PairEntry {
-  int8_t x, y;    // signed values (resolved), unsigned ones (escape)
-  uint8_t bits;   // code and sign bits (resolved), code bits (escape)
+  int8_t x, y;    // signed values (resolved), unsigned ones (escape), the next level (link, see Next)
+  uint8_t bits;   // code and sign bits (resolved), code bits (escape), the next level's peek width (link)
   uint8_t kind;   // kPairResolved, kPairEscape or kPairLink
-  uint32_t next;  // kPairLink: the next level's table (index << 8) and peek width
 };
+// Four bytes an entry keep the tables a granule walks small enough to stay in the first-level cache.
+static_assert(sizeof(PairEntry) == 4);
 constexpr uint8_t kPairResolved = 0;  // values and signs complete
 constexpr uint8_t kPairEscape = 1;    // a leaf whose linbits escapes and signs follow
 constexpr uint8_t kPairLink = 2;      // consume this level's bits and go on to the next level
+
+// A link to the table at `index` in WideLookups::pairs, peeked `width` bits wide.
+PairEntry Link(uint32_t index, int width) {
+  return PairEntry{static_cast<int8_t>(static_cast<uint8_t>(index & 0xFF)),
+                   static_cast<int8_t>(static_cast<uint8_t>(index >> 8)), static_cast<uint8_t>(width), kPairLink};
+}
+// The index of a link's table.
+inline uint32_t Next(const PairEntry& e) {
+  return uint32_t{static_cast<uint8_t>(e.x)} | (uint32_t{static_cast<uint8_t>(e.y)} << 8);
+}
 
 struct QuadrupleEntry {
   int8_t v[4];         // signed values
@@ -52,12 +64,19 @@ struct WideLookups {
         const uint32_t distance = uint32_t{entry[0]} | (uint32_t{entry[1]} << 8) | (uint32_t{entry[2]} << 16);
         // Entries of one link share the next level.
         const bool same = i > 0 && (i & 3) != 0;
-        table[i] = same ? table[i - 1] : PairEntry{0, 0, 0, kPairLink, AddLevel(level + 4 * distance, escapes)};
+        if (same) {
+          table[i] = table[i - 1];
+        } else {
+          const uint32_t next = AddLevel(level + 4 * distance, escapes);
+          // The levels of every code together hold far fewer than 65536 entries.
+          if ((next >> 8) > 0xFFFF) std::abort();
+          table[i] = Link(next >> 8, static_cast<int>(next & 0xFF));
+        }
         continue;
       }
       const int x = entry[1], y = entry[2];
       if (escapes && (x == 15 || y == 15)) {
-        table[i] = PairEntry{static_cast<int8_t>(x), static_cast<int8_t>(y), static_cast<uint8_t>(length), kPairEscape, 0};
+        table[i] = PairEntry{static_cast<int8_t>(x), static_cast<int8_t>(y), static_cast<uint8_t>(length), kPairEscape};
         continue;
       }
       const int signs = (x != 0) + (y != 0);
@@ -65,7 +84,7 @@ struct WideLookups {
       const int sign_x = x != 0 ? static_cast<int>((sign_bits >> (signs - 1)) & 1u) : 0;
       const int sign_y = y != 0 ? static_cast<int>(sign_bits & 1u) : 0;
       table[i] = PairEntry{static_cast<int8_t>(sign_x ? -x : x), static_cast<int8_t>(sign_y ? -y : y),
-                           static_cast<uint8_t>(length + signs), kPairResolved, 0};
+                           static_cast<uint8_t>(length + signs), kPairResolved};
     }
     const uint32_t at = static_cast<uint32_t>(pairs.size());
     pairs.insert(pairs.end(), table.begin(), table.end());
@@ -154,8 +173,8 @@ void DecodeBigValues(BitReader& reader, size_t end_byte, int32_t* lines, int cou
     int width = first_width;
     while (e->kind == kPairLink) {
       br.Consume(width - 2);
-      width = static_cast<int>(e->next & 0xFF);
-      e = &pairs_table[(e->next >> 8) + br.PeekBits(width)];
+      width = e->bits;
+      e = &pairs_table[Next(*e) + br.PeekBits(width)];
     }
     br.Consume(e->bits);
     if (e->kind == kPairResolved) {
