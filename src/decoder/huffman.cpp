@@ -51,6 +51,18 @@ struct WideLookups {
   uint32_t first[32] = {};
   std::array<QuadrupleEntry, 1024> count1_a{};  // by the next 10 bits
 
+  // The entries of the widened table of one level and of the levels it links to.
+  static size_t WidenedEntries(const uint8_t* level) {
+    const int k = level[0];
+    size_t entries = size_t{1} << (k + 2);
+    for (uint32_t i = 0; i < (1u << k); ++i) {
+      const uint8_t* entry = level + kHuffmanLevelHeaderBytes + i * kHuffmanEntryBytes;
+      if (entry[3] != 0) continue;
+      entries += WidenedEntries(level + 4 * (uint32_t{entry[0]} | (uint32_t{entry[1]} << 8) | (uint32_t{entry[2]} << 16)));
+    }
+    return entries;
+  }
+
   // Appends the widened table of one level (and, first, those of the levels it links to);
   // returns its index << 8 | its peek width.
   uint32_t AddLevel(const uint8_t* level, bool escapes) {
@@ -93,6 +105,15 @@ struct WideLookups {
 
   WideLookups() {
     const auto& dir = BigValuesDirectory();
+    // Room for every table at once: growing the vector would copy it and touch twice the pages.
+    size_t entries = 0;
+    for (int t = 0; t < 32; ++t) {
+      const BigValuesTable& table = dir[static_cast<size_t>(t)];
+      bool seen = table.method == kHuffmanMethodNone;
+      for (int u = 0; u < t && !seen; ++u) seen = dir[static_cast<size_t>(u)].lookup == table.lookup;
+      if (!seen) entries += WidenedEntries(table.lookup);
+    }
+    pairs.reserve(entries);
     for (int t = 0; t < 32; ++t) {
       const BigValuesTable& table = dir[static_cast<size_t>(t)];
       if (table.method == kHuffmanMethodNone) continue;
