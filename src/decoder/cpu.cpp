@@ -152,7 +152,7 @@ KernelSet KernelsFor(const KernelChoice& choice, KernelForm form) {
   k.choice = choice;
   k.form = form;
   k.matrix_kernel = avx512 ? Matrix32Avx512 : avx2 ? Matrix32Avx2 : Matrix32Scalar;
-  k.requantize_kernel = avx2 ? RequantizeRunAvx2 : RequantizeRunScalar;
+  k.requantize_kernel = avx512 ? RequantizeRunAvx512 : avx2 ? RequantizeRunAvx2 : RequantizeRunScalar;
   switch (choice.alias_reduction) {
     case V::kEnhanced3DNow: k.alias_reduction_kernel = AliasReductionE3DNow; break;
     case V::k3DNow: k.alias_reduction_kernel = AliasReduction3DNow; break;
@@ -221,7 +221,7 @@ std::string KernelReport(const KernelSet& k) {
   const bool exact = !single(c.alias_reduction) && !single(c.hybrid) && !single(c.long_transform) &&
                      !single(c.short_transform) && !single(c.window_mono) && !single(c.window_stereo);
   std::string r = exact ? "exact (double precision, rounded): " : "single precision (3DNow! conversion): ";
-  r += slot("requantization", V::kX87, up_to_avx2) + ", ";
+  r += slot("requantization", V::kX87, f) + ", ";
   r += slot("alias reduction", k.choice.alias_reduction, up_to_avx2) + ", ";
   r += slot("hybrid filterbank", k.choice.hybrid, f) + ", ";
   r += slot("long transform", k.choice.long_transform, up_to_avx2) + ", ";

@@ -1,7 +1,7 @@
-// The synthesis window, matrixing and hybrid filterbank kernels in AVX-512 form, for processors that have it: twice
-// the lanes of the AVX2 forms, with the same operations on each lane in the same order (products
-// and sums rounded apart, but for the window's exact products, fused as in the AVX2 form), so
-// their values equal those of the scalar and AVX2 forms bit for bit.
+// The synthesis window, matrixing, hybrid filterbank and requantization kernels in AVX-512 form,
+// for processors that have it: twice the lanes of the AVX2 forms, with the same operations on each
+// lane in the same order (products and sums rounded apart, but for the window's exact products,
+// fused as in the AVX2 form), so their values equal those of the scalar and AVX2 forms bit for bit.
 #include "kernels.h"
 
 #include <algorithm>
@@ -282,6 +282,29 @@ PLUMO_AVX512 inline void LongGroup(const HybridTables& t, const HybridTables::La
 
 }  // namespace
 
+// Requantization (see RequantizeFn), sixteen lines a step, the last step under a mask (lanes past
+// n read as 0 and are not stored): magnitudes below 16 (most of them) come from one register, the
+// others from a gather; the sign is put back by its bit, then the factor applied.
+PLUMO_AVX512 int32_t RequantizeRunAvx512(const int32_t* in, float* out, int n, float factor, const float* pow43) {
+  const __m512 f = _mm512_set1_ps(factor);
+  const __m512 small = _mm512_loadu_ps(pow43);
+  const __m512i largest = _mm512_set1_epi32(8206), fifteen = _mm512_set1_epi32(15);
+  const __m512i sign_mask = _mm512_set1_epi32(static_cast<int32_t>(0x80000000u));
+  __m512i any = _mm512_setzero_si512();
+  for (int i = 0; i < n; i += 16) {
+    const __mmask16 lanes = n - i >= 16 ? __mmask16{0xFFFF} : static_cast<__mmask16>((1u << (n - i)) - 1u);
+    const __m512i v = _mm512_maskz_loadu_epi32(lanes, in + i);
+    any = _mm512_or_si512(any, v);
+    const __m512i a = _mm512_min_epu32(_mm512_abs_epi32(v), largest);
+    __m512 m = _mm512_permutexvar_ps(a, small);
+    const __mmask16 big = _mm512_cmpgt_epi32_mask(a, fifteen);
+    if (big) m = _mm512_mask_i32gather_ps(m, big, a, pow43, 4);
+    const __m512 signed_m = _mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(m), _mm512_and_si512(v, sign_mask)));
+    _mm512_mask_storeu_ps(out + i, lanes, _mm512_mul_ps(f, signed_m));
+  }
+  return _mm512_reduce_or_epi32(any);
+}
+
 PLUMO_AVX512 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
                  int nonzero_lines, int previous_extent, int synth_subbands) {
   return HybridInGroups<8, LongGroup>(lines, previous, out, block_type, mixed, long_lines, nonzero_lines,
@@ -303,6 +326,9 @@ void Matrix32Avx512(const float* samples, int stride, RingValue* ring, int posit
 void WindowPairAvx512(const SynthesisWindow& w, const RingValue* ring0, const RingValue* ring1, int position,
                       int16_t* dest) {
   WindowPairAvx2(w, ring0, ring1, position, dest);
+}
+int32_t RequantizeRunAvx512(const int32_t* in, float* out, int n, float factor, const float* pow43) {
+  return RequantizeRunAvx2(in, out, n, factor, pow43);
 }
 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
                  int nonzero_lines, int previous_extent, int synth_subbands) {

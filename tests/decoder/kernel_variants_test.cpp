@@ -448,19 +448,21 @@ TEST_F(ScalarAndVectorForms, RequantizationAgreesBitForBit) {
       v = kind == 0 ? 0 : kind == 1 ? static_cast<int32_t>(rng() % 31) - 15 : static_cast<int32_t>(rng() % 20000) - 10000;
     }
     const float factor = std::ldexp(1.0f + static_cast<float>(rng() % 1000) / 1000.0f, static_cast<int>(rng() % 40) - 20);
-    std::vector<float> out(in.size(), 7.0f);
-    const int32_t any = RequantizeRunAvx2(in.data(), out.data(), n, factor, pow43.data());
-    int32_t want_any = 0;
-    for (int i = 0; i < n; ++i) {
-      const int32_t v = in[static_cast<size_t>(i)];
-      const float m = pow43[static_cast<size_t>(std::min<int64_t>(std::abs(static_cast<int64_t>(v)), 8206))];
-      const float want = factor * (v < 0 ? -m : m);
-      EXPECT_EQ(std::memcmp(&out[static_cast<size_t>(i)], &want, sizeof want), 0) << n << " " << i;
-      want_any |= v;
+    for (RequantizeFn form : VectorForms<RequantizeFn>(RequantizeRunAvx2, RequantizeRunAvx512)) {
+      std::vector<float> out(in.size(), 7.0f);
+      const int32_t any = form(in.data(), out.data(), n, factor, pow43.data());
+      int32_t want_any = 0;
+      for (int i = 0; i < n; ++i) {
+        const int32_t v = in[static_cast<size_t>(i)];
+        const float m = pow43[static_cast<size_t>(std::min<int64_t>(std::abs(static_cast<int64_t>(v)), 8206))];
+        const float want = factor * (v < 0 ? -m : m);
+        EXPECT_EQ(std::memcmp(&out[static_cast<size_t>(i)], &want, sizeof want), 0) << n << " " << i;
+        want_any |= v;
+      }
+      EXPECT_EQ(any, want_any) << n;
+      // Nothing past the run is written.
+      for (size_t i = static_cast<size_t>(n); i < out.size(); ++i) EXPECT_EQ(out[i], 7.0f) << n << " " << i;
     }
-    EXPECT_EQ(any, want_any) << n;
-    // Nothing past the run is written.
-    for (size_t i = static_cast<size_t>(n); i < out.size(); ++i) EXPECT_EQ(out[i], 7.0f) << n << " " << i;
   }
 }
 
