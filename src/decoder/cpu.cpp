@@ -157,7 +157,7 @@ KernelSet KernelsFor(const KernelChoice& choice, KernelForm form) {
     case V::kEnhanced3DNow: k.alias_reduction_kernel = AliasReductionE3DNow; break;
     case V::k3DNow: k.alias_reduction_kernel = AliasReduction3DNow; break;
     default:
-      k.alias_reduction_kernel = avx2 ? AliasReductionAvx2 : AliasReductionX87;
+      k.alias_reduction_kernel = avx512 ? AliasReductionAvx512 : avx2 ? AliasReductionAvx2 : AliasReductionX87;
       k.choice.alias_reduction = V::kX87;
       break;
   }
@@ -222,7 +222,7 @@ std::string KernelReport(const KernelSet& k) {
                      !single(c.short_transform) && !single(c.window_mono) && !single(c.window_stereo);
   std::string r = exact ? "exact (double precision, rounded): " : "single precision (3DNow! conversion): ";
   r += slot("requantization", V::kX87, f) + ", ";
-  r += slot("alias reduction", k.choice.alias_reduction, up_to_avx2) + ", ";
+  r += slot("alias reduction", k.choice.alias_reduction, f) + ", ";
   r += slot("hybrid filterbank", k.choice.hybrid, f) + ", ";
   r += slot("long transform", k.choice.long_transform, up_to_avx2) + ", ";
   r += slot("short transform", k.choice.short_transform, KernelForm::kScalar) + ", ";

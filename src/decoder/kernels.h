@@ -186,8 +186,8 @@ int32_t RequantizeRunScalar(const int32_t* in, float* out, int n, float factor, 
 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43);
 void AliasReductionAvx2(float* lines, int boundaries);
 
-// AVX-512 forms of the window, matrixing, hybrid filterbank and requantization kernels, taken
-// instead of the AVX2 ones where present.
+// AVX-512 forms of the window, matrixing, hybrid filterbank, requantization and alias-reduction
+// kernels, taken instead of the AVX2 ones where present.
 bool HasAvx512();
 void WindowMonoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
 void WindowStereoAvx512(const SynthesisWindow& w, const RingValue* ring, int position, int16_t* dest);
@@ -196,6 +196,7 @@ void WindowPairAvx512(const SynthesisWindow& w, const RingValue* ring0, const Ri
 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
                  int nonzero_lines, int previous_extent, int synth_subbands);
 int32_t RequantizeRunAvx512(const int32_t* in, float* out, int n, float factor, const float* pow43);
+void AliasReductionAvx512(float* lines, int boundaries);
 
 // Scalar x87 forms: the x87 alias reduction and short transform (used everywhere), the
 // Pentium-scheduled hybrid filterbank and long transform (also the x87 ones without AVX2), and

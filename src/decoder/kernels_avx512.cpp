@@ -1,7 +1,8 @@
-// The synthesis window, matrixing, hybrid filterbank and requantization kernels in AVX-512 form,
-// for processors that have it: twice the lanes of the AVX2 forms, with the same operations on each
-// lane in the same order (products and sums rounded apart, but for the window's exact products,
-// fused as in the AVX2 form), so their values equal those of the scalar and AVX2 forms bit for bit.
+// The synthesis window, matrixing, hybrid filterbank, alias-reduction and requantization kernels in
+// AVX-512 form, for processors that have it: twice the lanes of the AVX2 forms, with the same
+// operations on each lane in the same order (products and sums rounded apart, but for the window's
+// exact products, fused as in the AVX2 form), so their values equal those of the scalar and AVX2
+// forms bit for bit.
 #include "kernels.h"
 
 #include <algorithm>
@@ -282,6 +283,27 @@ PLUMO_AVX512 inline void LongGroup(const HybridTables& t, const HybridTables::La
 
 }  // namespace
 
+// The alias-reduction butterflies of each boundary in one step: the eight lines below it and,
+// reversed, their eight partners above it, in double precision (products and sums rounded apart).
+PLUMO_AVX512 void AliasReductionAvx512(float* x, int boundaries) {
+  const HybridTables& t = GetHybridTables();
+  // Coefficients in the order of the eight lines below a boundary (index 7 - i).
+  alignas(64) double cs[8], ca[8];
+  for (int j = 0; j < 8; ++j) cs[j] = t.alias_cs_d[7 - j], ca[j] = t.alias_ca_d[7 - j];
+  const __m512d cs8 = _mm512_load_pd(cs), ca8 = _mm512_load_pd(ca);
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  for (int b = 1; b <= boundaries; ++b) {
+    float* lo = x + 18 * b - 8;
+    float* hi = x + 18 * b;
+    const __m512d l = _mm512_cvtps_pd(_mm256_loadu_ps(lo));
+    const __m512d h = _mm512_cvtps_pd(_mm256_permutevar8x32_ps(_mm256_loadu_ps(hi), reverse));  // partners
+    const __m512d nl = _mm512_sub_pd(_mm512_mul_pd(l, cs8), _mm512_mul_pd(h, ca8));
+    const __m512d nh = _mm512_add_pd(_mm512_mul_pd(h, cs8), _mm512_mul_pd(l, ca8));
+    _mm256_storeu_ps(lo, _mm512_cvtpd_ps(nl));
+    _mm256_storeu_ps(hi, _mm256_permutevar8x32_ps(_mm512_cvtpd_ps(nh), reverse));
+  }
+}
+
 // Requantization (see RequantizeFn), sixteen lines a step, the last step under a mask (lanes past
 // n read as 0 and are not stored): magnitudes below 16 (most of them) come from one register, the
 // others from a gather; the sign is put back by its bit, then the factor applied.
@@ -327,6 +349,7 @@ void WindowPairAvx512(const SynthesisWindow& w, const RingValue* ring0, const Ri
                       int16_t* dest) {
   WindowPairAvx2(w, ring0, ring1, position, dest);
 }
+void AliasReductionAvx512(float* x, int boundaries) { AliasReductionAvx2(x, boundaries); }
 int32_t RequantizeRunAvx512(const int32_t* in, float* out, int n, float factor, const float* pow43) {
   return RequantizeRunAvx2(in, out, n, factor, pow43);
 }
