@@ -180,6 +180,9 @@ struct DecoderContext {
   // Sample buffer shared with synthesis: Layers I/II sub-band samples (two channels interleaved),
   // Layer III spectral lines [channel][parity][576].
   FixedBuffer<float, 2 * 2 * 576> samples;
+  // Layer II: a frame's sample values as integers, laid out as `samples` (36 slots of 64 floats)
+  // before they are scaled.
+  FixedBuffer<int32_t[64], 36> layer2_values;
 
   // Synthesis rings, one per channel, and their positions.
   alignas(64) RingValue ring[2][kRingStorage] = {};

@@ -2,6 +2,7 @@
 // the low sampling frequencies): bit allocation, scale factors, grouped samples and dequantization
 // into the interleaved sample buffer, then one call of the output stage.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -252,19 +253,21 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
   }
 
   // The coded sub-bands in reading order, each with what its samples need: the grouped-code
-  // table or the sample width, and the places and factors of the samples it gives (none above
-  // the synthesised sub-bands, two for a sub-band both channels share).
+  // table or the sample width, and the places of the samples it gives in a slot (none above the
+  // synthesised sub-bands, two for a sub-band both channels share).
   struct Coded {
     const int16_t* groups;  // grouped classes: three values per code
     int bits;               // bits per code (grouped) or per sample
     int offset;             // ungrouped: the value subtracted from each sample
     int places;             // 0, 1 or 2: none above the synthesised sub-bands
     int place[2];
-    const float* factor[2];  // per part
   };
   Coded coded[64];
   int n_coded = 0;
-  float factor[2][32][3];
+  // Per place in a slot: the factor of each part, and all ones where a sample lands (the other
+  // places carry zero samples).
+  alignas(64) float lane_factor[3][64] = {};
+  alignas(64) uint32_t lane_keep[64] = {};
   auto add = [&](int sb, int c, int first_ch, int channels) {
     Coded& e = coded[n_coded++];
     e.groups = c == 1 ? &t.group3[0][0] : c == 2 ? &t.group5[0][0] : c == 4 ? &t.group9[0][0] : nullptr;
@@ -274,11 +277,12 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
     if (sb >= synth) return;
     for (int k = 0; k < channels; ++k) {
       const int ch = first_ch + k;
-      for (int p = 0; p < 3; ++p) factor[ch][sb][p] = t.layer2_factor[c - 1] * scale[ch][sb][p];
       // A one-channel frame in a two-channel stream gives both output channels.
       for (int copy = 0; copy <= store.copy; ++copy) {
-        e.place[e.places] = store.Place(sb, ch) + copy;
-        e.factor[e.places++] = factor[ch][sb];
+        const int place = store.Place(sb, ch) + copy;
+        e.place[e.places++] = place;
+        for (int p = 0; p < 3; ++p) lane_factor[p][place] = t.layer2_factor[c - 1] * scale[ch][sb][p];
+        lane_keep[place] = ~0u;
       }
     }
   };
@@ -291,11 +295,12 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
     }
   }
 
-  float* out = ctx.samples;
+  // The values of all twelve granules in reading order, each stored at its places; then every
+  // slot scaled in one pass over its places, part by part (the same product per sample).
+  int32_t(*values)[64] = ctx.layer2_values;
   WideBitReader wr(br);
   for (int gr = 0; gr < 12; ++gr) {
-    const int part = gr >> 2;
-    float* slots = out + 64 * 3 * gr;
+    int32_t* rows[3] = {values[3 * gr], values[3 * gr + 1], values[3 * gr + 2]};
     for (int n = 0; n < n_coded; ++n) {
       const Coded& e = coded[n];
       // At most three 16-bit samples per sub-band.
@@ -307,26 +312,30 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
       } else {
         for (int k = 0; k < 3; ++k) v[k] = static_cast<int>(wr.Take(e.bits)) - e.offset;
       }
-      for (int k = 0; k < e.places; ++k) {
-        const float f = e.factor[k][part];
-        for (int i = 0; i < 3; ++i) slots[64 * i + e.place[k]] = f * static_cast<float>(v[i]);
-      }
+      for (int k = 0; k < e.places; ++k)
+        for (int i = 0; i < 3; ++i) rows[i][e.place[k]] = v[i];
     }
   }
-  // Sub-bands without allocation carry zero samples: those of the run at the top that no channel
-  // has as one stretch of each slot (the output channels' floats of a sub-band lie side by side),
-  // the others one by one.
+  // The places written: those of the output channels' floats below the synthesised count (both
+  // channels' sub-bands side by side, or a one-channel stream's first channel and, from a
+  // two-channel frame, its second above it).
   const int top = std::min(synth, 32);
-  int run = top;
-  while (run > 0 && (run > sblimit || (!cls[0][run - 1] && (nch == 1 || !cls[1][run - 1])))) --run;
-  for (int sb = 0; sb < run; ++sb)
-    for (int ch = 0; ch < nch; ++ch)
-      if (!cls[ch][sb])
-        for (int s = 0; s < 36; ++s) store.Put(out + 64 * s, sb, ch, 0.0f);
-  if (run < top)
-    for (int s = 0; s < 36; ++s) std::fill(out + 64 * s + store.step * run, out + 64 * s + store.step * top, 0.0f);
-  // Above the run the first channel is already zero and the second holds nothing of this frame.
-  if (nch == 2 && ctx.stream_channels == 1) MixIntoFirstChannel(out, 36, run);
+  struct Span {
+    int from, to;
+  } spans[2] = {{0, store.step * top}, {0, 0}};
+  if (store.offset[1] == 32 && nch == 2) spans[1] = {32, 32 + top};
+  float* out = ctx.samples;
+  for (int s = 0; s < 36; ++s) {
+    const float* factor = lane_factor[s / 12];
+    const int32_t* value = values[s];
+    float* slot = out + 64 * s;
+    for (const Span& span : spans)
+      for (int j = span.from; j < span.to; ++j)
+        slot[j] = std::bit_cast<float>(std::bit_cast<uint32_t>(factor[j] * static_cast<float>(value[j])) & lane_keep[j]);
+  }
+  // Channel 2's sub-bands without allocation at the top of a two-channel frame in a one-channel
+  // stream are zero like the others, so the mix runs over every synthesised sub-band.
+  if (nch == 2 && ctx.stream_channels == 1) MixIntoFirstChannel(out, 36, top);
 
   ctx.output_stage(ctx, ctx.samples, reinterpret_cast<int16_t*>(pcm), 36);
   return {FrameLength(ctx, f, 2), ctx.pcm_bytes_per_frame};
