@@ -38,6 +38,17 @@ class BitReader {
     return (acc_ >> (valid_ - n)) & Mask(n);
   }
 
+  // For peeks by a constant shift: refills as PeekBits(n) would for any n <= 11, and returns the
+  // held bits left-aligned (their first bit in bit 31, zeros below the last).
+  uint32_t PrepareAligned() {
+    if (valid_ < 11) Fill();
+    return Aligned();
+  }
+  // The number of held bits.
+  int HeldBits() const { return valid_; }
+  // The held bits left-aligned.
+  uint32_t Aligned() const { return valid_ == 0 ? 0u : acc_ << (32 - valid_); }
+
   // Read for escape values: refills when fewer than n + 2 bits are held.
   uint32_t ReadEscapeBits(int n) {
     if (n + 2 > valid_) Fill();

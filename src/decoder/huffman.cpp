@@ -180,12 +180,19 @@ void DecodeBigValues(BitReader& reader, size_t end_byte, int32_t* lines, int cou
   const uint32_t first = wide.first[table_select & 31];
   const PairEntry* first_table = pairs_table + (first >> 8);
   const int first_width = static_cast<int>(first & 0xFF);
+  const int first_shift = 32 - first_width;
+  // The held bits left-aligned, shifted along as a pair's code and signs are consumed: the first
+  // peek is then a shift by a constant, and a pair's look-up waits only for the previous pair's
+  // bit count.
+  uint32_t aligned = br.Aligned();
   for (int p = 0; p < pairs; ++p) {
     // Level by level: a peek of k + 2 bits (at most 11) refills exactly when one of the level's
     // k bits would; a link consumes the level's k bits, a leaf the bits of its code and signs.
-    const PairEntry* e = &first_table[br.PeekBits(first_width)];
+    if (br.HeldBits() < 11) aligned = br.PrepareAligned();
+    const PairEntry* e = &first_table[aligned >> first_shift];
     if (e->kind == kPairResolved) {  // most pairs
       br.Consume(e->bits);
+      aligned <<= e->bits;
       lines[2 * p] = e->x;
       lines[2 * p + 1] = e->y;
       if (br.BytePosition() > end_byte) break;
@@ -205,6 +212,7 @@ void DecodeBigValues(BitReader& reader, size_t end_byte, int32_t* lines, int cou
       lines[2 * p] = FinishValue(br, e->x, linbits);
       lines[2 * p + 1] = FinishValue(br, e->y, linbits);
     }
+    aligned = br.Aligned();
     if (br.BytePosition() > end_byte) break;
   }
   reader = br;
@@ -221,11 +229,15 @@ int DecodeCount1(BitReader& reader, size_t end_byte, int32_t* lines, int count, 
 
   int stored = 0;
   if (table_a) {
+    // As for the big values: the held bits left-aligned, shifted along.
+    uint32_t aligned = br.Aligned();
     while (stored < quadruples && bits > 0) {
       // Code and signs from one peek: a peek of 10 bits refills exactly when one of 6 would, and
       // the signs then never need a refill of their own.
-      const QuadrupleEntry& e = wide_a[br.PeekBits(10)];
+      if (br.HeldBits() < 11) aligned = br.PrepareAligned();
+      const QuadrupleEntry& e = wide_a[aligned >> 22];
       br.Consume(e.bits);
+      aligned <<= e.bits;
       bits -= e.bits;
       int32_t* out = lines + 4 * stored;
       for (int j = 0; j < 4; ++j) out[j] = e.v[j];
