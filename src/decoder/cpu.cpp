@@ -153,6 +153,7 @@ KernelSet KernelsFor(const KernelChoice& choice, KernelForm form) {
   k.form = form;
   k.matrix_kernel = avx512 ? Matrix32Avx512 : avx2 ? Matrix32Avx2 : Matrix32Scalar;
   k.requantize_kernel = avx512 ? RequantizeRunAvx512 : avx2 ? RequantizeRunAvx2 : RequantizeRunScalar;
+  k.layer2_scale_kernel = avx512 ? Layer2ScaleAvx512 : avx2 ? Layer2ScaleAvx2 : Layer2ScaleScalar;
   switch (choice.alias_reduction) {
     case V::kEnhanced3DNow: k.alias_reduction_kernel = AliasReductionE3DNow; break;
     case V::k3DNow: k.alias_reduction_kernel = AliasReduction3DNow; break;

@@ -77,10 +77,16 @@ using Matrix32Fn = void (*)(const float* samples, int stride, RingValue* ring, i
 // Requantization of a run of lines: out[i] = factor sign(in[i]) pow43[|in[i]|] (magnitudes held
 // at 8206, the largest a Huffman value can have); returns the OR of the inputs.
 using RequantizeFn = int32_t (*)(const int32_t* in, float* out, int n, float factor, const float* pow43);
+// Layer II scaling of a frame's 36 slots of 64 places, places from .. to - 1 of each:
+// out[64 s + j] = factors[64 (s / 12) + j] values[64 s + j], kept where keep[j] is all ones and +0
+// where it is 0.
+using Layer2ScaleFn = void (*)(const int32_t* values, const float* factors, const uint32_t* keep, float* out,
+                               int from, int to);
 
 struct KernelSet {
   Matrix32Fn matrix_kernel = nullptr;
   RequantizeFn requantize_kernel = nullptr;
+  Layer2ScaleFn layer2_scale_kernel = nullptr;
   AliasReductionFn alias_reduction_kernel = nullptr;
   HybridKernelFn hybrid_kernel = nullptr;
   TransformFn long_transform_kernel = nullptr;

@@ -183,6 +183,11 @@ void WindowPairAvx2(const SynthesisWindow& w, const RingValue* ring0, const Ring
                     int16_t* dest);
 // Requantization (see RequantizeFn).
 int32_t RequantizeRunScalar(const int32_t* in, float* out, int n, float factor, const float* pow43);
+// Layer II scaling (see Layer2ScaleFn).
+void Layer2ScaleScalar(const int32_t* values, const float* factors, const uint32_t* keep, float* out, int from, int to);
+void Layer2ScaleAvx2(const int32_t* values, const float* factors, const uint32_t* keep, float* out, int from, int to);
+void Layer2ScaleAvx512(const int32_t* values, const float* factors, const uint32_t* keep, float* out, int from,
+                       int to);
 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float factor, const float* pow43);
 void AliasReductionAvx2(float* lines, int boundaries);
 

@@ -414,6 +414,25 @@ PLUMO_AVX2 int32_t RequantizeRunAvx2(const int32_t* in, float* out, int n, float
   return _mm_cvtsi128_si32(any4);
 }
 
+// Layer II scaling (see Layer2ScaleFn), eight places a step, the last step's places past `to`
+// left alone under a mask.
+PLUMO_AVX2 void Layer2ScaleAvx2(const int32_t* values, const float* factors, const uint32_t* keep, float* out,
+                                int from, int to) {
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  for (int s = 0; s < 36; ++s) {
+    const float* factor = factors + 64 * (s / 12);
+    const int32_t* value = values + 64 * s;
+    float* slot = out + 64 * s;
+    for (int j = from; j < to; j += 8) {
+      const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(to - j), lane);
+      const __m256 v = _mm256_cvtepi32_ps(_mm256_maskload_epi32(value + j, mask));
+      const __m256 f = _mm256_maskload_ps(factor + j, mask);
+      const __m256 k = _mm256_castsi256_ps(_mm256_maskload_epi32(reinterpret_cast<const int*>(keep + j), mask));
+      _mm256_maskstore_ps(slot + j, mask, _mm256_and_ps(_mm256_mul_ps(f, v), k));
+    }
+  }
+}
+
 #else  // no AVX2 forms on this architecture
 
 bool HasAvx2() { return false; }
@@ -438,6 +457,9 @@ void Matrix32Avx2(const float* samples, int stride, RingValue* ring, int positio
   Matrix32Scalar(samples, stride, ring, position);
 }
 int32_t RequantizeRunAvx2(const int32_t*, float*, int, float, const float*) { return 0; }
+void Layer2ScaleAvx2(const int32_t* values, const float* factors, const uint32_t* keep, float* out, int from, int to) {
+  Layer2ScaleScalar(values, factors, keep, out, from, to);
+}
 void AliasReductionAvx2(float* x, int boundaries) { AliasReductionX87(x, boundaries); }
 
 #endif

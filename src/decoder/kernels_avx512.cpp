@@ -327,6 +327,24 @@ PLUMO_AVX512 int32_t RequantizeRunAvx512(const int32_t* in, float* out, int n, f
   return _mm512_reduce_or_epi32(any);
 }
 
+// Layer II scaling (see Layer2ScaleFn), sixteen places a step, the last step's places past `to`
+// left alone under a mask.
+PLUMO_AVX512 void Layer2ScaleAvx512(const int32_t* values, const float* factors, const uint32_t* keep, float* out,
+                                    int from, int to) {
+  for (int s = 0; s < 36; ++s) {
+    const float* factor = factors + 64 * (s / 12);
+    const int32_t* value = values + 64 * s;
+    float* slot = out + 64 * s;
+    for (int j = from; j < to; j += 16) {
+      const __mmask16 m = to - j >= 16 ? __mmask16{0xFFFF} : static_cast<__mmask16>((1u << (to - j)) - 1u);
+      const __m512 v = _mm512_cvtepi32_ps(_mm512_maskz_loadu_epi32(m, value + j));
+      const __m512 f = _mm512_maskz_loadu_ps(m, factor + j);
+      const __m512i k = _mm512_maskz_loadu_epi32(m, keep + j);
+      _mm512_mask_storeu_ps(slot + j, m, _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(_mm512_mul_ps(f, v)), k)));
+    }
+  }
+}
+
 PLUMO_AVX512 int HybridAvx512(float* lines, const float* previous, float* out, int block_type, bool mixed, int long_lines,
                  int nonzero_lines, int previous_extent, int synth_subbands) {
   return HybridInGroups<8, LongGroup>(lines, previous, out, block_type, mixed, long_lines, nonzero_lines,
@@ -350,6 +368,10 @@ void WindowPairAvx512(const SynthesisWindow& w, const RingValue* ring0, const Ri
   WindowPairAvx2(w, ring0, ring1, position, dest);
 }
 void AliasReductionAvx512(float* x, int boundaries) { AliasReductionAvx2(x, boundaries); }
+void Layer2ScaleAvx512(const int32_t* values, const float* factors, const uint32_t* keep, float* out, int from,
+                       int to) {
+  Layer2ScaleAvx2(values, factors, keep, out, from, to);
+}
 int32_t RequantizeRunAvx512(const int32_t* in, float* out, int n, float factor, const float* pow43) {
   return RequantizeRunAvx2(in, out, n, factor, pow43);
 }

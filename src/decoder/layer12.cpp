@@ -8,6 +8,7 @@
 
 #include "decoder_context.h"
 #include "frame_header.h"
+#include "kernels.h"
 #include "layer12_tables.h"
 
 namespace plumo {
@@ -128,6 +129,16 @@ void MixIntoFirstChannel(float* samples, int slots, int subbands) {
 }
 
 }  // namespace
+
+void Layer2ScaleScalar(const int32_t* values, const float* factors, const uint32_t* keep, float* out, int from, int to) {
+  for (int s = 0; s < 36; ++s) {
+    const float* factor = factors + 64 * (s / 12);
+    const int32_t* value = values + 64 * s;
+    float* slot = out + 64 * s;
+    for (int j = from; j < to; ++j)
+      slot[j] = std::bit_cast<float>(std::bit_cast<uint32_t>(factor[j] * static_cast<float>(value[j])) & keep[j]);
+  }
+}
 
 DecodeResult DecodeLayer1Frame(DecoderContext& ctx, const uint8_t* frame, size_t size, uint8_t* pcm) {
   const Tables& t = GetTables();
@@ -325,14 +336,9 @@ DecodeResult DecodeLayer2Frame(DecoderContext& ctx, const uint8_t* frame, size_t
   } spans[2] = {{0, store.step * top}, {0, 0}};
   if (store.offset[1] == 32 && nch == 2) spans[1] = {32, 32 + top};
   float* out = ctx.samples;
-  for (int s = 0; s < 36; ++s) {
-    const float* factor = lane_factor[s / 12];
-    const int32_t* value = values[s];
-    float* slot = out + 64 * s;
-    for (const Span& span : spans)
-      for (int j = span.from; j < span.to; ++j)
-        slot[j] = std::bit_cast<float>(std::bit_cast<uint32_t>(factor[j] * static_cast<float>(value[j])) & lane_keep[j]);
-  }
+  for (const Span& span : spans)
+    if (span.to > span.from)
+      ctx.kernels.layer2_scale_kernel(&values[0][0], &lane_factor[0][0], lane_keep, out, span.from, span.to);
   // Channel 2's sub-bands without allocation at the top of a two-channel frame in a one-channel
   // stream are zero like the others, so the mix runs over every synthesised sub-band.
   if (nch == 2 && ctx.stream_channels == 1) MixIntoFirstChannel(out, 36, top);

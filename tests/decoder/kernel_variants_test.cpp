@@ -469,5 +469,26 @@ TEST_F(ScalarAndVectorForms, RequantizationAgreesBitForBit) {
   }
 }
 
+TEST_F(ScalarAndVectorForms, Layer2ScalingAgreesBitForBit) {
+  std::mt19937 rng(42);
+  std::vector<int32_t> values(36 * 64);
+  for (int32_t& v : values) v = static_cast<int32_t>(rng() % 131071) - 65535;
+  std::vector<float> factors(3 * 64);
+  for (float& f : factors) f = std::ldexp(1.0f + static_cast<float>(rng() % 1000) / 1000.0f, static_cast<int>(rng() % 30) - 20);
+  std::vector<uint32_t> keep(64);
+  for (uint32_t& k : keep) k = rng() % 3 ? ~0u : 0u;
+  // Places of two channels side by side, of one, and of a second channel above the first.
+  for (const auto& [from, to] : {std::pair{0, 64}, {0, 54}, {0, 27}, {32, 59}, {32, 64}, {0, 1}}) {
+    std::vector<float> want(36 * 64, 7.0f);
+    Layer2ScaleScalar(values.data(), factors.data(), keep.data(), want.data(), from, to);
+    for (Layer2ScaleFn form : VectorForms<Layer2ScaleFn>(Layer2ScaleAvx2, Layer2ScaleAvx512)) {
+      std::vector<float> got(36 * 64, 7.0f);
+      form(values.data(), factors.data(), keep.data(), got.data(), from, to);
+      // Bit for bit, the places outside from .. to - 1 untouched.
+      EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size() * sizeof(float)), 0) << from << " " << to;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace plumo

@@ -156,6 +156,7 @@ TEST(Variants, ScalarAndSelectedX87KernelsGiveTheSamePcm) {
       KernelSet& k = d.Context().kernels;
       k.matrix_kernel = Matrix32Scalar;
       k.requantize_kernel = RequantizeRunScalar;
+      k.layer2_scale_kernel = Layer2ScaleScalar;
       k.alias_reduction_kernel = AliasReductionX87;
       k.hybrid_kernel = HybridPentium;
       k.long_transform_kernel = LongTransformPentium;
