@@ -16,8 +16,9 @@ namespace plumo::platform {
 namespace {
 
 constexpr const char* kClientName = "PLUMO";
-// How long a server may take to accept the connection before it counts as not answering.
-constexpr pa_usec_t kConnectTimeout = 5 * PA_USEC_PER_SEC;
+// How long a server may take to accept the connection or a stream before it counts as not
+// answering.
+constexpr pa_usec_t kAnswerTimeout = 5 * PA_USEC_PER_SEC;
 // What the server keeps queued beyond its two requests, for the sink's own buffer.
 constexpr uint64_t kSinkMs = 50;
 // Between two timing updates while playing on (libpulse interpolates in between).
@@ -69,18 +70,31 @@ class PulseConnection {
       return false;
     }
     FStarted = true;
-    pa_time_event* timer =
-        pa_context_rttime_new(FContext, pa_rtclock_now() + kConnectTimeout, &PulseConnection::TimedOut, this);
     pa_context_state_t state = pa_context_get_state(FContext);
-    while (!FTimedOut && state != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state)) {
-      pa_threaded_mainloop_wait(FLoop);
+    const bool answered = WaitLocked([&] {
       state = pa_context_get_state(FContext);
-    }
-    if (timer) pa_threaded_mainloop_get_api(FLoop)->time_free(timer);
+      return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+    });
     const bool ready = state == PA_CONTEXT_READY;
-    if (!ready) error = pa_strerror(FTimedOut ? PA_ERR_TIMEOUT : pa_context_errno(FContext));
+    if (!ready) error = pa_strerror(answered ? pa_context_errno(FContext) : PA_ERR_TIMEOUT);
     pa_threaded_mainloop_unlock(FLoop);
     return ready;
+  }
+
+  // With the lock held: waits for the libpulse thread's signals until done() or the server has
+  // been silent too long (false).
+  template <class F>
+  bool WaitLocked(F done) {
+    FTimedOut = false;
+    pa_time_event* timer =
+        pa_context_rttime_new(FContext, pa_rtclock_now() + kAnswerTimeout, &PulseConnection::TimedOut, this);
+    bool result = done();
+    while (!result && !FTimedOut) {
+      pa_threaded_mainloop_wait(FLoop);
+      result = done();
+    }
+    if (timer) pa_threaded_mainloop_get_api(FLoop)->time_free(timer);
+    return result;
   }
 
   pa_threaded_mainloop* Loop() const { return FLoop; }
@@ -183,9 +197,13 @@ class PulseWaveDevice final : public WaveDevice {
       return false;
     }
     pa_stream_state_t state = pa_stream_get_state(FStream);
-    while (state == PA_STREAM_CREATING) {
-      pa_threaded_mainloop_wait(FConnection.Loop());
+    const bool answered = FConnection.WaitLocked([&] {
       state = pa_stream_get_state(FStream);
+      return state != PA_STREAM_CREATING;
+    });
+    if (!answered) {
+      error = pa_strerror(PA_ERR_TIMEOUT);
+      return false;
     }
     if (state != PA_STREAM_READY) {
       error = pa_strerror(pa_context_errno(FConnection.Context()));
@@ -193,6 +211,7 @@ class PulseWaveDevice final : public WaveDevice {
     }
     ReadBufferAttr();
     UpdateTiming();
+    FReady = true;
     return true;
   }
 
@@ -408,6 +427,8 @@ class PulseWaveDevice final : public WaveDevice {
   void Lost() {
     if (FClosed || FLost) return;
     FLost = true;
+    // A stream that never became ready fails its Open instead.
+    if (!FReady) return;
     const int error = pa_context_errno(FConnection.Context());
     FDone(nullptr, FDriver->Fail(MMSYSERR_NODRIVER, pa_strerror(error ? error : PA_ERR_CONNECTIONTERMINATED)));
   }
@@ -439,6 +460,7 @@ class PulseWaveDevice final : public WaveDevice {
   bool FCorked = false;
   pa_usec_t FLastTiming = 0;
   bool FUnderrun = false;  // the server ran out of sound to play
+  bool FReady = false;
   bool FClosed = false;
   bool FLost = false;
   std::vector<WaveHeader*> FFinished;
