@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <fstream>
+#include <ostream>
 
 #include "forms.h"
 #include "panel_form.h"
@@ -32,6 +33,8 @@ struct ServerDevice {
   const char* name;
   const char* lost_text;
 };
+
+void PrintTo(const ServerDevice& device, std::ostream* out) { *out << device.name; }
 
 class PanelSoundServerTest : public ::testing::TestWithParam<ServerDevice> {};
 

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ struct ServerDevice {
   std::shared_ptr<platform::WaveDriver> (*make)();
   const char* lost_text;
 };
+
+void PrintTo(const ServerDevice& device, std::ostream* out) { *out << device.name; }
 
 std::shared_ptr<platform::WaveDriver> MakeSdl() { return platform::MakeSdlWaveDriver(); }
 std::shared_ptr<platform::WaveDriver> MakePulse() { return platform::MakePulseWaveDriver(); }
