@@ -2,6 +2,7 @@
 # CPU use of playing and idling, in per cent of one core, through a real PulseAudio server with a
 # null sink, a real X server (Xvfb) and a notification area (trayer), all started here:
 #
+#   plumo-play FILE                     playing through the device a user gets (PulseAudio here)
 #   plumo-play --device sdl FILE        playing through SDL
 #   mpg123 -o pulse FILE                playing, the baseline (Debian's mpg123, only run)
 #   plumo, panel shown, stopped
@@ -116,6 +117,11 @@ stop() {
   kill "$1" 2>/dev/null || true
   wait "$1" 2>/dev/null || true
 }
+
+"$build/tools/plumo-play" "$file" >/dev/null 2>"$tmp/play.log" &
+pid=$!
+measure "plumo-play" "$pid"
+stop "$pid"
 
 "$build/tools/plumo-play" --device sdl "$file" >/dev/null 2>"$tmp/play.log" &
 pid=$!

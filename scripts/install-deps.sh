@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsdl2-dev  # sound output
+  libsdl2-dev  # sound output where no PulseAudio server answers
+  libpulse-dev  # sound output straight to PulseAudio (or PipeWire's pulse server)
   libcurl4-openssl-dev  # network streams (http, https)
   python3  # the tests' own loopback radio server
   clang libclang-rt-14-dev  # libFuzzer targets

@@ -23,7 +23,7 @@
 #include "instance_lock.h"
 #include "mpris.h"
 #include "panel_form.h"
-#include "sdl_wave_device.h"
+#include "pulse_wave_device.h"
 #include "settings_path.h"
 #include "thread.h"
 #include "translations.h"
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plumo: %s\n", e.what());
     return 1;
   }
-  plumo::TPlatform form(plumo::platform::MakeSdlWaveDriver(), settings_file);
+  plumo::TPlatform form(plumo::platform::MakeSoundWaveDriver(), settings_file);
   form.OnClosed = [] { QCoreApplication::quit(); };
   // Later starts hand their files over; the media controls drive the panel.
   // Without its socket the panel still plays; later starts then cannot hand files over.

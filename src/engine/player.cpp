@@ -274,6 +274,7 @@ void TMP3Player::Play() {
     FEndMessage.clear();
     {
       Hold output(FOutputLock);
+      FPositionNotices.store(static_cast<bool>(OnChangePosition) || static_cast<bool>(ProcessApplicationMessages));
       FSoundOut->SetOnPosition([this](TSoundOut*) { OnOutputPosition(); });
       FSoundOut->SetDeviceID(platform::kWaveMapper);
       FSoundOut->Open();
@@ -768,7 +769,12 @@ void TMP3Player::HandleThreadException(const platform::Message& message) {
   Stop();
 }
 
-void TMP3Player::OnOutputPosition() { FWindow.Post(MPM_CHANGEPOSITION); }
+// Output thread. The main thread is woken for the position only where it is taken: by an
+// OnChangePosition handler or the application's pump, or to notice a chained stream being heard.
+// An owner that reads Position() on its own clock (the panel's tick) is left asleep.
+void TMP3Player::OnOutputPosition() {
+  if (FPositionNotices.load() || FNextStartBytes.load() >= 0) FWindow.Post(MPM_CHANGEPOSITION);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Decode thread

@@ -200,6 +200,9 @@ class TMP3Player final : private TMPMessageOwner {
   double ReplayGainFactor() const;
 
   // Events.
+  // Every ChangePosStep ms while playing; taken into account at Play (set it before): without
+  // it (and without ProcessApplicationMessages) the player does not wake the main thread for
+  // the position, and owners read Position() when they need it.
   TNotifyEvent OnChangePosition;
   TNotifyEvent OnChangeStatus;
   TMP3EndPlayEvent OnEndPlay;
@@ -337,6 +340,8 @@ class TMP3Player final : private TMPMessageOwner {
   int64_t FTrackStartBytes = 0;
   // Where the first chained stream whose decoding has begun starts; -1 for none.
   std::atomic<int64_t> FNextStartBytes{-1};
+  // Whether the playback's position notices have a taker (read at Play).
+  std::atomic<bool> FPositionNotices{true};
   int32_t FEndPosition = 0;  // main thread
 
   TEqualizerSettings FEqualizer;

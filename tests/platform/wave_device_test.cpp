@@ -1,7 +1,9 @@
 // The wave devices: queueing and done notifications, pause, reset, position, volume, the
-// simulated device's faults, the WAV recording, and SDL with and without an audio device.
+// simulated device's faults, the WAV recording, SDL with and without an audio device, and the
+// real sound devices (PulseAudio's own and SDL's) on a PulseAudio server of the test's own.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -11,7 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "event.h"
+#include "pulse_server.h"
+#include "pulse_wave_device.h"
 #include "sdl_wave_device.h"
 #include "simulated_wave_device.h"
 #include "wav_file_wave_device.h"
@@ -520,6 +525,113 @@ TEST(SdlWaveDeviceTest, DummyDeviceResetReturnsQueuedBuffersWhilePaused) {
   EXPECT_EQ(position, 0u);
   EXPECT_EQ(device->Close(), MMSYSERR_NOERROR);
 }
+
+// The devices that play through a sound server, by name.
+std::shared_ptr<WaveDriver> MakeServerDriver(const std::string& name) {
+  if (name == "pulse") return MakePulseWaveDriver();
+  return MakeSdlWaveDriver();
+}
+
+class ServerWaveDeviceTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (!test::PulseServer::Installed()) GTEST_SKIP() << "pulseaudio is not installed";
+    ASSERT_TRUE(server.Start()) << server.Log();
+    server.UseInThisProcess();
+    driver = MakeServerDriver(GetParam());
+  }
+
+  uint64_t Position(WaveDevice& device) {
+    uint64_t position = 0;
+    EXPECT_EQ(device.GetPosition(position), MMSYSERR_NOERROR);
+    return position;
+  }
+
+  test::PulseServer server;
+  std::shared_ptr<WaveDriver> driver;
+};
+
+TEST_P(ServerWaveDeviceTest, PlaysInOrderHoldsWhilePausedAndResetsTheQueueAndThePosition) {
+  EXPECT_EQ(driver->NumDevices(), 1);
+  DoneLog log;
+  auto device = OpenOk(*driver, Format(2, 44100, 16), log);
+  ASSERT_TRUE(device);
+  Buffer a(17640, 1), b(17640, 2);  // 0.1 s each
+  for (Buffer* buf : {&a, &b}) {
+    device->Prepare(buf->header);
+    ASSERT_EQ(device->Write(buf->header), MMSYSERR_NOERROR);
+  }
+  ASSERT_TRUE(log.WaitBuffers(2));
+  EXPECT_EQ(log.Headers(), (std::vector<WaveHeader*>{&a.header, &b.header}));
+  // Played out, the position is all that was written.
+  ASSERT_TRUE(test::PollUntil([&] { return Position(*device) == 35280; })) << Position(*device);
+
+  // Paused, the queue stays and the position stands.
+  ASSERT_EQ(device->Pause(), MMSYSERR_NOERROR);
+  const uint64_t paused_at = Position(*device);
+  Buffer c(88200, 3), d(88200, 4);
+  for (Buffer* buf : {&c, &d}) {
+    device->Prepare(buf->header);
+    ASSERT_EQ(device->Write(buf->header), MMSYSERR_NOERROR);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(log.Headers().size(), 2u);
+  EXPECT_EQ(Position(*device), paused_at);
+  EXPECT_EQ(device->Close(), WAVERR_STILLPLAYING);
+
+  // A reset hands both back and starts the position again; playing goes on after a restart.
+  EXPECT_EQ(device->Reset(), MMSYSERR_NOERROR);
+  ASSERT_TRUE(log.WaitBuffers(4));
+  EXPECT_EQ(Position(*device), 0u);
+  ASSERT_EQ(device->Restart(), MMSYSERR_NOERROR);
+  Buffer e(17640, 5);
+  device->Prepare(e.header);
+  ASSERT_EQ(device->Write(e.header), MMSYSERR_NOERROR);
+  ASSERT_TRUE(log.WaitBuffers(5));
+  ASSERT_TRUE(test::PollUntil([&] { return Position(*device) == 17640; })) << Position(*device);
+  EXPECT_EQ(device->SetVolume(0x40004000), MMSYSERR_NOERROR);
+  for (Buffer* buf : {&a, &b, &c, &d, &e}) EXPECT_EQ(device->Unprepare(buf->header), MMSYSERR_NOERROR);
+  EXPECT_EQ(device->Close(), MMSYSERR_NOERROR);
+  EXPECT_EQ(device->Close(), MMSYSERR_INVALHANDLE);
+  uint32_t volume = 0;
+  EXPECT_EQ(driver->GetDeviceVolume(kWaveMapper, volume), MMSYSERR_NOERROR);
+  EXPECT_EQ(volume, 0x40004000u) << "the volume stays with the device id";
+  EXPECT_TRUE(log.Errors().empty());
+}
+
+TEST_P(ServerWaveDeviceTest, ALostServerIsReportedOnceWithItsTextAndWithoutOneNothingOpens) {
+  DoneLog log;
+  auto device = OpenOk(*driver, Format(2, 44100, 16), log);
+  ASSERT_TRUE(device);
+  Buffer a(88200), b(88200);
+  for (Buffer* buf : {&a, &b}) {
+    device->Prepare(buf->header);
+    device->Write(buf->header);
+  }
+  server.Kill();
+  ASSERT_TRUE(log.WaitError());
+  std::string text;
+  EXPECT_TRUE(driver->ErrorText(log.Errors()[0], text));
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(device->Reset(), MMSYSERR_NOERROR);
+  ASSERT_TRUE(log.WaitBuffers(2));
+  EXPECT_EQ(device->Close(), MMSYSERR_NOERROR);
+  EXPECT_EQ(log.Errors().size(), 1u);
+
+  // With the server gone the device does not open, and says why.
+  if (std::string(GetParam()) == "pulse") {
+    EXPECT_EQ(driver->NumDevices(), 0);
+    EXPECT_FALSE(PulseWaveDriver::ServerAnswers());
+    std::unique_ptr<WaveDevice> none;
+    const int result = driver->Open(kWaveMapper, Format(2, 44100, 16), log.Callback(), none);
+    EXPECT_NE(result, MMSYSERR_NOERROR);
+    EXPECT_FALSE(none);
+    ASSERT_TRUE(driver->ErrorText(result, text));
+    EXPECT_EQ(text, "Connection refused");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, ServerWaveDeviceTest, ::testing::Values("pulse", "sdl"));
 
 }  // namespace
 }  // namespace plumo::platform

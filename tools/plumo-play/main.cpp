@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "player.h"
+#include "pulse_wave_device.h"
 #include "sdl_wave_device.h"
 #include "simulated_wave_device.h"
 #include "text_conversion.h"
@@ -25,8 +26,10 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: plumo-play [--device sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album] FILE|URL...\n"
-    "  sdl       the sound device (default)\n"
+    "usage: plumo-play [--device auto|pulse|sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album] FILE|URL...\n"
+    "  auto      PulseAudio when its server (or PipeWire's) answers, else SDL, as the panel (default)\n"
+    "  pulse     the PulseAudio server\n"
+    "  sdl       the sound device through SDL\n"
     "  null      no sound, played at the real-time rate\n"
     "  wav:FILE  every byte played is written to the WAV file FILE\n"
     "  --start   the first file begins at that time (seconds with a fraction; 0 is its first sample\n"
@@ -34,6 +37,8 @@ constexpr const char* kUsage =
     "  --replaygain  play at the track's or the album's ReplayGain level (default off)\n";
 
 std::shared_ptr<plumo::platform::WaveDriver> MakeDriver(const std::string& device) {
+  if (device == "auto") return plumo::platform::MakeSoundWaveDriver();
+  if (device == "pulse") return plumo::platform::MakePulseWaveDriver();
   if (device == "sdl") return plumo::platform::MakeSdlWaveDriver();
   if (device == "null") return plumo::platform::MakeSimulatedWaveDriver();
   if (device.rfind("wav:", 0) == 0 && device.size() > 4) return plumo::platform::MakeWavFileWaveDriver(device.substr(4));
@@ -180,7 +185,7 @@ class Playlist {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string device = "sdl";
+  std::string device = "auto";
   double start = 0;
   std::string replayGain = "off";
   std::vector<std::string> files;
