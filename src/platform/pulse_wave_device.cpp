@@ -192,7 +192,8 @@ class PulseWaveDevice final : public WaveDevice {
     // libpulse's automatic timing updates would ask the server after every write; the device
     // asks itself where the timing changes and otherwise every few seconds, and interpolates.
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
-    if (pa_stream_connect_playback(FStream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+    const pa_cvolume volume = ServerVolume();
+    if (pa_stream_connect_playback(FStream, nullptr, &attr, flags, &volume, nullptr) < 0) {
       error = pa_strerror(pa_context_errno(FConnection.Context()));
       return false;
     }
@@ -321,6 +322,12 @@ class PulseWaveDevice final : public WaveDevice {
       LoopLock lock(FConnection.Loop());
       if (FClosed) return MMSYSERR_INVALHANDLE;
       FVolume = volume;
+      if (!FLost) {
+        const pa_cvolume server_volume = ServerVolume();
+        if (pa_operation* op = pa_context_set_sink_input_volume(FConnection.Context(), pa_stream_get_index(FStream),
+                                                                 &server_volume, nullptr, nullptr))
+          pa_operation_unref(op);
+      }
     }
     FDriver->StoreVolume(FDeviceId, volume);
     return MMSYSERR_NOERROR;
@@ -369,6 +376,18 @@ class PulseWaveDevice final : public WaveDevice {
     FLastTiming = pa_rtclock_now();
   }
 
+  // The volume is the stream's own on the server, which applies it as it mixes: a change is
+  // heard at once, not after the second or so of sound the server already holds. Full volume
+  // leaves the samples as they are.
+  pa_cvolume ServerVolume() const {
+    pa_cvolume volume;
+    pa_cvolume_init(&volume);
+    volume.channels = static_cast<uint8_t>(FFormat.channels);
+    volume.values[0] = pa_sw_volume_from_linear((FVolume & 0xFFFF) / 65535.0);
+    if (FFormat.channels == 2) volume.values[1] = pa_sw_volume_from_linear((FVolume >> 16) / 65535.0);
+    return volume;
+  }
+
   void ReadBufferAttr() {
     if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(FStream)) FTLength = attr->tlength;
   }
@@ -406,7 +425,6 @@ class PulseWaveDevice final : public WaveDevice {
           break;
         }
         std::memcpy(target, header->data + FOffset, k);
-        ApplyWaveVolume(static_cast<uint8_t*>(target), k, FFormat, FVolume);
         if (pa_stream_write(FStream, target, k, nullptr, 0, PA_SEEK_RELATIVE) < 0) break;
         FOffset += k;
         FWritten += k;

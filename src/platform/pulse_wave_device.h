@@ -2,9 +2,10 @@
 // between. Each open device has a libpulse thread of its own and one playback stream whose
 // server asks for one queued buffer's worth at a time, so playing wakes the process about twice
 // a second instead of SDL's fifteen. A buffer is returned as done once the server has taken all
-// of its sound; the volume is applied to the samples on their way to the server. Where no server
-// answers the device count is 0 and opening fails with libpulse's text; a server lost while a
-// device is open is reported to its done target as a failure whose text is libpulse's.
+// of its sound; the volume is the stream's volume on the server, so a change is heard at once.
+// Where no server answers the device count is 0 and opening fails with libpulse's text; a server
+// lost while a device is open is reported to its done target as a failure whose text is
+// libpulse's.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +32,7 @@ class PulseWaveDriver final : public WaveDriver, public std::enable_shared_from_
   // Whether a server answers now; its refusal or silence in error otherwise.
   static bool ServerAnswers(std::string* error = nullptr);
 
-  // Volumes are kept here by device id, as they are applied to the samples.
+  // Volumes are kept here by device id and given to each stream opened.
   uint32_t StoredVolume(int device_id) const;
   void StoreVolume(int device_id, uint32_t volume);
   // Remembers text as the text of result and returns result.

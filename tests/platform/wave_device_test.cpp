@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -526,6 +527,17 @@ TEST(SdlWaveDeviceTest, DummyDeviceResetReturnsQueuedBuffersWhilePaused) {
   EXPECT_EQ(device->Close(), MMSYSERR_NOERROR);
 }
 
+std::string CommandOutput(const char* command) {
+  std::string out;
+  if (std::FILE* pipe = ::popen(command, "r")) {
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
 // The devices that play through a sound server, by name.
 std::shared_ptr<WaveDriver> MakeServerDriver(const std::string& name) {
   if (name == "pulse") return MakePulseWaveDriver();
@@ -589,13 +601,23 @@ TEST_P(ServerWaveDeviceTest, PlaysInOrderHoldsWhilePausedAndResetsTheQueueAndThe
   ASSERT_EQ(device->Write(e.header), MMSYSERR_NOERROR);
   ASSERT_TRUE(log.WaitBuffers(5));
   ASSERT_TRUE(test::PollUntil([&] { return Position(*device) == 17640; })) << Position(*device);
-  EXPECT_EQ(device->SetVolume(0x40004000), MMSYSERR_NOERROR);
+  EXPECT_EQ(device->SetVolume(0x4000C000), MMSYSERR_NOERROR);
+  if (std::string(GetParam()) == "pulse") {
+    // The stream's own volume on the server (left three quarters, right a quarter), so that a
+    // change is heard at once, not after what the server holds.
+    std::string inputs;
+    EXPECT_TRUE(test::PollUntil([&] {
+      inputs = CommandOutput("pactl list sink-inputs");
+      return inputs.find("front-left: 59544 /  91% / -2.50 dB,   front-right: 41285 /  63% / -12.04 dB") !=
+             std::string::npos;
+    })) << inputs;
+  }
   for (Buffer* buf : {&a, &b, &c, &d, &e}) EXPECT_EQ(device->Unprepare(buf->header), MMSYSERR_NOERROR);
   EXPECT_EQ(device->Close(), MMSYSERR_NOERROR);
   EXPECT_EQ(device->Close(), MMSYSERR_INVALHANDLE);
   uint32_t volume = 0;
   EXPECT_EQ(driver->GetDeviceVolume(kWaveMapper, volume), MMSYSERR_NOERROR);
-  EXPECT_EQ(volume, 0x40004000u) << "the volume stays with the device id";
+  EXPECT_EQ(volume, 0x4000C000u) << "the volume stays with the device id";
   EXPECT_TRUE(log.Errors().empty());
 }
 
