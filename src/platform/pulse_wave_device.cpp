@@ -484,46 +484,6 @@ class PulseWaveDevice final : public WaveDevice {
   std::vector<WaveHeader*> FFinished;
 };
 
-// A device opened without a done target: only its volume is reachable.
-class PulseVolumeDevice final : public WaveDevice {
- public:
-  PulseVolumeDevice(std::shared_ptr<PulseWaveDriver> driver, int device_id)
-      : FDriver(std::move(driver)), FDeviceId(device_id) {}
-
-  int Prepare(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Unprepare(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Write(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Pause() override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Restart() override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Reset() override { return Check(MMSYSERR_NOERROR); }
-  int GetPosition(uint64_t& bytes) override {
-    bytes = 0;
-    return Check(MMSYSERR_NOERROR);
-  }
-  int GetVolume(uint32_t& volume) override {
-    if (FClosed) return MMSYSERR_INVALHANDLE;
-    volume = FDriver->StoredVolume(FDeviceId);
-    return MMSYSERR_NOERROR;
-  }
-  int SetVolume(uint32_t volume) override {
-    if (FClosed) return MMSYSERR_INVALHANDLE;
-    FDriver->StoreVolume(FDeviceId, volume);
-    return MMSYSERR_NOERROR;
-  }
-  int Close() override {
-    if (FClosed) return MMSYSERR_INVALHANDLE;
-    FClosed = true;
-    return MMSYSERR_NOERROR;
-  }
-
- private:
-  int Check(int result) const { return FClosed ? MMSYSERR_INVALHANDLE : result; }
-
-  const std::shared_ptr<PulseWaveDriver> FDriver;
-  const int FDeviceId;
-  bool FClosed = false;
-};
-
 }  // namespace
 
 bool PulseWaveDriver::ServerAnswers(std::string* error) {
@@ -545,7 +505,7 @@ int PulseWaveDriver::Open(int device_id, const WaveFormat& format, WaveDoneCallb
     // Only the volume is wanted; without a server that fails like a real open would.
     std::string error;
     if (!ServerAnswers(&error)) return Fail(MMSYSERR_BADDEVICEID, error);
-    device = std::make_unique<PulseVolumeDevice>(shared_from_this(), device_id);
+    device = MakeVolumeOnlyWaveDevice(shared_from_this(), device_id);
     return MMSYSERR_NOERROR;
   }
   auto opened = std::make_unique<PulseWaveDevice>(shared_from_this(), device_id, format, std::move(done));
@@ -562,31 +522,7 @@ int PulseWaveDriver::GetDeviceVolume(int device_id, uint32_t& volume) {
 }
 
 bool PulseWaveDriver::ErrorText(int result, std::string& text) {
-  {
-    std::lock_guard lock(FMutex);
-    if (const auto it = FErrorTexts.find(result); it != FErrorTexts.end()) {
-      text = it->second;
-      return true;
-    }
-  }
-  return StandardWaveErrorText(result, text);
-}
-
-uint32_t PulseWaveDriver::StoredVolume(int device_id) const {
-  std::lock_guard lock(FMutex);
-  const auto it = FVolumes.find(device_id);
-  return it == FVolumes.end() ? 0xFFFFFFFF : it->second;
-}
-
-void PulseWaveDriver::StoreVolume(int device_id, uint32_t volume) {
-  std::lock_guard lock(FMutex);
-  FVolumes[device_id] = volume;
-}
-
-int PulseWaveDriver::Fail(int result, const std::string& text) {
-  std::lock_guard lock(FMutex);
-  FErrorTexts[result] = text;
-  return result;
+  return KeptErrorText(result, text);
 }
 
 std::shared_ptr<PulseWaveDriver> MakePulseWaveDriver() { return std::make_shared<PulseWaveDriver>(); }

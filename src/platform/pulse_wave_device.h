@@ -9,16 +9,16 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "wave_device.h"
 
 namespace plumo::platform {
 
-class PulseWaveDriver final : public WaveDriver, public std::enable_shared_from_this<PulseWaveDriver> {
+class PulseWaveDriver final : public WaveDriver,
+                              public WaveDriverMemory,
+                              public std::enable_shared_from_this<PulseWaveDriver> {
  public:
   PulseWaveDriver() = default;
 
@@ -31,17 +31,6 @@ class PulseWaveDriver final : public WaveDriver, public std::enable_shared_from_
 
   // Whether a server answers now; its refusal or silence in error otherwise.
   static bool ServerAnswers(std::string* error = nullptr);
-
-  // Volumes are kept here by device id and given to each stream opened.
-  uint32_t StoredVolume(int device_id) const;
-  void StoreVolume(int device_id, uint32_t volume);
-  // Remembers text as the text of result and returns result.
-  int Fail(int result, const std::string& text);
-
- private:
-  mutable std::mutex FMutex;
-  std::map<int, uint32_t> FVolumes;
-  std::map<int, std::string> FErrorTexts;
 };
 
 std::shared_ptr<PulseWaveDriver> MakePulseWaveDriver();

@@ -224,46 +224,6 @@ class SdlWaveDevice final : public WaveDevice {
   std::vector<WaveHeader*> FFinished;  // touched by SDL's audio thread only
 };
 
-// A device opened without a done target: only its volume is reachable.
-class SdlVolumeDevice final : public WaveDevice {
- public:
-  SdlVolumeDevice(std::shared_ptr<SdlWaveDriver> driver, int device_id)
-      : FDriver(std::move(driver)), FDeviceId(device_id) {}
-
-  int Prepare(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Unprepare(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Write(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Pause() override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Restart() override { return Check(MMSYSERR_NOTSUPPORTED); }
-  int Reset() override { return Check(MMSYSERR_NOERROR); }
-  int GetPosition(uint64_t& bytes) override {
-    bytes = 0;
-    return Check(MMSYSERR_NOERROR);
-  }
-  int GetVolume(uint32_t& volume) override {
-    if (FClosed) return MMSYSERR_INVALHANDLE;
-    volume = FDriver->StoredVolume(FDeviceId);
-    return MMSYSERR_NOERROR;
-  }
-  int SetVolume(uint32_t volume) override {
-    if (FClosed) return MMSYSERR_INVALHANDLE;
-    FDriver->StoreVolume(FDeviceId, volume);
-    return MMSYSERR_NOERROR;
-  }
-  int Close() override {
-    if (FClosed) return MMSYSERR_INVALHANDLE;
-    FClosed = true;
-    return MMSYSERR_NOERROR;
-  }
-
- private:
-  int Check(int result) const { return FClosed ? MMSYSERR_INVALHANDLE : result; }
-
-  const std::shared_ptr<SdlWaveDriver> FDriver;
-  const int FDeviceId;
-  bool FClosed = false;
-};
-
 }  // namespace
 
 SdlWaveDriver::SdlWaveDriver() {
@@ -303,12 +263,6 @@ void SdlWaveDriver::DeviceRemoved(uint32_t sdl_device, const std::string& text) 
   if (const auto it = FWatched.find(sdl_device); it != FWatched.end()) it->second(text);
 }
 
-int SdlWaveDriver::Fail(int result, const std::string& text) {
-  std::lock_guard lock(FMutex);
-  FErrorTexts[result] = text;
-  return result;
-}
-
 int SdlWaveDriver::NumDevices() {
   if (!FInitialized) return 0;
   const int n = SDL_GetNumAudioDevices(0);
@@ -332,7 +286,7 @@ int SdlWaveDriver::Open(int device_id, const WaveFormat& format, WaveDoneCallbac
   if (!done) {
     // Only the volume is wanted. Without any device that fails like a real open would.
     if (NumDevices() == 0) return Fail(MMSYSERR_BADDEVICEID, "no audio output device was found");
-    device = std::make_unique<SdlVolumeDevice>(shared_from_this(), device_id);
+    device = MakeVolumeOnlyWaveDevice(shared_from_this(), device_id);
     return MMSYSERR_NOERROR;
   }
   // SDL queues an event for every device it finds or loses; nothing here reads them.
@@ -359,25 +313,7 @@ int SdlWaveDriver::GetDeviceVolume(int device_id, uint32_t& volume) {
 }
 
 bool SdlWaveDriver::ErrorText(int result, std::string& text) {
-  {
-    std::lock_guard lock(FMutex);
-    if (const auto it = FErrorTexts.find(result); it != FErrorTexts.end()) {
-      text = it->second;
-      return true;
-    }
-  }
-  return StandardWaveErrorText(result, text);
-}
-
-uint32_t SdlWaveDriver::StoredVolume(int device_id) const {
-  std::lock_guard lock(FMutex);
-  const auto it = FVolumes.find(device_id);
-  return it == FVolumes.end() ? 0xFFFFFFFF : it->second;
-}
-
-void SdlWaveDriver::StoreVolume(int device_id, uint32_t volume) {
-  std::lock_guard lock(FMutex);
-  FVolumes[device_id] = volume;
+  return KeptErrorText(result, text);
 }
 
 std::shared_ptr<SdlWaveDriver> MakeSdlWaveDriver() { return std::make_shared<SdlWaveDriver>(); }

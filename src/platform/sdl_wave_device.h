@@ -18,7 +18,9 @@ union SDL_Event;
 
 namespace plumo::platform {
 
-class SdlWaveDriver final : public WaveDriver, public std::enable_shared_from_this<SdlWaveDriver> {
+class SdlWaveDriver final : public WaveDriver,
+                            public WaveDriverMemory,
+                            public std::enable_shared_from_this<SdlWaveDriver> {
  public:
   // Starts SDL's audio subsystem for the life of the driver (and of its devices).
   SdlWaveDriver();
@@ -33,12 +35,6 @@ class SdlWaveDriver final : public WaveDriver, public std::enable_shared_from_th
   // Whether SDL's audio subsystem started.
   bool Available() const { return FInitialized; }
 
-  // Volumes are kept here by device id: SDL has no device volume of its own.
-  uint32_t StoredVolume(int device_id) const;
-  void StoreVolume(int device_id, uint32_t volume);
-
-  // Remembers text as the text of result and returns result.
-  int Fail(int result, const std::string& text);
   // lost is called (on one of SDL's threads) when SDL reports the open device removed.
   void Watch(uint32_t sdl_device, std::function<void(const std::string&)> lost);
   void Unwatch(uint32_t sdl_device);
@@ -50,9 +46,6 @@ class SdlWaveDriver final : public WaveDriver, public std::enable_shared_from_th
 
   bool FInitialized = false;
   std::string FInitError;
-  mutable std::mutex FMutex;
-  std::map<int, uint32_t> FVolumes;
-  std::map<int, std::string> FErrorTexts;
   std::mutex FWatchMutex;
   std::map<uint32_t, std::function<void(const std::string&)>> FWatched;
 };

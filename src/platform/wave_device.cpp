@@ -1,6 +1,7 @@
 #include "wave_device.h"
 
 #include <cstring>
+#include <utility>
 
 namespace plumo::platform {
 
@@ -20,6 +21,81 @@ bool StandardWaveErrorText(int result, std::string& text) {
     case WAVERR_UNPREPARED: text = "The buffer is not prepared."; return true;
     default: return false;
   }
+}
+
+uint32_t WaveDriverMemory::StoredVolume(int device_id) const {
+  std::lock_guard lock(FMutex);
+  const auto it = FVolumes.find(device_id);
+  return it == FVolumes.end() ? 0xFFFFFFFF : it->second;
+}
+
+void WaveDriverMemory::StoreVolume(int device_id, uint32_t volume) {
+  std::lock_guard lock(FMutex);
+  FVolumes[device_id] = volume;
+}
+
+int WaveDriverMemory::Fail(int result, const std::string& text) {
+  std::lock_guard lock(FMutex);
+  FErrorTexts[result] = text;
+  return result;
+}
+
+bool WaveDriverMemory::KeptErrorText(int result, std::string& text) const {
+  {
+    std::lock_guard lock(FMutex);
+    if (const auto it = FErrorTexts.find(result); it != FErrorTexts.end()) {
+      text = it->second;
+      return true;
+    }
+  }
+  return StandardWaveErrorText(result, text);
+}
+
+namespace {
+
+class VolumeOnlyWaveDevice final : public WaveDevice {
+ public:
+  VolumeOnlyWaveDevice(std::shared_ptr<WaveDriverMemory> driver, int device_id)
+      : FDriver(std::move(driver)), FDeviceId(device_id) {}
+
+  int Prepare(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Unprepare(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Write(WaveHeader&) override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Pause() override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Restart() override { return Check(MMSYSERR_NOTSUPPORTED); }
+  int Reset() override { return Check(MMSYSERR_NOERROR); }
+  int GetPosition(uint64_t& bytes) override {
+    bytes = 0;
+    return Check(MMSYSERR_NOERROR);
+  }
+  int GetVolume(uint32_t& volume) override {
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    volume = FDriver->StoredVolume(FDeviceId);
+    return MMSYSERR_NOERROR;
+  }
+  int SetVolume(uint32_t volume) override {
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    FDriver->StoreVolume(FDeviceId, volume);
+    return MMSYSERR_NOERROR;
+  }
+  int Close() override {
+    if (FClosed) return MMSYSERR_INVALHANDLE;
+    FClosed = true;
+    return MMSYSERR_NOERROR;
+  }
+
+ private:
+  int Check(int result) const { return FClosed ? MMSYSERR_INVALHANDLE : result; }
+
+  const std::shared_ptr<WaveDriverMemory> FDriver;
+  const int FDeviceId;
+  bool FClosed = false;
+};
+
+}  // namespace
+
+std::unique_ptr<WaveDevice> MakeVolumeOnlyWaveDevice(std::shared_ptr<WaveDriverMemory> driver, int device_id) {
+  return std::make_unique<VolumeOnlyWaveDevice>(std::move(driver), device_id);
 }
 
 void ApplyWaveVolume(uint8_t* data, size_t n, const WaveFormat& format, uint32_t volume) {

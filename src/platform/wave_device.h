@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace plumo::platform {
@@ -111,6 +113,27 @@ class WaveDriver {
   // The text for a result code of this driver; false when it has none.
   virtual bool ErrorText(int result, std::string& text) = 0;
 };
+
+// What a sound-system driver keeps for its devices, which have no volume of their own: the
+// volumes by device id, and the texts of its failures by result code. Safe from any thread.
+class WaveDriverMemory {
+ public:
+  // Full volume until one is stored.
+  uint32_t StoredVolume(int device_id) const;
+  void StoreVolume(int device_id, uint32_t volume);
+  // Remembers text as the text of result and returns result.
+  int Fail(int result, const std::string& text);
+  // The remembered text of result, else the shared one; false when there is neither.
+  bool KeptErrorText(int result, std::string& text) const;
+
+ private:
+  mutable std::mutex FMutex;
+  std::map<int, uint32_t> FVolumes;
+  std::map<int, std::string> FErrorTexts;
+};
+
+// A device opened without a done target, only to read or set the volume its driver keeps.
+std::unique_ptr<WaveDevice> MakeVolumeOnlyWaveDevice(std::shared_ptr<WaveDriverMemory> driver, int device_id);
 
 // Texts for the result codes every driver shares; false for other codes.
 bool StandardWaveErrorText(int result, std::string& text);
