@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -65,6 +67,7 @@ class SdlWaveDevice final : public WaveDevice {
       return false;
     }
     FSilence = have.silence;
+    FPeriod = std::chrono::microseconds(int64_t{have.samples} * 1000000 / std::max(have.freq, 1));
     FDriver->Watch(FDevice, [this](const std::string& text) { Lost(text); });
     SDL_PauseAudioDevice(FDevice, 0);
     return true;
@@ -78,6 +81,7 @@ class SdlWaveDevice final : public WaveDevice {
       if (FClosed || FLost) return;
       FLost = true;
     }
+    FSent.notify_all();
     FDone(nullptr, FDriver->Fail(MMSYSERR_NODRIVER, text));
   }
 
@@ -109,13 +113,21 @@ class SdlWaveDevice final : public WaveDevice {
   }
 
   int Pause() override {
-    if (Closed()) return MMSYSERR_INVALHANDLE;
+    {
+      std::lock_guard lock(FMutex);
+      if (FClosed) return MMSYSERR_INVALHANDLE;
+      FPaused = true;
+    }
     SDL_PauseAudioDevice(FDevice, 1);
     return MMSYSERR_NOERROR;
   }
 
   int Restart() override {
-    if (Closed()) return MMSYSERR_INVALHANDLE;
+    {
+      std::lock_guard lock(FMutex);
+      if (FClosed) return MMSYSERR_INVALHANDLE;
+      FPaused = false;
+    }
     SDL_PauseAudioDevice(FDevice, 0);
     return MMSYSERR_NOERROR;
   }
@@ -126,6 +138,8 @@ class SdlWaveDevice final : public WaveDevice {
       std::lock_guard lock(FMutex);
       if (FClosed) return MMSYSERR_INVALHANDLE;
       returned.swap(FQueue);
+      // Sound taken back is meant to be dropped, and with it what SDL still holds.
+      if (!returned.empty()) FUnsent = false;
       FOffset = 0;
       FPosition = 0;
       for (WaveHeader* header : returned) {
@@ -158,9 +172,15 @@ class SdlWaveDevice final : public WaveDevice {
 
   int Close() override {
     {
-      std::lock_guard lock(FMutex);
+      std::unique_lock lock(FMutex);
       if (FClosed) return MMSYSERR_INVALHANDLE;
       if (!FQueue.empty()) return WAVERR_STILLPLAYING;
+      // A buffer is done once copied into SDL's own; closed before SDL has passed that on, its
+      // end would be lost. The callback runs on in silence, and its next call comes only once
+      // SDL has handed the last sound to the server (paused or lost it does not run; a few
+      // periods bound the wait). SDL's close itself then waits two periods with the server's
+      // stream still open, so what the server holds is played out.
+      FSent.wait_for(lock, FPeriod * 3, [this] { return !FUnsent || FPaused || FLost; });
       FClosed = true;
     }
     FDriver->Unwatch(FDevice);
@@ -183,6 +203,7 @@ class SdlWaveDevice final : public WaveDevice {
   // SDL's audio thread: copies queued sound into stream, silence where the queue runs dry.
   void Fill(uint8_t* stream, size_t len) {
     size_t filled = 0;
+    bool sent = false;
     {
       std::lock_guard lock(FMutex);
       while (!FClosed && !FLost && filled < len && !FQueue.empty()) {
@@ -200,7 +221,11 @@ class SdlWaveDevice final : public WaveDevice {
           FFinished.push_back(header);
         }
       }
+      // SDL calls back only after it has handed what the last call filled to the server.
+      sent = FUnsent && filled == 0;
+      FUnsent = filled > 0;
     }
+    if (sent) FSent.notify_all();
     ApplyWaveVolume(stream, filled, FFormat, FVolume.load());
     if (filled < len) std::memset(stream + filled, FSilence, len - filled);
     for (WaveHeader* header : FFinished) FDone(header, MMSYSERR_NOERROR);
@@ -214,6 +239,7 @@ class SdlWaveDevice final : public WaveDevice {
   std::atomic<uint32_t> FVolume;
   SDL_AudioDeviceID FDevice = 0;
   uint8_t FSilence = 0;
+  std::chrono::microseconds FPeriod{0};
 
   std::mutex FMutex;
   std::deque<WaveHeader*> FQueue;
@@ -221,6 +247,10 @@ class SdlWaveDevice final : public WaveDevice {
   uint64_t FPosition = 0;
   bool FClosed = false;
   bool FLost = false;
+  bool FPaused = false;
+  // The last callback copied sound, which SDL may not yet have handed to the sound server.
+  bool FUnsent = false;
+  std::condition_variable FSent;
   std::vector<WaveHeader*> FFinished;  // touched by SDL's audio thread only
 };
 

@@ -1,8 +1,10 @@
 // The real sound device through SDL2 audio (PipeWire, PulseAudio or ALSA, whichever SDL finds).
 // SDL's audio callback drains the queued buffers, applies the volume to the samples and reports
-// each finished buffer. Where SDL has no audio device the device count is 0 and opening fails
-// with SDL's own message. A device lost while open (the sound server ended) is reported to its
-// done target as a failure whose text is SDL's.
+// each finished buffer once it is copied into SDL's own: a Close after the queue played out
+// therefore waits until SDL has handed that sound to the server (after a Reset it does not).
+// Where SDL has no audio device the device count is 0 and opening fails with SDL's own message.
+// A device lost while open (the sound server ended) is reported to its done target as a failure
+// whose text is SDL's.
 #pragma once
 
 #include <cstdint>
