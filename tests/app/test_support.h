@@ -46,8 +46,6 @@ void LongCopy(const std::string& from, const std::string& to);
 std::string DataPath(const std::string& relative);
 // Whether a program of that name is on the PATH.
 bool HaveProgram(const std::string& name);
-// Runs a command line through /bin/sh and returns its standard output.
-std::string Capture(const std::string& command);
 // "http://127.0.0.1:PORT" of a loopback port nothing listens on (bound and given up at once).
 std::string UnusedLoopbackAddress();
 

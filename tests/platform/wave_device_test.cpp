@@ -527,17 +527,6 @@ TEST(SdlWaveDeviceTest, DummyDeviceResetReturnsQueuedBuffersWhilePaused) {
   EXPECT_EQ(device->Close(), MMSYSERR_NOERROR);
 }
 
-std::string CommandOutput(const char* command) {
-  std::string out;
-  if (std::FILE* pipe = ::popen(command, "r")) {
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-    ::pclose(pipe);
-  }
-  return out;
-}
-
 // The devices that play through a sound server, by name.
 std::shared_ptr<WaveDriver> MakeServerDriver(const std::string& name) {
   if (name == "pulse") return MakePulseWaveDriver();
@@ -607,7 +596,7 @@ TEST_P(ServerWaveDeviceTest, PlaysInOrderHoldsWhilePausedAndResetsTheQueueAndThe
     // change is heard at once, not after what the server holds.
     std::string inputs;
     EXPECT_TRUE(test::PollUntil([&] {
-      inputs = CommandOutput("pactl list sink-inputs");
+      inputs = test::Capture("pactl list sink-inputs");
       return inputs.find("front-left: 59544 /  91% / -2.50 dB,   front-right: 41285 /  63% / -12.04 dB") !=
              std::string::npos;
     })) << inputs;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -95,6 +96,17 @@ int Child::Wait(int timeout_ms) {
   if (WIFEXITED(FStatus)) return WEXITSTATUS(FStatus);
   if (WIFSIGNALED(FStatus)) return 128 + WTERMSIG(FStatus);
   return -1;
+}
+
+std::string Capture(const std::string& command) {
+  std::string out;
+  std::FILE* p = ::popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+  ::pclose(p);
+  return out;
 }
 
 std::string FindProgram(const std::string& name) {

@@ -50,6 +50,9 @@ class Child {
   int FStatus = 0;
 };
 
+// Runs a command line through /bin/sh and returns its standard output.
+std::string Capture(const std::string& command);
+
 // The full path of a program on the PATH; empty when there is none.
 std::string FindProgram(const std::string& name);
 
