@@ -9,15 +9,13 @@
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
-#include <QUrl>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 
 #include "forms.h"
 #include "instance_lock.h"
-#include "named_stream.h"
-#include "playlist.h"
+#include "intake.h"
 
 namespace plumo {
 
@@ -140,25 +138,14 @@ std::vector<std::string> FileArguments(int argc, const char* const* argv) {
       continue;
     }
     if (argument.empty() || (options && argument[0] == '-')) continue;
-    std::string path;
-    if (argument.size() >= 5 && QByteArray::fromStdString(argument.substr(0, 5)).toLower() == "file:") {
-      path = LocalFileOfUri(argument);
-      if (path.empty()) {
-        // "file:/p" and other forms QUrl knows.
-        const QUrl url(ToQ(argument));
-        if (!url.isLocalFile()) continue;
-        path = FromQ(url.toLocalFile());
-      }
-    } else if (IsStreamAddress(argument)) {
-      // A stream address is taken as it was given.
+    const TNameClass name = ClassifyName(argument);
+    // Other addresses name nothing here; a stream address is taken as it was given.
+    if (name.Kind == nkOtherAddress) continue;
+    if (name.Kind == nkStreamAddress) {
       files.push_back(argument);
       continue;
-    } else if (argument.find("://") != std::string::npos) {
-      // Other addresses name nothing here.
-      continue;
-    } else {
-      path = argument;
     }
+    const std::string& path = name.Path;
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     files.push_back(error ? path : absolute.lexically_normal().string());

@@ -14,7 +14,10 @@
 #include "cover_art.h"
 #include "forms.h"
 #include "named_stream.h"
+#include "intake.h"
 #include "panel_form.h"
+#include "play_controller.h"
+#include "session_bus.h"
 
 namespace plumo {
 
@@ -104,7 +107,14 @@ class TMprisPlayer final : public QDBusAbstractAdaptor {
 };
 
 TMprisService::TMprisService(TPlatform& form, QDBusConnection connection)
-    : FForm(form), FConnection(std::move(connection)) {
+    : TMprisService(form.Controller(),
+                    TMprisWindow{[&form] { form.ShowPanel(); },
+                                 // After the reply has gone out.
+                                 [&form] { QTimer::singleShot(0, &form, [&form] { form.CloseForm(); }); }},
+                    std::move(connection)) {}
+
+TMprisService::TMprisService(TPlayController& controller, TMprisWindow window, QDBusConnection connection)
+    : FController(controller), FWindow(std::move(window)), FConnection(std::move(connection)) {
   new TMprisRoot(*this, this);    // owned by this object, as Qt's adaptors are
   new TMprisPlayer(*this, this);
   UpdateMetadata();
@@ -117,14 +127,14 @@ TMprisService::TMprisService(TPlatform& form, QDBusConnection connection)
                 FConnection.registerObject(QString::fromLatin1(kObjectPath), this, QDBusConnection::ExportAdaptors) &&
                 FConnection.registerService(QString::fromLatin1(kServiceName));
   if (FRegistered) {
-    FForm.OnChange = [this] { Changed(); };
-    FForm.OnSeek = [this] { SendSeeked(); };
+    FController.OnChange = [this] { Changed(); };
+    FController.OnSeek = [this] { SendSeeked(); };
   }
 }
 
 TMprisService::~TMprisService() {
-  FForm.OnChange = nullptr;
-  FForm.OnSeek = nullptr;
+  FController.OnChange = nullptr;
+  FController.OnSeek = nullptr;
   if (FRegistered) {
     FConnection.unregisterService(QString::fromLatin1(kServiceName));
     FConnection.unregisterObject(QString::fromLatin1(kObjectPath));
@@ -132,14 +142,7 @@ TMprisService::~TMprisService() {
 }
 
 std::unique_ptr<TMprisService> TMprisService::OnSessionBus(TPlatform& form) {
-  // Without an address and without the user's bus socket there is no bus to look for; asking
-  // for one would try to launch one.
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::error_code error;
-  const bool user_bus = runtime != nullptr && runtime[0] == '/' &&
-                        std::filesystem::is_socket(std::string(runtime) + "/bus", error);
-  if ((address == nullptr || address[0] == '\0') && !user_bus) return nullptr;
+  if (!platform::SessionBusExpected()) return nullptr;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return nullptr;
   auto service = std::make_unique<TMprisService>(form, bus);
@@ -152,42 +155,37 @@ void TMprisService::Run(F&& f) {
   try {
     f();
   } catch (...) {
-    if (FForm.ShowException) FForm.ShowException(std::current_exception());
+    if (FController.Report) FController.Report(std::current_exception());
   }
-}
-
-bool TMprisService::Failed() const {
-  // A station being connected to plays once connected.
-  return FForm.PlayState() != psStopped && FForm.MP3Player1().Status() == mpsStopped && !FForm.Connecting();
 }
 
 QString TMprisService::PlaybackStatus() const {
   // After a failure (the device lost) the panel shows the state the user left it in until the
   // user acts; the player has stopped, and the desktop is told so.
-  if (Failed()) return QStringLiteral("Stopped");
-  switch (FForm.PlayState()) {
+  if (FController.Failed()) return QStringLiteral("Stopped");
+  switch (FController.PlayState()) {
     case psPlaying: return QStringLiteral("Playing");
     case psPaused: return QStringLiteral("Paused");
     default: return QStringLiteral("Stopped");
   }
 }
 
-double TMprisService::Volume() const { return FForm.VolLevel() / 100.0; }
+double TMprisService::Volume() const { return FController.VolLevel() / 100.0; }
 
-bool TMprisService::HasEntries() const { return !FForm.PlayList().empty(); }
+bool TMprisService::HasEntries() const { return !FController.PlayList().empty(); }
 
 int64_t TMprisService::PositionMicroseconds() const {
-  return static_cast<int64_t>(FForm.MP3Player1().Position()) * 1000;
+  return static_cast<int64_t>(FController.Player().Position()) * 1000;
 }
 
-bool TMprisService::CanSeek() const { return FForm.MP3Player1().CanSeek(); }
+bool TMprisService::CanSeek() const { return FController.Player().CanSeek(); }
 
 void TMprisService::Seek(int64_t offset_us) {
   Run([&] {
-    if (!FForm.CanSeekNow()) return;
+    if (!FController.CanSeekNow()) return;
     const int64_t target = PositionMicroseconds() + offset_us;
     // Past the end the track is over: the next one, as the media controls' Seek asks.
-    if (target > FForm.MP3Player1().LengthMicroseconds()) Skip(2);
+    if (target > FController.Player().LengthMicroseconds()) Skip(true);
     else SeekMicroseconds(std::max<int64_t>(0, target));
   });
 }
@@ -196,15 +194,15 @@ void TMprisService::SetPosition(const QString& track_id, int64_t position_us) {
   Run([&] {
     // A request meant for a track no longer heard is stale.
     if (track_id != FMetadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path()) return;
-    if (position_us < 0 || position_us > FForm.MP3Player1().LengthMicroseconds()) return;
+    if (position_us < 0 || position_us > FController.Player().LengthMicroseconds()) return;
     SeekMicroseconds(position_us);
   });
 }
 
 void TMprisService::SeekMicroseconds(int64_t position_us) {
-  const int64_t rate = FForm.MP3Player1().Source().SampleRate();
+  const int64_t rate = FController.Player().Source().SampleRate();
   // Rounded to the nearest sample; the Seeked signal comes from the form's seek.
-  FForm.SeekTo((position_us * rate + 500000) / 1000000);
+  FController.SeekTo((position_us * rate + 500000) / 1000000);
 }
 
 void TMprisService::SendSeeked() {
@@ -217,28 +215,28 @@ void TMprisService::SendSeeked() {
 
 void TMprisService::PlayPause() {
   Run([&] {
-    if (Failed()) Restart();
-    else FForm.ActOnClicks(1);
+    if (FController.Failed()) Restart();
+    else FController.PlayPause();
   });
 }
 
 void TMprisService::Play() {
   Run([&] {
-    if (Failed()) Restart();
-    else if (FForm.PlayState() != psPlaying) FForm.ActOnClicks(1);
+    if (FController.Failed()) Restart();
+    else if (FController.PlayState() != psPlaying) FController.PlayPause();
   });
 }
 
 void TMprisService::Restart() {
-  // As the user does on the panel: the stop button (which keeps the entry, the panel not being
-  // stopped), then one click.
-  FForm.SpeedButton3Click();
-  FForm.ActOnClicks(1);
+  // As the user does on the panel: stop (which keeps the entry, the panel not being stopped),
+  // then play.
+  FController.StopPlay();
+  FController.PlayPause();
 }
 
 void TMprisService::Pause() {
   Run([&] {
-    if (FForm.PlayState() == psPlaying) FForm.ActOnClicks(1);
+    if (FController.PlayState() == psPlaying) FController.PausePlay();
   });
 }
 
@@ -246,24 +244,25 @@ void TMprisService::Stop() {
   // The stop button pressed while stopped goes back to the first entry; a desktop's stop while
   // stopped does nothing.
   Run([&] {
-    if (FForm.PlayState() != psStopped) FForm.SpeedButton3Click();
+    if (FController.PlayState() != psStopped) FController.StopPlay();
   });
 }
 
-void TMprisService::Next() { Run([&] { Skip(2); }); }
+void TMprisService::Next() { Run([&] { Skip(true); }); }
 
-void TMprisService::Previous() { Run([&] { Skip(3); }); }
+void TMprisService::Previous() { Run([&] { Skip(false); }); }
 
-void TMprisService::Skip(int32_t clicks) {
-  // Two or three clicks while stopped go back to the first entry before they move; from the
-  // desktop the move starts at the entry the panel shows.
-  if (FForm.PlayState() != psStopped) {
-    FForm.ActOnClicks(clicks);
+void TMprisService::Skip(bool forward) {
+  // The panel's next and previous while stopped go back to the first entry before they move;
+  // from the desktop the move starts at the entry the panel shows.
+  if (FController.PlayState() != psStopped) {
+    if (forward) FController.Next();
+    else FController.Previous();
     return;
   }
-  if (clicks == 2) FForm.NextIndex();
-  else FForm.PrevIndex();
-  FForm.StartPlay();
+  if (forward) FController.NextIndex();
+  else FController.PrevIndex();
+  FController.StartPlay();
 }
 
 void TMprisService::SetVolume(double volume) {
@@ -272,44 +271,30 @@ void TMprisService::SetVolume(double volume) {
   // level that lies nearer to it than to any other (a small step of a slider or a key) still
   // moves one level its way. The level the panel has already changes nothing, not even the file.
   const double wanted = std::clamp(volume, 0.0, 1.0) * 100;
-  const int32_t current = FForm.VolLevel();
+  const int32_t current = FController.VolLevel();
   long level = std::lround(wanted / 20) * 20;
   if (std::abs(wanted - current) < 0.5) level = current;
   else if (level == current) level = std::clamp<long>(current + (wanted > current ? 20 : -20), 0, 100);
   if (level == current) return;
-  if (QAction* action = FForm.Item(VolumeItem(level))) action->trigger();
-}
-
-const char* TMprisService::VolumeItem(long level) {
-  switch (level) {
-    case 100: return "N9";
-    case 80: return "N10";
-    case 60: return "N11";
-    case 40: return "N12";
-    case 20: return "N14";
-    default: return "N13";
-  }
+  FController.SetVolLevel(static_cast<int32_t>(level));
 }
 
 void TMprisService::OpenUri(const QString& uri) {
-  const QUrl url(uri);
   // Nothing playable: nothing happens, as the media controls' OpenUri asks. A stream address
   // is played as it was given.
-  if (url.isLocalFile()) FForm.OpenFiles({FromQ(url.toLocalFile())}, /*quiet=*/true);
-  else if (IsStreamAddress(FromQ(uri))) FForm.OpenFiles({FromQ(uri)}, /*quiet=*/true);
+  const TNameClass name = ClassifyName(FromQ(uri));
+  if (name.Kind == nkStreamAddress || (name.FileUri && name.Kind != nkOtherAddress))
+    Run([&] { FController.TakeIn({name.Path}, /*quiet=*/true); });
 }
 
-void TMprisService::Raise() { Run([&] { FForm.ShowPanel(); }); }
+void TMprisService::Raise() { Run([&] { FWindow.Raise(); }); }
 
-void TMprisService::Quit() {
-  // After the reply has gone out.
-  QTimer::singleShot(0, &FForm, [this] { Run([&] { FForm.Exit1Click(); }); });
-}
+void TMprisService::Quit() { Run([&] { FWindow.Quit(); }); }
 
 void TMprisService::UpdateMetadata() {
-  TMP3Player& player = FForm.MP3Player1();
+  TMP3Player& player = FController.Player();
   const std::string& file = player.FileName();
-  const int32_t index = FForm.NowIndex();
+  const int32_t index = FController.NowIndex();
   if (file.empty()) {
     FTrackFile.clear();
     FTrackIndex = -1;
@@ -332,7 +317,7 @@ void TMprisService::UpdateMetadata() {
   } else {
     length = FMetadata.value(QStringLiteral("mpris:length")).toLongLong();
   }
-  const QString title = ToQ(FForm.SongTitle());
+  const QString title = ToQ(FController.SongTitle());
   const QString artist = ToQ(player.Artist());
   const QString album = ToQ(player.Album());
   const QString url = IsStreamAddress(file) ? ToQ(file) : QUrl::fromLocalFile(ToQ(file)).toString(QUrl::FullyEncoded);

@@ -1,8 +1,8 @@
 // MPRIS2 on the session bus (org.mpris.MediaPlayer2.plumo): the desktop's media keys and media
-// controls drive the panel through the same handlers as its buttons and menu, so the panel's
-// state machine stays the only one: play/pause/resume is one click, next two, previous three,
-// stop the stop button, the volume one of the six volume items; Raise shows the panel, Quit
-// closes it as Exit does. Status, track and volume changes are signalled (PropertiesChanged).
+// controls drive the panel's play controller through the same commands as its buttons and menu,
+// so the controller stays the only state machine: play/pause/resume as one click, next and
+// previous, stop as the stop button, the volume as one of the six levels; Raise shows the panel,
+// Quit closes it as Exit does. Status, track and volume changes are signalled (PropertiesChanged).
 // Seek and SetPosition move within the track heard as the panel's wheel does; every move, the
 // wheel's too, is signalled (Seeked).
 #pragma once
@@ -12,12 +12,20 @@
 #include <QString>
 #include <QVariantMap>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace plumo {
 
 class TPlatform;
+class TPlayController;
+
+// What the service asks of the window.
+struct TMprisWindow {
+  std::function<void()> Raise;
+  std::function<void()> Quit;
+};
 
 class TMprisService final : public QObject {
   Q_OBJECT
@@ -25,7 +33,9 @@ class TMprisService final : public QObject {
   static constexpr const char* kServiceName = "org.mpris.MediaPlayer2.plumo";
   static constexpr const char* kObjectPath = "/org/mpris/MediaPlayer2";
 
-  // Serves the form on connection; Registered() tells whether the bus gave the name.
+  // Serves the controller on connection; Registered() tells whether the bus gave the name.
+  TMprisService(TPlayController& controller, TMprisWindow window, QDBusConnection connection);
+  // The panel's controller and window.
   TMprisService(TPlatform& form, QDBusConnection connection);
   ~TMprisService() override;
   TMprisService(const TMprisService&) = delete;
@@ -45,7 +55,7 @@ class TMprisService final : public QObject {
   // The stream open can seek (a file, not a pipe).
   bool CanSeek() const;
 
-  // The methods, through the panel's handlers.
+  // The methods, through the controller's commands.
   void PlayPause();
   void Play();
   void Pause();
@@ -73,16 +83,13 @@ class TMprisService final : public QObject {
   void SeekMicroseconds(int64_t position_us);
   // The Seeked signal with the position moved to.
   void SendSeeked();
-  // The panel still shows playing or paused, but the player has stopped after a failure.
-  bool Failed() const;
   // Starts playing again after a failure, at the entry shown.
   void Restart();
-  // Next (2) or previous (3), as that many clicks, but from the entry shown when stopped.
-  void Skip(int32_t clicks);
-  // The volume item of a level.
-  static const char* VolumeItem(long level);
+  // The next or the previous entry; when stopped, from the entry shown.
+  void Skip(bool forward);
 
-  TPlatform& FForm;
+  TPlayController& FController;
+  TMprisWindow FWindow;
   QDBusConnection FConnection;
   bool FRegistered = false;
 

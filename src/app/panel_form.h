@@ -1,13 +1,12 @@
 // TPlatform: the panel, a frameless 176 x 32 tool window (no taskbar button) with a picture, a
 // small display that shows the play time and a scrolling title, and two buttons; a tray icon and
-// one popup menu carry the other commands. It owns the player, the tray icon, the history menu,
-// the about box, the menu and the 100 ms timer, and keeps the playlist and the options in the
-// settings file.
+// one popup menu carry the other commands. The window draws and takes input: the playing and
+// the playlist are its play controller's, the menu is built from its table, the display draws
+// itself and the settings file is read and written through TPanelSettings. The handler names
+// are those of the panel's design; each calls the part that does the work.
 #pragma once
 
 #include <QAction>
-#include <QActionGroup>
-#include <QFont>
 #include <QImage>
 #include <QMenu>
 #include <QString>
@@ -18,23 +17,19 @@
 #include <exception>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "about_dialog.h"
 #include "file_name_keep.h"
-#include "http_stream.h"
+#include "panel_display.h"
+#include "panel_menu.h"
 #include "panel_widgets.h"
-#include "player.h"
-#include "playlist.h"
+#include "play_controller.h"
 #include "tray_icon.h"
-#include "wake_event.h"
 #include "wave_device.h"
 
 namespace plumo {
-
-enum TPlayState : uint8_t { psStopped = 0, psPlaying = 1, psPaused = 2 };
 
 class TPlatform final : public QWidget {
   Q_OBJECT
@@ -44,7 +39,7 @@ class TPlatform final : public QWidget {
   static constexpr int kDesignTop = 104;
   static constexpr int kWidth = 176;
   static constexpr int kHeight = 32;
-  static constexpr const char* kNoTitle = "*** PLUMO ***";
+  static constexpr const char* kNoTitle = TPlayController::kNoTitle;
 
   using TShowException = std::function<void(const std::exception_ptr&)>;
 
@@ -62,12 +57,7 @@ class TPlatform final : public QWidget {
   // Called once the form has closed (the program then ends).
   std::function<void()> OnClosed;
   // Opens a playlist file for reading (a file stream by default).
-  std::function<std::unique_ptr<TStream>(const std::string& path)> OpenPlaylist;
-  // Called after the state the desktop's media controls show may have changed: the play state,
-  // the current entry and its title, the volume level.
-  std::function<void()> OnChange;
-  // Called after playback has been moved within the track (SeekTo, the mouse wheel).
-  std::function<void()> OnSeek;
+  TOpenPlaylist OpenPlaylist;
 
   // Start-up, closing.
   void FormCreate();
@@ -80,64 +70,45 @@ class TPlatform final : public QWidget {
   void PanelDropFiles(const std::vector<std::string>& names);
   // Files and stream addresses handed over from outside (the program's arguments, a later
   // start, the media controls): taken in as a drop; nothing happens for none. True when they
-  // gave the playlist at least one entry. quiet: nothing playable is not reported (the media
-  // controls' OpenUri).
+  // gave the playlist at least one entry. quiet: nothing playable is not reported.
   bool OpenFiles(const std::vector<std::string>& names, bool quiet = false);
-  // Playlist and intake. The entries are gathered first (off the GUI thread, which keeps
-  // drawing and answering meanwhile); only when there is at least one does the panel stop,
-  // replace the playlist, save and start. Otherwise playback, the playlist and the settings file
-  // stay as they are and the exception display says what was not playable. A failure while
-  // gathering (a playlist that breaks off) keeps what was gathered before it and is reported
-  // after the intake. True when the playlist was replaced.
-  bool DropFiles(const std::vector<std::string>& names, bool quiet = false);
-  void FileNameKeep1Select(const std::string& select_file_name);
-  void ResetIndex() { FNowIndex = 0; }
-  void NextIndex();
-  void PrevIndex();
-  std::string MakeTitle(const std::string& state);
-  void MP3Player1EndPlay(TMP3EndPlayReason reason);
-  // The player asks for the file to follow the last one it was given without a gap: the entry
-  // the panel would start next after it (after the last comes the first, missing files are
-  // passed over), or "" when none can be played or the next is a stream address (the panel
-  // connects to it itself when the current one ends).
-  std::string MP3Player1GetNextFile();
-  // That file is heard now: it becomes the current entry.
-  void MP3Player1TrackChange();
-  // The live stream heard names what it plays now.
-  void MP3Player1TitleChange();
+  // The controller's intake (TPlayController::TakeIn).
+  bool DropFiles(const std::vector<std::string>& names, bool quiet = false) { return FController->TakeIn(names, quiet); }
+  void FileNameKeep1Select(const std::string& select_file_name) { DropFiles({select_file_name}); }
 
-  // Playback and display.
-  void StartPlay();
-  void StopPlay();
-  // StopPlay before the current entry or the playlist changes; a failure to reload the entry
-  // being left is passed over.
-  void StopBeforeChange();
-  void PausePlay();
-  void ResumePlay();
-  // Moves playback to sample `sample` of the track heard (clamped to the track), while it plays
-  // or is paused and its stream can seek; true when it moved. Entries chained to follow it are
-  // asked for again from there.
-  bool SeekTo(int64_t sample);
-  // Whether SeekTo can move now.
-  bool CanSeekNow() const;
-  void DrawTitle(const std::string& state);
+  // The play controller, and its commands under the panel's names.
+  TPlayController& Controller() { return *FController; }
+  void ResetIndex() { FController->ResetIndex(); }
+  void NextIndex() { FController->NextIndex(); }
+  void PrevIndex() { FController->PrevIndex(); }
+  std::string MakeTitle(const std::string& state) { return FController->MakeTitle(state); }
+  void MP3Player1EndPlay(TMP3EndPlayReason reason) { FController->MP3Player1EndPlay(reason); }
+  std::string MP3Player1GetNextFile() { return FController->MP3Player1GetNextFile(); }
+  void MP3Player1TrackChange() { FController->MP3Player1TrackChange(); }
+  void MP3Player1TitleChange() { FController->MP3Player1TitleChange(); }
+  void StartPlay() { FController->StartPlay(); }
+  void StopPlay() { FController->StopPlay(); }
+  void StopBeforeChange() { FController->StopBeforeChange(); }
+  void PausePlay() { FController->PausePlay(); }
+  void ResumePlay() { FController->ResumePlay(); }
+  bool SeekTo(int64_t sample) { return FController->SeekTo(sample); }
+  bool CanSeekNow() const { return FController->CanSeekNow(); }
+  void DrawTitle(const std::string& state) { FController->DrawTitle(state); }
+
   void UpdatePanelMenu();
   void ApplyTopFlag();
   void HookPanelWindow();
   void SaveSettings();
-  // Writes the current index when it differs from the one last written (a session that ends
-  // without the form closing keeps its place).
-  void SaveNowIndex();
   void Timer1Timer();
   // What gathered clicks do: 1 play, pause or resume; 2 the next entry; 3 the previous; more
-  // nothing. The timer acts through this, and so do the desktop's media controls.
+  // nothing.
   void ActOnClicks(int32_t clicks);
 
   // Controls.
   void SpeedButton2MouseDown(Qt::MouseButton button);
   void SpeedButton3MouseDown(Qt::MouseButton button);
   void SpeedButton3MouseUp(Qt::MouseButton button);
-  void SpeedButton3Click();
+  void SpeedButton3Click() { StopPlay(); }
   void Image1MouseDown(Qt::MouseButton button, int x, int y);
   void Image1MouseMove(int x, int y);
   void Image1MouseUp(Qt::MouseButton button, int x, int y);
@@ -151,55 +122,50 @@ class TPlatform final : public QWidget {
   void N13Click(QAction* sender);
   void ReplayGainClick(TReplayGainMode mode);
   void N5Click();
-  void Exit1Click();
+  void Exit1Click() { CloseForm(); }
   // Shows the panel (as the show item does when it is hidden) and brings it forward.
   void ShowPanel();
 
   // State, for the program's own checks and tests.
-  const std::vector<std::string>& PlayList() const { return FPlayList; }
-  int32_t NowIndex() const { return FNowIndex; }
-  TPlayState PlayState() const { return FPlayState; }
-  const std::string& CurrentDir() const { return FCurrentDir; }
-  int32_t VolLevel() const { return FVolLevel; }
+  const std::vector<std::string>& PlayList() const { return FController->PlayList(); }
+  int32_t NowIndex() const { return FController->NowIndex(); }
+  TPlayState PlayState() const { return FController->PlayState(); }
+  const std::string& CurrentDir() const { return FController->CurrentDir(); }
+  int32_t VolLevel() const { return FController->VolLevel(); }
   bool TopFlag() const { return FTopFlag; }
-  TReplayGainMode ReplayGainMode() const { return FPlayer->ReplayGainMode(); }
+  TReplayGainMode ReplayGainMode() const { return FController->Player().ReplayGainMode(); }
   bool PanelVisible() const { return FPanelVisible; }
   int32_t ClickCount() const { return FClickCount; }
   int32_t StopDownTicks() const { return FStopDownTicks; }
-  int32_t ScrollPos() const { return FScrollPos; }
-  int32_t ScrollPause() const { return FScrollPause; }
-  const std::string& Title() const { return FTitle; }
-  // The title the display shows for the entry loaded: a live stream's own title, its tags'
-  // title, else the title its playlist gave it, else its file's name (a stream's address).
-  std::string SongTitle() const;
-  // A stream address is being connected to for the current entry; it plays once connected.
-  bool Connecting() const { return FConnect != nullptr; }
-  // The titles the playlists taken in gave their entries.
-  const TEntryTitles& EntryTitles() const { return FEntryTitles; }
+  int32_t ScrollPos() const { return FDisplay->ScrollPos(); }
+  int32_t ScrollPause() const { return FDisplay->ScrollPause(); }
+  const std::string& Title() const { return FController->Title(); }
+  std::string SongTitle() const { return FController->SongTitle(); }
+  bool Connecting() const { return FController->Connecting(); }
+  const TEntryTitles& EntryTitles() const { return FController->EntryTitles(); }
   const std::string& SettingsFile() const { return FSettingsFile; }
-  const QImage& TitleBitmap() const { return FTitleBitmap; }
-  const QImage& LcdBitmap() const { return FLcdBitmap; }
+  const QImage& TitleBitmap() const { return FDisplay->TitleBitmap(); }
+  const QImage& LcdBitmap() const { return FDisplay->LcdBitmap(); }
   // 2 on a HiDPI screen (the bitmaps and pictures then have twice the pixels), else 1.
   qreal PixelRatio() const { return FPixelRatio; }
-  // The title strip's width in the panel's pixels.
-  int TitleWidth() const;
+  int TitleWidth() const { return FDisplay->TitleWidth(); }
   // Whether the panel is kept shown because the desktop has no notification area (looked at
   // again every second, or, on a desktop with a StatusNotifier watcher, when the watcher or
   // its host comes or goes).
   bool TrayMissing() const { return FTrayMissing; }
 
-  TMP3Player& MP3Player1() { return *FPlayer; }
+  TMP3Player& MP3Player1() { return FController->Player(); }
   TTrayIcon& TrayIcon1() { return *FTrayIcon; }
   TFileNameKeep& FileNameKeep1() { return *FFileNameKeep; }
   TAboutDialog& AboutDialog1() { return *FAboutDialog; }
   TImage& Image1() { return FImage1; }
   TSpeedButton& SpeedButton2() { return FSpeedButton2; }
   TSpeedButton& SpeedButton3() { return FSpeedButton3; }
-  QMenu& PopupMenu1() { return FPopupMenu1; }
-  QMenu& History1() { return FHistory1; }
+  QMenu& PopupMenu1() { return FMenu->Popup(); }
+  QMenu& History1() { return FMenu->History(); }
   QTimer& Timer1() { return FTimer1; }
   // A menu item by its name (PLUMO1, N4, N6, N9 ... N14, N5, Exit1, N8, History1).
-  QAction* Item(const std::string& name) const;
+  QAction* Item(const std::string& name) const { return FMenu->Item(name); }
 
   // Showing also keeps the panel out of the taskbar.
   void setVisible(bool visible) override;
@@ -226,49 +192,30 @@ class TPlatform final : public QWidget {
   // box at a time.
   void QueueErrorBox(const std::exception_ptr& e);
   void ShowQueuedErrors();
+  void SetUpWidgets();
+  void SetUpController();
+  void SetUpTrayIcon();
+  void SetUpAboutBox();
+  void MenuCommand(TMenuCommand command, QAction* item);
+  // The title changed: the display and the tray's tip show it.
+  void ShowTitle(const std::string& text);
   void ProbeTray();
   // Starts the timer again where a tick stopped it.
   void WakeTimer();
   void WatchTray();
-  // The current entry could not be opened (e): said once per entry until the next intake, and
-  // not tried again in this round of the playlist.
-  void EntryFailed(const std::exception_ptr& e);
-  // StartPlay without forgetting the entries that failed in this round (moving on after one).
-  void StartPlayInRound();
-  // Starts connecting to the current entry, a stream address, on the stream's own thread.
-  void StartConnect(const std::string& address);
-  // The connection is ready (or has failed): play it, or move on to the next entry.
-  void ConnectReady();
-  // Cancels a connection being made.
-  void CancelConnect();
-  void BuildMenu();
-  void PumpPlayer();
-  void WriteSetupKey(const char* key, int32_t value);
-  QAction* AddItem(QMenu& menu, const char* name, const char* caption);
-  // A display bitmap of width x height panel pixels at the panel's pixel ratio.
-  QImage Bitmap(int width, int height) const;
+  // The buttons' part of a tick: the held stop button, the gathered clicks.
+  void TickButtons();
+  // Counts a click to be acted on when the clicks stop coming.
+  void GatherClick();
 
   const std::string FSettingsFile;
-
-  // The player's wake-ups; outlives the player.
-  TWakeEvent FPump;
-  std::unique_ptr<TMP3Player> FPlayer;
-  // A network stream's "ready" from its own thread; outlives the stream.
-  TWakeEvent FConnectWake;
-  // The network stream being connected for the current entry (FConnectIndex), before the
-  // player gets it.
-  std::unique_ptr<THttpStream> FConnect;
-  int32_t FConnectIndex = 0;
+  std::unique_ptr<TPlayController> FController;
 
   TImage FImage1;
   TSpeedButton FSpeedButton2;
   TSpeedButton FSpeedButton3;
-  QMenu FPopupMenu1;
-  QMenu FN8;
-  QMenu FHistory1;
-  QActionGroup FVolumeGroup;
-  QMenu FReplayGain1;
-  QActionGroup FReplayGainGroup;
+  std::unique_ptr<TPanelMenu> FMenu;
+  std::unique_ptr<TPanelDisplay> FDisplay;
   QTimer FTimer1;
   TCallbackWindow FTrayWindow;
   std::unique_ptr<TTrayIcon> FTrayIcon;
@@ -278,7 +225,6 @@ class TPlatform final : public QWidget {
   bool FDragging = false;
   int32_t FDragX = 0;
   int32_t FDragY = 0;
-  TPlayState FPlayState = psPaused;
   int32_t FClickCount = 0;
   int32_t FClickWait = 0;
   int32_t FClickDelay = 5;
@@ -286,32 +232,8 @@ class TPlatform final : public QWidget {
   int32_t FStopDownTicks = 0;
   // Wheel movement not yet a whole notch (high-resolution wheels).
   int32_t FWheelDelta = 0;
-  std::vector<std::string> FPlayList;
-  int32_t FNowIndex = 0;
-  // The entries handed to the player to follow the current one, in order, not yet heard.
-  std::deque<int32_t> FChainedIndexes;
-  TEntryTitles FEntryTitles;
-  // The stream address chosen as the current entry while the player has nothing open for it.
-  std::string FChosenAddress;
-  // Entries whose failure to open has been said since the last intake.
-  std::set<std::string> FReportedEntries;
-  // Entries that failed to open since one last played: passed over as missing files are.
-  std::set<int32_t> FFailedInRound;
-  int32_t FScrollPos = 0;
-  int32_t FScrollPause = 0;
-  QImage FTitleBitmap;
-  std::string FCurrentDir;
   bool FTopFlag = false;
-  int32_t FVolLevel = 100;
-  QImage FLcdBitmap;
   bool FPanelVisible = false;
-  // What the display shows, so that a tick draws only what changed; stale: draw it all.
-  QFont FDisplayFont;
-  int32_t FShownSeconds = -1;
-  int32_t FShownScrollPos = -1;
-  bool FLcdStale = true;
-
-  std::string FTitle;
   qreal FPixelRatio = 1;
   bool FTrayMissing = false;
   int32_t FTrayCheckTicks = 0;
@@ -319,9 +241,6 @@ class TPlatform final : public QWidget {
   bool FTimerResting = false;
   // Set where a StatusNotifier watcher tells when the notification area comes or goes.
   std::unique_ptr<QObject> FTrayWatch;
-  int32_t FSavedNowIndex = 0;
-  // Counts intakes, so that one overtaken by a later drop while gathering is dropped.
-  uint64_t FIntakeCount = 0;
   std::deque<std::exception_ptr> FQueuedErrors;
   bool FShowingErrors = false;
   bool FClosed = false;

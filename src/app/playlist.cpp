@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "file_stream.h"
+#include "named_stream.h"
 
 namespace plumo {
 
@@ -20,13 +21,7 @@ bool HasDrivePart(const std::string& entry) {
   return entry.size() >= 2 && entry[0] == '\\' && entry[1] == '\\';
 }
 
-namespace {
-
-bool IsAddress(const std::string& entry) { return entry.rfind("http://", 0) == 0 || entry.rfind("https://", 0) == 0; }
-
-}  // namespace
-
-bool IsUrlOrShare(const std::string& entry) { return IsAddress(entry) || entry.rfind("\\\\", 0) == 0; }
+bool IsUrlOrShare(const std::string& entry) { return IsStreamAddress(entry) || entry.rfind("\\\\", 0) == 0; }
 
 std::string JoinFolder(const std::string& folder, const std::string& name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
@@ -59,6 +54,12 @@ std::string NameWithoutExtension(const std::string& path) {
   const std::string name = ExtractFileName(path);
   const size_t dot = name.rfind('.');
   return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path p = std::filesystem::current_path(error);
+  return error ? std::string() : p.string();
 }
 
 bool FileExists(const std::string& path) {
@@ -203,7 +204,7 @@ void ReadM3u(TStream& stream, const std::string& folder, std::vector<std::string
     }
     std::string entry = EntryOf(std::move(line), folder);
     // Files name themselves by their tags; a stream address by nothing until it plays.
-    if (titles != nullptr && !title.empty() && IsAddress(entry)) (*titles)[entry] = title;
+    if (titles != nullptr && !title.empty() && IsStreamAddress(entry)) (*titles)[entry] = title;
     title.clear();
     playlist.push_back(std::move(entry));
   });

@@ -15,7 +15,7 @@ class TStream;
 // An absolute entry: it begins with "/", or has a Windows drive ("C:...") or begins with two
 // backslashes (a Windows share), which keep their meaning from playlists written on Windows.
 bool HasDrivePart(const std::string& entry);
-// "http://...", "https://..." or "\\server\share...".
+// A stream address (the scheme in any case) or "\\server\share...".
 bool IsUrlOrShare(const std::string& entry);
 // folder + "/" + name, without doubling a trailing "/".
 std::string JoinFolder(const std::string& folder, const std::string& name);
@@ -27,6 +27,8 @@ std::string ExtractFileName(const std::string& path);
 std::string LowerExtension(const std::string& path);
 // The name without folder and extension.
 std::string NameWithoutExtension(const std::string& path);
+// The process's current folder ("" when it cannot be told).
+std::string CurrentDirectory();
 // Whether a regular file (not a folder) of that name exists.
 bool FileExists(const std::string& path);
 

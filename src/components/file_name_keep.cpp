@@ -8,6 +8,7 @@
 
 #include "forms.h"
 #include "ini_file.h"
+#include "named_stream.h"
 
 namespace plumo {
 
@@ -18,8 +19,7 @@ constexpr const char* kSection = "KeepFileNames";
 // A file, or a folder (the panel keeps dropped folders in the history too), or a stream
 // address ("http://", "https://"), which is kept as it was given.
 bool Exists(const std::string& name) {
-  const QString lower = QString::fromUtf8(name.substr(0, 8)).toLower();
-  if (lower.startsWith(QLatin1String("http://")) || lower.startsWith(QLatin1String("https://"))) return true;
+  if (IsStreamAddress(name)) return true;
   struct stat st {};
   return !name.empty() && ::stat(name.c_str(), &st) == 0;
 }

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -257,6 +260,23 @@ void IniFile::EraseSection(const std::string& section) {
   }
 }
 
+void IniFile::RemoveTemporaries(const std::string& file_name) {
+  const size_t slash = file_name.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file_name.substr(0, slash));
+  const std::string prefix = file_name.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+  const size_t random = std::char_traits<char>::length(kTemporarySuffix) - 1;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != prefix.size() + random || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+      continue;
+    std::error_code type_error;
+    if (it->is_regular_file(type_error)) std::filesystem::remove(it->path(), type_error);
+  }
+}
+
 std::string IniFile::Text() const {
   std::string out;
   for (const std::string& l : FLeading) out += l + "\n";
@@ -268,8 +288,13 @@ std::string IniFile::Text() const {
 }
 
 void IniFile::UpdateFile() {
+  // A file made read-only is not replaced, whoever runs the program (root too).
+  struct stat existing {};
+  if (::stat(FFileName.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+      ((existing.st_mode & 0222) == 0 || ::access(FFileName.c_str(), W_OK) != 0))
+    throw IniWriteError(FFileName);
   const std::string text = Text();
-  std::string temp = FFileName + ".XXXXXX";
+  std::string temp = FFileName + kTemporarySuffix;
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) throw IniWriteError(FFileName);
   bool ok = true;

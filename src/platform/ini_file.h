@@ -51,13 +51,20 @@ class IniFile {
   void WriteBool(const std::string& section, const std::string& key, bool value);
   void EraseSection(const std::string& section);
 
-  // Replaces the file with the current contents (creating it); IniWriteError when refused.
+  // Replaces the file with the current contents (creating it); IniWriteError when refused, and
+  // when the file is read-only.
   void UpdateFile();
+
+  // Removes the temporary files that writes of file_name interrupted by a crash left beside it.
+  static void RemoveTemporaries(const std::string& file_name);
 
   // The text UpdateFile writes.
   std::string Text() const;
 
  private:
+  // UpdateFile writes into file_name + this (made unique by mkostemp) before the rename.
+  static constexpr const char* kTemporarySuffix = ".XXXXXX";
+
   struct Entry {
     std::string key;    // empty for a line that is not "key=value" (kept as it stands)
     std::string value;

@@ -4,9 +4,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "test_support.h"
 
@@ -170,6 +172,11 @@ TEST(IniFileTest, KillingAWriterNeverLeavesAPartialFile) {
     ++checked;
   }
   EXPECT_EQ(checked, 60);
+  // What the killed writers left beside the file goes; the file stays.
+  IniFile::RemoveTemporaries(file);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) left.push_back(entry.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"plumo.INI"});
 }
 
 TEST(IniFileTest, ReplacingKeepsTheFilesPermissions) {

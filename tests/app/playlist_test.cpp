@@ -21,7 +21,7 @@ TEST(PlaylistTest, DrivePartsUrlsAndShares) {
   EXPECT_FALSE(HasDrivePart("http://example.com/a.mp3"));
   EXPECT_TRUE(IsUrlOrShare("http://example.com/a.mp3"));
   EXPECT_TRUE(IsUrlOrShare("https://example.com/a.mp3"));
-  EXPECT_FALSE(IsUrlOrShare("HTTP://example.com/a.mp3")) << "exact case";
+  EXPECT_TRUE(IsUrlOrShare("HTTP://example.com/a.mp3")) << "the scheme in any case";
 }
 
 TEST(PlaylistTest, PathParts) {
@@ -81,12 +81,13 @@ TEST(PlaylistTest, PlsAndM3uGiveAddressesAndTheirTitles) {
                   "\xEF\xBB\xBF[playlist]\r\nNumberOfEntries=4\r\nFile10=https://h:8443/ten\r\nTitle2=Two\r\n"
                   "File2 = http://h/two \r\nfile1=sub\\one.mp3\r\nTITLE1=Local One\r\nLength1=-1\r\n"
                   "Title7=no file\r\nFile3=\r\nFilex=junk\r\nFile4=file:///m/a%20b.mp3\r\nnonsense\r\nVersion=2\r\n");
-  test::WriteFile(dir / "radio.m3u", "#EXTM3U\n#EXTINF:-1,Radio Ü\nhttps://h/s\n#EXTINF:3,File\nf.mp3\nhttp://h/untitled\n");
+  test::WriteFile(dir / "radio.m3u",
+                  "#EXTM3U\n#EXTINF:-1,Radio Ü\nhttps://h/s\n#EXTINF:3,File\nf.mp3\nhttp://h/untitled\n#EXTINF:-1,Caps\nHTTP://H/Caps\n");
   const std::pair<const char*, std::vector<std::string>> cases[] = {
       {"radio.PLS", {dir / "sub/one.mp3", "http://h/two", "/m/a b.mp3", "https://h:8443/ten"}},
-      {"radio.m3u", {"https://h/s", dir / "f.mp3", "http://h/untitled"}}};
+      {"radio.m3u", {"https://h/s", dir / "f.mp3", "http://h/untitled", "HTTP://H/Caps"}}};
   const TEntryTitles expected_titles[] = {{{dir / "sub/one.mp3", "Local One"}, {"http://h/two", "Two"}},
-                                          {{"https://h/s", "Radio Ü"}}};
+                                          {{"https://h/s", "Radio Ü"}, {"HTTP://H/Caps", "Caps"}}};
   for (size_t i = 0; i < std::size(cases); ++i) {
     std::vector<std::string> list;
     TEntryTitles titles;

@@ -1,0 +1,174 @@
+// TPlayController: the panel's one state machine, without a widget. It owns the player, the
+// playlist with its current entry, the entries chained to follow without a gap, the failures of
+// the current round and the station being connected to; it takes intakes in and answers the
+// player's events. The window, the media controls and the hand-over of later starts all drive it
+// through its commands. It never draws and never shows a box: it tells its owner through the
+// callbacks below.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "http_stream.h"
+#include "intake.h"
+#include "player.h"
+#include "playlist.h"
+#include "wake_event.h"
+#include "wave_device.h"
+
+namespace plumo {
+
+enum TPlayState : uint8_t { psStopped = 0, psPlaying = 1, psPaused = 2 };
+
+class TPlayController final {
+ public:
+  static constexpr const char* kNoTitle = "*** PLUMO ***";
+
+  // driver: the wave devices the player plays through.
+  explicit TPlayController(std::shared_ptr<platform::WaveDriver> driver);
+  ~TPlayController();
+  TPlayController(const TPlayController&) = delete;
+  TPlayController& operator=(const TPlayController&) = delete;
+
+  // What the owner is told. Report: a failure to show. OnTitle: the title text changed (the
+  // display and the tray's tip show it). OnChange: what the desktop's media controls show may
+  // have changed (play state, entry, title, volume). OnSeek: playback moved within the track.
+  // OnVolLevel: the volume level changed (the menu's check mark, the settings key; may raise).
+  // OnContributed: names that gave an intake its entries (for the history).
+  std::function<void(const std::exception_ptr&)> Report;
+  std::function<void(const std::string& text)> OnTitle;
+  std::function<void()> OnChange;
+  std::function<void()> OnSeek;
+  std::function<void(int32_t level)> OnVolLevel;
+  std::function<void(const std::vector<std::string>& names)> OnContributed;
+  // Storing: the playlist changed (raises when it cannot be written); the current entry changed.
+  std::function<void()> SavePlaylist;
+  std::function<void(int32_t index, const std::string& entry)> SaveNowIndex;
+  // Opens a playlist file for reading.
+  TOpenPlaylist OpenPlaylist;
+
+  // The state read at start-up; the play state is paused until the first StopPlay.
+  void Restore(std::vector<std::string> playlist, TEntryTitles titles, std::string current_dir, int32_t now_index,
+               int32_t vol_level);
+  // The owner has closed: an intake still gathering is dropped, a connection given up.
+  void Close();
+
+  // Commands.
+  void StartPlay();
+  void StopPlay();
+  // StopPlay before the current entry or the playlist changes; a failure to reload the entry
+  // being left is passed over.
+  void StopBeforeChange();
+  void PausePlay();
+  void ResumePlay();
+  // Play when stopped, pause when playing, resume when paused (one click).
+  void PlayPause();
+  // The next or the previous entry (two or three clicks).
+  void Next();
+  void Previous();
+  // Moves playback to sample `sample` of the track heard (clamped to the track), while it plays
+  // or is paused and its stream can seek; true when it moved.
+  bool SeekTo(int64_t sample);
+  bool CanSeekNow() const;
+  // By `ms` milliseconds from the position heard (the wheel).
+  void SeekBy(int64_t ms);
+  // One of the volume levels, at once, also while playing.
+  void SetVolLevel(int32_t level);
+  void SetReplayGainMode(TReplayGainMode mode);
+  // Names taken in as a drop: gathered off the GUI thread (the event loop runs meanwhile); only
+  // when that gives an entry that can be played does playback stop and the playlist change,
+  // then it is saved and its first entry starts (a failed save is said, and it plays all the
+  // same). Otherwise nothing changes and the failure or "nothing playable" is said (not with
+  // quiet). True when the playlist was replaced.
+  bool TakeIn(const std::vector<std::string>& names, bool quiet = false);
+
+  void ResetIndex() { FNowIndex = 0; }
+  void NextIndex();
+  void PrevIndex();
+  // The title for a state word ("PLAY"); when stopped it first chooses and loads the current
+  // entry (missing ones and those that failed in this round passed over).
+  std::string MakeTitle(const std::string& state);
+  // MakeTitle with the state word in the user's language; tells OnTitle and OnChange, and
+  // stores the current entry when it changed.
+  void DrawTitle(const std::string& state);
+  // The current entry has been stored with the playlist.
+  void NowIndexSaved() { FSavedNowIndex = FNowIndex; }
+
+  // The player's events.
+  void MP3Player1EndPlay(TMP3EndPlayReason reason);
+  // The entry to follow the last one given to the player without a gap, or "" when none can be
+  // played or the next is a stream address (connected to when the current one ends).
+  std::string MP3Player1GetNextFile();
+  void MP3Player1TrackChange();
+  void MP3Player1TitleChange();
+
+  // State.
+  TMP3Player& Player() { return *FPlayer; }
+  const TMP3Player& Player() const { return *FPlayer; }
+  const std::vector<std::string>& PlayList() const { return FPlayList; }
+  int32_t NowIndex() const { return FNowIndex; }
+  TPlayState PlayState() const { return FPlayState; }
+  const std::string& CurrentDir() const { return FCurrentDir; }
+  int32_t VolLevel() const { return FVolLevel; }
+  const std::string& Title() const { return FTitle; }
+  const TEntryTitles& EntryTitles() const { return FEntryTitles; }
+  // A stream address is being connected to for the current entry; it plays once connected.
+  bool Connecting() const { return FConnect != nullptr; }
+  // The panel shows playing or paused, but the player has stopped after a failure.
+  bool Failed() const;
+  // The title of the entry loaded: a live stream's own title, its tags' title, else the title
+  // its playlist gave it, else its file's name (a stream's address).
+  std::string SongTitle() const;
+
+ private:
+  void Say(const std::exception_ptr& e);
+  void Changed();
+  void PumpPlayer();
+  // The current entry could not be opened (e): said once per entry until the next intake, and
+  // not tried again in this round of the playlist.
+  void EntryFailed(const std::exception_ptr& e);
+  // StartPlay without forgetting the entries that failed in this round (moving on after one).
+  void StartPlayInRound();
+  void StartConnect(const std::string& address);
+  void ConnectReady();
+  void CancelConnect();
+  void Apply(TIntake in);
+  void StoreNowIndex();
+
+  // The player's wake-ups; outlives the player.
+  TWakeEvent FPump;
+  std::unique_ptr<TMP3Player> FPlayer;
+  // A network stream's "ready" from its own thread; outlives the stream.
+  TWakeEvent FConnectWake;
+  // The network stream being connected for the entry FConnectIndex, before the player gets it.
+  std::unique_ptr<THttpStream> FConnect;
+  int32_t FConnectIndex = 0;
+
+  TPlayState FPlayState = psPaused;
+  std::vector<std::string> FPlayList;
+  int32_t FNowIndex = 0;
+  int32_t FSavedNowIndex = 0;
+  // The entries handed to the player to follow the current one, in order, not yet heard.
+  std::deque<int32_t> FChainedIndexes;
+  TEntryTitles FEntryTitles;
+  // The stream address chosen as the current entry while the player has nothing open for it.
+  std::string FChosenAddress;
+  // Entries whose failure to open has been said since the last intake.
+  std::set<std::string> FReportedEntries;
+  // Entries that failed to open since one last played: passed over as missing files are.
+  std::set<int32_t> FFailedInRound;
+  std::string FCurrentDir;
+  int32_t FVolLevel = 100;
+  std::string FTitle;
+  // Counts intakes, so that one overtaken by a later one while gathering is dropped.
+  uint64_t FIntakeCount = 0;
+  bool FClosed = false;
+};
+
+}  // namespace plumo
