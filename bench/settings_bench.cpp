@@ -1,13 +1,17 @@
 // The panel's settings file with a long playlist: SaveSettings writes the [Option] section with
 // one File<i> key per entry, FormCreate reads them back in index order. Both must stay linear in
-// the number of entries (a 50,000-entry playlist in well under a second).
+// the number of entries (a 50,000-entry playlist in well under a second). A track change writes
+// the current entry only, at a cost that does not grow with the playlist; the rewrite of the
+// whole file that it replaces is measured beside it.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "ini_file.h"
+#include "panel_settings.h"
 
 namespace plumo {
 namespace {
@@ -61,6 +65,34 @@ void BM_PlaylistLoad(benchmark::State& state) {
   ::unlink(file.c_str());
 }
 
+// A track change: the current entry into the small file beside the settings file.
+void BM_TrackChange(benchmark::State& state) {
+  const std::string file = TempSettings();
+  SavePlaylist(file, static_cast<int>(state.range(0)));
+  int32_t index = 0;
+  for (auto _ : state) {
+    ++index;
+    TPanelSettings::SaveNowIndex(file, index, Entry(index), 0);
+  }
+  ::unlink(TPanelSettings::NowFileName(file).c_str());
+  ::unlink(file.c_str());
+}
+
+// What a track change did before: the settings file read and replaced for its NowIndex key.
+void BM_TrackChangeRewritingTheFile(benchmark::State& state) {
+  const std::string file = TempSettings();
+  SavePlaylist(file, static_cast<int>(state.range(0)));
+  int32_t index = 0;
+  for (auto _ : state) {
+    IniFile ini(file);
+    ini.WriteInteger("Option", "NowIndex", ++index);
+    ini.UpdateFile();
+  }
+  ::unlink(file.c_str());
+}
+
+BENCHMARK(BM_TrackChange)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrackChangeRewritingTheFile)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlaylistSave)->Arg(1000)->Arg(50000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlaylistLoad)->Arg(1000)->Arg(50000)->Unit(benchmark::kMillisecond);
 

@@ -22,11 +22,13 @@ namespace plumo {
 namespace {
 
 // A message is the file names, each followed by a NUL, and one more NUL at the end; the
-// instance answers with one byte once it has read it all.
+// instance answers with one byte once it has read it all. Names to be added to the playlist come
+// after a first record kEnqueue (which no absolute path or address can be).
 constexpr char kTaken = '\1';
 constexpr char kNotTaken = '\0';
 // A later start sends file names, not data: anything longer is not one of ours.
 constexpr qsizetype kMaxMessage = 16 * 1024 * 1024;
+constexpr const char* kEnqueue = "--enqueue";
 
 // The names of a complete message, or false while it is not complete.
 bool ParseMessage(const QByteArray& data, std::vector<std::string>& files) {
@@ -83,8 +85,11 @@ void TInstanceChannel::Accept() {
       if (!ParseMessage(*buffer, files)) return;
       buffer->clear();
       // Taken in from the event loop, not inside the socket's handler; answered after.
-      QTimer::singleShot(0, this, [this, files, answer = QPointer<QLocalSocket>(socket)] {
-        const bool taken = FOnFiles && FOnFiles(files);
+      const bool enqueue = !files.empty() && files.front() == kEnqueue;
+      if (enqueue) files.erase(files.begin());
+      QTimer::singleShot(0, this, [this, files, enqueue, answer = QPointer<QLocalSocket>(socket)] {
+        const TFilesEvent& take = enqueue && OnEnqueue ? OnEnqueue : FOnFiles;
+        const bool taken = take && take(files);
         if (answer == nullptr) return;
         answer->write(taken ? &kTaken : &kNotTaken, 1);
         answer->flush();
@@ -94,8 +99,10 @@ void TInstanceChannel::Accept() {
   }
 }
 
-bool TInstanceChannel::Send(const std::string& name, const std::vector<std::string>& files, int timeout_ms) {
+bool TInstanceChannel::Send(const std::string& name, const std::vector<std::string>& files, int timeout_ms,
+                            bool enqueue) {
   QByteArray message;
+  if (enqueue) message.append(kEnqueue).append('\0');
   for (const std::string& file : files) {
     if (file.empty()) continue;
     message.append(file.data(), static_cast<qsizetype>(file.size()));
@@ -126,6 +133,15 @@ bool TInstanceChannel::Send(const std::string& name, const std::vector<std::stri
     if (!socket.waitForReadyRead(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) return false;
   char answer = 0;
   return socket.read(&answer, 1) == 1 && answer == kTaken;
+}
+
+bool EnqueueArgument(int argc, const char* const* argv) {
+  for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--") break;
+    if (argument == "--enqueue" || argument == "-e") return true;
+  }
+  return false;
 }
 
 std::vector<std::string> FileArguments(int argc, const char* const* argv) {

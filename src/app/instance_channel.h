@@ -25,13 +25,16 @@ class TInstanceChannel final : public QObject {
   TInstanceChannel(const std::string& name, TFilesEvent on_files, QObject* parent = nullptr);
   ~TInstanceChannel() override;
   bool Listening() const { return FServer.isListening(); }
+  // Files a later start sent to be added to the playlist (plumo --enqueue); answered as on_files.
+  TFilesEvent OnEnqueue;
 
   // The socket's path for name.
   static std::string SocketFileName(const std::string& name);
   // Hands files to the running instance called name; true once it has taken them, false when
   // it did not answer or took none of them. An instance that is still starting is waited for, at
   // most timeout_ms. A listener of another user is a std::runtime_error (it is not given the names).
-  static bool Send(const std::string& name, const std::vector<std::string>& files, int timeout_ms = 10000);
+  static bool Send(const std::string& name, const std::vector<std::string>& files, int timeout_ms = 10000,
+                   bool enqueue = false);
 
  private:
   void Accept();
@@ -44,6 +47,8 @@ class TInstanceChannel final : public QObject {
 // relative names are taken from the current folder, file:// URIs become their paths, http://
 // and https:// stream addresses stay as they are given, other addresses and options
 // (beginning with "-", except after "--") are passed over.
+// Whether the arguments ask for the files to be added to the playlist (--enqueue, -e).
+bool EnqueueArgument(int argc, const char* const* argv);
 std::vector<std::string> FileArguments(const QStringList& arguments);
 // The same from the program's own argument bytes: a file name that is not valid UTF-8 stays as
 // it is.

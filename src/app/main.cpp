@@ -1,5 +1,5 @@
-// plumo [FILE...]: the panel; keeps no log. Files (.mp3, .mp2, .mpa, .m3u, .m3u8, folders) named
-// on the command line are taken in as a drop. A second start while one runs ends at once; with
+// plumo [--enqueue] [FILE...]: the panel; keeps no log. Files (.mp3, .mp2, .mpa, .m3u, .m3u8, folders)
+// named on the command line are taken in as a drop, or with --enqueue (-e) added to the playlist. A second start while one runs ends at once; with
 // files it first hands them to the running instance, which takes them in as a drop (exit 0 once
 // it has taken them, 1 when it did not answer or none of them was playable). The panel serves
 // MPRIS2 on the session bus when there is one. The end of the desktop session (SIGTERM, SIGHUP)
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
       const QCoreApplication app(argc, argv);
       const std::vector<std::string> files = plumo::FileArguments(argc, argv);
       if (files.empty()) return 0;
-      if (plumo::TInstanceChannel::Send("PLUMO", files)) return 0;
+      if (plumo::TInstanceChannel::Send("PLUMO", files, 10000, plumo::EnqueueArgument(argc, argv))) return 0;
       std::fprintf(stderr, "plumo: the running PLUMO did not take the files (none playable, or no answer)\n");
       return 1;
     }
@@ -89,11 +89,13 @@ int main(int argc, char** argv) {
   try {
     channel = std::make_unique<plumo::TInstanceChannel>(
         "PLUMO", [&form](const std::vector<std::string>& files) { return form.OpenFiles(files); });
+    channel->OnEnqueue = [&form](const std::vector<std::string>& files) { return form.EnqueueFiles(files); };
   } catch (const std::exception& e) {
     std::fprintf(stderr, "plumo: %s\n", e.what());
   }
   const std::unique_ptr<plumo::TMprisService> mpris = plumo::TMprisService::OnSessionBus(form);
-  form.OpenFiles(plumo::FileArguments(argc, argv));
+  if (plumo::EnqueueArgument(argc, argv)) form.EnqueueFiles(plumo::FileArguments(argc, argv));
+  else form.OpenFiles(plumo::FileArguments(argc, argv));
 
   std::unique_ptr<QSocketNotifier> notifier;
   if (signal_fd >= 0) {

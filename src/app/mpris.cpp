@@ -9,12 +9,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 
 #include "cover_art.h"
 #include "forms.h"
-#include "named_stream.h"
 #include "intake.h"
+#include "named_stream.h"
 #include "panel_form.h"
 #include "play_controller.h"
 #include "session_bus.h"
@@ -76,6 +75,8 @@ class TMprisPlayer final : public QDBusAbstractAdaptor {
   Q_PROPERTY(bool CanPause READ HasEntries)
   Q_PROPERTY(bool CanSeek READ CanSeek)
   Q_PROPERTY(bool CanControl READ CanControl)
+  Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
+  Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
  public:
   TMprisPlayer(TMprisService& service, QObject* object) : QDBusAbstractAdaptor(object), FService(service) {}
   QString PlaybackStatus() const { return FService.PlaybackStatus(); }
@@ -89,6 +90,10 @@ class TMprisPlayer final : public QDBusAbstractAdaptor {
   bool HasEntries() const { return FService.HasEntries(); }
   bool CanSeek() const { return FService.CanSeek(); }
   bool CanControl() const { return true; }
+  bool Shuffle() const { return FService.Shuffle(); }
+  void SetShuffle(bool on) { FService.SetShuffle(on); }
+  QString LoopStatus() const { return FService.LoopStatus(); }
+  void SetLoopStatus(const QString& status) { FService.SetLoopStatus(status); }
  public slots:
   void Next() { FService.Next(); }
   void Previous() { FService.Previous(); }
@@ -123,6 +128,8 @@ TMprisService::TMprisService(TPlayController& controller, TMprisWindow window, Q
   FSentVolume = Volume();
   FSentHasEntries = HasEntries();
   FSentCanSeek = CanSeek();
+  FSentShuffle = Shuffle();
+  FSentLoopStatus = LoopStatus();
   FRegistered = FConnection.isConnected() &&
                 FConnection.registerObject(QString::fromLatin1(kObjectPath), this, QDBusConnection::ExportAdaptors) &&
                 FConnection.registerService(QString::fromLatin1(kServiceName));
@@ -265,6 +272,27 @@ void TMprisService::Skip(bool forward) {
   FController.StartPlay();
 }
 
+namespace {
+
+// LoopStatus by repeat mode.
+const char* const kLoopStatus[] = {"None", "Playlist", "Track"};
+
+}  // namespace
+
+bool TMprisService::Shuffle() const { return FController.Shuffle(); }
+
+void TMprisService::SetShuffle(bool on) {
+  Run([&] { FController.SetShuffle(on); });
+}
+
+QString TMprisService::LoopStatus() const { return QString::fromLatin1(kLoopStatus[FController.Repeat()]); }
+
+void TMprisService::SetLoopStatus(const QString& status) {
+  // Other values are not statuses: ignored.
+  for (int mode = rmOff; mode <= rmOne; ++mode)
+    if (status == QLatin1String(kLoopStatus[mode])) Run([&] { FController.SetRepeat(static_cast<TRepeatMode>(mode)); });
+}
+
 void TMprisService::SetVolume(double volume) {
   if (std::isnan(volume)) return;
   // The nearest of the six levels, chosen as the volume menu would; a request off the current
@@ -365,6 +393,8 @@ void TMprisService::SendChanges() {
   }
   const int can_seek = CanSeek();
   if (can_seek != FSentCanSeek) changed.insert(QStringLiteral("CanSeek"), (FSentCanSeek = can_seek) != 0);
+  if (Shuffle() != FSentShuffle) changed.insert(QStringLiteral("Shuffle"), FSentShuffle = Shuffle());
+  if (LoopStatus() != FSentLoopStatus) changed.insert(QStringLiteral("LoopStatus"), FSentLoopStatus = LoopStatus());
   if (changed.isEmpty() || !FRegistered) return;
   QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath),
                                                    QStringLiteral("org.freedesktop.DBus.Properties"),

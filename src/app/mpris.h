@@ -54,6 +54,11 @@ class TMprisService final : public QObject {
   int64_t PositionMicroseconds() const;
   // The stream open can seek (a file, not a pipe).
   bool CanSeek() const;
+  // Shuffle and repeat ("None", "Playlist", "Track"), writable.
+  bool Shuffle() const;
+  void SetShuffle(bool on);
+  QString LoopStatus() const;
+  void SetLoopStatus(const QString& status);
 
   // The methods, through the controller's commands.
   void PlayPause();
@@ -107,6 +112,8 @@ class TMprisService final : public QObject {
   double FSentVolume = -1;
   int FSentHasEntries = -1;
   int FSentCanSeek = -1;
+  bool FSentShuffle = false;
+  QString FSentLoopStatus;
   bool FSendPending = false;
 };
 

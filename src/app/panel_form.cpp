@@ -8,14 +8,18 @@
 #include <QDBusServiceWatcher>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QMimeData>
 #include <QScreen>
 #include <QSessionManager>
 #include <QWheelEvent>
 #include <QWindow>
 #include <algorithm>
+#include <utility>
 
+#include "cover_art.h"
 #include "forms.h"
 #include "ini_file.h"
 #include "intake.h"
@@ -127,6 +131,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   InitResources();
   if (!ShowException) ShowException = [this](const std::exception_ptr& e) { QueueErrorBox(e); };
   Confirm = [this](const std::string& text) { return ConfirmBox(isVisible() ? this : nullptr, "PLUMO", text); };
+  AskNames = [this](TAsk ask, bool add) { return AskWithDialog(ask, add); };
   OpenPlaylist = FController->OpenPlaylist;
 
   // The form.
@@ -136,6 +141,8 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   setFixedSize(kWidth, kHeight);
   move(kDesignLeft, kDesignTop);
   setFont(PGothicFont(12));
+  // Clicked, the panel takes the keys.
+  setFocusPolicy(Qt::ClickFocus);
 
   FMenu = std::make_unique<TPanelMenu>(this);
   FMenu->OnCommand = [this](TMenuCommand command, QAction* item) { Guarded([&] { MenuCommand(command, item); }); };
@@ -219,9 +226,17 @@ void TPlatform::SetUpController() {
     for (const std::string& name : names) FFileNameKeep->Add(name);
   };
   c.SavePlaylist = [this] { SaveSettings(); };
-  c.SaveNowIndex = [this](int32_t index, const std::string& entry) {
-    TPanelSettings::SaveNowIndex(FSettingsFile, index, entry);
+  c.SaveNowIndex = [this](int32_t index, const std::string& entry, int64_t position) {
+    TPanelSettings::SaveNowIndex(FSettingsFile, index, entry, position);
   };
+  c.OnOptions = [this] { OptionsChanged(); };
+  c.OnStatus = [this] { NotifyTrack(); };
+  c.OnSleep = [this] {
+    FMenu->CheckValue(mcSleepTimer, FController->SleepTimer());
+    ShowTip();
+  };
+  FMenu->OnPick = [this](int32_t index) { Guarded([&] { FController->PlayEntry(index); }); };
+  connect(&FMenu->Playlist(), &QMenu::aboutToShow, this, [this] { Guarded([&] { FillPlaylistMenu(); }); });
 }
 
 void TPlatform::SetUpTrayIcon() {
@@ -273,6 +288,19 @@ void TPlatform::MenuCommand(TMenuCommand command, QAction* item) {
     case mcReplayGain: ReplayGainClick(static_cast<TReplayGainMode>(TPanelMenu::Value(item))); break;
     case mcClearHistory: N5Click(); break;
     case mcExit: Exit1Click(); break;
+    case mcOpenFiles:
+    case mcAddFiles:
+    case mcOpenFolder:
+    case mcOpenAddress: OpenDialog(command); break;
+    case mcShuffle: FController->SetShuffle(item->isChecked()); break;
+    case mcRepeat: FController->SetRepeat(static_cast<TRepeatMode>(TPanelMenu::Value(item))); break;
+    case mcEqualizer:
+      FController->SetEqualizerPreset(TPanelMenu::Value(item));
+      TPanelSettings::SaveSetup(FSettingsFile, settings_keys::kEqualizer, FController->EqualizerPreset());
+      break;
+    case mcSleepTimer: FController->SetSleepTimer(TPanelMenu::Value(item)); break;
+    case mcResumeAtStart: TPanelSettings::SaveSetup(FSettingsFile, settings_keys::kResumeAtStart, item->isChecked()); break;
+    case mcNotify: TPanelSettings::SaveSetup(FSettingsFile, settings_keys::kNotify, item->isChecked()); break;
     case mcNone: break;
   }
 }
@@ -298,6 +326,19 @@ void TPlatform::FormCreate() {
   ApplyTopFlag();
   Item("N6")->setChecked(FTopFlag);
   FMenu->CheckVolLevel(settings.VolLevel);
+  {
+    // Restored, not changed: nothing to write.
+    const auto on_options = std::exchange(FController->OnOptions, nullptr);
+    FController->SetShuffle(settings.Shuffle);
+    if (settings.Repeat >= rmOff && settings.Repeat <= rmOne)
+      FController->SetRepeat(static_cast<TRepeatMode>(settings.Repeat));
+    FController->OnOptions = on_options;
+    ShowOptions();
+  }
+  FController->SetEqualizerPreset(settings.Equalizer);
+  FMenu->CheckValue(mcEqualizer, FController->EqualizerPreset());
+  Item("ResumeAtStart1")->setChecked(settings.ResumeAtStart);
+  Item("Notify1")->setChecked(settings.Notify);
   UpdatePanelMenu();
 
   FDragging = false;
@@ -310,7 +351,11 @@ void TPlatform::FormCreate() {
 
   HookPanelWindow();
   FTimer1.start();
-  Guarded([&] { StopPlay(); });
+  Guarded([&] {
+    StopPlay();
+    FController->ResumeAt(settings.Position);
+    if (settings.ResumeAtStart && !FController->PlayList().empty()) StartPlay();
+  });
 }
 
 void TPlatform::FormCloseQuery(bool& can_close) {
@@ -415,6 +460,111 @@ void TPlatform::PanelDropFiles(const std::vector<std::string>& names) {
   Guarded([&] { DropFiles(names); });
 }
 
+bool TPlatform::EnqueueFiles(const std::vector<std::string>& names) {
+  bool taken = false;
+  if (!names.empty()) Guarded([&] { taken = FController->Enqueue(names); });
+  return taken;
+}
+
+void TPlatform::OpenDialog(TMenuCommand command) {
+  const bool add = command == mcAddFiles;
+  const TAsk ask = command == mcOpenFolder ? akFolder : command == mcOpenAddress ? akAddress : akFiles;
+  const std::vector<std::string> names = AskNames ? AskNames(ask, add) : std::vector<std::string>();
+  if (names.empty()) return;
+  if (ask == akAddress && ClassifyName(names.front()).Kind != nkStreamAddress)
+    throw std::runtime_error(FromQ(tr("%1 はストリームのアドレスではありません").arg(ToQ(names.front()))));
+  if (add) FController->Enqueue(names);
+  else FController->TakeIn(names);
+}
+
+std::vector<std::string> TPlatform::AskWithDialog(TAsk ask, bool add) {
+  QWidget* parent = isVisible() ? this : nullptr;
+  const QString folder = ToQ(FController->CurrentDir());
+  std::vector<std::string> names;
+  if (ask == akFiles) {
+    const QString filter = tr("MPEG オーディオとプレイリスト (%1)").arg(QStringLiteral("*.mp3 *.mp2 *.mpa *.m3u *.m3u8 *.pls"));
+    const QString caption = add ? tr("ファイルを追加") : tr("ファイルを開く");
+    for (const QString& file : QFileDialog::getOpenFileNames(parent, caption, folder, filter)) names.push_back(FromQ(file));
+  } else if (ask == akFolder) {
+    const QString chosen = QFileDialog::getExistingDirectory(parent, tr("フォルダを開く"), folder);
+    if (!chosen.isEmpty()) names.push_back(FromQ(chosen));
+  } else {
+    bool ok = false;
+    const QString address = QInputDialog::getText(parent, tr("アドレスを開く"),
+                                                  tr("インターネットラジオや音声ファイルのアドレス (http://, https://):"),
+                                                  QLineEdit::Normal, QStringLiteral("https://"), &ok);
+    if (ok && !address.trimmed().isEmpty()) names.push_back(FromQ(address.trimmed()));
+  }
+  return names;
+}
+
+bool TPlatform::OpenWhenEmpty() {
+  if (!FController->PlayList().empty()) return false;
+  QTimer::singleShot(0, this, [this] { Guarded([&] { OpenDialog(mcOpenFiles); }); });
+  return true;
+}
+
+void TPlatform::FillPlaylistMenu() {
+  const TPlayController& c = *FController;
+  FMenu->FillPlaylist(static_cast<int32_t>(c.PlayList().size()), c.NowIndex(), [&c](int32_t i) {
+    const std::string& entry = c.PlayList()[static_cast<size_t>(i)];
+    std::string title;
+    if (i == c.NowIndex() && !c.Player().FileName().empty()) title = c.SongTitle();
+    else if (const auto given = c.EntryTitles().find(entry); given != c.EntryTitles().end()) title = given->second;
+    else title = IsUrlOrShare(entry) ? entry : ExtractFileName(entry);
+    // A name's own ampersands are no mnemonics.
+    return QStringLiteral("%1. %2").arg(i + 1).arg(ToQ(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
+  });
+}
+
+void TPlatform::ShowOptions() {
+  const TPlayController& c = *FController;
+  Item("Shuffle1")->setChecked(c.Shuffle());
+  FMenu->CheckValue(mcRepeat, c.Repeat());
+}
+
+void TPlatform::OptionsChanged() {
+  ShowOptions();
+  const TPlayController& c = *FController;
+  TPanelSettings::SaveSetup(FSettingsFile, settings_keys::kShuffle, c.Shuffle());
+  TPanelSettings::SaveSetup(FSettingsFile, settings_keys::kRepeat, c.Repeat());
+}
+
+void TPlatform::StepVolume(int32_t steps) {
+  // To the next of the six levels up or down (a hand-edited level in between goes to its neighbour).
+  const int32_t level = FController->VolLevel();
+  const int32_t at = steps > 0 ? level / 20 + steps : (level + 19) / 20 + steps;
+  const int32_t next = std::clamp(at * 20, 0, 100);
+  if (next != level) FController->SetVolLevel(next);
+}
+
+void TPlatform::keyPressEvent(QKeyEvent* event) {
+  const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
+  const int64_t seek = (event->modifiers() & Qt::ShiftModifier) != 0 ? 30000 : 5000;
+  TPlayController& c = *FController;
+  bool taken = true;
+  Guarded([&] {
+    switch (event->key()) {
+      case Qt::Key_Space: c.PlayPause(); break;
+      case Qt::Key_Right: if (c.CanSeekNow()) c.SeekBy(seek); break;
+      case Qt::Key_Left: if (c.CanSeekNow()) c.SeekBy(-seek); break;
+      case Qt::Key_Up: StepVolume(1); break;
+      case Qt::Key_Down: StepVolume(-1); break;
+      case Qt::Key_PageDown:
+      case Qt::Key_N: c.Next(); break;
+      case Qt::Key_PageUp:
+      case Qt::Key_P: c.Previous(); break;
+      case Qt::Key_S: c.StopPlay(); break;
+      case Qt::Key_O: if (control) OpenDialog(mcOpenFiles); else taken = false; break;
+      case Qt::Key_L: if (control) OpenDialog(mcOpenAddress); else taken = false; break;
+      case Qt::Key_Q: if (control) CloseForm(); else taken = false; break;
+      default: taken = false; break;
+    }
+  });
+  if (taken) event->accept();
+  else QWidget::keyPressEvent(event);
+}
+
 bool TPlatform::OpenFiles(const std::vector<std::string>& names, bool quiet) {
   bool taken = false;
   if (!names.empty()) Guarded([&] { taken = DropFiles(names, quiet); });
@@ -425,7 +575,31 @@ bool TPlatform::OpenFiles(const std::vector<std::string>& names, bool quiet) {
 
 void TPlatform::ShowTitle(const std::string& text) {
   FDisplay->SetTitle(text);
-  FTrayIcon->SetTipHelp("PLUMO:" + text);
+  ShowTip();
+  FMenu->Playlist().menuAction()->setEnabled(!FController->PlayList().empty());
+}
+
+void TPlatform::NotifyTrack() {
+  const TPlayController& c = *FController;
+  TMP3Player& player = FController->Player();
+  if (!Item("Notify1")->isChecked() || c.PlayState() != psPlaying || player.Status() != mpsPlaying) return;
+  // Once per track heard (a station's new title counts as one).
+  const std::string key = std::to_string(c.NowIndex()) + "\n" + player.FileName() + "\n" + c.SongTitle();
+  if (key == FNotifiedTrack) return;
+  FNotifiedTrack = key;
+  if (!FNotifier) FNotifier = std::make_unique<TTrackNotifier>();
+  std::string body = player.Artist();
+  if (!player.Album().empty()) body += (body.empty() ? "" : " — ") + player.Album();
+  FNotifier->Notify(c.SongTitle(), body, CoverArtFile(player.Source().Info().Picture()));
+}
+
+void TPlatform::ShowTip() {
+  // The sleep timer's time left first: the tip keeps only its first characters.
+  const TPlayController& c = *FController;
+  QString sleep;
+  if (c.SleepTimer() == TPlayController::kSleepAfterTrack) sleep = tr("この曲の後にスリープ");
+  else if (c.SleepTimer() > 0) sleep = tr("スリープまで %1 分").arg(c.SleepMinutesLeft());
+  FTrayIcon->SetTipHelp(sleep.isEmpty() ? "PLUMO:" + c.Title() : "PLUMO (" + FromQ(sleep) + "):" + c.Title());
 }
 
 void TPlatform::wheelEvent(QWheelEvent* event) {
@@ -555,20 +729,26 @@ void TPlatform::Image1MouseDown(Qt::MouseButton button, int x, int y) {
   // A Wayland window does not move itself: the compositor drags it.
   if (OnWayland() && windowHandle() != nullptr && windowHandle()->startSystemMove()) return;
   FDragging = true;
+  FDragMoved = false;
   FDragX = x;
   FDragY = y;
 }
 
 void TPlatform::Image1MouseMove(int x, int y) {
-  if (FDragging) move(this->x() + x - FDragX, this->y() + y - FDragY);
+  if (!FDragging || (x == FDragX && y == FDragY)) return;
+  FDragMoved = true;
+  move(this->x() + x - FDragX, this->y() + y - FDragY);
 }
 
 void TPlatform::Image1MouseUp(Qt::MouseButton button, int, int) {
-  if (button == Qt::LeftButton) FDragging = false;
+  if (button != Qt::LeftButton) return;
+  // A click, not a drag, on a panel with nothing to play asks for something.
+  if (FDragging && !FDragMoved) OpenWhenEmpty();
+  FDragging = false;
 }
 
 void TPlatform::TrayIcon1MouseDown(TMouseButton button) {
-  if (button != mbLeft) return;
+  if (button != mbLeft || OpenWhenEmpty()) return;
   GatherClick();
   WakeTimer();
   if (isVisible()) {
@@ -578,6 +758,8 @@ void TPlatform::TrayIcon1MouseDown(TMouseButton button) {
 }
 
 void TPlatform::TrayIcon1DblClick() {
+  // With nothing to play, the click before it has asked for something.
+  if (FController->PlayList().empty()) return;
   GatherClick();
   WakeTimer();
 }
@@ -617,7 +799,7 @@ void TPlatform::ReplayGainClick(TReplayGainMode mode) {
 
 void TPlatform::N5Click() {
   if (!Confirm || !Confirm(FromQ(tr("履歴を消去しますか?")))) return;
-  TPanelSettings::EraseHistory(FSettingsFile);
+  TPanelSettings::EraseSection(FSettingsFile, TFileNameKeep::kSection);
   FFileNameKeep->Clear();
 }
 

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QString>
 #include <QTimer>
@@ -26,6 +27,7 @@
 #include "panel_menu.h"
 #include "panel_widgets.h"
 #include "play_controller.h"
+#include "track_notifier.h"
 #include "tray_icon.h"
 #include "wave_device.h"
 
@@ -72,6 +74,14 @@ class TPlatform final : public QWidget {
   // start, the media controls): taken in as a drop; nothing happens for none. True when they
   // gave the playlist at least one entry. quiet: nothing playable is not reported.
   bool OpenFiles(const std::vector<std::string>& names, bool quiet = false);
+  // Files handed over to be added to the playlist (plumo --enqueue); true when they gave it an
+  // entry that can be played.
+  bool EnqueueFiles(const std::vector<std::string>& names);
+  // What the open items ask the user for: files, a folder, an address. Empty when cancelled.
+  enum TAsk : uint8_t { akFiles, akFolder, akAddress };
+  std::function<std::vector<std::string>(TAsk ask, bool add)> AskNames;
+  // The open items: Open files (mcOpenFiles), Add files, Open folder, Open address.
+  void OpenDialog(TMenuCommand command);
   // The controller's intake (TPlayController::TakeIn).
   bool DropFiles(const std::vector<std::string>& names, bool quiet = false) { return FController->TakeIn(names, quiet); }
   void FileNameKeep1Select(const std::string& select_file_name) { DropFiles({select_file_name}); }
@@ -181,6 +191,8 @@ class TPlatform final : public QWidget {
   // The wheel seeks 5 s per notch: forward up, back down.
   void wheelEvent(QWheelEvent* event) override;
   bool nativeEvent(const QByteArray& event_type, void* message, qintptr* result) override;
+  // Space, the arrows, N, P, S, Page Up/Down and Ctrl+O, Ctrl+L, Ctrl+Q on the focused panel.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // Runs a handler; an exception goes to the application's exception display.
@@ -197,8 +209,21 @@ class TPlatform final : public QWidget {
   void SetUpTrayIcon();
   void SetUpAboutBox();
   void MenuCommand(TMenuCommand command, QAction* item);
+  // The default of AskNames: a file dialog, or a line for the address.
+  std::vector<std::string> AskWithDialog(TAsk ask, bool add);
+  // A click that has nothing to play opens the open dialog (once the handler has returned).
+  bool OpenWhenEmpty();
+  void FillPlaylistMenu();
+  // Shuffle or repeat changed: the menu shows it and the settings keep it.
+  void OptionsChanged();
+  void ShowOptions();
+  void StepVolume(int32_t steps);
   // The title changed: the display and the tray's tip show it.
   void ShowTitle(const std::string& text);
+  // The tray's tip: the title, and the sleep timer's time left.
+  void ShowTip();
+  // A desktop notification of the track that began, when asked for.
+  void NotifyTrack();
   void ProbeTray();
   // Starts the timer again where a tick stopped it.
   void WakeTimer();
@@ -223,6 +248,7 @@ class TPlatform final : public QWidget {
   std::unique_ptr<TFileNameKeep> FFileNameKeep;
 
   bool FDragging = false;
+  bool FDragMoved = false;
   int32_t FDragX = 0;
   int32_t FDragY = 0;
   int32_t FClickCount = 0;
@@ -241,6 +267,8 @@ class TPlatform final : public QWidget {
   bool FTimerResting = false;
   // Set where a StatusNotifier watcher tells when the notification area comes or goes.
   std::unique_ptr<QObject> FTrayWatch;
+  std::unique_ptr<TTrackNotifier> FNotifier;
+  std::string FNotifiedTrack;
   std::deque<std::exception_ptr> FQueuedErrors;
   bool FShowingErrors = false;
   bool FClosed = false;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QWidget>
+#include <algorithm>
 
 #include "player.h"
 
@@ -25,6 +26,21 @@ struct TMenuRow {
 constexpr TMenuRow kRows[] = {
     {"PLUMO1", PANEL_TEXT("PLUMOについて"), mkItem, mcAbout, 0},
     {"N2", nullptr, mkSeparator, mcNone, 0},
+    {"OpenFiles1", PANEL_TEXT("ファイルを開く(&O)…"), mkItem, mcOpenFiles, 0},
+    {"AddFiles1", PANEL_TEXT("ファイルを追加(&A)…"), mkItem, mcAddFiles, 0},
+    {"OpenFolder1", PANEL_TEXT("フォルダを開く(&F)…"), mkItem, mcOpenFolder, 0},
+    {"OpenAddress1", PANEL_TEXT("アドレスを開く(&L)…"), mkItem, mcOpenAddress, 0},
+    {"N15", nullptr, mkSeparator, mcNone, 0},
+    // Filled with the playlist's entries when it opens.
+    {"Playlist1", PANEL_TEXT("プレイリスト(&P)"), mkSubmenu, mcNone, 0},
+    {nullptr, nullptr, mkEndSubmenu, mcNone, 0},
+    {"Shuffle1", PANEL_TEXT("シャッフル(&S)"), mkCheck, mcShuffle, 0},
+    {"Repeat1", PANEL_TEXT("リピート(&R)"), mkSubmenu, mcNone, 0},
+    {"RepeatOff", PANEL_TEXT("オフ"), mkRadio, mcRepeat, 0},
+    {"RepeatAll", PANEL_TEXT("全曲"), mkRadio, mcRepeat, 1},
+    {"RepeatOne", PANEL_TEXT("1曲"), mkRadio, mcRepeat, 2},
+    {nullptr, nullptr, mkEndSubmenu, mcNone, 0},
+    {"N16", nullptr, mkSeparator, mcNone, 0},
     {"N4", PANEL_TEXT("パネルを隠す"), mkItem, mcPanel, 0},
     {"N6", PANEL_TEXT("常に先頭に表示"), mkCheck, mcTopFlag, 0},
     {"N7", nullptr, mkSeparator, mcNone, 0},
@@ -42,6 +58,25 @@ constexpr TMenuRow kRows[] = {
     {"ReplayGainTrack", PANEL_TEXT("トラック"), mkRadio, mcReplayGain, rgmTrack},
     {"ReplayGainAlbum", PANEL_TEXT("アルバム"), mkRadio, mcReplayGain, rgmAlbum},
     {nullptr, nullptr, mkEndSubmenu, mcNone, 0},
+    {"Equalizer1", PANEL_TEXT("イコライザ(&E)"), mkSubmenu, mcNone, 0},
+    {"EqualizerOff", PANEL_TEXT("オフ"), mkRadio, mcEqualizer, 0},
+    {"EqualizerBass", PANEL_TEXT("低音強調"), mkRadio, mcEqualizer, 1},
+    {"EqualizerTreble", PANEL_TEXT("高音強調"), mkRadio, mcEqualizer, 2},
+    {"EqualizerLoudness", PANEL_TEXT("ラウドネス"), mkRadio, mcEqualizer, 3},
+    {"EqualizerVoice", PANEL_TEXT("ボーカル"), mkRadio, mcEqualizer, 4},
+    {"EqualizerClassical", PANEL_TEXT("クラシック"), mkRadio, mcEqualizer, 5},
+    {"EqualizerRock", PANEL_TEXT("ロック"), mkRadio, mcEqualizer, 6},
+    {nullptr, nullptr, mkEndSubmenu, mcNone, 0},
+    {"SleepTimer1", PANEL_TEXT("スリープタイマー(&T)"), mkSubmenu, mcNone, 0},
+    {"SleepOff", PANEL_TEXT("オフ"), mkRadio, mcSleepTimer, 0},
+    {"Sleep15", PANEL_TEXT("15分"), mkRadio, mcSleepTimer, 15},
+    {"Sleep30", PANEL_TEXT("30分"), mkRadio, mcSleepTimer, 30},
+    {"Sleep60", PANEL_TEXT("60分"), mkRadio, mcSleepTimer, 60},
+    {"Sleep90", PANEL_TEXT("90分"), mkRadio, mcSleepTimer, 90},
+    {"SleepAfterTrack", PANEL_TEXT("この曲の後"), mkRadio, mcSleepTimer, kSleepAfterTrack},
+    {nullptr, nullptr, mkEndSubmenu, mcNone, 0},
+    {"ResumeAtStart1", PANEL_TEXT("起動時に再生を再開"), mkCheck, mcResumeAtStart, 0},
+    {"Notify1", PANEL_TEXT("曲の変更を通知"), mkCheck, mcNotify, 0},
     {"N3", nullptr, mkSeparator, mcNone, 0},
     // Filled by the history component; unavailable while it is empty.
     {"History1", PANEL_TEXT("履歴"), mkSubmenu, mcNone, 0},
@@ -110,10 +145,14 @@ TPanelMenu::TPanelMenu(QWidget* owner) {
       });
   }
   FHistory = Item("History1")->menu();
+  FPlaylist = Item("Playlist1")->menu();
   FHistory->setEnabled(false);
   FHistory->menuAction()->setEnabled(false);
   CheckVolLevel(100);
   CheckReplayGain(rgmOff);
+  CheckValue(mcRepeat, 1);
+  CheckValue(mcEqualizer, 0);
+  CheckValue(mcSleepTimer, 0);
 }
 
 QAction* TPanelMenu::Item(const std::string& name) const {
@@ -134,8 +173,50 @@ void TPanelMenu::CheckVolLevel(int32_t vol_level) {
   RadioItem(mcVolume, step >= 1 && step <= 5 ? step * 20 : 0)->setChecked(true);
 }
 
-void TPanelMenu::CheckReplayGain(int32_t mode) {
-  if (QAction* item = RadioItem(mcReplayGain, mode)) item->setChecked(true);
+void TPanelMenu::CheckValue(TMenuCommand command, int32_t value) {
+  if (QAction* item = RadioItem(command, value)) item->setChecked(true);
+}
+
+namespace {
+
+constexpr int32_t kGroupSize = 50;
+
+}  // namespace
+
+void TPanelMenu::FillPlaylist(int32_t count, int32_t current, std::function<QString(int32_t index)> caption) {
+  FPlaylist->clear();
+  FPlaylistGroups.clear();
+  FPlaylistChecks = std::make_unique<QActionGroup>(FPlaylist);
+  FCaption = std::move(caption);
+  // Entries first..last - 1 into menu, the current one checked.
+  const auto fill = [this, current](QMenu* menu, int32_t first, int32_t last) {
+    for (int32_t i = first; i < last; ++i) {
+      QAction* item = menu->addAction(FCaption(i));
+      item->setCheckable(true);
+      item->setChecked(i == current);
+      FPlaylistChecks->addAction(item);
+      QObject::connect(item, &QAction::triggered, item, [this, i] {
+        if (OnPick) OnPick(i);
+      });
+    }
+  };
+  FPlaylist->setEnabled(count > 0);
+  if (count <= kGroupSize) {
+    fill(FPlaylist, 0, count);
+    return;
+  }
+  // A long playlist: groups of 50, each filled when it opens, so that the menu opens at once.
+  for (int32_t first = 0; first < count; first += kGroupSize) {
+    const int32_t last = std::min(count, first + kGroupSize);
+    FPlaylistGroups.push_back(std::make_unique<QMenu>(QStringLiteral("%1–%2").arg(first + 1).arg(last), FPlaylist));
+    QMenu* group = FPlaylistGroups.back().get();
+    group->menuAction()->setCheckable(true);
+    group->menuAction()->setChecked(current >= first && current < last);
+    FPlaylist->addMenu(group);
+    QObject::connect(group, &QMenu::aboutToShow, group, [group, fill, first, last] {
+      if (group->actions().isEmpty()) fill(group, first, last);
+    });
+  }
 }
 
 void TPanelMenu::SetPanelShown(bool shown) { Item("N4")->setText(Text(shown ? kPanelShown : kPanelHidden)); }

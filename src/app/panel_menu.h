@@ -18,7 +18,14 @@ class QWidget;
 
 namespace plumo {
 
-enum TMenuCommand : uint8_t { mcNone, mcAbout, mcPanel, mcTopFlag, mcVolume, mcReplayGain, mcClearHistory, mcExit };
+enum TMenuCommand : uint8_t {
+  mcNone, mcAbout, mcPanel, mcTopFlag, mcVolume, mcReplayGain, mcClearHistory, mcExit,
+  mcOpenFiles, mcAddFiles, mcOpenFolder, mcOpenAddress, mcShuffle, mcRepeat, mcEqualizer, mcSleepTimer,
+  mcResumeAtStart, mcNotify,
+};
+
+// The sleep timer's value for "after this track".
+inline constexpr int32_t kSleepAfterTrack = -1;
 
 class TPanelMenu final {
  public:
@@ -33,6 +40,11 @@ class TPanelMenu final {
   QMenu& Popup() { return *FPopup; }
   // The history component's parent menu.
   QMenu& History() { return *FHistory; }
+  // The playlist's entries: count of them, the current one checked, captions by caption(i);
+  // in groups of 50 (each filled when it opens) beyond 50. OnPick gets the index chosen.
+  std::function<void(int32_t index)> OnPick;
+  void FillPlaylist(int32_t count, int32_t current, std::function<QString(int32_t index)> caption);
+  QMenu& Playlist() { return *FPlaylist; }
   // An item by its object name (PLUMO1, N4, N6, N8 ... N14, ReplayGain1, History1, N5, Exit1,
   // the separators); nullptr for none.
   QAction* Item(const std::string& name) const;
@@ -42,7 +54,10 @@ class TPanelMenu final {
   // Checks the volume item of a level read from the settings: the level divided by 20 picks
   // 100, 80, 60, 40 or 20, anything else the mute item.
   void CheckVolLevel(int32_t vol_level);
-  void CheckReplayGain(int32_t mode);
+  // Checks the radio item of command (mcReplayGain, mcRepeat, mcEqualizer, mcSleepTimer)
+  // that stands for value.
+  void CheckValue(TMenuCommand command, int32_t value);
+  void CheckReplayGain(int32_t mode) { CheckValue(mcReplayGain, mode); }
   // N4's caption for the panel shown or hidden.
   void SetPanelShown(bool shown);
 
@@ -53,6 +68,11 @@ class TPanelMenu final {
   std::vector<std::unique_ptr<QActionGroup>> FGroups;
   QMenu* FPopup = nullptr;
   QMenu* FHistory = nullptr;
+  QMenu* FPlaylist = nullptr;
+  // The group submenus of a long playlist and their entries' menus.
+  std::vector<std::unique_ptr<QMenu>> FPlaylistGroups;
+  std::unique_ptr<QActionGroup> FPlaylistChecks;
+  std::function<QString(int32_t index)> FCaption;
   std::map<std::string, QAction*> FItems;
   std::vector<QAction*> FRadioItems;
 };

@@ -1,8 +1,10 @@
 #include "panel_settings.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "ini_file.h"
 
@@ -17,6 +19,14 @@ using namespace settings_keys;
 constexpr size_t kMaxMissingFiles = 65536;
 
 std::string Numbered(const char* key, size_t i) { return key + std::to_string(i); }
+
+// "size:mtime" of a regular file, "" for anything else: a file that changed since its place was
+// stored starts at its beginning.
+std::string Identity(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
 
 }  // namespace
 
@@ -42,12 +52,23 @@ void TPanelSettings::Load(const std::string& file) {
   Visible = ini.ReadBool(kSetup, kVisible, false);
   TopFlag = ini.ReadBool(kSetup, kTopFlag, false);
   VolLevel = ini.ReadInteger(kSetup, kVolLevel, 100);
+  Shuffle = ini.ReadBool(kSetup, kShuffle, false);
+  Repeat = ini.ReadInteger(kSetup, kRepeat, 1);
+  Equalizer = ini.ReadInteger(kSetup, kEqualizer, 0);
+  ResumeAtStart = ini.ReadBool(kSetup, kResumeAtStart, false);
+  Notify = ini.ReadBool(kSetup, kNotify, false);
   // The entry played last, when the small file names an entry of this playlist.
   const platform::IniFile now(NowFileName(file));
   const int32_t index = now.ReadInteger(kNow, kNowIndex, -1);
+  Position = 0;
   if (index >= 0 && static_cast<size_t>(index) < PlayList.size() &&
-      now.ReadString(kNow, kEntry, "") == PlayList[static_cast<size_t>(index)])
+      now.ReadString(kNow, kEntry, "") == PlayList[static_cast<size_t>(index)]) {
     NowIndex = index;
+    const std::string& entry = PlayList[static_cast<size_t>(index)];
+    const std::string identity = now.ReadString(kNow, kTime, "");
+    if (!identity.empty() && identity == Identity(HasDrivePart(entry) ? entry : JoinFolder(CurrentDir, entry)))
+      Position = std::max<int64_t>(0, std::strtoll(now.ReadString(kNow, kPosition, "0").c_str(), nullptr, 10));
+  }
   // A hand-edited index outside the playlist starts at the first entry.
   if (NowIndex < 0 || static_cast<size_t>(NowIndex) >= PlayList.size()) NowIndex = 0;
 }
@@ -68,8 +89,6 @@ void TPanelSettings::Save(const std::string& file) const {
   ini.WriteInteger(kOption, kNowIndex, NowIndex);
   ini.WriteInteger(kOption, kReplayGain, ReplayGain);
   ini.UpdateFile();
-  // The settings file holds the current entry now.
-  ::unlink(NowFileName(file).c_str());
 }
 
 void TPanelSettings::SaveSetup(const std::string& file, const char* key, int32_t value) {
@@ -84,16 +103,18 @@ void TPanelSettings::SaveReplayGain(const std::string& file, int32_t mode) {
   ini.UpdateFile();
 }
 
-void TPanelSettings::SaveNowIndex(const std::string& file, int32_t index, const std::string& entry) {
+void TPanelSettings::SaveNowIndex(const std::string& file, int32_t index, const std::string& entry, int64_t position) {
   platform::IniFile now(NowFileName(file));
   now.WriteInteger(kNow, kNowIndex, index);
   now.WriteString(kNow, kEntry, entry);
+  now.WriteString(kNow, kPosition, std::to_string(position));
+  now.WriteString(kNow, kTime, Identity(entry));
   now.UpdateFile();
 }
 
-void TPanelSettings::EraseHistory(const std::string& file) {
+void TPanelSettings::EraseSection(const std::string& file, const char* section) {
   platform::IniFile ini(file);
-  ini.EraseSection(kKeepFileNames);
+  ini.EraseSection(section);
   ini.UpdateFile();
 }
 

@@ -55,6 +55,13 @@ TPlayController::TPlayController(std::shared_ptr<platform::WaveDriver> driver)
   player.ShowException = [this](const std::exception_ptr& e) { Say(e); };
   player.Window().SetWakeCallback([this] { FPump.Set(); });
   player.Loaded();
+  FSleepTimer.setSingleShot(true);
+  QObject::connect(&FSleepTimer, &QTimer::timeout, &FSleepTimer, [this] { SleepTick(); });
+  // A crash or a power cut loses at most these few seconds of the place.
+  FPositionTimer.setInterval(5000);
+  QObject::connect(&FPositionTimer, &QTimer::timeout, &FPositionTimer, [this] { StorePosition(); });
+  FFadeTimer.setInterval(500);
+  QObject::connect(&FFadeTimer, &QTimer::timeout, &FFadeTimer, [this] { FadeStep(); });
 }
 
 TPlayController::~TPlayController() {
@@ -72,6 +79,7 @@ void TPlayController::Say(const std::exception_ptr& e) {
 
 void TPlayController::Changed() {
   if (OnChange) OnChange();
+  if (OnStatus) OnStatus();
 }
 
 void TPlayController::PumpPlayer() {
@@ -93,6 +101,8 @@ void TPlayController::Restore(std::vector<std::string> playlist, TEntryTitles ti
   FSavedNowIndex = FNowIndex;
   FVolLevel = vol_level;
   FPlayState = psPaused;
+  FPlayed.clear();
+  if (FShuffle) NewOrder(true);
 }
 
 void TPlayController::Close() { FClosed = true; }
@@ -100,10 +110,23 @@ void TPlayController::Close() { FClosed = true; }
 // Intake.
 
 bool TPlayController::TakeIn(const std::vector<std::string>& names, bool quiet) {
+  TIntake in;
+  if (!Gathered(names, quiet, in)) return false;
+  Apply(std::move(in));
+  return true;
+}
+
+bool TPlayController::Enqueue(const std::vector<std::string>& names, bool quiet) {
+  TIntake in;
+  if (!Gathered(names, quiet, in)) return false;
+  Append(std::move(in));
+  return true;
+}
+
+bool TPlayController::Gathered(const std::vector<std::string>& names, bool quiet, TIntake& in) {
   const uint64_t intake = ++FIntakeCount;
   // Folders are walked and playlists read on a thread of their own; the event loop runs
   // meanwhile, so the panel keeps drawing and answering.
-  TIntake in;
   {
     QEventLoop loop;
     TWakeEvent gathered([&loop] { loop.quit(); });
@@ -122,7 +145,6 @@ bool TPlayController::TakeIn(const std::vector<std::string>& names, bool quiet) 
     else if (!quiet) Say(std::make_exception_ptr(std::runtime_error(NothingPlayableText(names))));
     return false;
   }
-  Apply(std::move(in));
   return true;
 }
 
@@ -135,32 +157,134 @@ void TPlayController::Apply(TIntake in) {
   FFailedInRound.clear();
   ResetIndex();
   FCurrentDir = in.CurrentDir;
+  FPlayed.clear();
+  if (FShuffle) NewOrder(true);
   if (OnContributed) OnContributed(in.Contributed);
+  StoreAndStart(true);
+  if (in.Error) Say(in.Error);
+}
+
+void TPlayController::Append(TIntake in) {
+  const auto first = static_cast<int32_t>(FPlayList.size());
+  FPlayList.insert(FPlayList.end(), std::make_move_iterator(in.Entries.begin()),
+                   std::make_move_iterator(in.Entries.end()));
+  FEntryTitles.merge(in.Titles);
+  FCurrentDir = in.CurrentDir;
+  if (FShuffle) NewOrder(true);
+  if (OnContributed) OnContributed(in.Contributed);
+  // Stopped: the first entry added plays; otherwise what plays goes on.
+  const bool start = FPlayState == psStopped;
+  if (start) FNowIndex = first;
+  StoreAndStart(start);
+  if (!start) Changed();
+  if (in.Error) Say(in.Error);
+}
+
+void TPlayController::StoreAndStart(bool start) {
   // What was taken in plays even when it cannot be stored; that is said once.
   try {
     if (SavePlaylist) SavePlaylist();
   } catch (...) {
     Say(std::current_exception());
   }
+  if (!start) return;
   try {
     StartPlay();
   } catch (...) {
     Say(std::current_exception());
   }
-  if (in.Error) Say(in.Error);
+}
+
+void TPlayController::PlayEntry(int32_t index) {
+  if (index < 0 || index >= static_cast<int32_t>(FPlayList.size())) return;
+  Played();
+  StopBeforeChange();
+  FNowIndex = index;
+  StartPlay();
 }
 
 // The current entry.
 
 void TPlayController::NextIndex() {
+  if (FShuffle && !FPlayList.empty()) {
+    if (FPlaceOf[static_cast<size_t>(FNowIndex)] + 1 >= static_cast<int32_t>(FOrder.size())) NewOrder(false);
+    else FNowIndex = After(FNowIndex, 1, true);
+    return;
+  }
   ++FNowIndex;
   if (FNowIndex >= static_cast<int32_t>(FPlayList.size())) FNowIndex = 0;
 }
 
 void TPlayController::PrevIndex() {
+  if (FShuffle && !FPlayList.empty()) {
+    if (FPlayed.empty()) {
+      FNowIndex = After(FNowIndex, static_cast<int32_t>(FOrder.size()) - 1, true);
+    } else {
+      FNowIndex = FPlayed.back();
+      FPlayed.pop_back();
+    }
+    return;
+  }
   --FNowIndex;
   if (FNowIndex < 0) FNowIndex = static_cast<int32_t>(FPlayList.size()) - 1;
   if (FNowIndex < 0) FNowIndex = 0;
+}
+
+void TPlayController::NewOrder(bool keep_current) {
+  const auto count = static_cast<int32_t>(FPlayList.size());
+  FOrder.resize(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) FOrder[static_cast<size_t>(i)] = i;
+  std::shuffle(FOrder.begin(), FOrder.end(), FRandom);
+  // Kept first when shuffle is turned on; a new round does not begin with the entry just played.
+  if (keep_current && count > 0) std::iter_swap(FOrder.begin(), std::find(FOrder.begin(), FOrder.end(), FNowIndex));
+  else if (count > 1 && FOrder.front() == FNowIndex) std::iter_swap(FOrder.begin(), FOrder.begin() + 1);
+  FPlaceOf.assign(static_cast<size_t>(count), 0);
+  for (int32_t i = 0; i < count; ++i) FPlaceOf[static_cast<size_t>(FOrder[static_cast<size_t>(i)])] = i;
+  if (!keep_current && count > 0) FNowIndex = FOrder.front();
+}
+
+int32_t TPlayController::After(int32_t index, int32_t steps, bool round) const {
+  const auto count = static_cast<int32_t>(FPlayList.size());
+  if (count == 0) return -1;
+  const int32_t place = (FShuffle ? FPlaceOf[static_cast<size_t>(index)] : index) + steps;
+  if (!round && place >= count) return -1;
+  return FShuffle ? FOrder[static_cast<size_t>(place % count)] : place % count;
+}
+
+std::string TPlayController::PlayableEntry(int32_t index) const {
+  if (FFailedInRound.count(index) != 0) return {};
+  return PlayableName(FPlayList[static_cast<size_t>(index)], FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir);
+}
+
+bool TPlayController::PlayableLaterInRound(int32_t index) const {
+  for (int32_t steps = 1;; ++steps) {
+    const int32_t later = After(index, steps, false);
+    if (later < 0) return false;
+    if (!PlayableEntry(later).empty()) return true;
+  }
+}
+
+void TPlayController::Played() {
+  if (!FShuffle || FPlayList.empty()) return;
+  FPlayed.push_back(FNowIndex);
+  // Enough to go back along a long evening.
+  if (FPlayed.size() > 10000) FPlayed.pop_front();
+}
+
+void TPlayController::SetShuffle(bool on) {
+  if (on == FShuffle) return;
+  FShuffle = on;
+  FPlayed.clear();
+  if (on) NewOrder(true);
+  if (OnOptions) OnOptions();
+  Changed();
+}
+
+void TPlayController::SetRepeat(TRepeatMode mode) {
+  if (mode == FRepeat) return;
+  FRepeat = mode;
+  if (OnOptions) OnOptions();
+  Changed();
 }
 
 std::string TPlayController::SongTitle() const {
@@ -178,7 +302,8 @@ std::string TPlayController::SongTitle() const {
 
 std::string TPlayController::MakeTitle(const std::string& state) {
   std::string title = "[" + state + "]";
-  if (FPlayList.empty()) return kNoTitle;
+  // Nothing to play yet: how to give it something.
+  if (FPlayList.empty()) return std::string(kNoTitle) + " " + Translated(QT_TRANSLATE_NOOP("plumo::TPlatform", "ファイルをここにドロップ"));
   TMP3Player& player = *FPlayer;
   if (FPlayState == psStopped) {
     CancelConnect();
@@ -229,10 +354,38 @@ void TPlayController::DrawTitle(const std::string& state) {
   Changed();
 }
 
+void TPlayController::NowIndexSaved() {
+  FSavedNowIndex = FNowIndex;
+  StorePosition();
+}
+
+int64_t TPlayController::ResumePosition() {
+  if (FPlayList.empty() || !FPlayer->CanSeek()) return 0;
+  if (FPlayState == psStopped) return FResumeSample;
+  if (FPlayer->FileName() != PlayableEntry(FNowIndex)) return 0;
+  return static_cast<int64_t>(FPlayer->Position()) * FPlayer->Source().SampleRate() / 1000;
+}
+
+void TPlayController::StorePosition() {
+  if (FPlayList.empty()) return;
+  try {
+    if (SaveNowIndex) SaveNowIndex(FNowIndex, FPlayList[static_cast<size_t>(FNowIndex)], ResumePosition());
+    FSavedNowIndex = FNowIndex;
+  } catch (const platform::IniWriteError&) {
+    // Said by the next intake or the close.
+  }
+}
+
+void TPlayController::ResumeAt(int64_t sample) {
+  if (sample <= 0 || FPlayState != psStopped || !FPlayer->CanSeek()) return;
+  FResumeSample = sample;
+  FPlayer->Seek(sample);
+}
+
 void TPlayController::StoreNowIndex() {
   if (FNowIndex == FSavedNowIndex || FPlayList.empty()) return;
   try {
-    if (SaveNowIndex) SaveNowIndex(FNowIndex, FPlayList[static_cast<size_t>(FNowIndex)]);
+    if (SaveNowIndex) SaveNowIndex(FNowIndex, FPlayList[static_cast<size_t>(FNowIndex)], 0);
     FSavedNowIndex = FNowIndex;
   } catch (const platform::IniWriteError&) {
     // A settings file that cannot be written is reported by the next intake or the close; a
@@ -252,9 +405,25 @@ void TPlayController::MP3Player1EndPlay(TMP3EndPlayReason reason) {
     if (!message.empty() && !FPlayList.empty() &&
         FReportedEntries.insert(FPlayList[static_cast<size_t>(FNowIndex)]).second)
       Say(std::make_exception_ptr(std::runtime_error(message)));
-    StopBeforeChange();
-    NextIndex();
-    StartPlay();
+    if (FSleep == kSleepAfterTrack) {
+      // Asleep after this track: the next one waits, stopped.
+      Played();
+      StopBeforeChange();
+      NextIndex();
+      DrawTitle(QT_TRANSLATE_NOOP("plumo::TPlatform", "STOP"));
+      SleepEnded();
+    } else if (FRepeat == rmOne) {
+      StopBeforeChange();
+      StartPlay();
+    } else if (FRepeat == rmOff && !PlayableLaterInRound(FNowIndex)) {
+      // The round is over: stopped at its last entry.
+      StopBeforeChange();
+    } else {
+      Played();
+      StopBeforeChange();
+      NextIndex();
+      StartPlay();
+    }
   } else if (reason == merFailure) {
     // The player stopped by itself; the panel shows what it did until the user acts.
     Changed();
@@ -263,13 +432,18 @@ void TPlayController::MP3Player1EndPlay(TMP3EndPlayReason reason) {
 
 std::string TPlayController::MP3Player1GetNextFile() {
   const int32_t count = static_cast<int32_t>(FPlayList.size());
-  if (count == 0 || FPlayState == psStopped) return "";
+  if (count == 0 || FPlayState == psStopped || FSleep == kSleepAfterTrack) return "";
   const int32_t from = FChainedIndexes.empty() ? FNowIndex : FChainedIndexes.back();
-  const std::string dir = FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir;
-  for (int32_t step = 1; step <= count; ++step) {
-    const int32_t index = (from + step) % count;
-    const std::string name = PlayableName(FPlayList[static_cast<size_t>(index)], dir);
-    if (name.empty() || FFailedInRound.count(index) != 0) continue;
+  // Without repeat the round ends at its last entry; a shuffled round is not joined to the next.
+  const bool round = FRepeat == rmAll && !FShuffle;
+  // Repeat One chains the same entry.
+  const int32_t first = FRepeat == rmOne ? 0 : 1;
+  const int32_t last = FRepeat == rmOne ? 0 : count;
+  for (int32_t step = first; step <= last; ++step) {
+    const int32_t index = After(from, step, round);
+    if (index < 0) return "";
+    const std::string name = PlayableEntry(index);
+    if (name.empty()) continue;
     // A stream is connected to when the playback before it ends.
     if (IsStreamAddress(name)) return "";
     FChainedIndexes.push_back(index);
@@ -280,9 +454,15 @@ std::string TPlayController::MP3Player1GetNextFile() {
 
 void TPlayController::MP3Player1TrackChange() {
   if (FChainedIndexes.empty()) return;
+  Played();
   FNowIndex = FChainedIndexes.front();
   FChainedIndexes.pop_front();
   DrawTitle(FPlayState == psPaused ? "PAUSE" : "PLAY");
+  // Chained before the sleep timer was set to the end of the track: it pauses as it begins.
+  if (FSleep == kSleepAfterTrack && FPlayState == psPlaying) {
+    PausePlay();
+    SleepEnded();
+  }
 }
 
 void TPlayController::MP3Player1TitleChange() {
@@ -292,6 +472,7 @@ void TPlayController::MP3Player1TitleChange() {
 // Commands.
 
 void TPlayController::StartPlay() {
+  EndFade();
   // Played by the user's wish: every entry is tried again.
   FFailedInRound.clear();
   StartPlayInRound();
@@ -308,10 +489,14 @@ void TPlayController::StartPlayInRound() {
     return;
   }
   if (!FPlayer->FileName().empty()) {
+    // Loaded anew by the title: back to where it was left.
+    if (FResumeSample > 0) FPlayer->Seek(FResumeSample);
+    FResumeSample = 0;
     FPlayer->SetVolume(FVolLevel);
     FPlayer->Play();
     FPlayState = psPlaying;
     FFailedInRound.clear();
+    FPositionTimer.start();
     Changed();
   }
 }
@@ -365,6 +550,9 @@ void TPlayController::ConnectReady() {
 }
 
 void TPlayController::StopPlay() {
+  EndFade();
+  FResumeSample = 0;
+  FPositionTimer.stop();
   CancelConnect();
   if (FPlayState == psStopped) ResetIndex();
   // A chained entry heard by now becomes the current one as the player stops; none follows.
@@ -391,14 +579,18 @@ void TPlayController::StopBeforeChange() {
 }
 
 void TPlayController::PausePlay() {
+  EndFade();
+  FPositionTimer.stop();
   // Paused while connecting: the connection is given up; resuming connects again.
   CancelConnect();
   FPlayer->Pause();
   FPlayState = psPaused;
   DrawTitle(QT_TRANSLATE_NOOP("plumo::TPlatform", "PAUSE"));
+  StorePosition();
 }
 
 void TPlayController::ResumePlay() {
+  EndFade();
   if (!FChosenAddress.empty() && !FPlayer->Opened()) {
     // Paused while it connected: it connects again.
     FPlayState = psStopped;
@@ -407,6 +599,7 @@ void TPlayController::ResumePlay() {
   }
   FPlayer->Resume();
   FPlayState = psPlaying;
+  FPositionTimer.start();
   DrawTitle(QT_TRANSLATE_NOOP("plumo::TPlatform", "PLAY"));
 }
 
@@ -417,6 +610,7 @@ void TPlayController::PlayPause() {
 }
 
 void TPlayController::Next() {
+  Played();
   StopBeforeChange();
   NextIndex();
   StartPlay();
@@ -457,10 +651,89 @@ void TPlayController::SeekBy(int64_t ms) {
 }
 
 void TPlayController::SetVolLevel(int32_t level) {
+  EndFade();
   FVolLevel = level;
   FPlayer->SetVolume(FVolLevel);
   if (OnVolLevel) OnVolLevel(level);
   Changed();
+}
+
+void TPlayController::SetEqualizerPreset(int32_t preset) {
+  if (preset < 0 || preset >= kEqualizerPresets) return;
+  // Six bands from 60 Hz to 16 kHz, in 0.2 dB units. Each preset is taken down by its highest
+  // band, so that no band lifts the signal above what was decoded: a preset never clips.
+  static constexpr int32_t kLevels[kEqualizerPresets][6] = {
+      {0, 0, 0, 0, 0, 0},       {30, 20, 5, 0, 0, 0},    {0, 0, 0, 5, 20, 30},   {25, 10, 0, -5, 10, 20},
+      {-15, -5, 10, 15, 5, -10}, {10, 5, 0, 0, 5, 10},   {25, 10, -5, -5, 10, 25}};
+  FEqualizerPreset = preset;
+  TMP3Player& player = *FPlayer;
+  if (preset == 0) {
+    player.SetEqualizerEnabled(false);
+    return;
+  }
+  player.SetEqualizerMode(memFreq);
+  player.SetEqualizerCount(6);
+  player.SetEqualizerRange(60, 16000);
+  const int32_t top = *std::max_element(std::begin(kLevels[preset]), std::end(kLevels[preset]));
+  for (int band = 0; band < 6; ++band) player.SetEqualizerLevel(band, kLevels[preset][band] - top);
+  player.SetEqualizerEnabled(true);
+}
+
+void TPlayController::SetSleepTimer(int32_t minutes) {
+  EndFade();
+  FSleep = minutes > 0 || minutes == kSleepAfterTrack ? minutes : 0;
+  FSleepTimer.stop();
+  if (FSleep > 0) {
+    FSleepAt = std::chrono::steady_clock::now() + std::chrono::minutes(FSleep);
+    SleepTick();
+  } else if (OnSleep) {
+    OnSleep();
+  }
+}
+
+int32_t TPlayController::SleepMinutesLeft() const {
+  if (FSleep <= 0) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::seconds>(FSleepAt - std::chrono::steady_clock::now());
+  return static_cast<int32_t>(std::max<int64_t>(0, (left.count() + 59) / 60));
+}
+
+void TPlayController::SleepTick() {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FSleepAt - std::chrono::steady_clock::now());
+  if (left.count() <= 0) {
+    // Ten seconds of fading, then the pause.
+    FFadeStep = 0;
+    if (FPlayState == psPlaying) FFadeTimer.start();
+    else SleepEnded();
+    return;
+  }
+  // Woken each minute for the time shown, and at the end.
+  FSleepTimer.start(static_cast<int>(std::min<int64_t>(left.count(), 60000)));
+  if (OnSleep) OnSleep();
+}
+
+void TPlayController::FadeStep() {
+  constexpr int32_t kSteps = 20;
+  if (++FFadeStep < kSteps) {
+    FPlayer->SetVolume(FVolLevel * (kSteps - FFadeStep) / kSteps);
+    return;
+  }
+  FFadeTimer.stop();
+  if (FPlayState == psPlaying) PausePlay();
+  SleepEnded();
+}
+
+void TPlayController::EndFade() {
+  if (!FFadeTimer.isActive()) return;
+  FFadeTimer.stop();
+  FPlayer->SetVolume(FVolLevel);
+}
+
+void TPlayController::SleepEnded() {
+  // Resumed later at the level chosen.
+  FPlayer->SetVolume(FVolLevel);
+  FSleep = 0;
+  FSleepTimer.stop();
+  if (OnSleep) OnSleep();
 }
 
 void TPlayController::SetReplayGainMode(TReplayGainMode mode) {

@@ -6,11 +6,14 @@
 // callbacks below.
 #pragma once
 
+#include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +28,9 @@
 namespace plumo {
 
 enum TPlayState : uint8_t { psStopped = 0, psPlaying = 1, psPaused = 2 };
+// What follows the end of an entry: nothing after the last of the round, the whole playlist
+// again (the default), the same entry again.
+enum TRepeatMode : uint8_t { rmOff = 0, rmAll = 1, rmOne = 2 };
 
 class TPlayController final {
  public:
@@ -40,16 +46,21 @@ class TPlayController final {
   // display and the tray's tip show it). OnChange: what the desktop's media controls show may
   // have changed (play state, entry, title, volume). OnSeek: playback moved within the track.
   // OnVolLevel: the volume level changed (the menu's check mark, the settings key; may raise).
-  // OnContributed: names that gave an intake its entries (for the history).
+  // OnContributed: names that gave an intake its entries (for the history). OnOptions: shuffle
+  // or repeat changed.
   std::function<void(const std::exception_ptr&)> Report;
   std::function<void(const std::string& text)> OnTitle;
   std::function<void()> OnChange;
+  // As OnChange, for the window.
+  std::function<void()> OnStatus;
   std::function<void()> OnSeek;
   std::function<void(int32_t level)> OnVolLevel;
   std::function<void(const std::vector<std::string>& names)> OnContributed;
+  std::function<void()> OnOptions;
   // Storing: the playlist changed (raises when it cannot be written); the current entry changed.
   std::function<void()> SavePlaylist;
-  std::function<void(int32_t index, const std::string& entry)> SaveNowIndex;
+  // position: the sample to resume the entry at.
+  std::function<void(int32_t index, const std::string& entry, int64_t position)> SaveNowIndex;
   // Opens a playlist file for reading.
   TOpenPlaylist OpenPlaylist;
 
@@ -87,8 +98,35 @@ class TPlayController final {
   // same). Otherwise nothing changes and the failure or "nothing playable" is said (not with
   // quiet). True when the playlist was replaced.
   bool TakeIn(const std::vector<std::string>& names, bool quiet = false);
+  // Names gathered as for TakeIn and added at the end of the playlist; they play only when
+  // playback was stopped. True when they gave an entry that can be played.
+  bool Enqueue(const std::vector<std::string>& names, bool quiet = false);
+  // Plays entry index of the playlist (a pick from the playlist menu).
+  void PlayEntry(int32_t index);
+
+  // Shuffle: every entry once a round, in a new random order each round (the current entry
+  // first when it is turned on); the previous entry is the one played before.
+  void SetShuffle(bool on);
+  void SetRepeat(TRepeatMode mode);
+  bool Shuffle() const { return FShuffle; }
+  TRepeatMode Repeat() const { return FRepeat; }
+  // Equalizer presets of the engine's frequency equalizer: 0 off (the equalizer unused), 1 bass
+  // boost, 2 treble boost, 3 loudness, 4 voice, 5 classical, 6 rock. Applied from the next frame.
+  static constexpr int32_t kEqualizerPresets = 7;
+  void SetEqualizerPreset(int32_t preset);
+  int32_t EqualizerPreset() const { return FEqualizerPreset; }
+  // The sleep timer: minutes from now, 0 off, kSleepAfterTrack at the end of the track heard.
+  // When it runs out the sound fades out over 10 s and playback pauses; OnSleep is told when the
+  // time left changes (each minute) and when the timer ends.
+  static constexpr int32_t kSleepAfterTrack = -1;
+  void SetSleepTimer(int32_t minutes);
+  int32_t SleepTimer() const { return FSleep; }
+  // Whole minutes left (rounded up), or -1 without a timer of minutes.
+  int32_t SleepMinutesLeft() const;
+  std::function<void()> OnSleep;
 
   void ResetIndex() { FNowIndex = 0; }
+  // The next and the previous entry in the order of play (after the last comes the first).
   void NextIndex();
   void PrevIndex();
   // The title for a state word ("PLAY"); when stopped it first chooses and loads the current
@@ -97,8 +135,15 @@ class TPlayController final {
   // MakeTitle with the state word in the user's language; tells OnTitle and OnChange, and
   // stores the current entry when it changed.
   void DrawTitle(const std::string& state);
-  // The current entry has been stored with the playlist.
-  void NowIndexSaved() { FSavedNowIndex = FNowIndex; }
+  // The current entry has been stored with the playlist; its place within is stored now.
+  void NowIndexSaved();
+  // The sample to resume the current entry at: where it plays or is paused, or where it is to
+  // resume; 0 when stopped, for a stream that cannot seek and for another file loaded.
+  int64_t ResumePosition();
+  // Stores the current entry with ResumePosition (also every few seconds while playing).
+  void StorePosition();
+  // The current entry, loaded at start-up, resumes at sample on Play (and is shown there).
+  void ResumeAt(int64_t sample);
 
   // The player's events.
   void MP3Player1EndPlay(TMP3EndPlayReason reason);
@@ -138,8 +183,29 @@ class TPlayController final {
   void StartConnect(const std::string& address);
   void ConnectReady();
   void CancelConnect();
+  // Gathers names off the GUI thread; false when the intake was overtaken or closed meanwhile,
+  // or nothing in it can be played (said unless quiet).
+  bool Gathered(const std::vector<std::string>& names, bool quiet, TIntake& in);
   void Apply(TIntake in);
+  void Append(TIntake in);
+  // Stores the changed playlist and starts playing; a failure of either is said.
+  void StoreAndStart(bool start);
   void StoreNowIndex();
+  // A new order of play for the playlist, with the current entry first when keep_current.
+  void NewOrder(bool keep_current);
+  // The entry `steps` after index in the order of play, going round; -1 past the round's end
+  // when !round.
+  int32_t After(int32_t index, int32_t steps, bool round) const;
+  // Whether an entry after index can still play in this round.
+  bool PlayableLaterInRound(int32_t index) const;
+  // The current entry leaves for the next one by the user's wish or at its end.
+  void Played();
+  std::string PlayableEntry(int32_t index) const;
+  void SleepTick();
+  void FadeStep();
+  // A command of the user's ends a fade-out: the volume level is the player's again.
+  void EndFade();
+  void SleepEnded();
 
   // The player's wake-ups; outlives the player.
   TWakeEvent FPump;
@@ -166,6 +232,23 @@ class TPlayController final {
   std::string FCurrentDir;
   int32_t FVolLevel = 100;
   std::string FTitle;
+  bool FShuffle = false;
+  TRepeatMode FRepeat = rmAll;
+  // With shuffle: the order of this round, each entry's place in it, and what was played.
+  std::vector<int32_t> FOrder;
+  std::vector<int32_t> FPlaceOf;
+  std::deque<int32_t> FPlayed;
+  std::mt19937 FRandom{std::random_device{}()};
+  int32_t FEqualizerPreset = 0;
+  int32_t FSleep = 0;
+  std::chrono::steady_clock::time_point FSleepAt;
+  QTimer FSleepTimer;
+  QTimer FFadeTimer;
+  int32_t FFadeStep = 0;
+  // Where the current entry resumes on Play (0: at its start), and the clock that stores the
+  // place while playing.
+  int64_t FResumeSample = 0;
+  QTimer FPositionTimer;
   // Counts intakes, so that one overtaken by a later one while gathering is dropped.
   uint64_t FIntakeCount = 0;
   bool FClosed = false;

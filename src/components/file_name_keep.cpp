@@ -14,8 +14,6 @@ namespace plumo {
 
 namespace {
 
-constexpr const char* kSection = "KeepFileNames";
-
 // A file, or a folder (the panel keeps dropped folders in the history too), or a stream
 // address ("http://", "https://"), which is kept as it was given.
 bool Exists(const std::string& name) {

@@ -22,6 +22,8 @@ class TFileNameKeep final : public QObject {
  public:
   using TFileNameSelectEvent = std::function<void(TFileNameKeep* sender, const std::string& select_file_name)>;
   static constexpr int kCapacity = 16;
+  // The settings file's section of the list.
+  static constexpr const char* kSection = "KeepFileNames";
 
   // ini_file_name: the settings file (platform::SettingsFileName() in the program).
   TFileNameKeep(QObject* owner, std::string ini_file_name);

@@ -18,6 +18,142 @@
 <context>
     <name>plumo::TPlatform</name>
     <message>
+        <source>ファイルを開く(&amp;O)…</source>
+        <translation>Dateien ö&amp;ffnen…</translation>
+    </message>
+    <message>
+        <source>ファイルを追加(&amp;A)…</source>
+        <translation>Dateien &amp;hinzufügen…</translation>
+    </message>
+    <message>
+        <source>フォルダを開く(&amp;F)…</source>
+        <translation>&amp;Ordner öffnen…</translation>
+    </message>
+    <message>
+        <source>アドレスを開く(&amp;L)…</source>
+        <translation>&amp;Adresse öffnen…</translation>
+    </message>
+    <message>
+        <source>プレイリスト(&amp;P)</source>
+        <translation>&amp;Wiedergabeliste</translation>
+    </message>
+    <message>
+        <source>シャッフル(&amp;S)</source>
+        <translation>&amp;Zufallswiedergabe</translation>
+    </message>
+    <message>
+        <source>リピート(&amp;R)</source>
+        <translation>Wieder&amp;holen</translation>
+    </message>
+    <message>
+        <source>全曲</source>
+        <translation>Alle</translation>
+    </message>
+    <message>
+        <source>1曲</source>
+        <translation>Einen</translation>
+    </message>
+    <message>
+        <source>イコライザ(&amp;E)</source>
+        <translation>&amp;Equalizer</translation>
+    </message>
+    <message>
+        <source>低音強調</source>
+        <translation>Bässe verstärken</translation>
+    </message>
+    <message>
+        <source>高音強調</source>
+        <translation>Höhen verstärken</translation>
+    </message>
+    <message>
+        <source>ラウドネス</source>
+        <translation>Loudness</translation>
+    </message>
+    <message>
+        <source>ボーカル</source>
+        <translation>Stimme</translation>
+    </message>
+    <message>
+        <source>クラシック</source>
+        <translation>Klassik</translation>
+    </message>
+    <message>
+        <source>ロック</source>
+        <translation>Rock</translation>
+    </message>
+    <message>
+        <source>スリープタイマー(&amp;T)</source>
+        <translation>Ein&amp;schlafzeit</translation>
+    </message>
+    <message>
+        <source>15分</source>
+        <translation>15 Minuten</translation>
+    </message>
+    <message>
+        <source>30分</source>
+        <translation>30 Minuten</translation>
+    </message>
+    <message>
+        <source>60分</source>
+        <translation>60 Minuten</translation>
+    </message>
+    <message>
+        <source>90分</source>
+        <translation>90 Minuten</translation>
+    </message>
+    <message>
+        <source>この曲の後</source>
+        <translation>Nach diesem Titel</translation>
+    </message>
+    <message>
+        <source>起動時に再生を再開</source>
+        <translation>Beim Start weiterspielen</translation>
+    </message>
+    <message>
+        <source>曲の変更を通知</source>
+        <translation>Titelwechsel melden</translation>
+    </message>
+    <message>
+        <source>ファイルをここにドロップ</source>
+        <translation>Dateien hierher ziehen</translation>
+    </message>
+    <message>
+        <source>%1 はストリームのアドレスではありません</source>
+        <translation>%1 ist keine Stream-Adresse</translation>
+    </message>
+    <message>
+        <source>MPEG オーディオとプレイリスト (%1)</source>
+        <translation>MPEG-Audio und Wiedergabelisten (%1)</translation>
+    </message>
+    <message>
+        <source>ファイルを追加</source>
+        <translation>Dateien hinzufügen</translation>
+    </message>
+    <message>
+        <source>ファイルを開く</source>
+        <translation>Dateien öffnen</translation>
+    </message>
+    <message>
+        <source>フォルダを開く</source>
+        <translation>Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>アドレスを開く</source>
+        <translation>Adresse öffnen</translation>
+    </message>
+    <message>
+        <source>インターネットラジオや音声ファイルのアドレス (http://, https://):</source>
+        <translation>Adresse eines Internetradios oder einer Audiodatei (http://, https://):</translation>
+    </message>
+    <message>
+        <source>この曲の後にスリープ</source>
+        <translation>Schlafen nach diesem Titel</translation>
+    </message>
+    <message>
+        <source>スリープまで %1 分</source>
+        <translation>Schlafen in %1 Min.</translation>
+    </message>
+    <message>
         <source>ReplayGain</source>
         <translation>ReplayGain</translation>
     </message>

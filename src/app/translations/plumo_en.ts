@@ -18,6 +18,142 @@
 <context>
     <name>plumo::TPlatform</name>
     <message>
+        <source>ファイルを開く(&amp;O)…</source>
+        <translation>&amp;Open Files…</translation>
+    </message>
+    <message>
+        <source>ファイルを追加(&amp;A)…</source>
+        <translation>&amp;Add Files…</translation>
+    </message>
+    <message>
+        <source>フォルダを開く(&amp;F)…</source>
+        <translation>Open &amp;Folder…</translation>
+    </message>
+    <message>
+        <source>アドレスを開く(&amp;L)…</source>
+        <translation>Open &amp;Location…</translation>
+    </message>
+    <message>
+        <source>プレイリスト(&amp;P)</source>
+        <translation>&amp;Playlist</translation>
+    </message>
+    <message>
+        <source>シャッフル(&amp;S)</source>
+        <translation>&amp;Shuffle</translation>
+    </message>
+    <message>
+        <source>リピート(&amp;R)</source>
+        <translation>&amp;Repeat</translation>
+    </message>
+    <message>
+        <source>全曲</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>1曲</source>
+        <translation>One</translation>
+    </message>
+    <message>
+        <source>イコライザ(&amp;E)</source>
+        <translation>&amp;Equalizer</translation>
+    </message>
+    <message>
+        <source>低音強調</source>
+        <translation>Bass Boost</translation>
+    </message>
+    <message>
+        <source>高音強調</source>
+        <translation>Treble Boost</translation>
+    </message>
+    <message>
+        <source>ラウドネス</source>
+        <translation>Loudness</translation>
+    </message>
+    <message>
+        <source>ボーカル</source>
+        <translation>Voice</translation>
+    </message>
+    <message>
+        <source>クラシック</source>
+        <translation>Classical</translation>
+    </message>
+    <message>
+        <source>ロック</source>
+        <translation>Rock</translation>
+    </message>
+    <message>
+        <source>スリープタイマー(&amp;T)</source>
+        <translation>Sleep &amp;Timer</translation>
+    </message>
+    <message>
+        <source>15分</source>
+        <translation>15 Minutes</translation>
+    </message>
+    <message>
+        <source>30分</source>
+        <translation>30 Minutes</translation>
+    </message>
+    <message>
+        <source>60分</source>
+        <translation>60 Minutes</translation>
+    </message>
+    <message>
+        <source>90分</source>
+        <translation>90 Minutes</translation>
+    </message>
+    <message>
+        <source>この曲の後</source>
+        <translation>After This Track</translation>
+    </message>
+    <message>
+        <source>起動時に再生を再開</source>
+        <translation>Resume Playing at Start</translation>
+    </message>
+    <message>
+        <source>曲の変更を通知</source>
+        <translation>Notify Track Changes</translation>
+    </message>
+    <message>
+        <source>ファイルをここにドロップ</source>
+        <translation>Drop files here</translation>
+    </message>
+    <message>
+        <source>%1 はストリームのアドレスではありません</source>
+        <translation>%1 is not a stream address</translation>
+    </message>
+    <message>
+        <source>MPEG オーディオとプレイリスト (%1)</source>
+        <translation>MPEG audio and playlists (%1)</translation>
+    </message>
+    <message>
+        <source>ファイルを追加</source>
+        <translation>Add Files</translation>
+    </message>
+    <message>
+        <source>ファイルを開く</source>
+        <translation>Open Files</translation>
+    </message>
+    <message>
+        <source>フォルダを開く</source>
+        <translation>Open Folder</translation>
+    </message>
+    <message>
+        <source>アドレスを開く</source>
+        <translation>Open Location</translation>
+    </message>
+    <message>
+        <source>インターネットラジオや音声ファイルのアドレス (http://, https://):</source>
+        <translation>Address of an internet radio station or an audio file (http://, https://):</translation>
+    </message>
+    <message>
+        <source>この曲の後にスリープ</source>
+        <translation>sleep after this track</translation>
+    </message>
+    <message>
+        <source>スリープまで %1 分</source>
+        <translation>sleep in %1 min</translation>
+    </message>
+    <message>
         <source>ReplayGain</source>
         <translation>ReplayGain</translation>
     </message>

@@ -18,6 +18,142 @@
 <context>
     <name>plumo::TPlatform</name>
     <message>
+        <source>ファイルを開く(&amp;O)…</source>
+        <translation>&amp;Abrir archivos…</translation>
+    </message>
+    <message>
+        <source>ファイルを追加(&amp;A)…</source>
+        <translation>A&amp;ñadir archivos…</translation>
+    </message>
+    <message>
+        <source>フォルダを開く(&amp;F)…</source>
+        <translation>Abrir &amp;carpeta…</translation>
+    </message>
+    <message>
+        <source>アドレスを開く(&amp;L)…</source>
+        <translation>Abrir &amp;dirección…</translation>
+    </message>
+    <message>
+        <source>プレイリスト(&amp;P)</source>
+        <translation>&amp;Lista de reproducción</translation>
+    </message>
+    <message>
+        <source>シャッフル(&amp;S)</source>
+        <translation>Orden &amp;aleatorio</translation>
+    </message>
+    <message>
+        <source>リピート(&amp;R)</source>
+        <translation>&amp;Repetir</translation>
+    </message>
+    <message>
+        <source>全曲</source>
+        <translation>Todo</translation>
+    </message>
+    <message>
+        <source>1曲</source>
+        <translation>Una</translation>
+    </message>
+    <message>
+        <source>イコライザ(&amp;E)</source>
+        <translation>&amp;Ecualizador</translation>
+    </message>
+    <message>
+        <source>低音強調</source>
+        <translation>Realce de graves</translation>
+    </message>
+    <message>
+        <source>高音強調</source>
+        <translation>Realce de agudos</translation>
+    </message>
+    <message>
+        <source>ラウドネス</source>
+        <translation>Sonoridad</translation>
+    </message>
+    <message>
+        <source>ボーカル</source>
+        <translation>Voz</translation>
+    </message>
+    <message>
+        <source>クラシック</source>
+        <translation>Clásica</translation>
+    </message>
+    <message>
+        <source>ロック</source>
+        <translation>Rock</translation>
+    </message>
+    <message>
+        <source>スリープタイマー(&amp;T)</source>
+        <translation>&amp;Temporizador</translation>
+    </message>
+    <message>
+        <source>15分</source>
+        <translation>15 minutos</translation>
+    </message>
+    <message>
+        <source>30分</source>
+        <translation>30 minutos</translation>
+    </message>
+    <message>
+        <source>60分</source>
+        <translation>60 minutos</translation>
+    </message>
+    <message>
+        <source>90分</source>
+        <translation>90 minutos</translation>
+    </message>
+    <message>
+        <source>この曲の後</source>
+        <translation>Tras esta pista</translation>
+    </message>
+    <message>
+        <source>起動時に再生を再開</source>
+        <translation>Reanudar al iniciar</translation>
+    </message>
+    <message>
+        <source>曲の変更を通知</source>
+        <translation>Avisar del cambio de pista</translation>
+    </message>
+    <message>
+        <source>ファイルをここにドロップ</source>
+        <translation>Suelte archivos aquí</translation>
+    </message>
+    <message>
+        <source>%1 はストリームのアドレスではありません</source>
+        <translation>%1 no es una dirección de flujo</translation>
+    </message>
+    <message>
+        <source>MPEG オーディオとプレイリスト (%1)</source>
+        <translation>Audio MPEG y listas de reproducción (%1)</translation>
+    </message>
+    <message>
+        <source>ファイルを追加</source>
+        <translation>Añadir archivos</translation>
+    </message>
+    <message>
+        <source>ファイルを開く</source>
+        <translation>Abrir archivos</translation>
+    </message>
+    <message>
+        <source>フォルダを開く</source>
+        <translation>Abrir carpeta</translation>
+    </message>
+    <message>
+        <source>アドレスを開く</source>
+        <translation>Abrir dirección</translation>
+    </message>
+    <message>
+        <source>インターネットラジオや音声ファイルのアドレス (http://, https://):</source>
+        <translation>Dirección de una radio por Internet o de un archivo de audio (http://, https://):</translation>
+    </message>
+    <message>
+        <source>この曲の後にスリープ</source>
+        <translation>dormir tras esta pista</translation>
+    </message>
+    <message>
+        <source>スリープまで %1 分</source>
+        <translation>dormir en %1 min</translation>
+    </message>
+    <message>
         <source>ReplayGain</source>
         <translation>ReplayGain</translation>
     </message>

@@ -18,6 +18,142 @@
 <context>
     <name>plumo::TPlatform</name>
     <message>
+        <source>ファイルを開く(&amp;O)…</source>
+        <translation>&amp;Ouvrir des fichiers…</translation>
+    </message>
+    <message>
+        <source>ファイルを追加(&amp;A)…</source>
+        <translation>&amp;Ajouter des fichiers…</translation>
+    </message>
+    <message>
+        <source>フォルダを開く(&amp;F)…</source>
+        <translation>Ouvrir un &amp;dossier…</translation>
+    </message>
+    <message>
+        <source>アドレスを開く(&amp;L)…</source>
+        <translation>Ouvrir une ad&amp;resse…</translation>
+    </message>
+    <message>
+        <source>プレイリスト(&amp;P)</source>
+        <translation>&amp;Liste de lecture</translation>
+    </message>
+    <message>
+        <source>シャッフル(&amp;S)</source>
+        <translation>Lecture &amp;aléatoire</translation>
+    </message>
+    <message>
+        <source>リピート(&amp;R)</source>
+        <translation>&amp;Répéter</translation>
+    </message>
+    <message>
+        <source>全曲</source>
+        <translation>Tout</translation>
+    </message>
+    <message>
+        <source>1曲</source>
+        <translation>Un seul</translation>
+    </message>
+    <message>
+        <source>イコライザ(&amp;E)</source>
+        <translation>É&amp;galiseur</translation>
+    </message>
+    <message>
+        <source>低音強調</source>
+        <translation>Graves renforcés</translation>
+    </message>
+    <message>
+        <source>高音強調</source>
+        <translation>Aigus renforcés</translation>
+    </message>
+    <message>
+        <source>ラウドネス</source>
+        <translation>Loudness</translation>
+    </message>
+    <message>
+        <source>ボーカル</source>
+        <translation>Voix</translation>
+    </message>
+    <message>
+        <source>クラシック</source>
+        <translation>Classique</translation>
+    </message>
+    <message>
+        <source>ロック</source>
+        <translation>Rock</translation>
+    </message>
+    <message>
+        <source>スリープタイマー(&amp;T)</source>
+        <translation>Minu&amp;terie de sommeil</translation>
+    </message>
+    <message>
+        <source>15分</source>
+        <translation>15 minutes</translation>
+    </message>
+    <message>
+        <source>30分</source>
+        <translation>30 minutes</translation>
+    </message>
+    <message>
+        <source>60分</source>
+        <translation>60 minutes</translation>
+    </message>
+    <message>
+        <source>90分</source>
+        <translation>90 minutes</translation>
+    </message>
+    <message>
+        <source>この曲の後</source>
+        <translation>Après ce morceau</translation>
+    </message>
+    <message>
+        <source>起動時に再生を再開</source>
+        <translation>Reprendre la lecture au démarrage</translation>
+    </message>
+    <message>
+        <source>曲の変更を通知</source>
+        <translation>Notifier les changements de morceau</translation>
+    </message>
+    <message>
+        <source>ファイルをここにドロップ</source>
+        <translation>Déposez des fichiers ici</translation>
+    </message>
+    <message>
+        <source>%1 はストリームのアドレスではありません</source>
+        <translation>%1 n’est pas une adresse de flux</translation>
+    </message>
+    <message>
+        <source>MPEG オーディオとプレイリスト (%1)</source>
+        <translation>Audio MPEG et listes de lecture (%1)</translation>
+    </message>
+    <message>
+        <source>ファイルを追加</source>
+        <translation>Ajouter des fichiers</translation>
+    </message>
+    <message>
+        <source>ファイルを開く</source>
+        <translation>Ouvrir des fichiers</translation>
+    </message>
+    <message>
+        <source>フォルダを開く</source>
+        <translation>Ouvrir un dossier</translation>
+    </message>
+    <message>
+        <source>アドレスを開く</source>
+        <translation>Ouvrir une adresse</translation>
+    </message>
+    <message>
+        <source>インターネットラジオや音声ファイルのアドレス (http://, https://):</source>
+        <translation>Adresse d’une radio Internet ou d’un fichier audio (http://, https://) :</translation>
+    </message>
+    <message>
+        <source>この曲の後にスリープ</source>
+        <translation>sommeil après ce morceau</translation>
+    </message>
+    <message>
+        <source>スリープまで %1 分</source>
+        <translation>sommeil dans %1 min</translation>
+    </message>
+    <message>
         <source>ReplayGain</source>
         <translation>ReplayGain</translation>
     </message>
