@@ -188,33 +188,38 @@ void TPanelMenu::FillPlaylist(int32_t count, int32_t current, std::function<QStr
   FPlaylistGroups.clear();
   FPlaylistChecks = std::make_unique<QActionGroup>(FPlaylist);
   FCaption = std::move(caption);
-  // Entries first..last - 1 into menu, the current one checked.
-  const auto fill = [this, current](QMenu* menu, int32_t first, int32_t last) {
+  FCurrent = current;
+  FillRange(FPlaylist, 0, count);
+}
+
+void TPanelMenu::FillRange(QMenu* menu, int32_t first, int32_t last) {
+  if (last - first <= kGroupSize) {
     for (int32_t i = first; i < last; ++i) {
       QAction* item = menu->addAction(FCaption(i));
       item->setCheckable(true);
-      item->setChecked(i == current);
+      item->setChecked(i == FCurrent);
       FPlaylistChecks->addAction(item);
       QObject::connect(item, &QAction::triggered, item, [this, i] {
         if (OnPick) OnPick(i);
       });
     }
-  };
-  FPlaylist->setEnabled(count > 0);
-  if (count <= kGroupSize) {
-    fill(FPlaylist, 0, count);
     return;
   }
-  // A long playlist: groups of 50, each filled when it opens, so that the menu opens at once.
-  for (int32_t first = 0; first < count; first += kGroupSize) {
-    const int32_t last = std::min(count, first + kGroupSize);
-    FPlaylistGroups.push_back(std::make_unique<QMenu>(QStringLiteral("%1–%2").arg(first + 1).arg(last), FPlaylist));
+  // Groups of 50 entries, of 50 groups, ...: no menu holds more than 50 items, and each is
+  // filled when it opens, so that a long playlist's menu opens at once.
+  int64_t step = kGroupSize;
+  while (step * kGroupSize < last - first) step *= kGroupSize;
+  for (int64_t from = first; from < last; from += step) {
+    const auto to = static_cast<int32_t>(std::min<int64_t>(last, from + step));
+    const auto at = static_cast<int32_t>(from);
+    // Owned here alone: a group's QObject parent is the playlist menu, never another group.
+    FPlaylistGroups.push_back(std::make_unique<QMenu>(QStringLiteral("%1–%2").arg(at + 1).arg(to), FPlaylist));
     QMenu* group = FPlaylistGroups.back().get();
     group->menuAction()->setCheckable(true);
-    group->menuAction()->setChecked(current >= first && current < last);
-    FPlaylist->addMenu(group);
-    QObject::connect(group, &QMenu::aboutToShow, group, [group, fill, first, last] {
-      if (group->actions().isEmpty()) fill(group, first, last);
+    group->menuAction()->setChecked(FCurrent >= at && FCurrent < to);
+    menu->addMenu(group);
+    QObject::connect(group, &QMenu::aboutToShow, group, [this, group, at, to] {
+      if (group->actions().isEmpty()) FillRange(group, at, to);
     });
   }
 }

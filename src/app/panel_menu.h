@@ -41,7 +41,7 @@ class TPanelMenu final {
   // The history component's parent menu.
   QMenu& History() { return *FHistory; }
   // The playlist's entries: count of them, the current one checked, captions by caption(i);
-  // in groups of 50 (each filled when it opens) beyond 50. OnPick gets the index chosen.
+  // in groups of at most 50 (each filled when it opens) beyond 50. OnPick gets the index chosen.
   std::function<void(int32_t index)> OnPick;
   void FillPlaylist(int32_t count, int32_t current, std::function<QString(int32_t index)> caption);
   QMenu& Playlist() { return *FPlaylist; }
@@ -63,6 +63,7 @@ class TPanelMenu final {
 
  private:
   QAction* RadioItem(TMenuCommand command, int32_t value) const;
+  void FillRange(QMenu* menu, int32_t first, int32_t last);
 
   std::vector<std::unique_ptr<QMenu>> FMenus;
   std::vector<std::unique_ptr<QActionGroup>> FGroups;
@@ -73,6 +74,7 @@ class TPanelMenu final {
   std::vector<std::unique_ptr<QMenu>> FPlaylistGroups;
   std::unique_ptr<QActionGroup> FPlaylistChecks;
   std::function<QString(int32_t index)> FCaption;
+  int32_t FCurrent = -1;
   std::map<std::string, QAction*> FItems;
   std::vector<QAction*> FRadioItems;
 };

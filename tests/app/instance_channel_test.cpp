@@ -73,6 +73,22 @@ TEST(InstanceChannelTest, FilesReachTheListeningInstance) {
     while (sent < 0 && !guard.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 10);
     refused.join();
     EXPECT_EQ(sent, 0);
+    // plumo --enqueue: the files go to the enqueue handler, marked by nothing but their handler.
+    std::vector<std::string> enqueued;
+    channel.OnEnqueue = [&](const std::vector<std::string>& files) {
+      enqueued = files;
+      return true;
+    };
+    sent = -1;
+    std::thread enqueue([&] { sent = TInstanceChannel::Send(name, {"/music/next.mp3"}, 10000, true) ? 1 : 0; });
+    while (sent < 0 && !guard.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    enqueue.join();
+    EXPECT_EQ(sent, 1);
+    EXPECT_EQ(enqueued, std::vector<std::string>{"/music/next.mp3"});
+    const char* with[] = {"plumo", "a.mp3", "-e"};
+    const char* after[] = {"plumo", "--", "--enqueue"};
+    EXPECT_TRUE(EnqueueArgument(3, with));
+    EXPECT_FALSE(EnqueueArgument(3, after)) << "a file named so";
     EXPECT_EQ(received.size(), 2u);
   }
   // No instance: the sender gives up after its wait.

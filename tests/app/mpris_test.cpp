@@ -388,6 +388,37 @@ TEST_F(MprisTest, ChangesAreSignalled) {
       << text;
 }
 
+// Shuffle and repeat from the desktop reach the panel; the panel's own changes reach the desktop.
+TEST_F(MprisTest, ShuffleAndLoopStatusBothWays) {
+  form->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  EXPECT_EQ(Playerctl("shuffle"), "Off");
+  EXPECT_EQ(Playerctl("loop"), "Playlist");
+  const std::pair<std::vector<std::string>, std::pair<bool, TRepeatMode>> rows[] = {
+      {{"shuffle", "On"}, {true, rmAll}}, {{"loop", "Track"}, {true, rmOne}},
+      {{"loop", "None"}, {true, rmOff}},  {{"shuffle", "Off"}, {false, rmOff}}};
+  for (const auto& [command, state] : rows) {
+    Playerctl(command[0], command[1]);
+    EXPECT_EQ(form->Controller().Shuffle(), state.first) << command[0] << " " << command[1];
+    EXPECT_EQ(form->Controller().Repeat(), state.second) << command[0] << " " << command[1];
+  }
+  EXPECT_EQ(IniFile(ini).ReadInteger("Setup", "Repeat", -1), rmOff);
+  const std::string out = dir / "monitor.txt";
+  const std::unique_ptr<test::Child> monitor = StartMonitor(out);
+  ASSERT_TRUE(monitor);
+  form->Item("Shuffle1")->trigger();
+  form->Item("RepeatOne")->trigger();
+  test::PollUntil([&] {
+    QApplication::processEvents();
+    return test::ReadFile(out).find("'LoopStatus': <'Track'>") != std::string::npos;
+  }, 10000);
+  monitor->Signal(SIGTERM);
+  monitor->Wait();
+  const std::string text = test::ReadFile(out);
+  EXPECT_NE(text.find("'Shuffle': <true>"), std::string::npos) << text;
+  EXPECT_NE(text.find("'LoopStatus': <'Track'>"), std::string::npos) << text;
+  EXPECT_EQ(Playerctl("loop"), "Track");
+}
+
 // A change of track reaches the desktop as one change, not as a stop, a new track and a start.
 TEST_F(MprisTest, ATrackChangeIsSignalledOnce) {
   const std::string out = dir / "monitor.txt";

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QKeySequence>
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -30,6 +31,7 @@
 #include "ini_file.h"
 #include "instance_channel.h"
 #include "simulated_wave_device.h"
+#include "wav_file_wave_device.h"
 #include "test_support.h"
 
 namespace plumo {
@@ -1207,6 +1209,196 @@ TEST_F(PanelTest, FileNamesThatAreNotUtf8ReachThePlayerUnchanged) {
   const char* argv[] = {"plumo", odd.c_str()};
   EXPECT_EQ(FileArguments(2, argv), (std::vector<std::string>{odd}));
   EXPECT_TRUE(errors.empty());
+}
+
+}  // namespace
+}  // namespace plumo
+
+namespace plumo {
+namespace {
+
+// The keys of the focused panel, each as the command it stands for.
+TEST_F(PanelTest, KeysOnTheFocusedPanel) {
+  test::LongCopy(dir / "one.mp3", dir / "long.mp3");
+  auto p = Start();
+  p->DropFiles({dir / "long.mp3", dir / "two.mp3", dir / "sub/three.mp3"});
+  bool asked = false;
+  p->AskNames = [&](TPlatform::TAsk, bool) {
+    asked = true;
+    return std::vector<std::string>{};
+  };
+  p->show();
+  const struct {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    std::function<bool()> done;
+  } rows[] = {
+      {Qt::Key_Space, Qt::NoModifier, [&] { return p->PlayState() == psPaused; }},
+      {Qt::Key_Space, Qt::NoModifier, [&] { return p->PlayState() == psPlaying; }},
+      {Qt::Key_Right, Qt::ShiftModifier, [&] { return p->MP3Player1().Position() >= 30000; }},
+      {Qt::Key_Left, Qt::NoModifier, [&] { return p->MP3Player1().Position() >= 25000 && p->MP3Player1().Position() < 30000; }},
+      {Qt::Key_Down, Qt::NoModifier, [&] { return p->VolLevel() == 80 && p->Item("N10")->isChecked(); }},
+      {Qt::Key_Up, Qt::NoModifier, [&] { return p->VolLevel() == 100; }},
+      {Qt::Key_N, Qt::NoModifier, [&] { return p->NowIndex() == 1; }},
+      {Qt::Key_PageDown, Qt::NoModifier, [&] { return p->NowIndex() == 2; }},
+      {Qt::Key_P, Qt::NoModifier, [&] { return p->NowIndex() == 1; }},
+      {Qt::Key_S, Qt::NoModifier, [&] { return p->PlayState() == psStopped; }},
+      {Qt::Key_O, Qt::ControlModifier, [&] { return asked; }},
+      {Qt::Key_Q, Qt::ControlModifier, [&] { return p->Closed(); }},
+  };
+  for (const auto& row : rows) {
+    QTest::keyClick(p.get(), row.key, row.modifiers);
+    EXPECT_TRUE(row.done()) << QKeySequence(static_cast<int>(row.key) | static_cast<int>(row.modifiers)).toString().toStdString();
+  }
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+}
+
+// The open items take what the dialog gives: Open replaces the playlist and plays, Add appends
+// and leaves playing alone (it plays what it adds when stopped), an address must be one. A
+// click on the tray icon with nothing to play asks for files.
+TEST_F(PanelTest, OpenItemsTakeWhatTheDialogGives) {
+  auto p = Start();
+  std::vector<std::string> given;
+  std::vector<TPlatform::TAsk> asked;
+  p->AskNames = [&](TPlatform::TAsk ask, bool) {
+    asked.push_back(ask);
+    return given;
+  };
+  given = {dir / "one.mp3"};
+  emit p->TrayIcon1().SystemTrayIcon().activated(QSystemTrayIcon::Trigger);
+  Until([&] { return !asked.empty(); });
+  EXPECT_EQ(asked, std::vector<TPlatform::TAsk>{TPlatform::akFiles});
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->ClickCount(), 0);
+  given = {dir / "two.mp3", dir / "sub"};
+  p->Item("AddFiles1")->trigger();
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "one.mp3", dir / "two.mp3", dir / "sub/three.mp3"}));
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "one.mp3");
+  EXPECT_EQ(IniFile(ini).ReadInteger("Option", "FileCount", 0), 3);
+  p->SpeedButton3Click();
+  given = {dir / "one.mp3"};
+  p->Item("AddFiles1")->trigger();
+  EXPECT_EQ(p->NowIndex(), 3) << "stopped: what was added plays";
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  given = {dir / "sub"};
+  p->Item("OpenFolder1")->trigger();
+  EXPECT_EQ(p->PlayList(), (std::vector<std::string>{dir / "sub/three.mp3"}));
+  given = {"ftp://h/x.mp3"};
+  p->Item("OpenAddress1")->trigger();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("ftp://h/x.mp3"), std::string::npos);
+  EXPECT_EQ(asked, (std::vector<TPlatform::TAsk>{TPlatform::akFiles, TPlatform::akFiles, TPlatform::akFiles,
+                                                 TPlatform::akFolder, TPlatform::akAddress}));
+}
+
+// The playlist menu lists the entries (a long one in groups of 50, each filled when it opens),
+// the current one checked; a pick plays it.
+TEST_F(PanelTest, PlaylistMenuListsAndPicks) {
+  std::string saved = "[Option]\nFileCount=100000\nNowIndex=56\n";
+  for (int i = 0; i < 100000; ++i) saved += "File" + std::to_string(i) + "=" + dir / (i % 2 ? "two.mp3" : "one.mp3") + "\n";
+  test::WriteFile(ini, saved);
+  auto p = Start();
+  QMenu& menu = *p->Item("Playlist1")->menu();
+  emit menu.aboutToShow();
+  ASSERT_EQ(menu.actions().size(), 40);
+  EXPECT_EQ(menu.actions()[1]->text().toStdString(), "2501–5000");
+  EXPECT_TRUE(menu.actions()[0]->isChecked());
+  QMenu& groups = *menu.actions()[0]->menu();
+  emit groups.aboutToShow();
+  ASSERT_EQ(groups.actions().size(), 50);
+  EXPECT_TRUE(groups.actions()[1]->isChecked());
+  QMenu& group = *groups.actions()[1]->menu();
+  emit group.aboutToShow();
+  ASSERT_EQ(group.actions().size(), 50);
+  EXPECT_TRUE(group.actions()[6]->isChecked());
+  EXPECT_EQ(group.actions()[6]->text().toStdString(), "57. Playlist One");
+  EXPECT_EQ(group.actions()[7]->text().toStdString(), "58. two.mp3");
+  group.actions()[7]->trigger();
+  EXPECT_EQ(p->NowIndex(), 57);
+  EXPECT_EQ(p->PlayState(), psPlaying);
+  EXPECT_EQ(p->MP3Player1().FileName(), dir / "two.mp3");
+}
+
+// Equalizer presets drive the engine's frequency equalizer, never above 0 dB; the sleep timer
+// shows its time in the tip, and "after this track" stops at the next entry.
+TEST_F(PanelTest, EqualizerPresetsAndSleepTimer) {
+  auto p = Start();
+  p->DropFiles({dir / "one.mp3", dir / "two.mp3"});
+  p->Item("EqualizerBass")->trigger();
+  const TMP3Player& player = p->MP3Player1();
+  EXPECT_TRUE(player.EqualizerEnabled());
+  EXPECT_EQ(player.EqualizerMode(), memFreq);
+  EXPECT_EQ(player.EqualizerLevel(0), 0);
+  for (int band = 1; band < 6; ++band) EXPECT_LT(player.EqualizerLevel(band), 0) << band;
+  EXPECT_EQ(IniFile(ini).ReadInteger("Setup", "Equalizer", -1), 1);
+  p->Item("EqualizerOff")->trigger();
+  EXPECT_FALSE(player.EqualizerEnabled());
+
+  p->Item("Sleep15")->trigger();
+  EXPECT_EQ(p->TrayIcon1().TipHelp().rfind("PLUMO (スリープまで 15 分):[PLAY]", 0), 0u) << p->TrayIcon1().TipHelp();
+  p->Item("SleepAfterTrack")->trigger();
+  EXPECT_EQ(p->MP3Player1GetNextFile(), "") << "nothing chained after this track";
+  p->MP3Player1EndPlay(merSuccessful);
+  EXPECT_EQ(p->PlayState(), psStopped);
+  EXPECT_EQ(p->NowIndex(), 1);
+  EXPECT_TRUE(p->Item("SleepOff")->isChecked());
+  EXPECT_EQ(p->TrayIcon1().TipHelp().rfind("PLUMO:[STOP]", 0), 0u) << p->TrayIcon1().TipHelp();
+}
+
+}  // namespace
+}  // namespace plumo
+
+namespace plumo {
+namespace {
+
+// The sound bytes of a WAV file the WAV-file device wrote, and its channel count.
+std::pair<std::string, int> WavData(const std::string& path) {
+  const std::string wav = test::ReadFile(path);
+  const size_t data = wav.find("data");
+  if (wav.size() < 44 || data == std::string::npos) return {};
+  return {wav.substr(data + 8), static_cast<unsigned char>(wav[22])};
+}
+
+// Left while a long file plays (killed: nothing saved at the end), the next start shows the
+// entry at the place left, and Play goes on from exactly that sample: the WAV-file device then
+// records bit for bit what the whole file's decode holds from there.
+TEST_F(PanelTest, ResumeGoesOnAtTheSampleLeft) {
+  test::LongCopy(dir / "one.mp3", dir / "long.mp3");
+  test::WriteFile(ini, "[Setup]\nRepeat=0\n");
+  const auto play_out = [&](const std::string& wav, const std::string& settings, bool drop) {
+    TPlatform p(platform::MakeWavFileWaveDriver(wav), settings,
+                [this](const std::exception_ptr& e) { errors.push_back(ExceptionMessage(e)); });
+    p.Timer1().stop();
+    if (drop) p.DropFiles({dir / "long.mp3"});
+    else p.ActOnClicks(1);
+    Until([&] { return p.PlayState() == psStopped; });
+    return p.MP3Player1().Source().SampleRate();
+  };
+  int64_t left = 0;
+  {
+    auto p = Start();
+    p->DropFiles({dir / "long.mp3"});
+    ASSERT_TRUE(p->SeekTo(1234567));
+    p->PausePlay();
+    left = std::stoll(IniFile(ini + ".now").ReadString("Now", "Position", "0"));
+    EXPECT_NEAR(static_cast<double>(left), 1234567, 50);
+  }
+  {
+    auto p = Start();
+    EXPECT_EQ(p->PlayState(), psStopped);
+    EXPECT_NEAR(p->MP3Player1().Position(), left * 1000.0 / p->MP3Player1().Source().SampleRate(), 2);
+  }
+  play_out(dir / "resumed.wav", ini, false);
+  test::WriteFile(dir / "whole.INI", "[Setup]\nRepeat=0\n");
+  play_out(dir / "whole.wav", dir / "whole.INI", true);
+  const auto [resumed, channels] = WavData(dir / "resumed.wav");
+  const auto [whole, whole_channels] = WavData(dir / "whole.wav");
+  ASSERT_EQ(channels, whole_channels);
+  const size_t from = static_cast<size_t>(left) * static_cast<size_t>(channels) * 2;
+  ASSERT_GT(whole.size(), from);
+  EXPECT_EQ(resumed.size(), whole.size() - from);
+  EXPECT_TRUE(resumed == whole.substr(from)) << "the resumed sound differs from the whole decode";
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 
 }  // namespace

@@ -308,3 +308,67 @@ TEST_F(PlayControllerTest, IntakeKeepsTheGuiThreadFree) {
 
 }  // namespace
 }  // namespace plumo
+
+namespace plumo {
+namespace {
+
+// Shuffle plays every entry once a round, the current one first, a new order each round; the
+// previous entry is the one played before. What follows the end of the round's last entry and
+// what is chained to follow without a gap depend on the repeat mode.
+TEST_F(PlayControllerTest, ShuffleAndRepeatOrders) {
+  std::vector<std::string> files;
+  for (int i = 0; i < 6; ++i) {
+    files.push_back(dir / ("t" + std::to_string(i) + ".mp3"));
+    test::CopyFile(dir / "one.mp3", files.back());
+  }
+  auto p = Start();
+  p->TakeIn(files);
+  p->Next();
+  p->SetShuffle(true);
+  EXPECT_EQ(p->NowIndex(), 1) << "the current entry stays first";
+  std::vector<int32_t> heard;
+  for (size_t i = 0; i < 3 * files.size(); ++i) {
+    heard.push_back(p->NowIndex());
+    p->Next();
+  }
+  for (size_t round = 0; round < 3; ++round) {
+    std::vector<int32_t> one(heard.begin() + static_cast<std::ptrdiff_t>(round * files.size()),
+                             heard.begin() + static_cast<std::ptrdiff_t>((round + 1) * files.size()));
+    std::sort(one.begin(), one.end());
+    EXPECT_EQ(one, (std::vector<int32_t>{0, 1, 2, 3, 4, 5})) << "round " << round;
+  }
+  for (size_t i = heard.size(); i-- > heard.size() - 4;) {
+    p->Previous();
+    EXPECT_EQ(p->NowIndex(), heard[i]) << "back along what was played";
+  }
+
+  const struct {
+    bool shuffle;
+    TRepeatMode repeat;
+    bool chains, plays_on;
+  } rows[] = {{false, rmAll, true, true}, {false, rmOff, false, false}, {false, rmOne, true, true},
+              {true, rmAll, false, true}, {true, rmOff, false, false},  {true, rmOne, true, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.shuffle) + " " + std::to_string(row.repeat));
+    // A new order with the current entry first, then to the round's last entry.
+    p->SetShuffle(false);
+    p->SetShuffle(row.shuffle);
+    p->SetRepeat(row.repeat);
+    if (row.shuffle)
+      for (int i = 0; i < 5; ++i) p->Next();
+    while (!row.shuffle && p->NowIndex() != 5) p->Next();
+    const int32_t last = p->NowIndex();
+    const std::string next = p->MP3Player1GetNextFile();
+    EXPECT_EQ(!next.empty(), row.chains);
+    if (row.repeat == rmOne) EXPECT_EQ(next, files[static_cast<size_t>(last)]) << "the same file again";
+    if (!row.shuffle && row.repeat == rmAll) EXPECT_EQ(next, files[0]);
+    p->MP3Player1EndPlay(merSuccessful);
+    EXPECT_EQ(p->PlayState() == psPlaying, row.plays_on);
+    if (row.repeat != rmAll) EXPECT_EQ(p->NowIndex(), last);
+    if (!row.plays_on) p->PlayPause();
+  }
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+}
+
+}  // namespace
+}  // namespace plumo
