@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
+#include <QMimeData>
 #include <QString>
 #include <QUrl>
 #include <algorithm>
@@ -123,6 +124,32 @@ TIntake Gather(const std::vector<std::string>& names, std::string current_dir, c
   in.Playable = std::any_of(in.Entries.begin(), in.Entries.end(),
                             [&in](const std::string& entry) { return !PlayableName(entry, in.CurrentDir).empty(); });
   return in;
+}
+
+std::vector<std::string> DroppedNames(const QMimeData* data) {
+  std::vector<std::string> names;
+  if (data == nullptr) return names;
+  std::vector<std::string> addresses;
+  if (data->hasUrls()) {
+    const QByteArray list = data->data(QStringLiteral("text/uri-list"));
+    for (const QByteArray& raw : list.split('\n')) {
+      const QByteArray line = raw.trimmed();
+      if (line.isEmpty() || line.startsWith('#')) continue;
+      TNameClass name = ClassifyName(line.toStdString());
+      if (name.Kind == nkStreamAddress) addresses.push_back(std::move(name.Path));
+      else if (name.FileUri && name.Kind != nkOtherAddress) names.push_back(std::move(name.Path));
+    }
+  }
+  if (!names.empty()) return names;
+  if (addresses.empty() && data->hasText()) {
+    for (const QString& raw : data->text().split(QLatin1Char('\n'))) {
+      const std::string line = raw.trimmed().toUtf8().toStdString();
+      if (line.empty()) continue;
+      if (ClassifyName(line).Kind != nkStreamAddress || line.find_first_of(" \t") != std::string::npos) return {};
+      addresses.push_back(line);
+    }
+  }
+  return addresses;
 }
 
 std::string NothingPlayableText(const std::vector<std::string>& names) {

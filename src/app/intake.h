@@ -13,6 +13,8 @@
 
 #include "playlist.h"
 
+class QMimeData;
+
 namespace plumo {
 
 class TStream;
@@ -60,6 +62,13 @@ using TOpenPlaylist = std::function<std::unique_ptr<TStream>(const std::string& 
 // playlists, the audio files of folders (walked whole). Touches nothing but the file system, so it
 // runs off the GUI thread.
 TIntake Gather(const std::vector<std::string>& names, std::string current_dir, const TOpenPlaylist& open);
+
+// What a drag carries for the panel: its local files; where it carries none, the http and https
+// addresses of its URI list (a browser's link), else its plain text when every line of it is
+// such an address. A drag with none of these (other text, other links) offers nothing. The
+// names are taken from the URI list's own bytes: a file name that is not valid UTF-8 would not
+// survive the round trip through QUrl and QString.
+std::vector<std::string> DroppedNames(const QMimeData* data);
 
 // "a, b, c に再生できるファイルがありません" in the user's language, with at most three names.
 std::string NothingPlayableText(const std::vector<std::string>& names);

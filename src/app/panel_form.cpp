@@ -3,15 +3,9 @@
 #include <xcb/xcb.h>
 
 #include <QCloseEvent>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusServiceWatcher>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QGuiApplication>
-#include <QInputDialog>
-#include <QMimeData>
 #include <QScreen>
 #include <QSessionManager>
 #include <QWheelEvent>
@@ -19,13 +13,11 @@
 #include <algorithm>
 #include <utility>
 
-#include "cover_art.h"
 #include "forms.h"
-#include "ini_file.h"
 #include "intake.h"
+#include "open_dialog.h"
 #include "panel_settings.h"
 #include "resources.h"
-#include "session_bus.h"
 #include "taskbar.h"
 
 namespace plumo {
@@ -52,37 +44,6 @@ QPoint OnSomeScreen(QPoint position) {
   const QRect area = primary->availableGeometry();
   return QPoint(std::clamp(position.x(), area.left(), std::max(area.left(), area.right() + 1 - panel.width())),
                 std::clamp(position.y(), area.top(), std::max(area.top(), area.bottom() + 1 - panel.height())));
-}
-
-// What a drag carries for the panel: its local files; where it carries none, the http and https
-// addresses of its URI list (a browser's link), else its plain text when every line of it is
-// such an address. A drag with none of these (other text, other links) offers nothing. The
-// names are taken from the URI list's own bytes: a file name that is not valid UTF-8 would not
-// survive the round trip through QUrl and QString.
-std::vector<std::string> DroppedNames(const QMimeData* data) {
-  std::vector<std::string> names;
-  if (data == nullptr) return names;
-  std::vector<std::string> addresses;
-  if (data->hasUrls()) {
-    const QByteArray list = data->data(QStringLiteral("text/uri-list"));
-    for (const QByteArray& raw : list.split('\n')) {
-      const QByteArray line = raw.trimmed();
-      if (line.isEmpty() || line.startsWith('#')) continue;
-      TNameClass name = ClassifyName(line.toStdString());
-      if (name.Kind == nkStreamAddress) addresses.push_back(std::move(name.Path));
-      else if (name.FileUri && name.Kind != nkOtherAddress) names.push_back(std::move(name.Path));
-    }
-  }
-  if (!names.empty()) return names;
-  if (addresses.empty() && data->hasText()) {
-    for (const QString& raw : data->text().split(QLatin1Char('\n'))) {
-      const std::string line = FromQ(raw.trimmed());
-      if (line.empty()) continue;
-      if (ClassifyName(line).Kind != nkStreamAddress || line.find_first_of(" \t") != std::string::npos) return {};
-      addresses.push_back(line);
-    }
-  }
-  return addresses;
 }
 
 }  // namespace
@@ -131,7 +92,9 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
   InitResources();
   if (!ShowException) ShowException = [this](const std::exception_ptr& e) { QueueErrorBox(e); };
   Confirm = [this](const std::string& text) { return ConfirmBox(isVisible() ? this : nullptr, "PLUMO", text); };
-  AskNames = [this](TAsk ask, bool add) { return AskWithDialog(ask, add); };
+  AskNames = [this](TAsk ask, bool add) {
+    return AskWithDialog(isVisible() ? this : nullptr, ask, add, FController->CurrentDir());
+  };
   OpenPlaylist = FController->OpenPlaylist;
 
   // The form.
@@ -477,26 +440,6 @@ void TPlatform::OpenDialog(TMenuCommand command) {
   else FController->TakeIn(names);
 }
 
-std::vector<std::string> TPlatform::AskWithDialog(TAsk ask, bool add) {
-  QWidget* parent = isVisible() ? this : nullptr;
-  const QString folder = ToQ(FController->CurrentDir());
-  std::vector<std::string> names;
-  if (ask == akFiles) {
-    const QString filter = tr("MPEG オーディオとプレイリスト (%1)").arg(QStringLiteral("*.mp3 *.mp2 *.mpa *.m3u *.m3u8 *.pls"));
-    const QString caption = add ? tr("ファイルを追加") : tr("ファイルを開く");
-    for (const QString& file : QFileDialog::getOpenFileNames(parent, caption, folder, filter)) names.push_back(FromQ(file));
-  } else if (ask == akFolder) {
-    const QString chosen = QFileDialog::getExistingDirectory(parent, tr("フォルダを開く"), folder);
-    if (!chosen.isEmpty()) names.push_back(FromQ(chosen));
-  } else {
-    bool ok = false;
-    const QString address = QInputDialog::getText(parent, tr("アドレスを開く"),
-                                                  tr("インターネットラジオや音声ファイルのアドレス (http://, https://):"),
-                                                  QLineEdit::Normal, QStringLiteral("https://"), &ok);
-    if (ok && !address.trimmed().isEmpty()) names.push_back(FromQ(address.trimmed()));
-  }
-  return names;
-}
 
 bool TPlatform::OpenWhenEmpty() {
   if (!FController->PlayList().empty()) return false;
@@ -507,13 +450,8 @@ bool TPlatform::OpenWhenEmpty() {
 void TPlatform::FillPlaylistMenu() {
   const TPlayController& c = *FController;
   FMenu->FillPlaylist(static_cast<int32_t>(c.PlayList().size()), c.NowIndex(), [&c](int32_t i) {
-    const std::string& entry = c.PlayList()[static_cast<size_t>(i)];
-    std::string title;
-    if (i == c.NowIndex() && !c.Player().FileName().empty()) title = c.SongTitle();
-    else if (const auto given = c.EntryTitles().find(entry); given != c.EntryTitles().end()) title = given->second;
-    else title = IsUrlOrShare(entry) ? entry : ExtractFileName(entry);
     // A name's own ampersands are no mnemonics.
-    return QStringLiteral("%1. %2").arg(i + 1).arg(ToQ(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    return QStringLiteral("%1. %2").arg(i + 1).arg(ToQ(c.EntryName(i)).replace(QLatin1Char('&'), QStringLiteral("&&")));
   });
 }
 
@@ -530,14 +468,6 @@ void TPlatform::OptionsChanged() {
   TPanelSettings::SaveSetup(FSettingsFile, settings_keys::kRepeat, c.Repeat());
 }
 
-void TPlatform::StepVolume(int32_t steps) {
-  // To the next of the six levels up or down (a hand-edited level in between goes to its neighbour).
-  const int32_t level = FController->VolLevel();
-  const int32_t at = steps > 0 ? level / 20 + steps : (level + 19) / 20 + steps;
-  const int32_t next = std::clamp(at * 20, 0, 100);
-  if (next != level) FController->SetVolLevel(next);
-}
-
 void TPlatform::keyPressEvent(QKeyEvent* event) {
   const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
   const int64_t seek = (event->modifiers() & Qt::ShiftModifier) != 0 ? 30000 : 5000;
@@ -548,8 +478,8 @@ void TPlatform::keyPressEvent(QKeyEvent* event) {
       case Qt::Key_Space: c.PlayPause(); break;
       case Qt::Key_Right: if (c.CanSeekNow()) c.SeekBy(seek); break;
       case Qt::Key_Left: if (c.CanSeekNow()) c.SeekBy(-seek); break;
-      case Qt::Key_Up: StepVolume(1); break;
-      case Qt::Key_Down: StepVolume(-1); break;
+      case Qt::Key_Up: c.StepVolLevel(1); break;
+      case Qt::Key_Down: c.StepVolLevel(-1); break;
       case Qt::Key_PageDown:
       case Qt::Key_N: c.Next(); break;
       case Qt::Key_PageUp:
@@ -580,27 +510,12 @@ void TPlatform::ShowTitle(const std::string& text) {
 }
 
 void TPlatform::NotifyTrack() {
-  const TPlayController& c = *FController;
-  TMP3Player& player = FController->Player();
-  if (!Item("Notify1")->isChecked() || c.PlayState() != psPlaying || player.Status() != mpsPlaying) return;
-  // Once per track heard (a station's new title counts as one).
-  const std::string key = std::to_string(c.NowIndex()) + "\n" + player.FileName() + "\n" + c.SongTitle();
-  if (key == FNotifiedTrack) return;
-  FNotifiedTrack = key;
+  if (!Item("Notify1")->isChecked()) return;
   if (!FNotifier) FNotifier = std::make_unique<TTrackNotifier>();
-  std::string body = player.Artist();
-  if (!player.Album().empty()) body += (body.empty() ? "" : " — ") + player.Album();
-  FNotifier->Notify(c.SongTitle(), body, CoverArtFile(player.Source().Info().Picture()));
+  FNotifier->Heard(*FController);
 }
 
-void TPlatform::ShowTip() {
-  // The sleep timer's time left first: the tip keeps only its first characters.
-  const TPlayController& c = *FController;
-  QString sleep;
-  if (c.SleepTimer() == TPlayController::kSleepAfterTrack) sleep = tr("この曲の後にスリープ");
-  else if (c.SleepTimer() > 0) sleep = tr("スリープまで %1 分").arg(c.SleepMinutesLeft());
-  FTrayIcon->SetTipHelp(sleep.isEmpty() ? "PLUMO:" + c.Title() : "PLUMO (" + FromQ(sleep) + "):" + c.Title());
-}
+void TPlatform::ShowTip() { FTrayIcon->SetTipHelp(FController->TipText()); }
 
 void TPlatform::wheelEvent(QWheelEvent* event) {
   event->accept();
@@ -671,28 +586,11 @@ void TPlatform::TickButtons() {
 
 void TPlatform::ProbeTray() { FTrayMissing = !QSystemTrayIcon::isSystemTrayAvailable(); }
 
-void TPlatform::TrayHostChanged() {
-  Guarded([&] { ProbeTray(); });
-  WakeTimer();
-}
-
 void TPlatform::WatchTray() {
-  // On a StatusNotifier desktop Qt asks the watcher over a D-Bus connection it opens for each
-  // question (milliseconds of processor time): there the watcher and its hosts are followed
-  // instead of asking every second. Without a session bus there is nothing to follow.
-  if (!platform::SessionBusExpected()) return;
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected() || bus.interface() == nullptr) return;
-  const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-  if (!bus.interface()->isServiceRegistered(watcher)) return;
-  auto watch = std::make_unique<QDBusServiceWatcher>(
-      watcher, bus, QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration);
-  connect(watch.get(), &QDBusServiceWatcher::serviceRegistered, this, &TPlatform::TrayHostChanged);
-  connect(watch.get(), &QDBusServiceWatcher::serviceUnregistered, this, &TPlatform::TrayHostChanged);
-  for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
-    bus.connect(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, QString::fromLatin1(signal), this,
-                SLOT(TrayHostChanged()));
-  FTrayWatch = std::move(watch);
+  FTrayWatch = TTrayWatch::Start([this] {
+    Guarded([&] { ProbeTray(); });
+    WakeTimer();
+  });
 }
 
 void TPlatform::ActOnClicks(int32_t clicks) {

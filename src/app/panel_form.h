@@ -23,12 +23,14 @@
 
 #include "about_dialog.h"
 #include "file_name_keep.h"
+#include "open_dialog.h"
 #include "panel_display.h"
 #include "panel_menu.h"
 #include "panel_widgets.h"
 #include "play_controller.h"
 #include "track_notifier.h"
 #include "tray_icon.h"
+#include "tray_watch.h"
 #include "wave_device.h"
 
 namespace plumo {
@@ -78,7 +80,6 @@ class TPlatform final : public QWidget {
   // entry that can be played.
   bool EnqueueFiles(const std::vector<std::string>& names);
   // What the open items ask the user for: files, a folder, an address. Empty when cancelled.
-  enum TAsk : uint8_t { akFiles, akFolder, akAddress };
   std::function<std::vector<std::string>(TAsk ask, bool add)> AskNames;
   // The open items: Open files (mcOpenFiles), Add files, Open folder, Open address.
   void OpenDialog(TMenuCommand command);
@@ -180,10 +181,6 @@ class TPlatform final : public QWidget {
   // Showing also keeps the panel out of the taskbar.
   void setVisible(bool visible) override;
 
- private slots:
-  // The notification area's StatusNotifier watcher or host came or went.
-  void TrayHostChanged();
-
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -209,15 +206,12 @@ class TPlatform final : public QWidget {
   void SetUpTrayIcon();
   void SetUpAboutBox();
   void MenuCommand(TMenuCommand command, QAction* item);
-  // The default of AskNames: a file dialog, or a line for the address.
-  std::vector<std::string> AskWithDialog(TAsk ask, bool add);
   // A click that has nothing to play opens the open dialog (once the handler has returned).
   bool OpenWhenEmpty();
   void FillPlaylistMenu();
   // Shuffle or repeat changed: the menu shows it and the settings keep it.
   void OptionsChanged();
   void ShowOptions();
-  void StepVolume(int32_t steps);
   // The title changed: the display and the tray's tip show it.
   void ShowTitle(const std::string& text);
   // The tray's tip: the title, and the sleep timer's time left.
@@ -266,9 +260,8 @@ class TPlatform final : public QWidget {
   // Stopped by a tick that had nothing to do while the panel is hidden; WakeTimer starts it.
   bool FTimerResting = false;
   // Set where a StatusNotifier watcher tells when the notification area comes or goes.
-  std::unique_ptr<QObject> FTrayWatch;
+  std::unique_ptr<TTrayWatch> FTrayWatch;
   std::unique_ptr<TTrackNotifier> FNotifier;
-  std::string FNotifiedTrack;
   std::deque<std::exception_ptr> FQueuedErrors;
   bool FShowingErrors = false;
   bool FClosed = false;

@@ -300,6 +300,24 @@ std::string TPlayController::SongTitle() const {
   return song.empty() ? NameWithoutExtension(file) : song;
 }
 
+std::string TPlayController::EntryName(int32_t index) const {
+  const std::string& entry = FPlayList[static_cast<size_t>(index)];
+  if (index == FNowIndex && !FPlayer->FileName().empty()) return SongTitle();
+  if (const auto given = FEntryTitles.find(entry); given != FEntryTitles.end()) return given->second;
+  return IsUrlOrShare(entry) ? entry : ExtractFileName(entry);
+}
+
+std::string TPlayController::TipText() const {
+  // The time left first: the tip keeps only its first characters.
+  QString sleep;
+  if (FSleep == kSleepAfterTrack)
+    sleep = QCoreApplication::translate("plumo::TPlatform", "この曲の後にスリープ");
+  else if (FSleep > 0)
+    sleep = QCoreApplication::translate("plumo::TPlatform", "スリープまで %1 分").arg(SleepMinutesLeft());
+  if (sleep.isEmpty()) return "PLUMO:" + FTitle;
+  return "PLUMO (" + sleep.toUtf8().toStdString() + "):" + FTitle;
+}
+
 std::string TPlayController::MakeTitle(const std::string& state) {
   std::string title = "[" + state + "]";
   // Nothing to play yet: how to give it something.
@@ -338,7 +356,7 @@ std::string TPlayController::MakeTitle(const std::string& state) {
     }
   }
   // "[PLAY]接続中… Station"
-  if (FConnect) title += Translated("接続中… ");
+  if (FConnect) title += Translated(QT_TRANSLATE_NOOP("plumo::TPlatform", "接続中… "));
   title += SongTitle();
   const std::string album = player.Album();
   if (!album.empty()) title += "(" + album + ")";
@@ -734,6 +752,12 @@ void TPlayController::SleepEnded() {
   FSleep = 0;
   FSleepTimer.stop();
   if (OnSleep) OnSleep();
+}
+
+void TPlayController::StepVolLevel(int32_t steps) {
+  const int32_t at = steps > 0 ? FVolLevel / 20 + steps : (FVolLevel + 19) / 20 + steps;
+  const int32_t next = std::clamp(at * 20, 0, 100);
+  if (next != FVolLevel) SetVolLevel(next);
 }
 
 void TPlayController::SetReplayGainMode(TReplayGainMode mode) {

@@ -91,6 +91,9 @@ class TPlayController final {
   void SeekBy(int64_t ms);
   // One of the volume levels, at once, also while playing.
   void SetVolLevel(int32_t level);
+  // steps levels up (down when negative) from the level now; a hand-edited level between two
+  // goes to its neighbour.
+  void StepVolLevel(int32_t steps);
   void SetReplayGainMode(TReplayGainMode mode);
   // Names taken in as a drop: gathered off the GUI thread (the event loop runs meanwhile); only
   // when that gives an entry that can be played does playback stop and the playlist change,
@@ -170,6 +173,11 @@ class TPlayController final {
   // The title of the entry loaded: a live stream's own title, its tags' title, else the title
   // its playlist gave it, else its file's name (a stream's address).
   std::string SongTitle() const;
+  // How an entry is named in a list: the title of the one loaded, else the title its playlist
+  // gave it, else its file's name (an address as it stands).
+  std::string EntryName(int32_t index) const;
+  // The notification area's tip: the title, after the sleep timer's time left.
+  std::string TipText() const;
 
  private:
   void Say(const std::exception_ptr& e);

@@ -7,10 +7,23 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include "cover_art.h"
 #include "forms.h"
+#include "play_controller.h"
 #include "session_bus.h"
 
 namespace plumo {
+
+void TTrackNotifier::Heard(const TPlayController& c) {
+  const TMP3Player& player = c.Player();
+  if (c.PlayState() != psPlaying || player.Status() != mpsPlaying) return;
+  const std::string track = std::to_string(c.NowIndex()) + "\n" + player.FileName() + "\n" + c.SongTitle();
+  if (track == FTrack) return;
+  FTrack = track;
+  std::string body = player.Artist();
+  if (!player.Album().empty()) body += (body.empty() ? "" : " — ") + player.Album();
+  Notify(c.SongTitle(), body, CoverArtFile(player.Source().Info().Picture()));
+}
 
 void TTrackNotifier::Notify(const std::string& title, const std::string& body, const std::string& cover) {
   if (!platform::SessionBusExpected()) return;

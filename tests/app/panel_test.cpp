@@ -1223,7 +1223,7 @@ TEST_F(PanelTest, KeysOnTheFocusedPanel) {
   auto p = Start();
   p->DropFiles({dir / "long.mp3", dir / "two.mp3", dir / "sub/three.mp3"});
   bool asked = false;
-  p->AskNames = [&](TPlatform::TAsk, bool) {
+  p->AskNames = [&](TAsk, bool) {
     asked = true;
     return std::vector<std::string>{};
   };
@@ -1259,15 +1259,15 @@ TEST_F(PanelTest, KeysOnTheFocusedPanel) {
 TEST_F(PanelTest, OpenItemsTakeWhatTheDialogGives) {
   auto p = Start();
   std::vector<std::string> given;
-  std::vector<TPlatform::TAsk> asked;
-  p->AskNames = [&](TPlatform::TAsk ask, bool) {
+  std::vector<TAsk> asked;
+  p->AskNames = [&](TAsk ask, bool) {
     asked.push_back(ask);
     return given;
   };
   given = {dir / "one.mp3"};
   emit p->TrayIcon1().SystemTrayIcon().activated(QSystemTrayIcon::Trigger);
   Until([&] { return !asked.empty(); });
-  EXPECT_EQ(asked, std::vector<TPlatform::TAsk>{TPlatform::akFiles});
+  EXPECT_EQ(asked, std::vector<TAsk>{akFiles});
   EXPECT_EQ(p->PlayState(), psPlaying);
   EXPECT_EQ(p->ClickCount(), 0);
   given = {dir / "two.mp3", dir / "sub"};
@@ -1287,8 +1287,8 @@ TEST_F(PanelTest, OpenItemsTakeWhatTheDialogGives) {
   p->Item("OpenAddress1")->trigger();
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("ftp://h/x.mp3"), std::string::npos);
-  EXPECT_EQ(asked, (std::vector<TPlatform::TAsk>{TPlatform::akFiles, TPlatform::akFiles, TPlatform::akFiles,
-                                                 TPlatform::akFolder, TPlatform::akAddress}));
+  EXPECT_EQ(asked, (std::vector<TAsk>{akFiles, akFiles, akFiles,
+                                                 akFolder, akAddress}));
 }
 
 // The playlist menu lists the entries (a long one in groups of 50, each filled when it opens),

@@ -360,11 +360,17 @@ TEST_F(PlayControllerTest, ShuffleAndRepeatOrders) {
     const int32_t last = p->NowIndex();
     const std::string next = p->MP3Player1GetNextFile();
     EXPECT_EQ(!next.empty(), row.chains);
-    if (row.repeat == rmOne) EXPECT_EQ(next, files[static_cast<size_t>(last)]) << "the same file again";
-    if (!row.shuffle && row.repeat == rmAll) EXPECT_EQ(next, files[0]);
+    if (row.repeat == rmOne) {
+      EXPECT_EQ(next, files[static_cast<size_t>(last)]) << "the same file again";
+    }
+    if (!row.shuffle && row.repeat == rmAll) {
+      EXPECT_EQ(next, files[0]);
+    }
     p->MP3Player1EndPlay(merSuccessful);
     EXPECT_EQ(p->PlayState() == psPlaying, row.plays_on);
-    if (row.repeat != rmAll) EXPECT_EQ(p->NowIndex(), last);
+    if (row.repeat != rmAll) {
+      EXPECT_EQ(p->NowIndex(), last);
+    }
     if (!row.plays_on) p->PlayPause();
   }
   EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
