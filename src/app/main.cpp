@@ -28,7 +28,43 @@
 #include "thread.h"
 #include "translations.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: plumo [--enqueue] [FILE|FOLDER|PLAYLIST|URL...]\n"
+    "The panel of PLUMO, a tiny MPEG audio player. The files, folders, playlists (.m3u, .m3u8,\n"
+    ".pls) and http:// or https:// addresses named become the playlist and the first plays; when\n"
+    "PLUMO already runs they are handed to it.\n"
+    "  -e, --enqueue  add them to the playlist instead\n"
+    "  -h, --help     this text\n"
+    "  -V, --version  the version\n"
+    "Exit status 0; 1 when the running PLUMO did not take the files; 2 for an unknown option.\n";
+
+// The options: -1 to go on, else the exit status (--help, --version, an unknown option).
+// Asked before anything else, so that they start nothing.
+int Options(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i] != nullptr ? argv[i] : "";
+    if (a == "--") break;
+    if (a.size() < 2 || a[0] != '-' || a == "--enqueue" || a == "-e") continue;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "--version" || a == "-V") {
+      std::printf("PLUMO %s\n", PLUMO_VERSION);
+      return 0;
+    }
+    std::fprintf(stderr, "plumo: unknown option '%s' (plumo --help lists them)\n", a.c_str());
+    return 2;
+  }
+  return -1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (const int status = Options(argc, argv); status >= 0) return status;
   // A lock that cannot be made is said, not taken for another instance.
   std::unique_ptr<plumo::platform::InstanceLock> lock;
   try {

@@ -78,6 +78,39 @@ class Program {
   std::map<std::string, std::string> ExtraEnv;
 };
 
+// --help and --version answer and start nothing, also beside a running PLUMO; an unknown option
+// is said in one line, with status 2.
+TEST(ProgramTest, HelpVersionAndUnknownOptionsStartNothing) {
+  Program program;
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string output;
+  } rows[] = {{{"--help"}, 0, "usage: plumo [--enqueue] [FILE|FOLDER|PLAYLIST|URL...]\n"},
+              {{"-V"}, 0, "PLUMO 0."},
+              {{"a.mp3", "--bogus"}, 2, "plumo: unknown option '--bogus' (plumo --help lists them)\n"}};
+  std::unique_ptr<test::Child> first;
+  for (const bool running : {false, true}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.args.back() + (running ? " beside a running one" : ""));
+      auto child = program.Start({}, row.args, "option.txt");
+      EXPECT_EQ(child->Wait(), row.status);
+      const std::string out = test::ReadFile(program.dir / "option.txt");
+      EXPECT_EQ(out.substr(0, row.output.size()), row.output);
+      if (row.status == 2) {
+        EXPECT_EQ(out, row.output) << "one line";
+      }
+      EXPECT_FALSE(fs::exists(program.Settings())) << "something started";
+    }
+    if (running) break;
+    first = program.Start();
+    ASSERT_TRUE(test::PollUntil([&] { return program.LockHeld() || !first->Running(); }));
+  }
+  EXPECT_TRUE(first->Running());
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->Wait(), 0);
+}
+
 TEST(ProgramTest, SecondStartEndsAtOnceAndLeavesTheFirstAlone) {
   Program program;
   auto first = program.Start();

@@ -350,8 +350,11 @@ TEST(DecodeTool, EveryKernelFormGivesTheSamePcm) {
     }
   }
   const ToolRun unknown = RunTool("--kernels sse9 " + test::DataPath("conformance/l2-fl13.bit") + " " + out);
-  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.status, 2) << "a command line that is not one";
   EXPECT_EQ(unknown.errors.rfind("plumo-decode: unknown kernel form 'sse9'\nusage: ", 0), 0u) << unknown.errors;
+  const ToolRun version = RunTool("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output.rfind("plumo-decode 0.", 0), 0u) << version.output;
 }
 
 }  // namespace

@@ -35,7 +35,9 @@ constexpr const char* kUsage =
     "  anything else: a WAV file.\n"
     "  --start: begin at that time (seconds with a fraction; 0 is the first sample after the encoder's\n"
     "  delay); --length: write at most that long. --no-gapless: every frame whole, the encoder's delay\n"
-    "  and padding included.\n";
+    "  and padding included.\n"
+    "  --help: this text; --version: the version. Exit status 0, 1 when the input cannot be decoded,\n"
+    "  2 for a command line that is not one of these.\n";
 
 struct Options {
   bool info = false;
@@ -358,7 +360,7 @@ int main(int argc, char** argv) {
       else if (c == "right") o.decode.channel_choice = plumo::kChannelsRight;
       else {
         std::fprintf(stderr, "plumo-decode: unknown channel choice '%s'\n%s", c.c_str(), kUsage);
-        return 1;
+        return 2;
       }
     } else if (a == "--eq" && i + 1 < argc) {
       std::string list = argv[++i];
@@ -370,7 +372,7 @@ int main(int argc, char** argv) {
         const long level = std::strtol(item.c_str(), &end, 10);
         if (item.empty() || *end != '\0' || level < plumo::kEqualizerLevelMin || level > plumo::kEqualizerLevelMax || o.decode.eq_levels.size() == 32) {
           std::fprintf(stderr, "plumo-decode: bad equalizer levels '%s'\n%s", list.c_str(), kUsage);
-          return 1;
+          return 2;
         }
         o.decode.eq_levels.push_back(static_cast<int32_t>(level));
         start = comma + 1;
@@ -381,7 +383,7 @@ int main(int argc, char** argv) {
       else if (m == "freq") o.decode.eq_mode = plumo::memFreq;
       else {
         std::fprintf(stderr, "plumo-decode: unknown equalizer mode '%s'\n%s", m.c_str(), kUsage);
-        return 1;
+        return 2;
       }
     } else if (a == "--kernels" && i + 1 < argc) {
       const std::string k = argv[++i];
@@ -391,7 +393,7 @@ int main(int argc, char** argv) {
       else if (k == "avx512") o.kernels = plumo::KernelForm::kAvx512;
       else {
         std::fprintf(stderr, "plumo-decode: unknown kernel form '%s'\n%s", k.c_str(), kUsage);
-        return 1;
+        return 2;
       }
       // A narrower form stands in for a missing one inside the decoder; asked for by name, it is refused.
       if (o.kernels && *o.kernels > plumo::BestKernelForm()) {
@@ -403,7 +405,7 @@ int main(int argc, char** argv) {
       double seconds = 0;
       if (!ParseSeconds(argv[++i], seconds)) {
         std::fprintf(stderr, "plumo-decode: bad time '%s' for %s\n%s", argv[i], a.c_str(), kUsage);
-        return 1;
+        return 2;
       }
       (a == "--start" ? o.start : o.length) = seconds;
     } else if (a == "--no-gapless") {
@@ -411,16 +413,19 @@ int main(int argc, char** argv) {
     } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (a == "--version" || a == "-V") {
+      std::printf("%s %s\n", "plumo-decode", PLUMO_VERSION);
+      return 0;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       std::fprintf(stderr, "plumo-decode: unknown option '%s'\n%s", a.c_str(), kUsage);
-      return 1;
+      return 2;
     } else {
       files.push_back(a);
     }
   }
   if (files.empty() || files.size() > 2 || (!o.info && files.size() != 2)) {
     std::fputs(kUsage, stderr);
-    return 1;
+    return 2;
   }
   o.in = files[0];
   if (files.size() == 2) o.out = files[1];

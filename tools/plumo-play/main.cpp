@@ -34,7 +34,9 @@ constexpr const char* kUsage =
     "  wav:FILE  every byte played is written to the WAV file FILE\n"
     "  --start   the first file begins at that time (seconds with a fraction; 0 is its first sample\n"
     "            after the encoder's delay)\n"
-    "  --replaygain  play at the track's or the album's ReplayGain level (default off)\n";
+    "  --replaygain  play at the track's or the album's ReplayGain level (default off)\n"
+    "  --help, --version  this text, the version\n"
+    "Exit status 0, 1 when a file could not be played, 2 for a command line that is not one of these.\n";
 
 std::shared_ptr<plumo::platform::WaveDriver> MakeDriver(const std::string& device) {
   if (device == "auto") return plumo::platform::MakeSoundWaveDriver();
@@ -201,7 +203,7 @@ int main(int argc, char** argv) {
       start = std::strtod(text.c_str(), &end);
       if (text.empty() || *end != '\0' || !(start >= 0 && start < 1e9)) {
         std::fprintf(stderr, "plumo-play: bad time '%s' for --start\n%s", text.c_str(), kUsage);
-        return 1;
+        return 2;
       }
     } else if (a == "--replaygain" && i + 1 < argc) {
       replayGain = argv[++i];
@@ -210,9 +212,12 @@ int main(int argc, char** argv) {
     } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (a == "--version" || a == "-V") {
+      std::printf("%s %s\n", "plumo-play", PLUMO_VERSION);
+      return 0;
     } else if (a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "plumo-play: unknown option '%s'\n%s", a.c_str(), kUsage);
-      return 1;
+      return 2;
     } else {
       files.push_back(a);
     }
@@ -226,7 +231,7 @@ int main(int argc, char** argv) {
   if (!driver || files.empty()) {
     if (!driver) std::fprintf(stderr, "plumo-play: unknown device '%s'\n", device.c_str());
     std::fputs(kUsage, stderr);
-    return 1;
+    return 2;
   }
 
   const plumo::TReplayGainMode gainMode = replayGain == "track"   ? plumo::rgmTrack
@@ -234,7 +239,7 @@ int main(int argc, char** argv) {
                                                                   : plumo::rgmOff;
   if (gainMode == plumo::rgmOff && replayGain != "off") {
     std::fprintf(stderr, "plumo-play: unknown ReplayGain mode '%s'\n%s", replayGain.c_str(), kUsage);
-    return 1;
+    return 2;
   }
   plumo::TMP3Player player(driver);
   player.SetReplayGainMode(gainMode);
