@@ -21,6 +21,7 @@ packages=(
   pulseaudio pulseaudio-utils  # a real sound server (null sink) for the sound-output tests and bench/engine_cpu.sh
   icecast2 curl  # a real internet radio station on loopback (fed by ffmpeg) and its admin requests, for the radio tests
   mpg123  # the playing baseline of bench/engine_cpu.sh (run only)
+  man-db bsdextrautils  # the manual pages test renders them (man, col)
   lame sox  # test files cut at chosen samples and encoded at test time (run only)
   python3-mutagen mp3gain  # real taggers writing ReplayGain, APEv2 and picture tags in the tests (run only)
 )

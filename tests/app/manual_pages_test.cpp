@@ -1,0 +1,33 @@
+// The manual pages render without a warning and name every option their program's --help lists.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+
+#include "test_support.h"
+
+namespace plumo {
+namespace {
+
+TEST(ManualPagesTest, RenderCleanlyAndNameEveryOption) {
+  if (!test::HaveProgram("man")) GTEST_SKIP() << "man is not installed";
+  const std::pair<std::string, std::string> programs[] = {
+      {PLUMO_PANEL_BINARY, "/src/app/plumo.1"},
+      {PLUMO_PLAY_BINARY, "/tools/plumo-play/plumo-play.1"},
+      {PLUMO_DECODE_BINARY, "/tools/plumo-decode/plumo-decode.1"}};
+  for (const auto& [program, page] : programs) {
+    const std::string path = std::string(PLUMO_SOURCE_DIR) + page;
+    SCOPED_TRACE(path);
+    EXPECT_EQ(test::Capture("LC_ALL=C MANWIDTH=80 man --warnings -l '" + path + "' 2>&1 >/dev/null"), "");
+    const std::string text = test::Capture("LC_ALL=C MANWIDTH=200 man -l '" + path + "' 2>/dev/null | col -b");
+    const std::string help = test::Capture("QT_QPA_PLATFORM=offscreen '" + program + "' --help");
+    ASSERT_FALSE(help.empty());
+    const std::regex option("--[a-z][a-z-]*");
+    for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it)
+      EXPECT_NE(text.find(it->str()), std::string::npos) << it->str() << " is not in the page";
+  }
+}
+
+}  // namespace
+}  // namespace plumo
