@@ -1,8 +1,7 @@
 // The manual pages render without a warning and name every option their program's --help lists.
 #include <gtest/gtest.h>
 
-#include <regex>
-#include <set>
+#include <cctype>
 #include <string>
 
 #include "test_support.h"
@@ -23,9 +22,15 @@ TEST(ManualPagesTest, RenderCleanlyAndNameEveryOption) {
     const std::string text = test::Capture("LC_ALL=C MANWIDTH=200 man -l '" + path + "' 2>/dev/null | col -b");
     const std::string help = test::Capture("QT_QPA_PLATFORM=offscreen '" + program + "' --help");
     ASSERT_FALSE(help.empty());
-    const std::regex option("--[a-z][a-z-]*");
-    for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it)
-      EXPECT_NE(text.find(it->str()), std::string::npos) << it->str() << " is not in the page";
+    // Each "--name" of the help text.
+    for (size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
+      size_t end = at + 2;
+      while (end < help.size() && (std::islower(static_cast<unsigned char>(help[end])) || help[end] == '-')) ++end;
+      if (end == at + 2) continue;
+      const std::string option = help.substr(at, end - at);
+      EXPECT_NE(text.find(option), std::string::npos) << option << " is not in the page";
+      at = end - 2;
+    }
   }
 }
 
