@@ -137,7 +137,7 @@ std::vector<std::string> DroppedNames(const QMimeData* data) {
       if (line.isEmpty() || line.startsWith('#')) continue;
       TNameClass name = ClassifyName(line.toStdString());
       if (name.Kind == nkStreamAddress) addresses.push_back(std::move(name.Path));
-      else if (name.FileUri && name.Kind != nkOtherAddress) names.push_back(std::move(name.Path));
+      else if (name.LocalUri()) names.push_back(std::move(name.Path));
     }
   }
   if (!names.empty()) return names;

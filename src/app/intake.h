@@ -36,6 +36,8 @@ struct TNameClass {
   std::string Path;
   // The name was a file:// URI.
   bool FileUri = false;
+  // A file:// URI that names a local path (Path), whether or not anything is there.
+  bool LocalUri() const { return FileUri && Kind != nkOtherAddress; }
 };
 
 TNameClass ClassifyName(const std::string& name);

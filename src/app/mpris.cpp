@@ -304,14 +304,15 @@ void TMprisService::SetVolume(double volume) {
   if (std::abs(wanted - current) < 0.5) level = current;
   else if (level == current) level = std::clamp<long>(current + (wanted > current ? 20 : -20), 0, 100);
   if (level == current) return;
-  FController.SetVolLevel(static_cast<int32_t>(level));
+  // The new level is written to the settings file, which may refuse it.
+  Run([&] { FController.SetVolLevel(static_cast<int32_t>(level)); });
 }
 
 void TMprisService::OpenUri(const QString& uri) {
   // Nothing playable: nothing happens, as the media controls' OpenUri asks. A stream address
   // is played as it was given.
   const TNameClass name = ClassifyName(FromQ(uri));
-  if (name.Kind == nkStreamAddress || (name.FileUri && name.Kind != nkOtherAddress))
+  if (name.Kind == nkStreamAddress || name.LocalUri())
     Run([&] { FController.TakeIn({name.Path}, /*quiet=*/true); });
 }
 

@@ -328,10 +328,9 @@ std::string TPlayController::MakeTitle(const std::string& state) {
     FChosenAddress.clear();
     const int32_t start = FNowIndex;
     for (;;) {
-      const std::string& entry = FPlayList[static_cast<size_t>(FNowIndex)];
-      const std::string name = PlayableName(entry, FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir);
       // An entry that failed to open in this round is passed over as a missing file is.
-      if (!name.empty() && FFailedInRound.count(FNowIndex) == 0) {
+      const std::string name = PlayableEntry(FNowIndex);
+      if (!name.empty()) {
         if (IsStreamAddress(name)) {
           // Connected to only when it is to play (StartPlay), and never here: that would keep
           // the panel waiting on the network.
@@ -384,13 +383,16 @@ int64_t TPlayController::ResumePosition() {
   return static_cast<int64_t>(FPlayer->Position()) * FPlayer->Source().SampleRate() / 1000;
 }
 
-void TPlayController::StorePosition() {
+void TPlayController::StorePosition() { Store(ResumePosition()); }
+
+void TPlayController::Store(int64_t position) {
   if (FPlayList.empty()) return;
   try {
-    if (SaveNowIndex) SaveNowIndex(FNowIndex, FPlayList[static_cast<size_t>(FNowIndex)], ResumePosition());
+    if (SaveNowIndex) SaveNowIndex(FNowIndex, FPlayList[static_cast<size_t>(FNowIndex)], position);
     FSavedNowIndex = FNowIndex;
   } catch (const platform::IniWriteError&) {
-    // Said by the next intake or the close.
+    // A settings file that cannot be written is reported by the next intake or the close; a
+    // track change must not stop on it.
   }
 }
 
@@ -401,14 +403,8 @@ void TPlayController::ResumeAt(int64_t sample) {
 }
 
 void TPlayController::StoreNowIndex() {
-  if (FNowIndex == FSavedNowIndex || FPlayList.empty()) return;
-  try {
-    if (SaveNowIndex) SaveNowIndex(FNowIndex, FPlayList[static_cast<size_t>(FNowIndex)], 0);
-    FSavedNowIndex = FNowIndex;
-  } catch (const platform::IniWriteError&) {
-    // A settings file that cannot be written is reported by the next intake or the close; a
-    // track change must not stop on it.
-  }
+  // A new entry is at its start.
+  if (FNowIndex != FSavedNowIndex) Store(0);
 }
 
 // The player's events.
@@ -437,10 +433,7 @@ void TPlayController::MP3Player1EndPlay(TMP3EndPlayReason reason) {
       // The round is over: stopped at its last entry.
       StopBeforeChange();
     } else {
-      Played();
-      StopBeforeChange();
-      NextIndex();
-      StartPlay();
+      Next();
     }
   } else if (reason == merFailure) {
     // The player stopped by itself; the panel shows what it did until the user acts.

@@ -199,6 +199,8 @@ class TPlayController final {
   // Stores the changed playlist and starts playing; a failure of either is said.
   void StoreAndStart(bool start);
   void StoreNowIndex();
+  // Stores the current entry with the sample it resumes at; a refused write is passed over.
+  void Store(int64_t position);
   // A new order of play for the playlist, with the current entry first when keep_current.
   void NewOrder(bool keep_current);
   // The entry `steps` after index in the order of play, going round; -1 past the round's end

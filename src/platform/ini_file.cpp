@@ -35,6 +35,12 @@ std::string Upper(const std::string& s) {
   return out;
 }
 
+// The folder a file name lies in ("." for a bare name).
+std::string FolderOf(const std::string& file_name) {
+  const size_t slash = file_name.rfind('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : file_name.substr(0, slash));
+}
+
 std::string Trim(const std::string& s) {
   const size_t first = s.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
@@ -262,7 +268,7 @@ void IniFile::EraseSection(const std::string& section) {
 
 void IniFile::RemoveTemporaries(const std::string& file_name) {
   const size_t slash = file_name.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file_name.substr(0, slash));
+  const std::string dir = FolderOf(file_name);
   const std::string prefix = file_name.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
   const size_t random = std::char_traits<char>::length(kTemporarySuffix) - 1;
   std::error_code error;
@@ -290,7 +296,8 @@ std::string IniFile::Text() const {
 void IniFile::UpdateFile() {
   // A file made read-only is not replaced, whoever runs the program (root too).
   struct stat existing {};
-  if (::stat(FFileName.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+  const bool exists = ::stat(FFileName.c_str(), &existing) == 0;
+  if (exists && S_ISREG(existing.st_mode) &&
       ((existing.st_mode & 0222) == 0 || ::access(FFileName.c_str(), W_OK) != 0))
     throw IniWriteError(FFileName);
   const std::string text = Text();
@@ -306,10 +313,9 @@ void IniFile::UpdateFile() {
     else done += static_cast<size_t>(n);
   }
   // Keep the permissions of the file being replaced; a new file gets the usual 0644 (umask).
-  struct stat st {};
   if (ok) {
-    if (::stat(FFileName.c_str(), &st) == 0) {
-      ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+    if (exists) {
+      ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
     } else {
       const mode_t mask = ::umask(0);
       ::umask(mask);
@@ -324,9 +330,7 @@ void IniFile::UpdateFile() {
     throw IniWriteError(FFileName);
   }
   // Make the rename itself durable.
-  const size_t slash = FFileName.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : FFileName.substr(0, slash));
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dfd = ::open(FolderOf(FFileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);
     ::close(dfd);

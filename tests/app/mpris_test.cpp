@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -287,6 +288,16 @@ TEST_F(MprisTest, VolumeMapsOntoTheSixLevels) {
          "<0.2>"});
   EXPECT_EQ(form->VolLevel(), 20);
   EXPECT_FALSE(fs::exists(ini));
+  // A settings file that refuses the new level: the level changes all the same and the refusal
+  // is said, the panel goes on.
+  test::WriteFile(ini, "[Setup]\nVolLevel=20\n");
+  ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
+  errors.clear();
+  Playerctl("volume", "0.6");
+  EXPECT_EQ(form->VolLevel(), 60);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], ini + " に書き込めません");
+  EXPECT_EQ(Playerctl("volume"), "0.600000");
 }
 
 // A failed playback (the device lost) is not playing any more, and play starts it again.
