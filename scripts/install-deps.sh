@@ -22,6 +22,9 @@ packages=(
   icecast2 curl  # a real internet radio station on loopback (fed by ffmpeg) and its admin requests, for the radio tests
   mpg123  # the playing baseline of bench/engine_cpu.sh (run only)
   man-db bsdextrautils  # the manual pages test renders them (man, col)
+  at-spi2-core python3-pyatspi  # the screen-reader test reads the panel over AT-SPI
+  appstream desktop-file-utils  # the metainfo and the desktop entry are validated in the tests
+  dpkg-dev fakeroot lintian  # scripts/package.sh: the Debian package's dependencies, its build and its check
   lame sox  # test files cut at chosen samples and encoded at test time (run only)
   python3-mutagen mp3gain  # real taggers writing ReplayGain, APEv2 and picture tags in the tests (run only)
 )

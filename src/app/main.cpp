@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -117,6 +118,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plumo: %s\n", e.what());
     return 1;
   }
+  // No settings file yet: the first start, which says where the panel went.
+  std::error_code exists_error;
+  const bool first_start = !std::filesystem::exists(settings_file, exists_error) && !exists_error;
   plumo::TPlatform form(plumo::platform::MakeSoundWaveDriver(), settings_file);
   form.OnClosed = [] { QCoreApplication::quit(); };
   // Later starts hand their files over; the media controls drive the panel.
@@ -146,6 +150,11 @@ int main(int argc, char** argv) {
 
   if (!form.Closed()) {
     form.show();
+    // Started from a terminal with a notification area, the panel itself stays hidden.
+    if (first_start && isatty(STDERR_FILENO) && !form.PanelVisible() && !form.TrayMissing())
+      std::fputs("PLUMO is in the notification area: a click on its icon opens the menu (Show Panel, "
+                 "Open Files...); plumo --help lists the options.\n",
+                 stderr);
     QApplication::exec();
   }
   notifier.reset();

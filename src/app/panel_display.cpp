@@ -50,6 +50,12 @@ void CopyPixels(QImage& to, QPoint at, const QImage& from, QRect rect) {
   }
 }
 
+// The state word ("[PLAY]") of a title, drawn as a run of its own left of the rest.
+qsizetype StateWordLength(const QString& title) {
+  const qsizetype close = title.startsWith(u'[') ? title.indexOf(u']') : -1;
+  return close < 0 ? 0 : close + 1;
+}
+
 }  // namespace
 
 TPanelDisplay::TPanelDisplay(qreal pixel_ratio) : FPixelRatio(pixel_ratio), FFont(GothicFont(10, true)) {
@@ -68,9 +74,14 @@ QImage TPanelDisplay::Bitmap(int width, int height) const {
 int TPanelDisplay::TitleWidth() const { return static_cast<int>(FTitleBitmap.width() / FPixelRatio); }
 
 void TPanelDisplay::SetTitle(const std::string& text) {
+  // The state word and the title are separate runs, each in its own direction: a right-to-left
+  // title reads right without mirroring the bracket or taking the state word into its order.
   const QString q = ToQ(text);
+  const QString state = q.left(StateWordLength(q));
+  const QString title = q.mid(state.size());
   const QFontMetrics metrics(FFont);
-  const int width = metrics.horizontalAdvance(q) + 1;
+  const int state_width = metrics.horizontalAdvance(state);
+  const int width = state_width + metrics.horizontalAdvance(title) + 1;
   FTitleBitmap = Bitmap(width, kHeight);
   FTitleBitmap.fill(kBrushColour);
   {
@@ -82,7 +93,10 @@ void TPanelDisplay::SetTitle(const std::string& text) {
     // free below its descent (the same for every title, so that it never jumps).
     const int above = -(metrics.ascent() + metrics.tightBoundingRect(QStringLiteral("[ÅÉÜ]")).top());
     const int down = std::clamp(above, 0, std::max(0, kHeight - metrics.height()));
-    painter.drawText(QRect(0, down, width, kHeight - down), Qt::AlignLeft | Qt::AlignTop, q);
+    painter.setLayoutDirection(Qt::LeftToRight);
+    painter.drawText(QRect(0, down, width, kHeight - down), Qt::AlignLeft | Qt::AlignTop, state);
+    painter.setLayoutDirection(Qt::LayoutDirectionAuto);
+    painter.drawText(QRect(state_width, down, width - state_width, kHeight - down), Qt::AlignLeft | Qt::AlignTop, title);
   }
   FStale = true;
   FScrollPos = 0;

@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -16,6 +17,7 @@
 #include "forms.h"
 #include "intake.h"
 #include "open_dialog.h"
+#include "panel_accessible.h"
 #include "panel_settings.h"
 #include "resources.h"
 #include "taskbar.h"
@@ -174,6 +176,12 @@ void TPlatform::SetUpWidgets() {
   FSpeedButton3.OnMouseDown = [this](Qt::MouseButton b) { Guarded([&] { SpeedButton3MouseDown(b); }); };
   FSpeedButton3.OnMouseUp = [this](Qt::MouseButton b) { Guarded([&] { SpeedButton3MouseUp(b); }); };
   FSpeedButton3.OnClick = [this] { Guarded([&] { SpeedButton3Click(); }); };
+  // For screen readers: the buttons by their names and a press that does what a click does.
+  InstallPanelAccessibility();
+  FSpeedButton2.setAccessibleName(tr("再生/一時停止"));
+  FSpeedButton2.OnPress = [this] { Guarded([&] { FController->PlayPause(); }); };
+  FSpeedButton3.setAccessibleName(tr("停止"));
+  FSpeedButton3.OnPress = [this] { Guarded([&] { SpeedButton3Click(); }); };
 }
 
 void TPlatform::SetUpController() {
@@ -193,7 +201,10 @@ void TPlatform::SetUpController() {
     TPanelSettings::SaveNowIndex(FSettingsFile, index, entry, position);
   };
   c.OnOptions = [this] { OptionsChanged(); };
-  c.OnStatus = [this] { NotifyTrack(); };
+  c.OnStatus = [this] {
+    ShowWindowTitle();
+    NotifyTrack();
+  };
   c.OnSleep = [this] {
     FMenu->CheckValue(mcSleepTimer, FController->SleepTimer());
     ShowTip();
@@ -505,8 +516,16 @@ bool TPlatform::OpenFiles(const std::vector<std::string>& names, bool quiet) {
 
 void TPlatform::ShowTitle(const std::string& text) {
   FDisplay->SetTitle(text);
+  // Read by screen readers; a change of it is announced.
+  FImage1.setAccessibleName(SpokenTitle(text));
+  ShowWindowTitle();
   ShowTip();
   FMenu->Playlist().menuAction()->setEnabled(!FController->PlayList().empty());
+}
+
+void TPlatform::ShowWindowTitle() {
+  const TPlayController& c = *FController;
+  setWindowTitle(WindowTitle(c.PlayState() != psStopped, c.SongTitle(), c.Player().Artist()));
 }
 
 void TPlatform::NotifyTrack() {
@@ -545,8 +564,11 @@ void TPlatform::Timer1Timer() {
   // The display: only what changed since the last tick is drawn and sent to the screen, and
   // nothing while the panel is hidden (it is drawn whole when it shows again).
   if (visible) {
-    const QRect changed = FDisplay->Draw(FController->Player().Position(), FImage1.Picture());
+    const int32_t position = FController->Player().Position();
+    const QRect changed = FDisplay->Draw(position, FImage1.Picture());
     if (!changed.isEmpty()) FImage1.ShowPart(changed);
+    // The play time for screen readers, only while one listens.
+    if (!changed.isEmpty() && QAccessible::isActive()) FImage1.setAccessibleDescription(ToQ(TimeText(position)));
   } else {
     FDisplay->MarkStale();
   }

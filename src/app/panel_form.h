@@ -217,6 +217,8 @@ class TPlatform final : public QWidget {
   // The tray's tip: the title, and the sleep timer's time left.
   void ShowTip();
   // A desktop notification of the track that began, when asked for.
+  // The window's title names the track while one plays (screen readers and task lists read it).
+  void ShowWindowTitle();
   void NotifyTrack();
   void ProbeTray();
   // Starts the timer again where a tick stopped it.

@@ -64,6 +64,8 @@ class TSpeedButton final : public QWidget {
   TMouseEvent OnMouseUp;
   // A left-button release over the button.
   std::function<void()> OnClick;
+  // Pressed by a screen reader: what a click means to the user.
+  std::function<void()> OnPress;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "entry_message.h"
 #include "file_stream.h"
 #include "ini_file.h"
 #include "named_stream.h"
@@ -515,7 +516,8 @@ void TPlayController::StartPlayInRound() {
 void TPlayController::EntryFailed(const std::exception_ptr& e) {
   if (FPlayList.empty()) return;
   // Said once: a playlist that comes round to it again does not say it again.
-  if (FReportedEntries.insert(FPlayList[static_cast<size_t>(FNowIndex)]).second) Say(e);
+  const std::string& entry = FPlayList[static_cast<size_t>(FNowIndex)];
+  if (FReportedEntries.insert(entry).second) Say(std::make_exception_ptr(std::runtime_error(EntryMessage(entry, e))));
   FFailedInRound.insert(FNowIndex);
 }
 

@@ -19,13 +19,13 @@ TFileStream::TFileStream(const std::string& fileName) : FFileName(fileName) {
   FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (FHandle < 0) {
     const int error = errno;
-    throw EFOpenError("Cannot open file \"" + fileName + "\". " + Reason(error));
+    throw EFOpenError("Cannot open file \"" + fileName + "\". " + Reason(error), error);
   }
   struct stat info {};
   if (::fstat(FHandle, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(FHandle);
     FHandle = -1;
-    throw EFOpenError("Cannot open file \"" + fileName + "\". " + Reason(EISDIR));
+    throw EFOpenError("Cannot open file \"" + fileName + "\". " + Reason(EISDIR), EISDIR);
   }
 }
 

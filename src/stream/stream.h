@@ -12,10 +12,15 @@ class EStreamError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A file that cannot be opened; the message names the file and the system's reason.
+// A file that cannot be opened; the message names the file and the system's reason, Error() is
+// that reason's errno (0 when unknown).
 class EFOpenError : public EStreamError {
  public:
-  using EStreamError::EStreamError;
+  explicit EFOpenError(const std::string& message, int error = 0) : EStreamError(message), FError(error) {}
+  int Error() const { return FError; }
+
+ private:
+  int FError;
 };
 
 enum TSeekOrigin : uint8_t { soBeginning = 0, soCurrent = 1, soEnd = 2 };

@@ -178,12 +178,13 @@ class Desktop {
   void StopTray() { FTray.reset(); }
   static std::string TrayerPath() { return "/usr/bin/trayer"; }
   std::string Tree() const { return test::Capture("DISPLAY=" + FDisplay + " xwininfo -root -tree 2>/dev/null"); }
-  // The panel's window: "PLUMO" of class plumo, 176 x 32 (at a scale of 1).
+  // The panel's window: "PLUMO" (or "Title – Artist – PLUMO") of class plumo, 176 x 32 (at a
+  // scale of 1).
   std::optional<std::string> PanelWindow(const std::string& size = "176x32") const {
     std::istringstream tree(Tree());
     std::string line;
     while (std::getline(tree, line)) {
-      if (line.find("\"PLUMO\": (\"plumo\" \"plumo\")  " + size) == std::string::npos) continue;
+      if (line.find("PLUMO\": (\"plumo\" \"plumo\")  " + size) == std::string::npos) continue;
       std::istringstream words(line);
       std::string id;
       words >> id;
@@ -493,6 +494,57 @@ std::string Playerctl(const std::string& bus, const std::string& args) {
 
 // "Open with PLUMO" from a file manager: plumo FILE. With no instance running the files are taken
 // in at the start; with one running they are handed to it and the second start ends.
+// What a screen reader sees over AT-SPI: the window named after the track, the display's text
+// (state word and title, the play time as its description) following a pause and a track
+// change, the two buttons by name with a press action, in the user's language.
+TEST_F(DesktopTest, ScreenReadersSeeTheTrackTheDisplayAndTheButtons) {
+  if (!test::SessionBus::Available() || !fs::exists("/usr/libexec/at-spi-bus-launcher") ||
+      test::Capture("/usr/bin/python3 -c 'import pyatspi' 2>&1") != "")
+    GTEST_SKIP() << "dbus-daemon, at-spi2-core or python3-pyatspi is missing (scripts/install-deps.sh)";
+  test::SessionBus bus;
+  program.Bus = bus.Address();
+  program.ExtraEnv["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1";
+  test::LongCopy(test::DataPath("samples/playlists/pl_one.mp3"), program.dir / "one.mp3");
+  test::LongCopy(test::DataPath("samples/playlists/pl_two.mp3"), program.dir / "two.mp3");
+  const std::string dump = "DBUS_SESSION_BUS_ADDRESS='" + bus.Address() + "' /usr/bin/python3 " + PLUMO_SOURCE_DIR +
+                           "/tests/app/atspi_dump.py";
+  for (const char* language : {"en", "de"}) {
+    SCOPED_TRACE(language);
+    program.ExtraEnv["LANGUAGE"] = language;
+    auto run = program.Start(desktop.Display(), {program.dir / "one.mp3"});
+    const std::string play = std::string(language) == "en" ? "Play/Pause" : "Wiedergabe/Pause";
+    std::string tree;
+    // Once the first second is drawn, the display also has its time.
+    ASSERT_TRUE(test::PollUntil([&] { return (tree = test::Capture(dump)).find("\" [00:") != std::string::npos; }))
+        << tree << program.Output();
+    EXPECT_NE(tree.find("frame \"Playlist One – Playlist Artist – PLUMO\""), std::string::npos) << tree;
+    EXPECT_NE(tree.find("push button \"" + play + "\" {Press}"), std::string::npos) << tree;
+    EXPECT_NE(tree.find(std::string("push button \"") + (std::string(language) == "en" ? "Stop" : "Stopp") +
+                        "\" {Press}"),
+              std::string::npos)
+        << tree;
+    const std::string playing = std::string(language) == "en" ? "PLAY, " : "WIEDERGABE, ";
+    EXPECT_NE(tree.find("label \"" + playing + "Playlist One(Playlist Tests) / Playlist Artist\" [00:0"),
+              std::string::npos)
+        << tree;
+    // Pressed by the screen reader, the play button pauses.
+    tree = test::Capture(dump + " press '" + play + "'");
+    EXPECT_NE(tree.find(std::string("label \"") + "PAUSE, "), std::string::npos)
+        << tree;
+    // The next track: the display's text and the window follow.
+    auto second = program.Start(desktop.Display(), {program.dir / "two.mp3"}, "second.txt");
+    EXPECT_EQ(second->Wait(), 0);
+    EXPECT_TRUE(test::PollUntil([&] {
+      tree = test::Capture(dump);
+      return tree.find(playing + "Playlist Two") != std::string::npos &&
+             tree.find("frame \"Playlist Two – Playlist Artist – PLUMO\"") != std::string::npos;
+    }))
+        << tree;
+    run->Signal(SIGTERM);
+    EXPECT_EQ(run->Wait(), 0) << program.Output();
+  }
+}
+
 TEST_F(DesktopTest, FileArgumentsStartPlayingAndReachTheRunningInstance) {
   if (!test::SessionBus::Available() || !test::HaveProgram("playerctl"))
     GTEST_SKIP() << "dbus-daemon or playerctl is missing (scripts/install-deps.sh)";

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QMessageBox>
@@ -29,6 +30,7 @@
 #include "forms.h"
 #include "icecast_server.h"
 #include "ini_file.h"
+#include "panel_display.h"
 #include "instance_channel.h"
 #include "simulated_wave_device.h"
 #include "wav_file_wave_device.h"
@@ -880,6 +882,30 @@ TEST_F(PanelTest, TheDisplayShowsCapitalLettersWithTheirMarks) {
     EXPECT_EQ(TextPixels(strip), TextPixels(free));
     p->Item("Exit1")->trigger();
   }
+}
+
+// The state word and the title are separate runs: before a right-to-left title the bracket keeps
+// the pixels it has before a left-to-right one, and a left-to-right title is drawn exactly as the
+// plain text is (at the strip's own offset below the top).
+TEST(PanelDisplayTest, TheStateWordKeepsItsPixelsBeforeARightToLeftTitle) {
+  const std::string ltr_title = "[PLAY]Song (Album) / Singer";
+  TPanelDisplay ltr(1), rtl(1);
+  ltr.SetTitle(ltr_title);
+  rtl.SetTitle("[PLAY]שיר ישן (אלבום) / זמרת");
+  const int state = QFontMetrics(GothicFont(10, true)).horizontalAdvance("[PLAY]");
+  EXPECT_EQ(ltr.TitleBitmap().copy(0, 0, state, 16), rtl.TitleBitmap().copy(0, 0, state, 16));
+  bool same = false;
+  for (int down = 0; down < 4 && !same; ++down) {
+    QImage plain(ltr.TitleBitmap().size(), QImage::Format_RGB32);
+    plain.fill(QColor(204, 163, 0));
+    QPainter painter(&plain);
+    painter.setFont(GothicFont(10, true));
+    painter.setPen(QColor(23, 16, 0));
+    painter.drawText(QRect(0, down, plain.width(), 16 - down), Qt::AlignLeft | Qt::AlignTop, QString::fromStdString(ltr_title));
+    painter.end();
+    same = plain == ltr.TitleBitmap();
+  }
+  EXPECT_TRUE(same) << "a left-to-right title is not drawn as the plain text";
 }
 
 TEST_F(PanelTest, HideShowAndAlwaysOnTopWriteTheirKeys) {

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -14,10 +15,12 @@
 #include <map>
 #include <set>
 
+#include "entry_message.h"
 #include "forms.h"
 #include "ini_file.h"
 #include "panel_form.h"
 #include "simulated_wave_device.h"
+#include "stream.h"
 #include "test_support.h"
 
 namespace plumo {
@@ -126,6 +129,56 @@ TEST(TranslationsTest, PanelSpeaksTheUserLanguage) {
     ASSERT_TRUE(p.OpenFiles({dir / "one.mp3"}));
     EXPECT_EQ(p.Title().substr(0, l.playing.size() + 2), "[" + l.playing + "]");
     EXPECT_EQ(p.TrayIcon1().TipHelp().substr(0, l.playing.size() + 8), "PLUMO:[" + l.playing + "]");
+    p.CloseForm();
+  }
+}
+
+// A message about an entry names it (an address without its password) and says what was wrong
+// in the user's words; the network library's text stays as the detail. The first rows fail for
+// real; the 404 and the certificate rows take the texts the network stream gives for them.
+TEST(TranslationsTest, EntryMessagesNameTheEntryInTheUserLanguage) {
+  test::TempDir dir;
+  test::WriteFile(dir / "broken.mp3", std::string(4096, 'x'));
+  const std::string address = test::UnusedLoopbackAddress() + "/live";
+  const std::string secret = "http://dj:s3cret@" + address.substr(7);
+  const std::string https = "https://127.0.0.1:1/live";
+  struct Row {
+    std::string entry;  // played, or with the failure text given
+    std::string failure;
+    std::string shown, en, de;
+    bool detail;
+  };
+  const Row rows[] = {
+      {dir / "broken.mp3", "", dir / "broken.mp3", "not MPEG audio", "kein MPEG-Audio", false},
+      {secret, "", address, "cannot connect", "keine Verbindung möglich", true},
+      {address, address + ": HTTP 404 Not Found", address, "not found on the server", "auf dem Server nicht gefunden", true},
+      {https, https + ": SSL certificate problem: self-signed certificate", https, "certificate not trusted",
+       "Zertifikat nicht vertrauenswürdig", true},
+  };
+  for (const char* language : {"en", "de"}) {
+    const TTranslations translations(QStringList{language});
+    std::vector<std::string> errors;
+    TPlatform p(platform::MakeSimulatedWaveDriver({}), dir / "plumo.INI",
+                [&errors](const std::exception_ptr& e) { errors.push_back(DisplayedMessage(e)); });
+    p.Timer1().stop();
+    for (const Row& r : rows) {
+      SCOPED_TRACE(std::string(language) + " " + r.entry);
+      errors.clear();
+      if (r.failure.empty()) {
+        p.OpenFiles({r.entry});
+        test::PollUntil([&] {
+          QCoreApplication::processEvents();
+          return !errors.empty();
+        });
+      } else {
+        errors.push_back(EntryMessage(r.entry, std::make_exception_ptr(EStreamError(r.failure))));
+      }
+      ASSERT_FALSE(errors.empty());
+      const std::string reason = std::string(language) == "en" ? r.en : r.de;
+      EXPECT_EQ(errors[0].substr(0, r.shown.size() + 2 + reason.size()), r.shown + ": " + reason) << errors[0];
+      EXPECT_EQ(errors[0].find("\n("), r.detail ? r.shown.size() + 2 + reason.size() : std::string::npos) << errors[0];
+      EXPECT_EQ(errors[0].find("s3cret"), std::string::npos) << errors[0];
+    }
     p.CloseForm();
   }
 }

@@ -1,8 +1,10 @@
 // Draws the panel's pictures into the folder given (default: the current one): the 176 x 32
 // background with its display window at 8, 9 and the two button glyphs, each also drawn at twice
-// the size for screens of device pixel ratio 2 (name@2x.png), and the program icon in four
-// sizes. Run by hand when the artwork changes; the PNGs are kept in the source tree.
+// the size for screens of device pixel ratio 2 (name@2x.png), and the program icon in six
+// sizes and as a scalable SVG drawn by the same strokes. Run by hand when the artwork changes;
+// the pictures are kept in the source tree.
 #include <QGuiApplication>
+#include <QSvgGenerator>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -96,13 +98,9 @@ QImage Glyph(bool play, int scale) {
   return image;
 }
 
-QImage Icon(int size) {
-  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
-  QPainter p(&image);
+// The icon on a 64 x 64 canvas.
+void PaintIcon(QPainter& p) {
   p.setRenderHint(QPainter::Antialiasing);
-  const qreal s = size / 64.0;
-  p.scale(s, s);
   // Body: a dark rounded player.
   QLinearGradient body(0, 4, 0, 60);
   body.setColorAt(0, QColor(84, 91, 102));
@@ -133,7 +131,27 @@ QImage Icon(int size) {
   p.setPen(Qt::NoPen);
   p.setBrush(kLcdText);
   p.drawPath(tri);
+}
+
+QImage Icon(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.scale(size / 64.0, size / 64.0);
+  PaintIcon(p);
   return image;
+}
+
+bool IconSvg(const QString& path) {
+  QSvgGenerator svg;
+  svg.setFileName(path);
+  svg.setSize(QSize(64, 64));
+  svg.setViewBox(QRect(0, 0, 64, 64));
+  svg.setTitle("PLUMO");
+  QPainter p;
+  if (!p.begin(&svg)) return false;
+  PaintIcon(p);
+  return p.end();
 }
 
 }  // namespace
@@ -148,6 +166,7 @@ int main(int argc, char** argv) {
     ok = Glyph(true, scale).save(dir + "glyph_play" + suffix + ".png") && ok;
     ok = Glyph(false, scale).save(dir + "glyph_stop" + suffix + ".png") && ok;
   }
-  for (int size : {16, 32, 64, 128}) ok = Icon(size).save(dir + QString("plumo-%1.png").arg(size)) && ok;
+  for (int size : {16, 32, 48, 64, 128, 256}) ok = Icon(size).save(dir + QString("plumo-%1.png").arg(size)) && ok;
+  ok = IconSvg(dir + "plumo.svg") && ok;
   return ok ? 0 : 1;
 }

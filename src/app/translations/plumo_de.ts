@@ -273,5 +273,49 @@
         <source>履歴を消去しますか?</source>
         <translation>Den Verlauf löschen?</translation>
     </message>
+    <message>
+        <source>サーバーに見つかりません</source>
+        <translation>auf dem Server nicht gefunden</translation>
+    </message>
+    <message>
+        <source>サーバーに拒否されました</source>
+        <translation>vom Server abgelehnt</translation>
+    </message>
+    <message>
+        <source>証明書が信頼されていません</source>
+        <translation>Zertifikat nicht vertrauenswürdig</translation>
+    </message>
+    <message>
+        <source>タイムアウトしました</source>
+        <translation>Zeitüberschreitung</translation>
+    </message>
+    <message>
+        <source>接続できません</source>
+        <translation>keine Verbindung möglich</translation>
+    </message>
+    <message>
+        <source>MPEG オーディオではありません</source>
+        <translation>kein MPEG-Audio</translation>
+    </message>
+    <message>
+        <source>ファイルが見つかりません</source>
+        <translation>Datei nicht gefunden</translation>
+    </message>
+    <message>
+        <source>読み取りが許可されていません</source>
+        <translation>Lesen nicht erlaubt</translation>
+    </message>
+    <message>
+        <source>開けません</source>
+        <translation>kann nicht geöffnet werden</translation>
+    </message>
+    <message>
+        <source>再生/一時停止</source>
+        <translation>Wiedergabe/Pause</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stopp</translation>
+    </message>
 </context>
 </TS>

@@ -273,5 +273,49 @@
         <source>履歴を消去しますか?</source>
         <translation>Clear the history?</translation>
     </message>
+    <message>
+        <source>サーバーに見つかりません</source>
+        <translation>not found on the server</translation>
+    </message>
+    <message>
+        <source>サーバーに拒否されました</source>
+        <translation>refused by the server</translation>
+    </message>
+    <message>
+        <source>証明書が信頼されていません</source>
+        <translation>certificate not trusted</translation>
+    </message>
+    <message>
+        <source>タイムアウトしました</source>
+        <translation>timed out</translation>
+    </message>
+    <message>
+        <source>接続できません</source>
+        <translation>cannot connect</translation>
+    </message>
+    <message>
+        <source>MPEG オーディオではありません</source>
+        <translation>not MPEG audio</translation>
+    </message>
+    <message>
+        <source>ファイルが見つかりません</source>
+        <translation>file not found</translation>
+    </message>
+    <message>
+        <source>読み取りが許可されていません</source>
+        <translation>not allowed to read it</translation>
+    </message>
+    <message>
+        <source>開けません</source>
+        <translation>cannot be opened</translation>
+    </message>
+    <message>
+        <source>再生/一時停止</source>
+        <translation>Play/Pause</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
 </context>
 </TS>

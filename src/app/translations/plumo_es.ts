@@ -273,5 +273,49 @@
         <source>履歴を消去しますか?</source>
         <translation>¿Borrar el historial?</translation>
     </message>
+    <message>
+        <source>サーバーに見つかりません</source>
+        <translation>no encontrado en el servidor</translation>
+    </message>
+    <message>
+        <source>サーバーに拒否されました</source>
+        <translation>rechazado por el servidor</translation>
+    </message>
+    <message>
+        <source>証明書が信頼されていません</source>
+        <translation>certificado no fiable</translation>
+    </message>
+    <message>
+        <source>タイムアウトしました</source>
+        <translation>tiempo de espera agotado</translation>
+    </message>
+    <message>
+        <source>接続できません</source>
+        <translation>no se puede conectar</translation>
+    </message>
+    <message>
+        <source>MPEG オーディオではありません</source>
+        <translation>no es audio MPEG</translation>
+    </message>
+    <message>
+        <source>ファイルが見つかりません</source>
+        <translation>archivo no encontrado</translation>
+    </message>
+    <message>
+        <source>読み取りが許可されていません</source>
+        <translation>no se permite leerlo</translation>
+    </message>
+    <message>
+        <source>開けません</source>
+        <translation>no se puede abrir</translation>
+    </message>
+    <message>
+        <source>再生/一時停止</source>
+        <translation>Reproducir/Pausa</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Detener</translation>
+    </message>
 </context>
 </TS>

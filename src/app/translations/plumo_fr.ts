@@ -273,5 +273,49 @@
         <source>履歴を消去しますか?</source>
         <translation>Effacer l’historique ?</translation>
     </message>
+    <message>
+        <source>サーバーに見つかりません</source>
+        <translation>introuvable sur le serveur</translation>
+    </message>
+    <message>
+        <source>サーバーに拒否されました</source>
+        <translation>refusé par le serveur</translation>
+    </message>
+    <message>
+        <source>証明書が信頼されていません</source>
+        <translation>certificat non reconnu</translation>
+    </message>
+    <message>
+        <source>タイムアウトしました</source>
+        <translation>délai dépassé</translation>
+    </message>
+    <message>
+        <source>接続できません</source>
+        <translation>connexion impossible</translation>
+    </message>
+    <message>
+        <source>MPEG オーディオではありません</source>
+        <translation>pas de l’audio MPEG</translation>
+    </message>
+    <message>
+        <source>ファイルが見つかりません</source>
+        <translation>fichier introuvable</translation>
+    </message>
+    <message>
+        <source>読み取りが許可されていません</source>
+        <translation>lecture non autorisée</translation>
+    </message>
+    <message>
+        <source>開けません</source>
+        <translation>ouverture impossible</translation>
+    </message>
+    <message>
+        <source>再生/一時停止</source>
+        <translation>Lecture/Pause</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Arrêt</translation>
+    </message>
 </context>
 </TS>
