@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "forms.h"
+#include "panel_display.h"
 #include "panel_widgets.h"
 
 namespace plumo {
@@ -52,9 +53,9 @@ void InstallPanelAccessibility() {
 
 QString SpokenTitle(const std::string& title) {
   const QString q = ToQ(title);
-  const qsizetype close = q.startsWith(u'[') ? q.indexOf(u']') : -1;
-  if (close < 0) return q;
-  return q.mid(1, close - 1) + QStringLiteral(", ") + q.mid(close + 1);
+  const qsizetype state = StateWordLength(q);
+  if (state == 0) return q;
+  return q.mid(1, state - 2) + QStringLiteral(", ") + q.mid(state);
 }
 
 QString WindowTitle(bool playing, const std::string& song, const std::string& artist) {

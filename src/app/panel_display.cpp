@@ -50,13 +50,12 @@ void CopyPixels(QImage& to, QPoint at, const QImage& from, QRect rect) {
   }
 }
 
-// The state word ("[PLAY]") of a title, drawn as a run of its own left of the rest.
+}  // namespace
+
 qsizetype StateWordLength(const QString& title) {
   const qsizetype close = title.startsWith(u'[') ? title.indexOf(u']') : -1;
   return close < 0 ? 0 : close + 1;
 }
-
-}  // namespace
 
 TPanelDisplay::TPanelDisplay(qreal pixel_ratio) : FPixelRatio(pixel_ratio), FFont(GothicFont(10, true)) {
   FTitleBitmap = Bitmap(1, kHeight);

@@ -6,10 +6,14 @@
 #include <QFont>
 #include <QImage>
 #include <QRect>
+#include <QString>
 #include <cstdint>
 #include <string>
 
 namespace plumo {
+
+// The length of a title's state word ("[PLAY]"), 0 when it has none.
+qsizetype StateWordLength(const QString& title);
 
 class TPanelDisplay final {
  public:
