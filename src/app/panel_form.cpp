@@ -63,24 +63,6 @@ void TPlatform::Report(const std::exception_ptr& e) {
   if (ShowException) ShowException(e);
 }
 
-void TPlatform::QueueErrorBox(const std::exception_ptr& e) {
-  // A message box runs an event loop of its own: shown from inside a handler of the player, a
-  // drop or a D-Bus call, it would let the next one run before this one has finished.
-  FQueuedErrors.push_back(e);
-  if (FShowingErrors) return;
-  FShowingErrors = true;
-  QTimer::singleShot(0, this, [this] { ShowQueuedErrors(); });
-}
-
-void TPlatform::ShowQueuedErrors() {
-  while (!FQueuedErrors.empty()) {
-    const std::exception_ptr e = FQueuedErrors.front();
-    FQueuedErrors.pop_front();
-    ShowExceptionBox(isVisible() ? this : nullptr, e);
-  }
-  FShowingErrors = false;
-}
-
 TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string settings_file,
                      TShowException show_exception)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint),
@@ -92,7 +74,7 @@ TPlatform::TPlatform(std::shared_ptr<platform::WaveDriver> driver, std::string s
       FSpeedButton3(this),
       FTrayWindow(this) {
   InitResources();
-  if (!ShowException) ShowException = [this](const std::exception_ptr& e) { QueueErrorBox(e); };
+  if (!ShowException) ShowException = [this](const std::exception_ptr& e) { FErrorBoxes.Show(e); };
   Confirm = [this](const std::string& text) { return ConfirmBox(isVisible() ? this : nullptr, "PLUMO", text); };
   AskNames = [this](TAsk ask, bool add) {
     return AskWithDialog(isVisible() ? this : nullptr, ask, add, FController->CurrentDir());

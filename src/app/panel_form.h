@@ -23,6 +23,7 @@
 
 #include "about_dialog.h"
 #include "file_name_keep.h"
+#include "forms.h"
 #include "open_dialog.h"
 #include "panel_display.h"
 #include "panel_menu.h"
@@ -56,6 +57,8 @@ class TPlatform final : public QWidget {
 
   // The application's exception display.
   TShowException ShowException;
+  // The error boxes it shows when none was given.
+  const TErrorBoxes& ErrorBoxes() const { return FErrorBoxes; }
   // The question before the history is cleared (a Yes/No message box by default).
   std::function<bool(const std::string& text)> Confirm;
   // Called once the form has closed (the program then ends).
@@ -199,8 +202,6 @@ class TPlatform final : public QWidget {
   void Report(const std::exception_ptr& e);
   // The default exception display: a message box once the running handler has returned, one
   // box at a time.
-  void QueueErrorBox(const std::exception_ptr& e);
-  void ShowQueuedErrors();
   void SetUpWidgets();
   void SetUpController();
   void SetUpTrayIcon();
@@ -264,8 +265,7 @@ class TPlatform final : public QWidget {
   // Set where a StatusNotifier watcher tells when the notification area comes or goes.
   std::unique_ptr<TTrayWatch> FTrayWatch;
   std::unique_ptr<TTrackNotifier> FNotifier;
-  std::deque<std::exception_ptr> FQueuedErrors;
-  bool FShowingErrors = false;
+  TErrorBoxes FErrorBoxes;
   bool FClosed = false;
 };
 

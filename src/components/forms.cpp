@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include "ini_file.h"
@@ -59,6 +60,32 @@ std::string DisplayedMessage(const std::exception_ptr& e) {
 void ShowExceptionBox(QWidget* parent, const std::exception_ptr& e) {
   QMessageBox box(QMessageBox::Critical, QStringLiteral("PLUMO"), ToQ(DisplayedMessage(e)), QMessageBox::Ok, parent);
   box.exec();
+}
+
+void TErrorBoxes::Show(const std::exception_ptr& e) {
+  FWaiting.push_back(e);
+  if (FBox || FPending) return;
+  FPending = true;
+  QTimer::singleShot(0, &FContext, [this] { ShowNext(); });
+}
+
+void TErrorBoxes::ShowNext() {
+  FPending = false;
+  FBox.reset();
+  if (FWaiting.empty()) return;
+  const std::exception_ptr e = FWaiting.front();
+  FWaiting.pop_front();
+  FBox = std::make_unique<QMessageBox>(QMessageBox::Critical, QStringLiteral("PLUMO"), ToQ(DisplayedMessage(e)),
+                                       QMessageBox::Ok);
+  FBox->setWindowModality(Qt::NonModal);
+  // The box is let go of after its own signal has returned; the next one follows.
+  QObject::connect(FBox.get(), &QDialog::finished, &FContext, [this] {
+    FPending = true;
+    QTimer::singleShot(0, &FContext, [this] { ShowNext(); });
+  });
+  FBox->show();
+  FBox->raise();
+  FBox->activateWindow();
 }
 
 bool ConfirmBox(QWidget* parent, const std::string& title, const std::string& text) {

@@ -1185,30 +1185,97 @@ TEST_F(PanelTest, SessionEndWithoutACloseKeepsTheEntryAndThePosition) {
   EXPECT_EQ(file.ReadInteger("Option", "NowIndex", -1), 1);
 }
 
-// The program's own exception display shows an error raised inside a handler (here a drop of
-// a playlist that cannot be read) once the handler has returned: a message box's event loop
-// never runs inside one.
+// The program's own error boxes: an error raised inside a handler (a drop of a playlist that
+// cannot be read) is shown once the handler has returned.
 TEST_F(PanelTest, ErrorBoxIsShownAfterTheHandlerReturns) {
   ASSERT_EQ(::symlink("/proc/self/mem", (dir / "bad.m3u").c_str()), 0);
   TPlatform p(platform::MakeSimulatedWaveDriver({}), ini);
   p.Timer1().stop();
-  std::vector<std::string> shown;
-  bool in_handler = false;
-  QTimer closer;
-  QObject::connect(&closer, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      shown.push_back((in_handler ? "inside the handler: " : "") + box->text().toStdString());
-      box->accept();
-    }
-  });
-  closer.start(5);
-  in_handler = true;
   p.PanelDropFiles({dir / "bad.m3u"});
-  in_handler = false;
-  Until([&] { return !shown.empty(); });
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].rfind("inside the handler", 0), std::string::npos) << shown[0];
-  EXPECT_NE(shown[0].find(dir / "bad.m3u"), std::string::npos) << shown[0];
+  EXPECT_EQ(p.ErrorBoxes().Current(), nullptr);
+  Until([&] { return p.ErrorBoxes().Current() != nullptr; });
+  ASSERT_NE(p.ErrorBoxes().Current(), nullptr);
+  EXPECT_NE(p.ErrorBoxes().Current()->text().toStdString().find(dir / "bad.m3u"), std::string::npos);
+}
+
+// Error boxes stay in sight and block nothing, whatever the user does meanwhile: in every order
+// of two errors (missing files handed over), the about box opened and later closed with Escape,
+// a right click on the panel and a box dismissed with Escape. After each step the oldest error not
+// yet dismissed is the one box shown, and the panel's menu opens unless the about box is up.
+TEST_F(PanelTest, ErrorBoxesAndMenusInEveryOrder) {
+  TPlatform p(platform::MakeSimulatedWaveDriver({}), ini);
+  p.Timer1().stop();
+  p.show();
+  const auto shown_boxes = [] {
+    std::vector<QMessageBox*> boxes;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) boxes.push_back(box);
+    return boxes;
+  };
+  std::string order = "AEEMDa";  // A opens the about box, a closes it
+  std::sort(order.begin(), order.end());
+  int runs = 0;
+  do {
+    if (order.find('a') < order.find('A')) continue;
+    ++runs;
+    std::vector<std::string> raised;
+    size_t dismissed = 0;
+    bool about = false;
+    std::string fault;
+    size_t step = 0;
+    QTimer script;
+    QObject::connect(&script, &QTimer::timeout, [&] {
+      // What the previous step left.
+      const std::vector<QMessageBox*> boxes = shown_boxes();
+      const size_t open = raised.size() - dismissed;
+      if (fault.empty() && boxes.size() != (open > 0 ? 1u : 0u))
+        fault = std::to_string(boxes.size()) + " boxes for " + std::to_string(open) + " errors";
+      else if (fault.empty() && open > 0 && boxes[0]->text().toStdString().find(raised[dismissed]) == std::string::npos)
+        fault = "shown: " + boxes[0]->text().toStdString() + ", oldest: " + raised[dismissed];
+      if (!fault.empty()) fault = order.substr(0, step) + ": " + fault;
+      if (step == order.size() || !fault.empty()) {
+        script.stop();
+        return;
+      }
+      switch (order[step++]) {
+        case 'E':
+          raised.push_back(dir / ("gone" + std::to_string(raised.size()) + ".mp3"));
+          p.OpenFiles({raised.back()});
+          break;
+        case 'A':
+          about = true;
+          // Run from a call of its own: the script goes on inside the about box's loop.
+          QTimer::singleShot(0, [&] { p.Item("PLUMO1")->trigger(); });
+          break;
+        case 'a':
+          if (auto* box = QApplication::activeModalWidget()) QTest::keyClick(box->windowHandle(), Qt::Key_Escape);
+          about = false;
+          break;
+        case 'M':
+          QTest::mouseClick(p.windowHandle(), Qt::RightButton, {}, QPoint(20, 10));
+          if (p.PopupMenu1().isVisible() == about) fault = about ? "menu over the about box" : "menu did not open";
+          p.PopupMenu1().close();
+          break;
+        case 'D':
+          if (!boxes.empty() && !about) {
+            QTest::keyClick(boxes[0]->windowHandle(), Qt::Key_Escape);
+            ++dismissed;
+          }
+          break;
+      }
+    });
+    script.start(5);
+    Until([&] { return !script.isActive(); });
+    EXPECT_EQ(fault, "") << order;
+    // Left clean for the next order.
+    while (QMessageBox* box = p.ErrorBoxes().Current()) {
+      box->reject();
+      QApplication::processEvents();
+      QApplication::processEvents();
+    }
+    if (!fault.empty()) break;
+  } while (std::next_permutation(order.begin(), order.end()));
+  EXPECT_EQ(runs, 180);
 }
 
 // A file name that is not valid UTF-8 reaches the player as its bytes: dropped, picked from the
