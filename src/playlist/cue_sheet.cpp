@@ -74,13 +74,17 @@ int64_t Frames(std::string_view s) {
 
 // The audio file a FILE line names, found as it stands, relative to the sheet's folder, or (a
 // sheet written on Windows) by its name part in the sheet's folder.
+std::string InFolder(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : JoinFolder(folder, name);
+}
+
 std::string FindFile(std::string name, const std::string& folder) {
   if (name.empty()) return {};
   const bool windows_path = name.find('\\') != std::string::npos || (name.size() >= 2 && name[1] == ':');
   std::replace(name.begin(), name.end(), '\\', '/');
-  const std::string joined = name[0] == '/' ? name : JoinFolder(folder, name);
+  const std::string joined = name[0] == '/' ? name : InFolder(folder, name);
   if (!windows_path || RegularFileExists(joined)) return joined;
-  return JoinFolder(folder, ExtractFileName(name));
+  return InFolder(folder, ExtractFileName(name));
 }
 
 struct TRawTrack {
