@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
+#include <map>
+#include <set>
 #include <stdexcept>
 
 #include "file_stream.h"
@@ -226,5 +229,61 @@ bool SplitCueEntry(const std::string& entry, std::string& sheet, int32_t& track)
 }
 
 std::string CueEntry(const std::string& sheet, int32_t track) { return sheet + "#" + std::to_string(track); }
+
+void AppendCueEntries(const std::string& sheet, std::vector<std::string>& playlist, TEntryTitles* titles,
+                      std::vector<std::string>* files) {
+  const TCueSheet cue = ReadCueSheet(sheet);
+  for (size_t i = 0; i < cue.Tracks.size(); ++i) {
+    const TCueTrack& t = cue.Tracks[i];
+    if (!RegularFileExists(t.File)) continue;
+    const std::string entry = CueEntry(sheet, static_cast<int32_t>(i + 1));
+    playlist.push_back(entry);
+    if (titles && !t.Title.empty()) (*titles)[entry] = t.Title;
+    if (files) files->push_back(t.File);
+  }
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder, TEntryTitles* titles) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> sheets;
+  std::error_code error;
+  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+  for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
+    std::error_code type_error;
+    if (it->is_regular_file(type_error) && IsCueSheet(it->path().string())) sheets.push_back(it->path().string());
+  }
+  const std::vector<std::string> audio = FolderAudioFiles(folder);
+  if (sheets.empty()) return audio;
+  std::sort(sheets.begin(), sheets.end(), NaturalPathLess);
+  // Which sheet takes each file, and the entries of each sheet.
+  std::map<std::string, size_t> taken;
+  std::vector<std::vector<std::string>> tracks(sheets.size());
+  for (size_t i = 0; i < sheets.size(); ++i) {
+    std::vector<std::string> files;
+    try {
+      AppendCueEntries(sheets[i], tracks[i], titles, &files);
+    } catch (const std::exception&) {
+      continue;
+    }
+    for (const std::string& file : files) {
+      std::error_code e;
+      const fs::path canonical = fs::weakly_canonical(file, e);
+      taken.emplace(e ? file : canonical.string(), i);
+    }
+  }
+  std::vector<std::string> entries;
+  std::set<size_t> placed;
+  for (const std::string& file : audio) {
+    std::error_code e;
+    const fs::path canonical = fs::weakly_canonical(file, e);
+    const auto sheet = taken.find(e ? file : canonical.string());
+    if (sheet == taken.end()) {
+      entries.push_back(file);
+    } else if (placed.insert(sheet->second).second) {
+      entries.insert(entries.end(), tracks[sheet->second].begin(), tracks[sheet->second].end());
+    }
+  }
+  return entries;
+}
 
 }  // namespace plumo

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "playlist.h"
 #include "replay_gain.h"
 
 namespace plumo {
@@ -64,5 +65,17 @@ bool IsCueSheet(const std::string& path);
 bool SplitCueEntry(const std::string& entry, std::string& sheet, int32_t& track);
 // "sheet#N".
 std::string CueEntry(const std::string& sheet, int32_t track);
+
+// Appends the entries of a sheet's tracks whose file is there, with their titles; files (when
+// given) receives the audio files they play. Raises an exception naming the sheet when it cannot
+// be read.
+void AppendCueEntries(const std::string& sheet, std::vector<std::string>& playlist, TEntryTitles* titles = nullptr,
+                      std::vector<std::string>* files = nullptr);
+
+// The audio files of a folder as FolderAudioFiles gives them, with each file a sheet in the
+// folder plays replaced by the sheet's tracks (at the first of the files it plays; a file is
+// taken by the first sheet in path order that names it). A sheet that cannot be read is passed
+// over.
+std::vector<std::string> FolderEntries(const std::string& folder, TEntryTitles* titles = nullptr);
 
 }  // namespace plumo
