@@ -83,7 +83,8 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 
 std::string FindFile(std::string name, const std::string& folder) {
   if (name.empty()) return {};
-  const bool windows_path = name.find('\\') != std::string::npos || (name.size() >= 2 && name[1] == ':');
+  // "C:\..." or "\\server\...": a place on the machine the sheet was written on.
+  const bool windows_path = name.size() >= 2 && (name[1] == ':' || (name[0] == '\\' && name[1] == '\\'));
   std::replace(name.begin(), name.end(), '\\', '/');
   const std::string joined = name[0] == '/' ? name : InFolder(folder, name);
   if (!windows_path || RegularFileExists(joined)) return joined;
