@@ -553,7 +553,11 @@ void TPlayController::EntryFailed(const std::exception_ptr& e) {
   if (FPlayList.empty()) return;
   // Said once: a playlist that comes round to it again does not say it again.
   const std::string& entry = FPlayList[static_cast<size_t>(FNowIndex)];
-  if (FReportedEntries.insert(entry).second) Say(std::make_exception_ptr(std::runtime_error(EntryMessage(entry, e))));
+  // The tracks of a sheet fail together (its file is missing): said once for the sheet.
+  std::string sheet;
+  int32_t track = 0;
+  const std::string& said = SplitCueEntry(entry, sheet, track) ? sheet : entry;
+  if (FReportedEntries.insert(said).second) Say(std::make_exception_ptr(std::runtime_error(EntryMessage(entry, e))));
   FFailedInRound.insert(FNowIndex);
 }
 

@@ -117,6 +117,7 @@ void TMP3Source::Close() {
   FPlayTo = INT64_MAX;
   FLead = FTail = 0;
   FDecodeEnd = -1;
+  FDecodeTail = 0;
   FLeadLeft = FTailLeft = 0;
   FCarryFrom = -1;
 }
@@ -401,7 +402,10 @@ void TMP3Source::SetTrack(const TTrackSpan& track) {
 }
 
 bool TMP3Source::CanContinueWith(const TTrackSpan& next) const {
-  if (!CanSeek() || FDecodeEnd < 0 || FDecodeEnd >= FLengthSamples) return false;
+  // Silence between the two would overwrite the PCM of the frame the old end cut.
+  if (!CanSeek() || FDecodeEnd < 0 || FDecodeEnd >= FLengthSamples || FDecodeTail > 0 ||
+      SpanSamples(next.LeadSilence, next.PerSecond) > 0)
+    return false;
   int64_t first = 0, end = 0;
   Resolve(next, first, end);
   return first == FDecodeEnd;
@@ -413,8 +417,7 @@ bool TMP3Source::ContinueWith(const TTrackSpan& next) {
   Resolve(next, first, end);
   FDecodeEnd = end;
   FPlayTo = RawEnd(end);
-  FLeadLeft = SpanSamples(next.LeadSilence, next.PerSecond);
-  FTailLeft = SpanSamples(next.TailSilence, next.PerSecond);
+  FDecodeTail = FTailLeft = SpanSamples(next.TailSilence, next.PerSecond);
   return true;
 }
 
@@ -443,6 +446,7 @@ void TMP3Source::SeekSample(int64_t k) {
   const int64_t into = std::max<int64_t>(0, k - FLead);
   FTailLeft = FTail - std::max<int64_t>(0, into - span);
   FDecodeEnd = FSpanEnd;
+  FDecodeTail = FTail;
   FPlayTo = RawEnd(FSpanEnd);
   FPlayFrom = RawSample(FSpanFirst + std::min(into, span));
   const int64_t target = FPlayFrom;
@@ -574,6 +578,7 @@ void TMP3Source::Rewind() {
   FCarryFrom = -1;
   FPlayFrom = RawSample(FSpanFirst);
   FDecodeEnd = FSpanEnd;
+  FDecodeTail = FTail;
   FPlayTo = RawEnd(FSpanEnd);
   FLeadLeft = FLead;
   FTailLeft = FTail;

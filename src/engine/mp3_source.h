@@ -114,9 +114,8 @@ class TMP3Source {
   // The track's first and end sample in the stream (end: the stream's length when open-ended).
   int64_t TrackFirstSample() const { return FSpanFirst; }
   int64_t TrackEndSample() const { return FSpanEnd; }
-  // Decoding goes on into next when its first sample is where decoding stops now (a silence
-  // the tracks ask for is played between them): the output is then the stream's continuous
-  // decode. The track stays
+  // Decoding goes on into next when its first sample is where decoding stops now and no
+  // silence lies between them: the output is then the stream's continuous decode. The track stays
   // the current one (positions, length) until TakeTrack. False (nothing changed) otherwise.
   bool ContinueWith(const TTrackSpan& next);
   bool CanContinueWith(const TTrackSpan& next) const;
@@ -249,6 +248,8 @@ class TMP3Source {
   int64_t FLead = 0;
   int64_t FTail = 0;
   int64_t FDecodeEnd = -1;
+  // The silence after the track decoding stops at.
+  int64_t FDecodeTail = 0;
   int64_t FLeadLeft = 0;
   int64_t FTailLeft = 0;
   // The last frame's first stream sample, and where its PCM was cut by FPlayTo (-1: not cut).

@@ -264,9 +264,17 @@ int main(int argc, char** argv) {
     try {
       const plumo::TCueSheet sheet = plumo::ReadCueSheet(file);
       if (sheet.Tracks.empty()) throw std::runtime_error("the sheet names no track");
-      for (size_t i = 0; i < sheet.Tracks.size(); ++i)
-        entries.push_back({sheet.Tracks[i].File, plumo::CueTrackSpan(sheet, sheet.Tracks[i]),
-                           plumo::CueEntry(file, static_cast<int32_t>(i + 1))});
+      std::string missing;
+      for (size_t i = 0; i < sheet.Tracks.size(); ++i) {
+        const plumo::TCueTrack& t = sheet.Tracks[i];
+        if (!plumo::RegularFileExists(t.File)) {
+          if (t.File != missing) PrintException(file, std::make_exception_ptr(std::runtime_error("no file " + t.File)));
+          missing = t.File;
+          unreadable = true;
+          continue;
+        }
+        entries.push_back({t.File, plumo::CueTrackSpan(sheet, t), plumo::CueEntry(file, static_cast<int32_t>(i + 1))});
+      }
     } catch (...) {
       PrintException(file, std::current_exception());
       unreadable = true;
