@@ -55,6 +55,7 @@ struct TTrackSpan {
   TReplayGain Gain;
   // The whole stream, as it stands.
   bool Whole() const { return First == 0 && End < 0 && LeadSilence == 0 && TailSilence == 0; }
+  friend bool operator==(const TTrackSpan&, const TTrackSpan&) = default;
 };
 
 class TMP3Source {

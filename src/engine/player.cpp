@@ -135,7 +135,9 @@ void TMP3Player::Open() {
   // A pipe or a FIFO cannot seek; an address becomes a network stream, whose first read waits
   // for the connection.
   TNamedStream named = OpenNamedStream(name);
-  OpenStreamAs(named.Stream.release(), static_cast<uint8_t>(kOwned | (named.Seekable ? kSeekable : 0)), &name, &track);
+  // A file as it stands is opened as before tracks were known.
+  OpenStreamAs(named.Stream.release(), static_cast<uint8_t>(kOwned | (named.Seekable ? kSeekable : 0)), &name,
+               track == TTrackSpan{} ? nullptr : &track);
 }
 
 void TMP3Player::OpenStream(TStream* stream, uint8_t flags) { OpenStreamAs(stream, flags, nullptr); }
@@ -950,7 +952,7 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
       next->stream = std::make_unique<TFileStream>(name);
       // Opened without any lock: a slow file keeps neither the decoding nor a Stop waiting.
       next->source->Open(next->stream.get(), true);
-      next->source->SetTrack(asked.Track);
+      if (!(asked.Track == TTrackSpan{})) next->source->SetTrack(asked.Track);
       const OutputFormat format = next->source->Format();
       const bool same_format = format.sample_rate == FSoundOut->SampleRate() &&
                                format.channels == FSoundOut->Channels() &&
