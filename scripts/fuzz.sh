@@ -32,7 +32,7 @@ run_target() {
   case "$t" in
     fuzz_decoder_frames|fuzz_layer3_frames) max_len=6144; seeds=("../fuzz/seeds/$t") ;;
     fuzz_huffman) max_len=1024; seeds=("../fuzz/seeds/$t") ;;
-    fuzz_icy) max_len=16384; seeds=("../fuzz/seeds/$t") ;;
+    fuzz_icy|fuzz_cue) max_len=16384; seeds=("../fuzz/seeds/$t") ;;
     *) max_len=65536
        seeds=(../tests/data/samples ../tests/data/conformance ../tests/data/samples/playlists ../fuzz/seeds) ;;
   esac

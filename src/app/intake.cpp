@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "cue_sheet.h"
 #include "named_stream.h"
 #include "stream.h"
 
@@ -52,13 +53,13 @@ TNameClass ClassifyName(const std::string& name) {
     c.Kind = nkMissing;
   } else if (S_ISDIR(st.st_mode)) {
     c.Kind = nkFolder;
-  } else if (!IsAudioFile(c.Path) && !IsPlaylistFile(c.Path)) {
+  } else if (!IsAudioFile(c.Path) && !IsPlaylistFile(c.Path) && !IsCueSheet(c.Path)) {
     c.Kind = nkOtherFile;
   } else if (!S_ISREG(st.st_mode)) {
     // Opening a FIFO waits for a writer, for ever if none comes.
     c.Kind = nkNotRegular;
   } else {
-    c.Kind = IsAudioFile(c.Path) ? nkAudioFile : nkPlaylist;
+    c.Kind = IsAudioFile(c.Path) ? nkAudioFile : IsCueSheet(c.Path) ? nkCueSheet : nkPlaylist;
   }
   return c;
 }
@@ -66,6 +67,9 @@ TNameClass ClassifyName(const std::string& name) {
 std::string PlayableName(const std::string& entry, const std::string& current_dir) {
   if (IsStreamAddress(entry)) return entry;
   std::string path = HasDrivePart(entry) ? entry : JoinFolder(current_dir, entry);
+  std::string sheet;
+  int32_t track = 0;
+  if (SplitCueEntry(path, sheet, track)) return RegularFileExists(sheet) ? path : std::string();
   return RegularFileExists(path) ? path : std::string();
 }
 
@@ -96,12 +100,31 @@ TIntake Gather(const std::vector<std::string>& names, std::string current_dir, c
             if (in.Entries.size() > before) in.Contributed.push_back(path);
             throw;
           }
+          // A line naming a sheet stands for its tracks (one that cannot be read, for nothing).
+          for (size_t i = before; i < in.Entries.size();) {
+            if (!IsCueSheet(in.Entries[i]) || !RegularFileExists(in.Entries[i])) {
+              ++i;
+              continue;
+            }
+            std::vector<std::string> tracks;
+            try {
+              AppendCueEntries(in.Entries[i], tracks, &in.Titles);
+            } catch (const std::exception&) {
+            }
+            in.Entries.erase(in.Entries.begin() + static_cast<std::ptrdiff_t>(i));
+            in.Entries.insert(in.Entries.begin() + static_cast<std::ptrdiff_t>(i), tracks.begin(), tracks.end());
+            i += tracks.size();
+          }
           in.CurrentDir = ExtractFileDir(path);
           break;
         }
+        case nkCueSheet:
+          AppendCueEntries(path, in.Entries, &in.Titles);
+          in.CurrentDir = ExtractFileDir(path);
+          break;
         case nkFolder: {
           // A folder contributes its audio files; a folder without any is passed over entirely.
-          const std::vector<std::string> files = FolderAudioFiles(path);
+          const std::vector<std::string> files = FolderEntries(path, &in.Titles);
           if (files.empty()) continue;
           in.Entries.insert(in.Entries.end(), files.begin(), files.end());
           in.CurrentDir = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;

@@ -25,6 +25,7 @@ enum TNameKind : uint8_t {
   nkOtherAddress,   // another scheme, or a file:// URI of another host: names nothing here
   nkAudioFile,      // .mp3, .mp2, .mpa: a regular file
   nkPlaylist,       // .m3u, .m3u8, .pls: a regular file
+  nkCueSheet,       // .cue: a regular file, whose tracks become entries
   nkFolder,
   nkNotRegular,     // a FIFO, a device or a socket named like audio or a playlist: never opened
   nkOtherFile,      // any other file
@@ -43,7 +44,8 @@ struct TNameClass {
 TNameClass ClassifyName(const std::string& name);
 
 // The name the player is given for a playlist entry, or "" when it cannot be played now: a stream
-// address as it stands, else the regular file where it is found (a relative entry in current_dir).
+// address as it stands, else the regular file where it is found (a relative entry in current_dir);
+// a sheet's track ("album.cue#2") as the track of the sheet where it is found.
 std::string PlayableName(const std::string& entry, const std::string& current_dir);
 
 // What an intake gathered: the new playlist, the names that gave it entries (for the history),
@@ -61,7 +63,8 @@ struct TIntake {
 using TOpenPlaylist = std::function<std::unique_ptr<TStream>(const std::string& path)>;
 
 // Gathers the entries the names stand for, in order: audio files, stream addresses, the lines of
-// playlists, the audio files of folders (walked whole). Touches nothing but the file system, so it
+// playlists, the tracks of .cue sheets (also a sheet named by a playlist's line), the audio files
+// of folders (walked whole; a sheet among them stands for the file it cuts into tracks). Touches nothing but the file system, so it
 // runs off the GUI thread.
 TIntake Gather(const std::vector<std::string>& names, std::string current_dir, const TOpenPlaylist& open);
 

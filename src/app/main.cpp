@@ -34,7 +34,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: plumo [--enqueue] [FILE|FOLDER|PLAYLIST|URL...]\n"
     "The panel of PLUMO, a tiny MPEG audio player. The files, folders, playlists (.m3u, .m3u8,\n"
-    ".pls) and http:// or https:// addresses named become the playlist and the first plays; when\n"
+    ".pls), .cue sheets (their tracks) and http:// or https:// addresses named become the playlist\n"
+    "and the first plays; when\n"
     "PLUMO already runs they are handed to it.\n"
     "  -e, --enqueue  add them to the playlist instead\n"
     "  -h, --help     this text\n"

@@ -12,7 +12,7 @@ std::vector<std::string> AskWithDialog(QWidget* parent, TAsk ask, bool add, cons
   const QString folder = ToQ(start);
   std::vector<std::string> names;
   if (ask == akFiles) {
-    const QString filter = QCoreApplication::translate("plumo::TPlatform", "MPEG オーディオとプレイリスト (%1)").arg(QStringLiteral("*.mp3 *.mp2 *.mpa *.m3u *.m3u8 *.pls"));
+    const QString filter = QCoreApplication::translate("plumo::TPlatform", "MPEG オーディオとプレイリスト (%1)").arg(QStringLiteral("*.mp3 *.mp2 *.mpa *.m3u *.m3u8 *.pls *.cue"));
     const QString caption = add ? QCoreApplication::translate("plumo::TPlatform", "ファイルを追加") : QCoreApplication::translate("plumo::TPlatform", "ファイルを開く");
     for (const QString& file : QFileDialog::getOpenFileNames(parent, caption, folder, filter)) names.push_back(FromQ(file));
   } else if (ask == akFolder) {

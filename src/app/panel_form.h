@@ -97,7 +97,7 @@ class TPlatform final : public QWidget {
   void PrevIndex() { FController->PrevIndex(); }
   std::string MakeTitle(const std::string& state) { return FController->MakeTitle(state); }
   void MP3Player1EndPlay(TMP3EndPlayReason reason) { FController->MP3Player1EndPlay(reason); }
-  std::string MP3Player1GetNextFile() { return FController->MP3Player1GetNextFile(); }
+  std::string MP3Player1GetNextFile() { return FController->MP3Player1GetNextFile().Name; }
   void MP3Player1TrackChange() { FController->MP3Player1TrackChange(); }
   void MP3Player1TitleChange() { FController->MP3Player1TitleChange(); }
   void StartPlay() { FController->StartPlay(); }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "cue_sheet.h"
 #include "entry_message.h"
 #include "file_stream.h"
 #include "ini_file.h"
@@ -288,9 +289,36 @@ void TPlayController::SetRepeat(TRepeatMode mode) {
   Changed();
 }
 
+TNextFile TPlayController::PlayerFile(const std::string& name) {
+  std::string sheet_path;
+  int32_t number = 0;
+  if (!SplitCueEntry(name, sheet_path, number)) return TNextFile(name);
+  const TCueSheet sheet = ReadCueSheet(sheet_path);
+  if (static_cast<size_t>(number) > sheet.Tracks.size())
+    throw std::runtime_error(sheet_path + ": the sheet has no track " + std::to_string(number));
+  const TCueTrack& t = sheet.Tracks[static_cast<size_t>(number - 1)];
+  TTrackSpan track;
+  track.PerSecond = static_cast<int32_t>(kCueFramesPerSecond);
+  track.First = t.Start;
+  track.End = t.End;
+  track.LeadSilence = t.Pregap;
+  track.TailSilence = t.Postgap;
+  track.Entry = name;
+  track.Title = t.Title;
+  track.Artist = t.Performer;
+  track.Album = sheet.Title;
+  track.Gain = t.Gain;
+  return TNextFile(t.File, std::move(track));
+}
+
+const std::string& TPlayController::LoadedEntry() const {
+  const std::string& entry = FPlayer->Track().Entry;
+  return entry.empty() ? FPlayer->FileName() : entry;
+}
+
 std::string TPlayController::SongTitle() const {
   const std::string& file = FPlayer->FileName();
-  const std::string entry = file.empty() ? FChosenAddress : file;
+  const std::string entry = file.empty() ? FChosenAddress : LoadedEntry();
   const std::string song = FPlayer->Title();
   // Until the stream or the tags name it, the player offers the name's last part: the title the
   // playlist gave the entry is better, and a stream's whole address says more than its end.
@@ -341,7 +369,8 @@ std::string TPlayController::MakeTitle(const std::string& state) {
         }
         try {
           // A relative entry is given to the player as the path it was found at.
-          player.SetFileName(name);
+          const TNextFile file = PlayerFile(name);
+          player.SetFileName(file.Name, file.Track);
           player.SetVolume(0);
           break;
         } catch (...) {
@@ -380,7 +409,7 @@ void TPlayController::NowIndexSaved() {
 int64_t TPlayController::ResumePosition() {
   if (FPlayList.empty() || !FPlayer->CanSeek()) return 0;
   if (FPlayState == psStopped) return FResumeSample;
-  if (FPlayer->FileName() != PlayableEntry(FNowIndex)) return 0;
+  if (LoadedEntry() != PlayableEntry(FNowIndex)) return 0;
   return static_cast<int64_t>(FPlayer->Position()) * FPlayer->Source().SampleRate() / 1000;
 }
 
@@ -442,7 +471,7 @@ void TPlayController::MP3Player1EndPlay(TMP3EndPlayReason reason) {
   }
 }
 
-std::string TPlayController::MP3Player1GetNextFile() {
+TNextFile TPlayController::MP3Player1GetNextFile() {
   const int32_t count = static_cast<int32_t>(FPlayList.size());
   if (count == 0 || FPlayState == psStopped || FSleep == kSleepAfterTrack) return "";
   const int32_t from = FChainedIndexes.empty() ? FNowIndex : FChainedIndexes.back();
@@ -458,8 +487,15 @@ std::string TPlayController::MP3Player1GetNextFile() {
     if (name.empty()) continue;
     // A stream is connected to when the playback before it ends.
     if (IsStreamAddress(name)) return "";
+    TNextFile file;
+    try {
+      file = PlayerFile(name);
+    } catch (const std::exception&) {
+      // Said when it is started by itself.
+      return "";
+    }
     FChainedIndexes.push_back(index);
-    return name;
+    return file;
   }
   return "";
 }
@@ -517,7 +553,11 @@ void TPlayController::EntryFailed(const std::exception_ptr& e) {
   if (FPlayList.empty()) return;
   // Said once: a playlist that comes round to it again does not say it again.
   const std::string& entry = FPlayList[static_cast<size_t>(FNowIndex)];
-  if (FReportedEntries.insert(entry).second) Say(std::make_exception_ptr(std::runtime_error(EntryMessage(entry, e))));
+  // The tracks of a sheet fail together (its file is missing): said once for the sheet.
+  std::string sheet;
+  int32_t track = 0;
+  const std::string& said = SplitCueEntry(entry, sheet, track) ? sheet : entry;
+  if (FReportedEntries.insert(said).second) Say(std::make_exception_ptr(std::runtime_error(EntryMessage(entry, e))));
   FFailedInRound.insert(FNowIndex);
 }
 

@@ -152,7 +152,7 @@ class TPlayController final {
   void MP3Player1EndPlay(TMP3EndPlayReason reason);
   // The entry to follow the last one given to the player without a gap, or "" when none can be
   // played or the next is a stream address (connected to when the current one ends).
-  std::string MP3Player1GetNextFile();
+  TNextFile MP3Player1GetNextFile();
   void MP3Player1TrackChange();
   void MP3Player1TitleChange();
 
@@ -211,6 +211,11 @@ class TPlayController final {
   // The current entry leaves for the next one by the user's wish or at its end.
   void Played();
   std::string PlayableEntry(int32_t index) const;
+  // The file and the track the player is given for a playable name (a sheet's track: its
+  // file and span; raises when the sheet no longer has it).
+  static TNextFile PlayerFile(const std::string& name);
+  // The entry loaded: the track's name, else the player's file.
+  const std::string& LoadedEntry() const;
   void SleepTick();
   void FadeStep();
   // A command of the user's ends a fade-out: the volume level is the player's again.

@@ -111,6 +111,15 @@ void TMP3Source::Close() {
   FProducedOffset = 0;
   FProducedBytes = 0;
   FLameGain = {};
+  FTrack = TTrackSpan{};
+  FSpanFirst = 0;
+  FSpanEnd = -1;
+  FPlayTo = INT64_MAX;
+  FLead = FTail = 0;
+  FDecodeEnd = -1;
+  FDecodeTail = 0;
+  FLeadLeft = FTailLeft = 0;
+  FCarryFrom = -1;
 }
 
 void TMP3Source::Open(TStream* stream, bool seekable) {
@@ -328,9 +337,11 @@ void TMP3Source::SetTrims() {
   int64_t played = std::max<int64_t>(0, total - FStartTrim);
   if (FEndCutFrom < total) played -= std::min(FEndCutTo, total) - FEndCutFrom;
   FLengthSamples = std::max<int64_t>(0, played);
+  FSpanEnd = FDecodeEnd = FLengthSamples;
 }
 
 void TMP3Source::StartFrom(int64_t frame) {
+  FCarryFrom = -1;
   FPendingLength = 0;
   FResyncCount = 0;
   FReinitDecoder = true;
@@ -344,17 +355,100 @@ void TMP3Source::StartFrom(int64_t frame) {
     FReader.Seek(FDataStart + FDataLength, soBeginning);
 }
 
-void TMP3Source::PlayFrom(int64_t k) {
+int64_t TMP3Source::RawSample(int64_t k) const {
   int64_t target = FStartTrim + std::max<int64_t>(0, k);
   // Past the padding of the counted frames, the frames after them.
   if (target >= FEndCutFrom && FEndCutFrom < FEndCutTo) target += FEndCutTo - FEndCutFrom;
-  FPlayFrom = std::max(FPlayFrom, target);
+  return target;
+}
+
+int64_t TMP3Source::RawEnd(int64_t end) const {
+  // The stream's end: every frame is read, as without a track.
+  if (end < 0 || FLengthSamples < 0 || end >= FLengthSamples) return INT64_MAX;
+  return RawSample(end);
+}
+
+void TMP3Source::PlayFrom(int64_t k) { FPlayFrom = std::max(FPlayFrom, RawSample(FSpanFirst + std::max<int64_t>(0, k))); }
+
+int64_t TMP3Source::SpanSamples(int64_t value, int32_t per_second) const {
+  if (value <= 0) return 0;
+  if (per_second <= 0) return value;
+  // The nearest sample (exact where the rate is a multiple of per_second).
+  return (value * FSampleRate * 2 + per_second) / (2 * static_cast<int64_t>(per_second));
+}
+
+void TMP3Source::Resolve(const TTrackSpan& track, int64_t& first, int64_t& end) const {
+  first = SpanSamples(track.First, track.PerSecond);
+  end = track.End < 0 ? -1 : SpanSamples(track.End, track.PerSecond);
+  if (FLengthSamples >= 0) {
+    first = std::min(first, FLengthSamples);
+    end = end < 0 ? FLengthSamples : std::clamp(end, first, FLengthSamples);
+  } else if (end >= 0) {
+    end = std::max(end, first);
+  }
+}
+
+int64_t TMP3Source::LengthSamples() const {
+  if (FLengthSamples < 0) return -1;
+  return FLead + (FSpanEnd - FSpanFirst) + FTail;
+}
+
+void TMP3Source::SetTrack(const TTrackSpan& track) {
+  FTrack = track;
+  Resolve(track, FSpanFirst, FSpanEnd);
+  FLead = SpanSamples(track.LeadSilence, track.PerSecond);
+  FTail = SpanSamples(track.TailSilence, track.PerSecond);
+  Rewind();
+}
+
+bool TMP3Source::CanContinueWith(const TTrackSpan& next) const {
+  // Silence between the two would overwrite the PCM of the frame the old end cut.
+  if (!CanSeek() || FDecodeEnd < 0 || FDecodeEnd >= FLengthSamples || FDecodeTail > 0 ||
+      SpanSamples(next.LeadSilence, next.PerSecond) > 0)
+    return false;
+  int64_t first = 0, end = 0;
+  Resolve(next, first, end);
+  return first == FDecodeEnd;
+}
+
+bool TMP3Source::ContinueWith(const TTrackSpan& next) {
+  if (!CanContinueWith(next)) return false;
+  int64_t first = 0, end = 0;
+  Resolve(next, first, end);
+  FDecodeEnd = end;
+  FPlayTo = RawEnd(end);
+  FDecodeTail = FTailLeft = SpanSamples(next.TailSilence, next.PerSecond);
+  return true;
+}
+
+void TMP3Source::TakeTrack(const TTrackSpan& next) {
+  FTrack = next;
+  Resolve(next, FSpanFirst, FSpanEnd);
+  FLead = SpanSamples(next.LeadSilence, next.PerSecond);
+  FTail = SpanSamples(next.TailSilence, next.PerSecond);
+}
+
+TReplayGain TMP3Source::ReplayGain() const {
+  TReplayGain gain = MergeReplayGain(FInfo.ReplayGain(), FLameGain);
+  // A track's own values (a sheet's) stand for the file's.
+  const TReplayGain& own = FTrack.Gain;
+  if (own.TrackGain) gain.TrackGain = own.TrackGain, gain.TrackPeak = own.TrackPeak;
+  if (own.AlbumGain) gain.AlbumGain = own.AlbumGain, gain.AlbumPeak = own.AlbumPeak;
+  return gain;
 }
 
 void TMP3Source::SeekSample(int64_t k) {
   Assert(CanSeek(), "a seekable, indexed stream to seek in");
-  FPlayFrom = 0;
-  PlayFrom(std::clamp<int64_t>(k, 0, FLengthSamples));
+  // Within the track: its lead silence, its samples, its tail silence.
+  k = std::clamp<int64_t>(k, 0, LengthSamples());
+  const int64_t span = FSpanEnd - FSpanFirst;
+  FLeadLeft = std::max<int64_t>(0, FLead - k);
+  const int64_t into = std::max<int64_t>(0, k - FLead);
+  FTailLeft = FTail - std::max<int64_t>(0, into - span);
+  FDecodeEnd = FSpanEnd;
+  FDecodeTail = FTail;
+  FPlayTo = RawEnd(FSpanEnd);
+  FPlayFrom = RawSample(FSpanFirst + std::min(into, span));
   const int64_t target = FPlayFrom;
   const int64_t frames = static_cast<int64_t>(FFrameIndex.size());
   const int64_t f = std::min(target / FSamplesPerFrame, frames);
@@ -390,7 +484,7 @@ void TMP3Source::Resync() {
 // of the data.
 int TMP3Source::NextFrameLength() {
   Assert(FReader.Attached(), "an attached reader during a decode step");
-  if (AtEndOfData()) return -1;
+  if (AudioEnded()) return -1;
   if (FPendingLength <= 0) {
     if (!FReader.Ensure(4)) {
       MarkEndOfData();
@@ -414,6 +508,21 @@ int TMP3Source::NextFrameLength() {
 
 bool TMP3Source::ProduceFrame(uint8_t* pcm) {
   FProducedOffset = FProducedBytes = 0;
+  // Decoding went on into the next track: first the rest of the frame cut at the old end (its
+  // PCM is still in the buffer).
+  if (FLeadLeft == 0 && CarryPending()) {
+    SetProduced(FLastFrameStart, FCarryFrom);
+    return true;
+  }
+  // The silence a track asks for before and after its samples, a frame's worth at a time.
+  int64_t* silence = FLeadLeft > 0 ? &FLeadLeft : FTailLeft > 0 && AudioEnded() ? &FTailLeft : nullptr;
+  if (silence) {
+    const int64_t n = std::min<int64_t>(*silence, FSamplesPerFrame);
+    std::memset(pcm, 0, static_cast<size_t>(n * FBytesPerSample));
+    FProducedBytes = static_cast<int32_t>(n * FBytesPerSample);
+    *silence -= n;
+    return true;
+  }
   if (NextFrameLength() <= 0) return false;
   // A rewind or a seek sets the decoder up as the opening did, with the first frame's header.
   if (FReinitDecoder && !InitDecoder(FSetupHeader, FSetupLength)) {
@@ -426,16 +535,26 @@ bool TMP3Source::ProduceFrame(uint8_t* pcm) {
   FResyncCount = 0;
   if (r.consumed <= 0) std::memset(pcm, 0, static_cast<size_t>(FBytesPerFrame));
 
+  SetProduced(FFrameNumber++ * FSamplesPerFrame, FPlayFrom);
+  return true;
+}
+
+void TMP3Source::SetProduced(int64_t a, int64_t from) {
   // The samples of this frame that are played: from the start trim or seek target on, without
-  // the padding.
-  const int64_t a = FFrameNumber++ * FSamplesPerFrame;
+  // the padding, up to the track's end.
   const int64_t b = a + FSamplesPerFrame;
-  int64_t lo = std::max(a, FPlayFrom), hi = b;
+  int64_t lo = std::max(a, from), hi = b;
   if (lo < FEndCutTo && hi > FEndCutFrom) {
     if (lo < FEndCutFrom)
       hi = FEndCutFrom;
     else
       lo = std::min(b, FEndCutTo);
+  }
+  FLastFrameStart = a;
+  FCarryFrom = -1;
+  if (hi > FPlayTo) {
+    hi = FPlayTo;
+    FCarryFrom = std::max(lo, FPlayTo);
   }
   if (hi > lo) {
     FProducedOffset = static_cast<int32_t>((lo - a) * FBytesPerSample);
@@ -443,16 +562,26 @@ bool TMP3Source::ProduceFrame(uint8_t* pcm) {
   } else {
     FProducedOffset = static_cast<int32_t>(std::min(lo - a, b - a) * FBytesPerSample);
   }
-  return true;
 }
 
 void TMP3Source::Rewind() {
+  // A track that starts within the stream starts where a seek to it starts.
+  if (FSpanFirst > 0 && CanSeek()) {
+    SeekSample(0);
+    return;
+  }
   if (FReader.Attached() && FReader.Seekable()) FReader.Seek(FDataStart, soBeginning);
   FPendingLength = 0;
   FResyncCount = 0;
   FReinitDecoder = true;
   FFrameNumber = 0;
-  FPlayFrom = FStartTrim;
+  FCarryFrom = -1;
+  FPlayFrom = RawSample(FSpanFirst);
+  FDecodeEnd = FSpanEnd;
+  FDecodeTail = FTail;
+  FPlayTo = RawEnd(FSpanEnd);
+  FLeadLeft = FLead;
+  FTailLeft = FTail;
 }
 
 }  // namespace plumo

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "decoder.h"
@@ -36,6 +37,26 @@ class EUnknownFormat : public std::runtime_error {
 // What a VBR header frame at the start of the stream said.
 // Info is the Xing layout that encoders write at the start of a CBR stream.
 enum class TVbrHeader : uint8_t { None, Xing, Info, Vbri };
+
+// A track within a stream: its played samples from First to End (End -1: to the stream's end),
+// counted in 1/PerSecond seconds (0: in samples per channel) and taken to the nearest sample at
+// the stream's rate; the silence played before and after it; and what stands for the tags'
+// texts and ReplayGain values where given. Entry: the name the owner knows the track by.
+struct TTrackSpan {
+  int64_t First = 0;
+  int64_t End = -1;
+  int64_t LeadSilence = 0;
+  int64_t TailSilence = 0;
+  int32_t PerSecond = 0;
+  std::string Entry;
+  std::string Title;
+  std::string Artist;
+  std::string Album;
+  TReplayGain Gain;
+  // The whole stream, as it stands.
+  bool Whole() const { return First == 0 && End < 0 && LeadSilence == 0 && TailSilence == 0; }
+  friend bool operator==(const TTrackSpan&, const TTrackSpan&) = default;
+};
 
 class TMP3Source {
  public:
@@ -64,8 +85,8 @@ class TMP3Source {
   // Sets the decoder up for the frame with this header and padded length n.
   bool InitDecoder(const FrameHeader& header, int n);
 
-  // The audio data has all been produced.
-  bool AtEndOfData() const { return FReader.Position() - FDataStart >= FDataLength; }
+  // The audio data (of the track, with its silence) has all been produced.
+  bool AtEndOfData() const { return AudioEnded() && !CarryPending() && FTailLeft == 0; }
   // One step of frame production: true when a frame's PCM (BytesPerFrame bytes, silence for a
   // rejected frame) was written to pcm; false when junk was skipped or the end of the data was
   // found (then AtEndOfData holds).
@@ -81,8 +102,27 @@ class TMP3Source {
 
   // Whether SeekSample can be used: a seekable stream, its frames indexed.
   bool CanSeek() const { return FReader.Seekable() && !FFrameIndex.empty(); }
-  // Played samples (per channel) of the whole stream; -1 when unknown (a stream that cannot seek).
-  int64_t LengthSamples() const { return FLengthSamples; }
+  // Played samples (per channel) of the track (the whole stream unless SetTrack cut one, its
+  // silence included); -1 when unknown (a stream that cannot seek).
+  int64_t LengthSamples() const;
+  // Played samples of the whole stream; -1 when unknown.
+  int64_t StreamLengthSamples() const { return FLengthSamples; }
+
+  // Plays only the track (after Open; positions are then the track's): starts at its first
+  // sample. A span that does not fit the stream is clamped to it.
+  void SetTrack(const TTrackSpan& track);
+  const TTrackSpan& Track() const { return FTrack; }
+  // The track's first and end sample in the stream (end: the stream's length when open-ended).
+  int64_t TrackFirstSample() const { return FSpanFirst; }
+  int64_t TrackEndSample() const { return FSpanEnd; }
+  // Decoding goes on into next when its first sample is where decoding stops now and no
+  // silence lies between them: the output is then the stream's continuous decode. The track stays
+  // the current one (positions, length) until TakeTrack. False (nothing changed) otherwise.
+  bool ContinueWith(const TTrackSpan& next);
+  bool CanContinueWith(const TTrackSpan& next) const;
+  // The track continued into (ContinueWith) is the current one now.
+  void TakeTrack(const TTrackSpan& next);
+
   // Moves to sample k (0 = the first played sample; clamped to the length): the PCM produced
   // from here is bit for bit what a continuous decode produces from sample k on. Earlier frames
   // are decoded again to fill the bit reservoir and the filter histories, and their PCM is cut.
@@ -126,7 +166,7 @@ class TMP3Source {
   enum class TGaplessInfo : uint8_t { None, Lame, ITunes };
   TGaplessInfo GaplessInfo() const { return FGaplessInfo; }
   // The tags' ReplayGain values, the LAME tag's where the tags give none.
-  TReplayGain ReplayGain() const { return MergeReplayGain(FInfo.ReplayGain(), FLameGain); }
+  TReplayGain ReplayGain() const;
 
  private:
   int FindFirstFrame(int& bitrate);
@@ -139,6 +179,21 @@ class TMP3Source {
   void StartFrom(int64_t frame);
   void MarkEndOfData();
   void Resync();
+  bool AudioEnded() const {
+    return FReader.Position() - FDataStart >= FDataLength || FFrameNumber * FSamplesPerFrame >= FPlayTo;
+  }
+  // The rest of a frame cut at a track's end, to play once decoding continues into the next.
+  bool CarryPending() const { return FCarryFrom >= 0 && FCarryFrom < FPlayTo; }
+  // Sets the produced part of the frame whose first stream sample is a, from stream sample from.
+  void SetProduced(int64_t a, int64_t from);
+  // The stream sample (counted from the first frame's first sample) of played sample k.
+  int64_t RawSample(int64_t k) const;
+  // The stream sample where decoding stops for a played end sample.
+  int64_t RawEnd(int64_t end) const;
+  // A span's count in samples at this stream's rate.
+  int64_t SpanSamples(int64_t value, int32_t per_second) const;
+  // First and end played sample of a span at this stream's rate, clamped to the stream.
+  void Resolve(const TTrackSpan& track, int64_t& first, int64_t& end) const;
   int PaddingSlot(const FrameHeader& header) const;
 
   Decoder& FDecoder;
@@ -185,6 +240,22 @@ class TMP3Source {
   int32_t FProducedOffset = 0;
   int32_t FProducedBytes = 0;
   TReplayGain FLameGain;
+  // The track: its played samples [FSpanFirst, FSpanEnd); decoding stops at stream sample
+  // FPlayTo (the track's end, or a later track's it continues into); silence still to play.
+  TTrackSpan FTrack;
+  int64_t FSpanFirst = 0;
+  int64_t FSpanEnd = -1;
+  int64_t FPlayTo = INT64_MAX;
+  int64_t FLead = 0;
+  int64_t FTail = 0;
+  int64_t FDecodeEnd = -1;
+  // The silence after the track decoding stops at.
+  int64_t FDecodeTail = 0;
+  int64_t FLeadLeft = 0;
+  int64_t FTailLeft = 0;
+  // The last frame's first stream sample, and where its PCM was cut by FPlayTo (-1: not cut).
+  int64_t FLastFrameStart = 0;
+  int64_t FCarryFrom = -1;
 };
 
 }  // namespace plumo

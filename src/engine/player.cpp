@@ -131,10 +131,13 @@ void TMP3Player::Open() {
     return;
   }
   const std::string name = FFileName;
+  const TTrackSpan track = FOpenTrack;
   // A pipe or a FIFO cannot seek; an address becomes a network stream, whose first read waits
   // for the connection.
   TNamedStream named = OpenNamedStream(name);
-  OpenStreamAs(named.Stream.release(), static_cast<uint8_t>(kOwned | (named.Seekable ? kSeekable : 0)), &name);
+  // A file as it stands is opened as before tracks were known.
+  OpenStreamAs(named.Stream.release(), static_cast<uint8_t>(kOwned | (named.Seekable ? kSeekable : 0)), &name,
+               track == TTrackSpan{} ? nullptr : &track);
 }
 
 void TMP3Player::OpenStream(TStream* stream, uint8_t flags) { OpenStreamAs(stream, flags, nullptr); }
@@ -143,7 +146,7 @@ void TMP3Player::OpenStream(const std::string& name, std::unique_ptr<TStream> st
   OpenStreamAs(stream.release(), static_cast<uint8_t>(flags | kOwned), &name);
 }
 
-void TMP3Player::OpenStreamAs(TStream* stream, uint8_t flags, const std::string* name) {
+void TMP3Player::OpenStreamAs(TStream* stream, uint8_t flags, const std::string* name, const TTrackSpan* track) {
   // An owned stream is freed on every failure path, also when closing the previous one fails.
   std::unique_ptr<TStream> owned;
   if (flags & kOwned) owned.reset(stream);
@@ -175,6 +178,7 @@ void TMP3Player::OpenStreamAs(TStream* stream, uint8_t flags, const std::string*
           read = FLiveReader.get();
         }
         FSource->Open(read, (flags & kSeekable) != 0);
+        if (track) FSource->SetTrack(*track);
         // The first frame is already played at the stream's level.
         TuneDecoder(*FSource);
         FPcmBuffer = std::make_unique<uint8_t[]>(kPcmBufferSize);
@@ -465,14 +469,20 @@ std::string TMP3Player::Title() const {
     std::string title = FLive->StreamTitle();
     if (!title.empty()) return title;
   }
-  std::string title = FSource->Info().Title();
+  std::string title = FSource->Track().Title;
+  if (title.empty()) title = FSource->Info().Title();
   if (title.empty() && !FFileName.empty()) title = FFileName.substr(FFileName.find_last_of('/') + 1);
   return title;
 }
 
-std::string TMP3Player::Artist() const { return FSource->Info().Artist(); }
+std::string TMP3Player::Artist() const {
+  const std::string& artist = FSource->Track().Artist;
+  return artist.empty() ? FSource->Info().Artist() : artist;
+}
+
 std::string TMP3Player::Album() const {
-  std::string album = FSource->Info().Album();
+  std::string album = FSource->Track().Album;
+  if (album.empty()) album = FSource->Info().Album();
   if (album.empty() && FLive) album = FLive->StationName();
   return album;
 }
@@ -514,8 +524,11 @@ void TMP3Player::SetDecodePriority(TThreadPriority value) {
   FDecodeThread->SetPriority(value);
 }
 
-void TMP3Player::SetFileName(const std::string& value) {
+void TMP3Player::SetFileName(const std::string& value) { SetFileName(value, TTrackSpan{}); }
+
+void TMP3Player::SetFileName(const std::string& value, const TTrackSpan& track) {
   FFileName = value;
+  FOpenTrack = track;
   if (FAutoOpen && !FLoading) Open();
 }
 
@@ -821,9 +834,11 @@ void TMP3Player::DecodeStep() {
           // Gapless: the next stream's PCM follows in the same device, and the owner is asked
           // for the one after it.
           TChained& next = *FChain.back();
+          // A following track of the same stream: its decoding simply goes on.
+          if (next.source) FDecoding = next.source.get();
+          else FDecoding->ContinueWith(next.track);
           next.start_bytes = FWrittenBytes;
           if (FNextStartBytes.load() < 0) FNextStartBytes.store(FWrittenBytes);
-          FDecoding = next.source.get();
           FNextAsked = true;
           FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
           return;
@@ -903,12 +918,24 @@ Decoder& TMP3Player::SpareDecoder(const Decoder& busy) {
 void TMP3Player::OpenNextFile(uintptr_t generation) {
   // Only for the playback that asked: a Stop since then dropped the question with the chain.
   if (generation != FPlayGeneration || FStatus == mpsStopped) return;
-  const std::string name = OnGetNextFile ? OnGetNextFile(this) : std::string();
+  const TNextFile asked = OnGetNextFile ? OnGetNextFile(this) : TNextFile();
+  const std::string& name = asked.Name;
   std::unique_ptr<TChained> next;
   // Only a regular file is chained: an address or a FIFO could keep the main thread waiting, and
   // neither can seek.
   std::error_code error;
-  if (!name.empty() && !IsStreamAddress(name) && std::filesystem::is_regular_file(name, error)) {
+  bool continued = false;
+  if (!name.empty()) {
+    // The track that follows in the stream being decoded goes on in it.
+    Hold decode(FDecodeLock);
+    const std::string& decoding = FChain.empty() ? FFileName : FChain.back()->file_name;
+    continued = name == decoding && FDecoding->CanContinueWith(asked.Track);
+  }
+  if (continued) {
+    next = std::make_unique<TChained>();
+    next->file_name = name;
+    next->track = asked.Track;
+  } else if (!name.empty() && !IsStreamAddress(name) && std::filesystem::is_regular_file(name, error)) {
     try {
       Decoder* decoder = nullptr;
       {
@@ -919,11 +946,13 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
       }
       next = std::make_unique<TChained>();
       next->file_name = name;
+      next->track = asked.Track;
       next->source = std::make_unique<TMP3Source>(*decoder);
       next->source->Info().SetNeedInfoType(FSource->Info().NeedInfoType());
       next->stream = std::make_unique<TFileStream>(name);
       // Opened without any lock: a slow file keeps neither the decoding nor a Stop waiting.
       next->source->Open(next->stream.get(), true);
+      if (!(asked.Track == TTrackSpan{})) next->source->SetTrack(asked.Track);
       const OutputFormat format = next->source->Format();
       const bool same_format = format.sample_rate == FSoundOut->SampleRate() &&
                                format.channels == FSoundOut->Channels() &&
@@ -939,7 +968,7 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
   // The owner's handler may have stopped or restarted the playback.
   if (generation != FPlayGeneration || FStatus == mpsStopped) return;
   if (next) {
-    TuneDecoder(*next->source);
+    if (next->source) TuneDecoder(*next->source);
     FChain.push_back(std::move(next));
   }
   FNextAsked = false;
@@ -966,12 +995,18 @@ void TMP3Player::TakeHeardTracks() {
       FEndPosition = TrackTime(start);
       std::unique_ptr<TChained> heard = std::move(FChain.front());
       FChain.pop_front();
-      // The previous stream has been decoded to its end and is no longer read.
-      FSource = std::move(heard->source);
-      FOwnedStream = std::move(heard->stream);
-      FStream = FOwnedStream.get();
-      FFlags = kSeekable | kOwned;
-      FFileName = heard->file_name;
+      if (heard->source) {
+        // The previous stream has been decoded to its end and is no longer read.
+        FSource = std::move(heard->source);
+        FOwnedStream = std::move(heard->stream);
+        FStream = FOwnedStream.get();
+        FFlags = kSeekable | kOwned;
+        FFileName = heard->file_name;
+      } else {
+        // The next track of the same stream: positions, length and texts are its own now.
+        FSource->TakeTrack(heard->track);
+        TuneDecoder(*FSource);
+      }
       FTrackStartBytes = start;
       FSeekBase = 0;
       FNextStartBytes.store(!FChain.empty() && FChain.front()->start_bytes >= 0 ? FChain.front()->start_bytes : -1);

@@ -75,11 +75,20 @@ inline constexpr uint32_t MPM_NEXTFILE = WM_USER + 17;
 inline constexpr uint32_t MPM_NEXTHEARD = WM_USER + 18;
 inline constexpr uint32_t MPM_TITLECHANGE = WM_USER + 19;
 
+// The file to play next, and the track of it (the whole file unless a span is given).
+struct TNextFile {
+  std::string Name;
+  TTrackSpan Track;
+  TNextFile() = default;
+  TNextFile(std::string name, TTrackSpan track = {}) : Name(std::move(name)), Track(std::move(track)) {}
+  TNextFile(const char* name) : Name(name) {}
+};
+
 class TMP3Player final : private TMPMessageOwner {
  public:
   using TNotifyEvent = std::function<void(TMP3Player* sender)>;
   using TMP3EndPlayEvent = std::function<void(TMP3Player* sender, TMP3EndPlayReason reason)>;
-  using TGetNextFileEvent = std::function<std::string(TMP3Player* sender)>;
+  using TGetNextFileEvent = std::function<TNextFile(TMP3Player* sender)>;
   // The application's exception display (a message box in the panel, standard error in tools).
   using TShowException = std::function<void(const std::exception_ptr& e)>;
 
@@ -138,11 +147,11 @@ class TMP3Player final : private TMPMessageOwner {
   // Position when playback last ended (Stop, the end of the data, a failure), which Stop then
   // zeroes; 0 before the first end.
   int32_t EndPosition() const { return FEndPosition; }
-  // The live stream's title when the station has named one, else the tags' title, else the name
-  // part of FileName.
+  // The live stream's title when the station has named one, else the track's or the tags'
+  // title, else the name part of FileName.
   std::string Title() const;
   std::string Artist() const;
-  // The tags' album, else a live stream's station name.
+  // The track's album, else the tags' album, else a live stream's station name.
   std::string Album() const;
   // The open stream is a live stream (internet radio).
   bool IsLive() const { return FLive != nullptr; }
@@ -165,6 +174,12 @@ class TMP3Player final : private TMPMessageOwner {
   void SetDecodePriority(TThreadPriority value);
   const std::string& FileName() const { return FFileName; }
   void SetFileName(const std::string& value);
+  // As above, playing only the track of the file (seeking, Position and the length are then
+  // the track's; its texts and ReplayGain values stand for the tags'). A following track of
+  // the same file that starts where this one ends is decoded on without a break.
+  void SetFileName(const std::string& value, const TTrackSpan& track);
+  // The track of the open stream (the whole stream unless one was given).
+  const TTrackSpan& Track() const { return FSource->Track(); }
   TMP3InfoTypes NeedInfoType() const { return FSource->Info().NeedInfoType(); }
   void SetNeedInfoType(TMP3InfoTypes value) { FSource->Info().SetNeedInfoType(value); }
   bool NoisySeek() const { return FNoisySeek; }
@@ -240,7 +255,7 @@ class TMP3Player final : private TMPMessageOwner {
   void OnThreadException(std::exception_ptr e, bool& handled, bool wait);
   void OnOutputPosition();
   // Opens stream; on success FileName becomes *name when name is given.
-  void OpenStreamAs(TStream* stream, uint8_t flags, const std::string* name);
+  void OpenStreamAs(TStream* stream, uint8_t flags, const std::string* name, const TTrackSpan* track = nullptr);
   // Makes a network stream's waits and reads return at once (any thread).
   void CancelNetwork();
   // Why the live stream ended (its own message, or that the station ended it).
@@ -272,8 +287,10 @@ class TMP3Player final : private TMPMessageOwner {
   // A stream opened ahead to follow the one before it without a gap.
   struct TChained {
     std::unique_ptr<TStream> stream;
+    // None when decoding goes on in the stream before it (a following track of the same file).
     std::unique_ptr<TMP3Source> source;
     std::string file_name;
+    TTrackSpan track;
     // Output byte of this playback where its sound starts; -1 until its decoding has begun.
     int64_t start_bytes = -1;
   };
@@ -305,6 +322,8 @@ class TMP3Player final : private TMPMessageOwner {
   int32_t FChangePosStep = 400;
   TThreadPriority FDecodePriority = tpNormal;
   std::string FFileName;
+  // The track Open plays of FFileName.
+  TTrackSpan FOpenTrack;
   bool FNoisySeek = true;
   // The constructor sets all six, of which the setter keeps what the processor has.
   uint8_t FUsingCpuCapabilities = 0;

@@ -576,6 +576,52 @@ TEST_F(MprisTest, SeekingMovesThePositionAndIsSignalled) {
   EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 
+// A CUE sheet's tracks on the desktop: each its own title and exact length, the position counted
+// from its start, Next and a seek past its end moving by tracks, and a track reached by playing on
+// (decoding simply goes on in the file) shown when it is heard.
+TEST_F(MprisTest, SheetTracksAreTracksOfTheirOwn) {
+  if (!test::HaveProgram("sox") || !test::HaveProgram("lame")) GTEST_SKIP() << "sox or lame is missing";
+  ASSERT_EQ(std::system(("cd '" + dir.Path() + "' && sox -n -r 44100 -c 2 -b 16 all.wav synth 12 sine 300-900 vol 0.5" +
+                         " && lame --quiet -b 128 all.wav album.mp3").c_str()), 0);
+  test::WriteFile(dir / "album.cue", "PERFORMER \"Band\"\nTITLE \"Album\"\nFILE \"album.mp3\" MP3\nTRACK 01 AUDIO\n"
+                                     "TITLE \"One\"\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nTITLE \"Two\"\nINDEX 01 00:04:00\n"
+                                     "TRACK 03 AUDIO\nTITLE \"Three\"\nPERFORMER \"Guest\"\nINDEX 01 00:08:00\n");
+  form->DropFiles({dir / "album.cue"});
+  form->PausePlay();
+  const std::string format = "{{xesam:title}}|{{xesam:artist}}|{{xesam:album}}|{{mpris:length}}";
+  const auto shown = [&] { return Playerctl("metadata", "--format=" + format) + " @" + Playerctl("position"); };
+  const std::string next[] = {"call", "--method", "org.mpris.MediaPlayer2.Player.Next"};
+  const struct {
+    std::function<void()> request;
+    const char* expected;
+  } cases[] = {
+      {[] {}, "One|Band|Album|4000000 @0.000000"},
+      {[&] { Playerctl("position", "2.5"); }, "One|Band|Album|4000000 @2.500000"},
+      {[&] { Gdbus({std::begin(next), std::end(next)}); form->PausePlay(); Playerctl("position", "0"); }, "Two|Band|Album|4000000 @0.000000"},
+      {[&] { Playerctl("position", "1+"); }, "Two|Band|Album|4000000 @1.000000"},
+      {[&] { Playerctl("position", "5+"); form->PausePlay(); Playerctl("position", "0"); }, "Three|Guest|Album|4000000 @0.000000"},
+      {[&] { form->Controller().PlayEntry(0); form->PausePlay(); Playerctl("position", "3.9"); }, "One|Band|Album|4000000 @3.900000"},
+  };
+  for (const auto& c : cases) {
+    c.request();
+    EXPECT_EQ(shown(), c.expected) << testing::PrintToString(errors);
+  }
+  EXPECT_EQ(form->PlayList().size(), 3u);
+  // Played on from 3.9 s into the first track: the second is heard in the same open device, its
+  // position its own.
+  const int opens = driver->Stats().opens;
+  form->ResumePlay();
+  ASSERT_TRUE(test::PollUntil([&] {
+    QApplication::processEvents();
+    return form->NowIndex() == 1;
+  }, 10000));
+  form->PausePlay();
+  EXPECT_EQ(Playerctl("metadata", "xesam:title"), "Two");
+  EXPECT_LT(std::atof(Playerctl("position").c_str()), 3.0);
+  EXPECT_EQ(driver->Stats().opens, opens);
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+}
+
 // Internet radio in the panel, from a real Icecast 2 station of the test's own on 127.0.0.1, fed
 // by ffmpeg, its titles set through the server's admin interface.
 class MprisRadioTest : public MprisTest {

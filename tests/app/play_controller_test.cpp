@@ -358,7 +358,7 @@ TEST_F(PlayControllerTest, ShuffleAndRepeatOrders) {
       for (int i = 0; i < 5; ++i) p->Next();
     while (!row.shuffle && p->NowIndex() != 5) p->Next();
     const int32_t last = p->NowIndex();
-    const std::string next = p->MP3Player1GetNextFile();
+    const std::string next = p->MP3Player1GetNextFile().Name;
     EXPECT_EQ(!next.empty(), row.chains);
     if (row.repeat == rmOne) {
       EXPECT_EQ(next, files[static_cast<size_t>(last)]) << "the same file again";

@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include "cpu.h"
+#include "cue_sheet.h"
+#include "file_stream.h"
 #include "http_stream.h"
 #include "named_stream.h"
 #include "stream_decode.h"
@@ -24,9 +26,10 @@ namespace {
 constexpr const char* kUsage =
     "usage: plumo-decode [--info] [--channels stereo|mix|left|right] [--invert]\n"
     "                    [--eq LEVELS [--eq-mode subband|freq]] [--kernels FORM]\n"
-    "                    [--start SECONDS [--length SECONDS]] [--no-gapless] IN [OUT]\n"
+    "                    [--start SECONDS [--length SECONDS]] [--no-gapless] [--track N] IN [OUT]\n"
     "  IN: a file, a pipe, or an http:// or https:// stream address (a live stream runs until it ends\n"
-    "  or --length is reached).\n"
+    "  or --length is reached), or a .cue sheet: --info lists its tracks (start sample and length in\n"
+    "  samples), --track N decodes its Nth track (1 is the first) exactly.\n"
     "  LEVELS: comma-separated band levels in 0.2 dB steps, -100 .. 100 (100 = +20 dB), band 0 first;\n"
     "  subband mode (default): band i is sub-band i; freq mode: the bands spread from 60 Hz to 16 kHz.\n"
     "  FORM: the instruction set the decoding kernels use: auto (default: the widest this processor\n"
@@ -46,6 +49,7 @@ struct Options {
   std::string in, out;
   double start = 0;
   double length = -1;  // negative: to the end
+  int track = 0;       // a sheet's track, 1 the first; 0: none given
 };
 
 // A time in seconds (a fraction allowed), >= 0; false when the text is not one.
@@ -160,11 +164,14 @@ void PrintInfo(const plumo::StreamDecoder& d, const std::string& file_name, cons
   // the file's name.
   std::string title = live ? live->StreamTitle() : std::string();
   if (live) std::printf("station: %s\n", plumo::TerminalText(live->StationName()).c_str());
+  // A sheet's track: its own texts first.
+  const plumo::TTrackSpan& track = d.Source().Track();
+  if (title.empty()) title = track.Title;
   if (title.empty()) title = info.Title();
   if (title.empty() && !live) title = file_name.substr(file_name.find_last_of('/') + 1);
   std::printf("title: %s\n", plumo::TerminalText(title).c_str());
-  std::printf("artist: %s\n", plumo::TerminalText(info.Artist()).c_str());
-  std::printf("album: %s\n", plumo::TerminalText(info.Album()).c_str());
+  std::printf("artist: %s\n", plumo::TerminalText(track.Artist.empty() ? info.Artist() : track.Artist).c_str());
+  std::printf("album: %s\n", plumo::TerminalText(track.Album.empty() ? info.Album() : track.Album).c_str());
   std::printf("kernels: %s\n", plumo::ProcessDecoder().KernelReport().c_str());
 }
 
@@ -284,7 +291,45 @@ class Output {
   std::FILE* FFile = nullptr;
 };
 
-int Run(const Options& o) {
+// A sheet's tracks, each with its exact start sample in its file and its length.
+void PrintSheet(const plumo::TCueSheet& sheet) {
+  std::printf("sheet: %s / %s\n", plumo::TerminalText(sheet.Title).c_str(), plumo::TerminalText(sheet.Performer).c_str());
+  for (size_t i = 0; i < sheet.Tracks.size(); ++i) {
+    const plumo::TCueTrack& t = sheet.Tracks[i];
+    std::printf("track %zu: ", i + 1);
+    try {
+      plumo::TFileStream file(t.File);
+      plumo::StreamDecoder stream(plumo::ProcessDecoder(), file, true, {});
+      stream.SetTrack(plumo::CueTrackSpan(sheet, t));
+      const plumo::TMP3Source& s = stream.Source();
+      const int64_t length = s.LengthSamples();
+      std::printf("start %lld, length %lld samples (%.2f s)", static_cast<long long>(s.TrackFirstSample()),
+                  static_cast<long long>(length), static_cast<double>(length) / std::max(1, s.SampleRate()));
+    } catch (const std::exception& e) {
+      std::printf("%s", plumo::TerminalText(e.what()).c_str());
+    }
+    std::printf(", %s / %s, %s\n", plumo::TerminalText(t.Title).c_str(), plumo::TerminalText(t.Performer).c_str(),
+                plumo::TerminalText(t.File).c_str());
+  }
+}
+
+int Run(Options o) {
+  plumo::TTrackSpan track;
+  if (plumo::IsCueSheet(o.in)) {
+    const plumo::TCueSheet sheet = plumo::ReadCueSheet(o.in);
+    if (o.info && o.track == 0) {
+      PrintSheet(sheet);
+      return 0;
+    }
+    if (o.track < 1 || static_cast<size_t>(o.track) > sheet.Tracks.size())
+      throw std::runtime_error(o.track == 0 ? "a sheet is decoded a track at a time (--track N)"
+                                            : "the sheet has no track " + std::to_string(o.track));
+    const plumo::TCueTrack& t = sheet.Tracks[static_cast<size_t>(o.track - 1)];
+    track = plumo::CueTrackSpan(sheet, t);
+    o.in = t.File;
+  } else if (o.track != 0) {
+    throw std::runtime_error("--track needs a .cue sheet");
+  }
   // A file, a pipe (which cannot seek) or a network stream, opened as the player opens them.
   plumo::TNamedStream named = plumo::OpenNamedStream(o.in);
   plumo::TStream& in = *named.Stream;
@@ -294,6 +339,7 @@ int Run(const Options& o) {
   // The decoder's own variants, in the form asked for; nothing reselects them afterwards.
   if (o.kernels) decoder.SelectKernelSet(plumo::ChooseKernels(plumo::SelectionFlags(plumo::DetectCpu())), *o.kernels);
   plumo::StreamDecoder stream(decoder, in, named.Seekable, o.decode);
+  if (!track.Whole()) stream.SetTrack(track);
   if (o.info) {
     PrintInfo(stream, o.in, live);
     return 0;
@@ -408,6 +454,15 @@ int main(int argc, char** argv) {
         return 2;
       }
       (a == "--start" ? o.start : o.length) = seconds;
+    } else if (a == "--track" && i + 1 < argc) {
+      const std::string n = argv[++i];
+      char* end = nullptr;
+      const long value = std::strtol(n.c_str(), &end, 10);
+      if (n.empty() || *end != '\0' || value < 1 || value > 9999) {
+        std::fprintf(stderr, "plumo-decode: bad track number '%s'\n%s", n.c_str(), kUsage);
+        return 2;
+      }
+      o.track = static_cast<int>(value);
     } else if (a == "--no-gapless") {
       o.decode.gapless = false;
     } else if (a == "--help" || a == "-h") {

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "cue_sheet.h"
 #include "decoder.h"
 #include "equalizer.h"
 #include "mp3_source.h"
@@ -60,10 +61,16 @@ class StreamDecoder {
   int Decode(const PcmSink& sink, int64_t samples, size_t batch_bytes = 0);
   // Moves to sample k (the first played sample is 0).
   void Seek(int64_t k);
+  // Plays only that track of the stream (positions and length are then the track's).
+  void SetTrack(const TTrackSpan& track) { FSource.SetTrack(track); }
 
  private:
   TMP3Source FSource;
 };
+
+// The track a sheet's track stands for in its file: its span in CD frames, its silence, its
+// texts (album: the sheet's title) and ReplayGain values.
+TTrackSpan CueTrackSpan(const TCueSheet& sheet, const TCueTrack& track);
 
 // Opens bytes held in memory (a seekable stream) and describes them.
 StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options);

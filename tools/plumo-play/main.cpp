@@ -2,7 +2,8 @@
 // title on one terminal line. Files of the same format follow each other without a gap. Stream
 // addresses (internet radio) play until the station ends the stream, the line following the
 // titles it names; pipes and FIFOs play as files that cannot seek. Ctrl-C stops playback and ends
-// the program.
+// the program. A .cue sheet plays its tracks, each as an entry of its own; the tracks of one file
+// follow each other as the file's continuous decode.
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "cue_sheet.h"
 #include "player.h"
+#include "stream_decode.h"
 #include "pulse_wave_device.h"
 #include "sdl_wave_device.h"
 #include "simulated_wave_device.h"
@@ -27,6 +30,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: plumo-play [--device auto|pulse|sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album] FILE|URL...\n"
+    "  FILE: an MPEG audio file, a pipe, or a .cue sheet (its tracks, one after another)\n"
     "  auto      PulseAudio when its server (or PipeWire's) answers, else SDL, as the panel (default)\n"
     "  pulse     the PulseAudio server\n"
     "  sdl       the sound device through SDL\n"
@@ -70,9 +74,16 @@ void PrintException(const std::string& file, const std::exception_ptr& e) {
   }
 }
 
+// An entry: a file (or address) and the track of it to play; name: how messages name it.
+struct Entry {
+  std::string file;
+  plumo::TTrackSpan track;
+  std::string name;
+};
+
 class Playlist {
  public:
-  Playlist(plumo::TMP3Player& player, std::vector<std::string> files, double start)
+  Playlist(plumo::TMP3Player& player, std::vector<Entry> files, double start)
       : FPlayer(player), FFiles(std::move(files)), FTerminal(isatty(STDOUT_FILENO)), FStart(start) {}
 
   // Starts the entry after the current one; false when the list is through.
@@ -82,12 +93,12 @@ class Playlist {
         if (FStart > 0) {
           // Opened without playing, moved to the start, then played.
           FPlayer.SetAutoPlay(false);
-          FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)]);
+          FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)].file, FFiles[static_cast<size_t>(FIndex)].track);
           FPlayer.Seek(static_cast<int64_t>(FStart * FPlayer.Source().SampleRate() + 0.5));
           FStart = 0;
           FPlayer.SetAutoPlay(true);
         } else {
-          FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)]);
+          FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)].file, FFiles[static_cast<size_t>(FIndex)].track);
         }
         if (FPlayer.Status() == plumo::mpsPlaying) {
           FAhead = FIndex;
@@ -107,9 +118,10 @@ class Playlist {
   }
 
   // The file to follow the last one handed to the player without a gap; "" after the last entry.
-  std::string NextFile() {
-    if (FAhead + 1 >= static_cast<int>(FFiles.size())) return "";
-    return FFiles[static_cast<size_t>(++FAhead)];
+  plumo::TNextFile NextFile() {
+    if (FAhead + 1 >= static_cast<int>(FFiles.size())) return {};
+    const Entry& next = FFiles[static_cast<size_t>(++FAhead)];
+    return {next.file, next.track};
   }
 
   // The player went over to the next file without a gap.
@@ -154,7 +166,7 @@ class Playlist {
   // The entry playing (or the last one tried).
   std::string Current() const {
     if (FIndex < 0 || FFiles.empty()) return "";
-    return FFiles[static_cast<size_t>(std::min<int>(FIndex, static_cast<int>(FFiles.size()) - 1))];
+    return FFiles[static_cast<size_t>(std::min<int>(FIndex, static_cast<int>(FFiles.size()) - 1))].name;
   }
 
   void Fail() { FFailed = true; }
@@ -173,7 +185,7 @@ class Playlist {
 
  private:
   plumo::TMP3Player& FPlayer;
-  std::vector<std::string> FFiles;
+  std::vector<Entry> FFiles;
   int FIndex = -1;
   // The last entry handed to the player (FIndex, or a file chained after it).
   int FAhead = -1;
@@ -241,9 +253,37 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plumo-play: unknown ReplayGain mode '%s'\n%s", replayGain.c_str(), kUsage);
     return 2;
   }
+  // A sheet gives its tracks; one that cannot be read, or names no track, is said once.
+  std::vector<Entry> entries;
+  bool unreadable = false;
+  for (const std::string& file : files) {
+    if (!plumo::IsCueSheet(file)) {
+      entries.push_back({file, {}, file});
+      continue;
+    }
+    try {
+      const plumo::TCueSheet sheet = plumo::ReadCueSheet(file);
+      if (sheet.Tracks.empty()) throw std::runtime_error("the sheet names no track");
+      std::string missing;
+      for (size_t i = 0; i < sheet.Tracks.size(); ++i) {
+        const plumo::TCueTrack& t = sheet.Tracks[i];
+        if (!plumo::RegularFileExists(t.File)) {
+          if (t.File != missing) PrintException(file, std::make_exception_ptr(std::runtime_error("no file " + t.File)));
+          missing = t.File;
+          unreadable = true;
+          continue;
+        }
+        entries.push_back({t.File, plumo::CueTrackSpan(sheet, t), plumo::CueEntry(file, static_cast<int32_t>(i + 1))});
+      }
+    } catch (...) {
+      PrintException(file, std::current_exception());
+      unreadable = true;
+    }
+  }
   plumo::TMP3Player player(driver);
   player.SetReplayGainMode(gainMode);
-  Playlist playlist(player, files, start);
+  Playlist playlist(player, std::move(entries), start);
+  if (unreadable) playlist.Fail();
   bool quit = false;
   player.ShowException = [&](const std::exception_ptr& e) {
     playlist.EndLine();
