@@ -16,6 +16,8 @@ namespace {
 
 // The PCM buffer holds one frame of any stream (1152 samples, two channels, 16 bits) and more.
 constexpr size_t kPcmBufferSize = 5120;
+// Bytes of the stream one step of the header walk behind the playback reads.
+constexpr int64_t kIndexStepBytes = 524288;
 
 // Holds a player lock for a scope.
 class Hold {
@@ -384,6 +386,7 @@ void TMP3Player::Seek(int64_t sample) {
     chained = !FChain.empty() || FNextAsked;
     DropChain();
     FSource->SeekSample(sample);
+    if (FSource->TakeLengthChange()) FWindow.PostUnique(MPM_LENGTHCHANGE);
     FPendingBytes = 0;
     FPendingOffset = 0;
     FWrittenBytes = 0;
@@ -708,6 +711,10 @@ void TMP3Player::WndProc(const platform::Message& message) {
       FWindow.RemoveMessages(MPM_TITLECHANGE, MPM_TITLECHANGE);
       if (!FDestroying && FLive && OnTitleChange) OnTitleChange(this);
       break;
+    case MPM_LENGTHCHANGE:
+      FWindow.RemoveMessages(MPM_LENGTHCHANGE, MPM_LENGTHCHANGE);
+      if (!FDestroying && Opened() && OnLengthChange) OnLengthChange(this);
+      break;
     default:
       break;
   }
@@ -847,7 +854,9 @@ void TMP3Player::DecodeStep() {
         FWindow.Post(MPM_ENDOFDATA, static_cast<uintptr_t>(generation));
         return;
       }
-      if (!FDecoding->ProduceFrame(FPcmBuffer.get())) return;
+      const bool produced = FDecoding->ProduceFrame(FPcmBuffer.get());
+      if (FDecoding->TakeLengthChange()) FWindow.PostUnique(MPM_LENGTHCHANGE);
+      if (!produced) return;
       FPendingBytes = FDecoding->ProducedBytes();
       FPendingOffset = FDecoding->ProducedOffset();
       // A frame wholly inside the encoder's delay or padding, or before a seek target.
@@ -867,12 +876,18 @@ void TMP3Player::DecodeStep() {
     }
     free_percent = FSoundOut->FreePercent();
   }
-  // While the output is full, read the input ahead. A live stream has its own read-ahead buffer,
-  // and a read here would wait for the network with the decode lock held.
+  // While the output is full, read the input ahead, then index the frames ahead of the decoding
+  // (a bounded piece at a time, so that a Stop or a Seek waits little for the lock). A live
+  // stream has its own read-ahead buffer, and a read here would wait for the network with the
+  // decode lock held.
   while (free_percent == 0 && !live) {
     {
       Hold decode(FDecodeLock);
-      if (!Signalled(watch) || !FDecoding->Reader().ReadAhead()) break;
+      if (!Signalled(watch)) break;
+      if (!FDecoding->Reader().ReadAhead()) {
+        if (!FDecoding->IndexAhead(kIndexStepBytes)) break;
+        if (FDecoding->TakeLengthChange()) FWindow.PostUnique(MPM_LENGTHCHANGE);
+      }
     }
     Hold output(FOutputLock);
     free_percent = FSoundOut->FreePercent();

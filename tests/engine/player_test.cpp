@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <pthread.h>
 #include <time.h>
@@ -308,6 +309,48 @@ TEST(Player, SeekMovesPlaybackAndPositionAndPausedStaysPaused) {
   // Exactly the samples from the target to the end, and a position that went on from there.
   EXPECT_EQ(r.driver->Stats().bytes_played - before, (88200u - 66150u) * 4);
   EXPECT_GT(last, 1500);
+}
+
+// Counts the bytes read through it.
+class TByteCount final : public TStream {
+ public:
+  explicit TByteCount(TStream& inner) : FInner(inner) {}
+  int32_t Read(void* buffer, int32_t count) override {
+    const int32_t n = FInner.Read(buffer, count);
+    bytes += n;
+    return n;
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FInner.Seek(offset, origin); }
+  int64_t Size() override { return FInner.Size(); }
+  std::atomic<int64_t> bytes{0};
+
+ private:
+  TStream& FInner;
+};
+
+// A long file without a VBR header opens on its first bytes with an estimated length; its frames
+// are indexed behind the playback, and then the exact length replaces the estimate.
+TEST(Player, OpensOnTheFirstBytesAndLearnsTheExactLengthBehindThePlayback) {
+  Rig r;
+  r.player.SetAutoPlay(false);
+  const std::string path = SamplePath("l3_m1_44k_128_joint_noinfo.mp3");
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 100; ++i) {
+    const std::vector<uint8_t> part = test::ReadFile(path);
+    bytes.insert(bytes.end(), part.begin(), part.end());
+  }
+  TMemoryStream memory(bytes);
+  TByteCount counted(memory);
+  int changes = 0;
+  r.player.OnLengthChange = [&](TMP3Player*) { ++changes; };
+  r.player.OpenStream(&counted, TMP3Player::kSeekable);
+  EXPECT_LT(counted.bytes.load(), static_cast<int64_t>(bytes.size() / 20));
+  EXPECT_TRUE(r.player.LengthEstimated());
+  r.player.Play();
+  ASSERT_TRUE(r.PumpUntil([&] { return changes > 0; }));
+  EXPECT_FALSE(r.player.LengthEstimated());
+  EXPECT_EQ(r.player.LengthSamples(), 100 * DecodedBytes(path) / 4);
+  r.player.Stop();
 }
 
 TEST(Player, AStreamThatCannotSeekIsClosedByStop) {

@@ -295,6 +295,8 @@ int Run(const Options& o) {
   if (o.kernels) decoder.SelectKernelSet(plumo::ChooseKernels(plumo::SelectionFlags(plumo::DetectCpu())), *o.kernels);
   plumo::StreamDecoder stream(decoder, in, named.Seekable, o.decode);
   if (o.info) {
+    // The description gives the exact length: every frame is counted.
+    stream.CompleteIndex();
     PrintInfo(stream, o.in, live);
     return 0;
   }

@@ -60,6 +60,8 @@ class StreamDecoder {
   int Decode(const PcmSink& sink, int64_t samples, size_t batch_bytes = 0);
   // Moves to sample k (the first played sample is 0).
   void Seek(int64_t k);
+  // Indexes every frame of a seekable stream now: Info then gives the exact length.
+  void CompleteIndex() { FSource.CompleteIndex(); }
 
  private:
   TMP3Source FSource;
