@@ -472,6 +472,7 @@ void TPlayController::MP3Player1TrackChange() {
   Played();
   FNowIndex = FChainedIndexes.front();
   FChainedIndexes.pop_front();
+  if (OnJoin) OnJoin();
   DrawTitle(FPlayState == psPaused ? "PAUSE" : "PLAY");
   // Chained before the sleep timer was set to the end of the track: it pauses as it begins.
   if (FSleep == kSleepAfterTrack && FPlayState == psPlaying) {

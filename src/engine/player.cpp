@@ -16,6 +16,9 @@ namespace {
 
 // The PCM buffer holds one frame of any stream (1152 samples, two channels, 16 bits) and more.
 constexpr size_t kPcmBufferSize = 5120;
+// While a chained stream's first sample is on its way, the position is looked at this often (ms),
+// so that the change of track is noticed as it is heard.
+constexpr int32_t kJoinNotifyInterval = 10;
 // Bytes of the stream one step of the header walk behind the playback reads.
 constexpr int64_t kIndexStepBytes = 524288;
 
@@ -443,10 +446,12 @@ void TMP3Player::UpdatePosition() {
   Hold output(FOutputLock);
   if (!FSoundOut->Opened()) return;
   FDoneBytes += FSoundOut->GetDoneBytes();
-  FPosition = TrackTime(FDoneBytes);
-  // The first sample of a chained stream has been played: it becomes the current one.
+  // The first sample of a chained stream has been played: it becomes the current one. Until it
+  // has, the current stream stands at its end (a position past it would belong to no track).
   const int64_t next_start = FNextStartBytes.load();
-  if (next_start >= 0 && FDoneBytes >= next_start) FWindow.PostUnique(MPM_NEXTHEARD);
+  const bool next_heard = next_start >= 0 && FDoneBytes >= next_start;
+  FPosition = TrackTime(next_heard ? next_start : FDoneBytes);
+  if (next_heard) FWindow.PostUnique(MPM_NEXTHEARD);
 }
 
 int32_t TMP3Player::TrackTime(int64_t done_bytes) const {
@@ -830,6 +835,7 @@ void TMP3Player::DecodeStep() {
           TChained& next = *FChain.back();
           next.start_bytes = FWrittenBytes;
           if (FNextStartBytes.load() < 0) FNextStartBytes.store(FWrittenBytes);
+          if (FSoundOut->NotifyInterval() > kJoinNotifyInterval) FSoundOut->SetNotifyInterval(kJoinNotifyInterval);
           FDecoding = next.source.get();
           FNextAsked = true;
           FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
@@ -903,6 +909,7 @@ void TMP3Player::DropChain() {
   FDecoding = FSource.get();
   FNextAsked = false;
   FNextStartBytes.store(-1);
+  FSoundOut->SetNotifyInterval(FChangePosStep);
 }
 
 Decoder& TMP3Player::SpareDecoder(const Decoder& busy) {
@@ -990,6 +997,7 @@ void TMP3Player::TakeHeardTracks() {
       FTrackStartBytes = start;
       FSeekBase = 0;
       FNextStartBytes.store(!FChain.empty() && FChain.front()->start_bytes >= 0 ? FChain.front()->start_bytes : -1);
+      if (FNextStartBytes.load() < 0) FSoundOut->SetNotifyInterval(FChangePosStep);
       UpdatePosition();
     }
     FWindow.PostUnique(MPM_CHANGEPOSITION);
