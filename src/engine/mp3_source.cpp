@@ -535,7 +535,7 @@ bool TMP3Source::ProduceFrame(uint8_t* pcm) {
   const bool at_index_end = FReader.Seekable() && !FIndexComplete && FFrameNumber == IndexedFrames();
   const int n = NextFrameLength();
   if (n <= 0) {
-    if (n < 0 && at_index_end) FinishIndex();
+    if (at_index_end && (n < 0 || AtEndOfData())) FinishIndex();
     return false;
   }
   // A rewind or a seek sets the decoder up as the opening did, with the first frame's header.
@@ -548,6 +548,7 @@ bool TMP3Source::ProduceFrame(uint8_t* pcm) {
   FReader.Skip(FPendingLength);
   FPendingLength = 0;
   FResyncCount = 0;
+  if (at_index_end && AtEndOfData()) FinishIndex();
   if (r.consumed <= 0) std::memset(pcm, 0, static_cast<size_t>(FBytesPerFrame));
 
   // The samples of this frame that are played: from the start trim or seek target on, without

@@ -312,20 +312,15 @@ TEST(Player, SeekMovesPlaybackAndPositionAndPausedStaysPaused) {
 }
 
 // Counts the bytes read through it.
-class TByteCount final : public TStream {
- public:
-  explicit TByteCount(TStream& inner) : FInner(inner) {}
+struct TByteCount final : TStream {
+  explicit TByteCount(TStream& inner) : inner(inner) {}
   int32_t Read(void* buffer, int32_t count) override {
-    const int32_t n = FInner.Read(buffer, count);
-    bytes += n;
-    return n;
+    const int32_t n = inner.Read(buffer, count);
+    return bytes += n, n;
   }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FInner.Seek(offset, origin); }
-  int64_t Size() override { return FInner.Size(); }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return inner.Seek(offset, origin); }
+  TStream& inner;
   std::atomic<int64_t> bytes{0};
-
- private:
-  TStream& FInner;
 };
 
 // A long file without a VBR header opens on its first bytes with an estimated length; its frames
@@ -334,11 +329,9 @@ TEST(Player, OpensOnTheFirstBytesAndLearnsTheExactLengthBehindThePlayback) {
   Rig r;
   r.player.SetAutoPlay(false);
   const std::string path = SamplePath("l3_m1_44k_128_joint_noinfo.mp3");
+  const std::vector<uint8_t> part = test::ReadFile(path);
   std::vector<uint8_t> bytes;
-  for (int i = 0; i < 100; ++i) {
-    const std::vector<uint8_t> part = test::ReadFile(path);
-    bytes.insert(bytes.end(), part.begin(), part.end());
-  }
+  for (int i = 0; i < 100; ++i) bytes.insert(bytes.end(), part.begin(), part.end());
   TMemoryStream memory(bytes);
   TByteCount counted(memory);
   int changes = 0;
@@ -350,7 +343,6 @@ TEST(Player, OpensOnTheFirstBytesAndLearnsTheExactLengthBehindThePlayback) {
   ASSERT_TRUE(r.PumpUntil([&] { return changes > 0; }));
   EXPECT_FALSE(r.player.LengthEstimated());
   EXPECT_EQ(r.player.LengthSamples(), 100 * DecodedBytes(path) / 4);
-  r.player.Stop();
 }
 
 TEST(Player, AStreamThatCannotSeekIsClosedByStop) {
