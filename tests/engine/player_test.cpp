@@ -314,10 +314,7 @@ TEST(Player, SeekMovesPlaybackAndPositionAndPausedStaysPaused) {
 // Counts the bytes read through it.
 struct TByteCount final : TStream {
   explicit TByteCount(TStream& inner) : inner(inner) {}
-  int32_t Read(void* buffer, int32_t count) override {
-    const int32_t n = inner.Read(buffer, count);
-    return bytes += n, n;
-  }
+  int32_t Read(void* buffer, int32_t n) override { const int32_t got = inner.Read(buffer, n); bytes += got; return got; }
   int64_t Seek(int64_t offset, TSeekOrigin origin) override { return inner.Seek(offset, origin); }
   TStream& inner;
   std::atomic<int64_t> bytes{0};
