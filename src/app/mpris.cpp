@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "cover_art.h"
 #include "forms.h"
@@ -136,12 +137,16 @@ TMprisService::TMprisService(TPlayController& controller, TMprisWindow window, Q
   if (FRegistered) {
     FController.OnChange = [this] { Changed(); };
     FController.OnSeek = [this] { SendSeeked(); };
+    // The new track is heard some way into it already: the desktop learns where, after the
+    // metadata that names it, so that the two arrive as one consistent change.
+    FController.OnJoin = [this] { FSeekedAfterChange = true; };
   }
 }
 
 TMprisService::~TMprisService() {
   FController.OnChange = nullptr;
   FController.OnSeek = nullptr;
+  FController.OnJoin = nullptr;
   if (FRegistered) {
     FConnection.unregisterService(QString::fromLatin1(kServiceName));
     FConnection.unregisterObject(QString::fromLatin1(kObjectPath));
@@ -396,12 +401,14 @@ void TMprisService::SendChanges() {
   if (can_seek != FSentCanSeek) changed.insert(QStringLiteral("CanSeek"), (FSentCanSeek = can_seek) != 0);
   if (Shuffle() != FSentShuffle) changed.insert(QStringLiteral("Shuffle"), FSentShuffle = Shuffle());
   if (LoopStatus() != FSentLoopStatus) changed.insert(QStringLiteral("LoopStatus"), FSentLoopStatus = LoopStatus());
+  const bool seeked = std::exchange(FSeekedAfterChange, false);
   if (changed.isEmpty() || !FRegistered) return;
   QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath),
                                                    QStringLiteral("org.freedesktop.DBus.Properties"),
                                                    QStringLiteral("PropertiesChanged"));
   signal << QString::fromLatin1(kPlayerInterface) << changed << QStringList();
   FConnection.send(signal);
+  if (seeked && changed.contains(QStringLiteral("Metadata"))) SendSeeked();
 }
 
 }  // namespace plumo

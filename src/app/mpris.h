@@ -115,6 +115,8 @@ class TMprisService final : public QObject {
   bool FSentShuffle = false;
   QString FSentLoopStatus;
   bool FSendPending = false;
+  // A gapless change is being signalled: its Seeked follows the new metadata.
+  bool FSeekedAfterChange = false;
 };
 
 }  // namespace plumo

@@ -54,6 +54,8 @@ TPlayController::TPlayController(std::shared_ptr<platform::WaveDriver> driver)
   player.OnGetNextFile = [this](TMP3Player*) { return MP3Player1GetNextFile(); };
   player.OnTrackChange = [this](TMP3Player*) { MP3Player1TrackChange(); };
   player.OnTitleChange = [this](TMP3Player*) { MP3Player1TitleChange(); };
+  // The exact length has replaced the estimate: the display and the desktop show it.
+  player.OnLengthChange = [this](TMP3Player*) { Changed(); };
   player.ShowException = [this](const std::exception_ptr& e) { Say(e); };
   player.Window().SetWakeCallback([this] { FPump.Set(); });
   player.Loaded();
@@ -70,6 +72,7 @@ TPlayController::~TPlayController() {
   CancelConnect();
   FPlayer->OnEndPlay = nullptr;
   FPlayer->OnTitleChange = nullptr;
+  FPlayer->OnLengthChange = nullptr;
   FPlayer->ShowException = nullptr;
   FPlayer->Window().SetWakeCallback(nullptr);
   FPlayer.reset();
@@ -505,6 +508,7 @@ void TPlayController::MP3Player1TrackChange() {
   Played();
   FNowIndex = FChainedIndexes.front();
   FChainedIndexes.pop_front();
+  if (OnJoin) OnJoin();
   DrawTitle(FPlayState == psPaused ? "PAUSE" : "PLAY");
   // Chained before the sleep timer was set to the end of the track: it pauses as it begins.
   if (FSleep == kSleepAfterTrack && FPlayState == psPlaying) {

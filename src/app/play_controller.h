@@ -45,6 +45,8 @@ class TPlayController final {
   // What the owner is told. Report: a failure to show. OnTitle: the title text changed (the
   // display and the tray's tip show it). OnChange: what the desktop's media controls show may
   // have changed (play state, entry, title, volume). OnSeek: playback moved within the track.
+  // OnJoin: the next entry is heard right after the previous one (a gapless change), already
+  // some way into it.
   // OnVolLevel: the volume level changed (the menu's check mark, the settings key; may raise).
   // OnContributed: names that gave an intake its entries (for the history). OnOptions: shuffle
   // or repeat changed.
@@ -54,6 +56,7 @@ class TPlayController final {
   // As OnChange, for the window.
   std::function<void()> OnStatus;
   std::function<void()> OnSeek;
+  std::function<void()> OnJoin;
   std::function<void(int32_t level)> OnVolLevel;
   std::function<void(const std::vector<std::string>& names)> OnContributed;
   std::function<void()> OnOptions;

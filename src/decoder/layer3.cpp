@@ -406,15 +406,15 @@ void ForEachLongBandWithin(const Layer3State& s, int first, int end, Fn fn) {
   }
 }
 
-// The intensity-coded long bands: above the right channel's last nonzero band up to band 20 for
-// long blocks. In a mixed block whose right channel has no nonzero short band the intensity
-// region starts inside the long part: its bands above the last nonzero one are coded with the
-// long positions (the short part then follows from its first band in every window).
+// The intensity-coded long bands: above the right channel's last nonzero band up to band 21 (the
+// top one, without a position of its own) for long blocks. In a mixed block whose right channel
+// has no nonzero short band the intensity region starts inside the long part: its bands above
+// the last nonzero one are coded with the long positions (the short part then follows from its first band in every window).
 template <typename Fn>
 void ForEachIntensityLongBand(const Layer3State& s, Fn fn) {
   const RequantRecord& r = s.rq[1];
   if (r.block_kind == 0) {
-    ForEachLongBandWithin(s, r.last_band + 1, 21, fn);
+    ForEachLongBandWithin(s, r.last_band + 1, 22, fn);
     return;
   }
   if (r.long_bands == 0) return;
@@ -422,6 +422,12 @@ void ForEachIntensityLongBand(const Layer3State& s, Fn fn) {
     if (r.last_short_band[w] >= 0) return;
   ForEachLongBandWithin(s, r.last_long_band + 1, r.long_bands, fn);
 }
+
+// The top band (long 21, short 12 in a window) carries no position of its own: it takes the one
+// of the band below when that band is intensity-coded too (the right channel's last nonzero band
+// lies below it). Otherwise an MPEG-1 top band is decoded as plain or middle/side stereo, and an
+// LSF one with position 0 (both channels at full weight), as the reference decoders do.
+bool TopBandTakesPosition(int last_nonzero_band, int below_top) { return last_nonzero_band < below_top; }
 
 void IntensityMpeg1(DecoderContext& ctx, int parity) {
   const Layer3Tables& t = T();
@@ -433,7 +439,7 @@ void IntensityMpeg1(DecoderContext& ctx, int parity) {
   const RequantRecord& r = s.rq[1];
   const int left_count = s.nonzero[0];
   ForEachIntensityLongBand(s, [&](int b, int start, int end) {
-    const int p = std::min(sf[b], 7);
+    const int p = b < 21 ? std::min(sf[b], 7) : TopBandTakesPosition(r.last_band, 20) ? std::min(sf[20], 7) : 7;
     const float kl = t.is_ratio[ms][p][0], kr = t.is_ratio[ms][p][1];
     for (int i = start; i < end; ++i) {
       const float v = L[i];
@@ -443,9 +449,11 @@ void IntensityMpeg1(DecoderContext& ctx, int parity) {
   });
   if (r.block_kind == 0) return;
   for (int w = 0; w < 3; ++w) {
-    for (int b = std::max(r.last_short_band[w] + 1, r.first_short_band); b < 12; ++b) {
+    for (int b = std::max(r.last_short_band[w] + 1, r.first_short_band); b < 13; ++b) {
       const int width = s.short_start[b + 1] - s.short_start[b];
-      const int p = std::min(sf[23 + 13 * w + b], 7);
+      const int* position = sf + 23 + 13 * w;
+      const int p = b < 12 ? std::min(position[b], 7)
+                           : TopBandTakesPosition(r.last_short_band[w], 11) ? std::min(position[11], 7) : 7;
       const float kl = t.is_ratio[ms][p][0], kr = t.is_ratio[ms][p][1];
       for (int k = 0; k < width; ++k) {
         const int i = 3 * (s.short_start[b] + k) + w;
@@ -495,17 +503,22 @@ void IntensityLsf(DecoderContext& ctx, int parity) {
     R[i] = v * k[1];
   };
   ForEachIntensityLongBand(s, [&](int b, int start, int end) {
-    const int illegal = LsfIllegalPosition(s, b, false, false);
-    for (int i = start; i < end; ++i) apply(sf[b], illegal, i);
+    // from: the band whose position applies; -1: position 0, which is never the illegal one here.
+    const int from = b < 21 ? b : TopBandTakesPosition(r.last_band, 20) ? 20 : -1;
+    const int illegal = from < 0 ? -1 : LsfIllegalPosition(s, from, false, false);
+    const int p = from < 0 ? 0 : sf[from];
+    for (int i = start; i < end; ++i) apply(p, illegal, i);
   });
   if (r.block_kind == 0) return;
   const bool mixed = r.long_bands != 0;
   for (int w = 0; w < 3; ++w) {
-    const int top = std::min(rl.last_short_band[w], 11);
+    const int top = std::min(rl.last_short_band[w], 12);
     for (int b = std::max(r.last_short_band[w] + 1, r.first_short_band); b <= top; ++b) {
       const int width = s.short_start[b + 1] - s.short_start[b];
-      const int illegal = LsfIllegalPosition(s, b, true, mixed);
-      for (int k = 0; k < width; ++k) apply(sf[23 + 13 * w + b], illegal, 3 * (s.short_start[b] + k) + w);
+      const int from = b < 12 ? b : TopBandTakesPosition(r.last_short_band[w], 11) ? 11 : -1;
+      const int illegal = from < 0 ? -1 : LsfIllegalPosition(s, from, true, mixed);
+      const int p = from < 0 ? 0 : sf[23 + 13 * w + from];
+      for (int k = 0; k < width; ++k) apply(p, illegal, 3 * (s.short_start[b] + k) + w);
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "mp3_source.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -27,6 +28,9 @@ constexpr int64_t kSeekAlign = 8;
 
 // Largest back-reference of a Layer III frame into earlier frames' main data (MPEG-1: 9 bits).
 constexpr int kMaxReservoir = 511;
+
+// The header walk reads the stream in blocks of this size.
+constexpr int32_t kWalkBlock = 131072;
 
 // Hexadecimal field of an iTunSMPB comment; false when it is not one.
 bool HexField(const std::string& text, size_t& at, size_t digits, int64_t& value) {
@@ -100,6 +104,11 @@ void TMP3Source::Close() {
   FTotalSamples = -1;
   FFrameIndex.clear();
   FFrameLengths.clear();
+  FIndexEnd = 0;
+  FIndexResync = 0;
+  FIndexComplete = false;
+  FLengthEstimated = false;
+  FLengthChanged = false;
   FSamplesPerFrame = 0;
   FBytesPerSample = 0;
   FStartTrim = 0;
@@ -112,6 +121,7 @@ void TMP3Source::Close() {
   FProducedBytes = 0;
   FLameGain = {};
   FTrack = TTrackSpan{};
+  FHasTrack = false;
   FSpanFirst = 0;
   FSpanEnd = -1;
   FPlayTo = INT64_MAX;
@@ -174,8 +184,14 @@ void TMP3Source::Open(TStream* stream, bool seekable) {
     FBytesPerSample = FBytesPerFrame / FSamplesPerFrame;
     ReadVbrHeader();
     if (FGaplessInfo == TGaplessInfo::None) ReadITunesGapless();
-    if (seekable) BuildIndex();
+    // The index starts at the first audio frame (the reading position).
+    FIndexEnd = FReader.Position();
     SetTrims();
+    // A LAME tag without a frame count cuts its padding from the end of all frames, and a first
+    // frame without a bit rate gives no estimate: such streams are indexed whole now.
+    const bool needs_count = FGapless && FGaplessInfo == TGaplessInfo::Lame && FVbrFrames == 0;
+    if (seekable && (needs_count || FFirstBitrate <= 0)) CompleteIndex();
+    FLengthChanged = false;
   } catch (...) {
     Close();
     throw;
@@ -294,50 +310,141 @@ void TMP3Source::ReadITunesGapless() {
   }
 }
 
-// Walks the frame headers from the first audio frame to the end of the data, as ProduceFrame
-// would take them, without decoding; then goes back to the first audio frame.
-void TMP3Source::BuildIndex() {
-  for (;;) {
-    const int n = NextFrameLength();
-    if (n < 0) break;
-    if (n == 0) continue;
-    FFrameIndex.push_back(FReader.Position());
-    FFrameLengths.push_back(static_cast<uint16_t>(n));
-    FReader.Skip(n);
-    FPendingLength = 0;
-    FResyncCount = 0;
+// Walks the frame headers from the index's end, as ProduceFrame would take them, without
+// decoding: junk is passed a byte at a time (kMaxResync in a row end the data), a frame that runs
+// past the audio or the stream ends it. The stream is read directly in blocks and left where the
+// reader expects it.
+void TMP3Source::WalkIndex(int64_t frame, int64_t bytes) {
+  if (FIndexComplete || !FReader.Attached() || !FReader.Seekable()) return;
+  TStream& stream = *FReader.Stream();
+  struct Restore {
+    TStream& stream;
+    int64_t at;
+    ~Restore() {
+      try {
+        stream.Seek(at, soBeginning);
+      } catch (...) {
+        // The reader's next read fails in its turn.
+      }
+    }
+  } restore{stream, FReader.Position() + FReader.Buffered()};
+  std::vector<uint8_t> block(kWalkBlock);
+  int64_t p = FIndexEnd;
+  int64_t block_at = p;
+  int32_t filled = 0;
+  int64_t read = 0;
+  bool ended = false;
+  stream.Seek(p, soBeginning);
+  // The n bytes at p are in the block (p at or after its start); false at the end of the stream.
+  auto have = [&](int32_t n) {
+    if (p + n <= block_at + filled) return true;
+    const int32_t keep = static_cast<int32_t>(block_at + filled - p);
+    std::memmove(block.data(), block.data() + (p - block_at), static_cast<size_t>(keep));
+    block_at = p;
+    filled = keep;
+    while (filled < n) {
+      const int32_t got = stream.Read(block.data() + filled, kWalkBlock - filled);
+      if (got <= 0) return false;
+      filled += got;
+      read += got;
+    }
+    return true;
+  };
+  while (static_cast<int64_t>(FFrameIndex.size()) <= frame && read < bytes) {
+    if (p - FDataStart >= FDataLength || !have(4)) {
+      ended = true;
+      break;
+    }
+    FrameHeader h;
+    const int n = CheckFrameHeader(block.data() + (p - block_at), h);
+    if (n <= 0) {
+      if (FIndexResync >= kMaxResync) {
+        ended = true;
+        break;
+      }
+      ++p;
+      ++FIndexResync;
+      FIndexEnd = p;
+      continue;
+    }
+    if (n > FDataLength - (p - FDataStart) || !have(n)) {
+      ended = true;
+      break;
+    }
+    AddToIndex(p, n);
+    p += n;
   }
-  StartFrom(0);
-  FReinitDecoder = false;  // nothing was decoded since the set-up
+  if (ended) {
+    // Where the decoding finds the end of the data too.
+    FDataLength = p - FDataStart;
+    FinishIndex();
+  }
 }
 
-// Where the played samples begin and end, and how many there are.
+void TMP3Source::AddToIndex(int64_t at, int length) {
+  FFrameIndex.push_back(at);
+  FFrameLengths.push_back(static_cast<uint16_t>(length));
+  FIndexEnd = at + length;
+  FIndexResync = 0;
+}
+
+void TMP3Source::FinishIndex() {
+  FIndexComplete = true;
+  const int64_t before = FLengthSamples.load();
+  const bool estimated = FLengthEstimated.load();
+  SetLength(static_cast<int64_t>(FFrameIndex.size()), false);
+  if (before != FLengthSamples.load() || estimated) FLengthChanged = true;
+}
+
+bool TMP3Source::IndexAhead(int64_t bytes) {
+  if (FIndexComplete || !FReader.Attached() || !FReader.Seekable()) return false;
+  WalkIndex(INT64_MAX, bytes);
+  return true;
+}
+
+// Where the played samples begin, and the length as far as opening can tell: from a VBR
+// header's frame count, else estimated from the audio's size at the first frame's bit rate.
 void TMP3Source::SetTrims() {
-  const int64_t spf = FSamplesPerFrame;
-  const int64_t total = static_cast<int64_t>(FFrameIndex.size()) * spf;
-  FStartTrim = FEndCutFrom = FEndCutTo = 0;
-  if (FGapless && FGaplessInfo != TGaplessInfo::None) {
-    FStartTrim = FEncoderDelay + kDecoderDelay;
-    if (FGaplessInfo == TGaplessInfo::Lame) {
-      // The padding ends the frames the header counts (or, without a count, the indexed ones);
-      // frames beyond the count (streams joined together) are played whole.
-      const int64_t frames = FVbrFrames > 0 ? FVbrFrames : static_cast<int64_t>(FFrameIndex.size());
-      if (frames > 0) {
-        FEndCutTo = frames * spf;
-        FEndCutFrom = std::max(FStartTrim, FEndCutTo - std::max<int64_t>(0, FPadding - kDecoderDelay));
-      }
-    } else {
-      FEndCutFrom = FStartTrim + FTotalSamples;
-      FEndCutTo = total > 0 ? std::max(FEndCutFrom, total) : INT64_MAX;
-    }
-  }
+  FStartTrim = 0;
+  if (FGapless && FGaplessInfo != TGaplessInfo::None) FStartTrim = FEncoderDelay + kDecoderDelay;
   FPlayFrom = FStartTrim;
-  FLengthSamples = -1;
-  if (!CanSeek()) return;
+  if (!FReader.Seekable()) {
+    SetLength(0, false);
+  } else if (FVbrFrames > 0) {
+    SetLength(FVbrFrames, false);
+  } else {
+    const double frame_bytes = static_cast<double>(FSamplesPerFrame) * FFirstBitrate / 8.0 / std::max(1, FSampleRate);
+    SetLength(frame_bytes > 0 ? std::max<int64_t>(1, std::llround(FDataLength / frame_bytes)) : 0, true);
+  }
+}
+
+void TMP3Source::SetLength(int64_t frames, bool estimated) {
+  const int64_t spf = FSamplesPerFrame;
+  const int64_t total = frames * spf;
+  FEndCutFrom = FEndCutTo = 0;
+  if (FGapless && FGaplessInfo == TGaplessInfo::Lame) {
+    // The padding ends the frames the header counts (or, without a count, all frames); frames
+    // beyond the count (streams joined together) are played whole.
+    const int64_t counted = FVbrFrames > 0 ? FVbrFrames : frames;
+    if (counted > 0) {
+      FEndCutTo = counted * spf;
+      FEndCutFrom = std::max(FStartTrim, FEndCutTo - std::max<int64_t>(0, FPadding - kDecoderDelay));
+    }
+  } else if (FGapless && FGaplessInfo == TGaplessInfo::ITunes) {
+    FEndCutFrom = FStartTrim + FTotalSamples;
+    FEndCutTo = total > 0 && !estimated && FIndexComplete ? std::max(FEndCutFrom, total) : INT64_MAX;
+  }
+  if (!FReader.Seekable() || frames <= 0) {
+    FLengthSamples = -1;
+    FLengthEstimated = false;
+    return;
+  }
   int64_t played = std::max<int64_t>(0, total - FStartTrim);
   if (FEndCutFrom < total) played -= std::min(FEndCutTo, total) - FEndCutFrom;
   FLengthSamples = std::max<int64_t>(0, played);
-  FSpanEnd = FDecodeEnd = FLengthSamples;
+  FLengthEstimated = estimated;
+  // Without a track the span is the whole stream.
+  if (!FHasTrack) FSpanEnd = FDecodeEnd = FLengthSamples.load();
 }
 
 void TMP3Source::StartFrom(int64_t frame) {
@@ -358,7 +465,11 @@ void TMP3Source::StartFrom(int64_t frame) {
 int64_t TMP3Source::RawSample(int64_t k) const {
   int64_t target = FStartTrim + std::max<int64_t>(0, k);
   // Past the padding of the counted frames, the frames after them.
-  if (target >= FEndCutFrom && FEndCutFrom < FEndCutTo) target += FEndCutTo - FEndCutFrom;
+  if (target >= FEndCutFrom && FEndCutFrom < FEndCutTo) {
+    // An open-ended cut (its end not yet known) takes the target to the end.
+    const int64_t gap = FEndCutTo - FEndCutFrom;
+    target = target > INT64_MAX - gap ? INT64_MAX : target + gap;
+  }
   return target;
 }
 
@@ -380,20 +491,23 @@ int64_t TMP3Source::SpanSamples(int64_t value, int32_t per_second) const {
 void TMP3Source::Resolve(const TTrackSpan& track, int64_t& first, int64_t& end) const {
   first = SpanSamples(track.First, track.PerSecond);
   end = track.End < 0 ? -1 : SpanSamples(track.End, track.PerSecond);
-  if (FLengthSamples >= 0) {
-    first = std::min(first, FLengthSamples);
-    end = end < 0 ? FLengthSamples : std::clamp(end, first, FLengthSamples);
+  if (const int64_t length = FLengthSamples.load(); length >= 0) {
+    first = std::min(first, length);
+    end = end < 0 ? length : std::clamp(end, first, length);
   } else if (end >= 0) {
     end = std::max(end, first);
   }
 }
 
 int64_t TMP3Source::LengthSamples() const {
-  if (FLengthSamples < 0) return -1;
+  const int64_t length = FLengthSamples.load();
+  if (length < 0 || !FHasTrack) return length;
   return FLead + (FSpanEnd - FSpanFirst) + FTail;
 }
 
 void TMP3Source::SetTrack(const TTrackSpan& track) {
+  if (FReader.Seekable() && !FIndexComplete) CompleteIndex();
+  FHasTrack = true;
   FTrack = track;
   Resolve(track, FSpanFirst, FSpanEnd);
   FLead = SpanSamples(track.LeadSilence, track.PerSecond);
@@ -422,6 +536,7 @@ bool TMP3Source::ContinueWith(const TTrackSpan& next) {
 }
 
 void TMP3Source::TakeTrack(const TTrackSpan& next) {
+  FHasTrack = true;
   FTrack = next;
   Resolve(next, FSpanFirst, FSpanEnd);
   FLead = SpanSamples(next.LeadSilence, next.PerSecond);
@@ -438,10 +553,19 @@ TReplayGain TMP3Source::ReplayGain() const {
 }
 
 void TMP3Source::SeekSample(int64_t k) {
-  Assert(CanSeek(), "a seekable, indexed stream to seek in");
-  // Within the track: its lead silence, its samples, its tail silence.
-  k = std::clamp<int64_t>(k, 0, LengthSamples());
-  const int64_t span = FSpanEnd - FSpanFirst;
+  Assert(CanSeek(), "a seekable stream to seek in");
+  k = std::max<int64_t>(0, k);
+  // The frames up to the target are indexed first (a track's are all indexed already); past the
+  // end, all of them.
+  if (!FIndexComplete) {
+    FPlayFrom = 0;
+    PlayFrom(k);
+    WalkIndex(FPlayFrom / FSamplesPerFrame, INT64_MAX);
+  }
+  // Within the track: its lead silence, its samples, its tail silence. Until the index is
+  // complete the stream's end is not known, nor a bound.
+  if (FIndexComplete) k = std::min(k, LengthSamples());
+  const int64_t span = FIndexComplete ? FSpanEnd - FSpanFirst : INT64_MAX / 2;
   FLeadLeft = std::max<int64_t>(0, FLead - k);
   const int64_t into = std::max<int64_t>(0, k - FLead);
   FTailLeft = FTail - std::max<int64_t>(0, into - span);
@@ -523,16 +647,24 @@ bool TMP3Source::ProduceFrame(uint8_t* pcm) {
     *silence -= n;
     return true;
   }
-  if (NextFrameLength() <= 0) return false;
+  // Frames taken in order past the index's end extend it, and their end completes it.
+  const bool at_index_end = FReader.Seekable() && !FIndexComplete && FFrameNumber == IndexedFrames();
+  const int n = NextFrameLength();
+  if (n <= 0) {
+    if (at_index_end && (n < 0 || AtEndOfData())) FinishIndex();
+    return false;
+  }
   // A rewind or a seek sets the decoder up as the opening did, with the first frame's header.
   if (FReinitDecoder && !InitDecoder(FSetupHeader, FSetupLength)) {
     Resync();
     return false;
   }
+  if (at_index_end) AddToIndex(FReader.Position(), FPendingLength);
   const DecodeResult r = FDecoder.DecodeFrame(FReader.Data(), static_cast<size_t>(FPendingLength), pcm);
   FReader.Skip(FPendingLength);
   FPendingLength = 0;
   FResyncCount = 0;
+  if (at_index_end && AtEndOfData()) FinishIndex();
   if (r.consumed <= 0) std::memset(pcm, 0, static_cast<size_t>(FBytesPerFrame));
 
   SetProduced(FFrameNumber++ * FSamplesPerFrame, FPlayFrom);

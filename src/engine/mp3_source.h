@@ -7,14 +7,19 @@
 //
 // Of each frame's PCM only the part that was encoded is played: the encoder's delay at the start
 // (plus the decoder's own 529 samples) and its padding at the end, as a LAME tag or an iTunes
-// iTunSMPB comment gives them, are cut off (ProducedOffset/ProducedBytes). A seekable stream's
-// frames are indexed at opening by walking their headers, which gives its exact length and lets
-// SeekSample start at any sample.
+// iTunSMPB comment gives them, are cut off (ProducedOffset/ProducedBytes).
+//
+// A seekable stream opens with what its first frames and its VBR header say: the exact length
+// from the header's frame count, else an estimate from the size and the first bit rate
+// (LengthEstimated). Its frames are indexed as they are produced in order, and ahead of that by
+// walking their headers (IndexAhead, or a seek beyond the index): the complete index gives the
+// exact length (TakeLengthChange reports the change) and lets SeekSample start at any sample.
 //
 // The player owns one and drives it from its decode thread; plumo-decode drives one directly, so
 // both turn a file into exactly the same PCM.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -100,16 +105,27 @@ class TMP3Source {
   // Back to the first audio frame (seekable streams), with a decoder set-up before the next frame.
   void Rewind();
 
-  // Whether SeekSample can be used: a seekable stream, its frames indexed.
-  bool CanSeek() const { return FReader.Seekable() && !FFrameIndex.empty(); }
+  // Whether SeekSample can be used: a seekable stream with audio frames. Any thread.
+  bool CanSeek() const { return FLengthSamples.load() >= 0; }
   // Played samples (per channel) of the track (the whole stream unless SetTrack cut one, its
   // silence included); -1 when unknown (a stream that cannot seek).
   int64_t LengthSamples() const;
-  // Played samples of the whole stream; -1 when unknown.
-  int64_t StreamLengthSamples() const { return FLengthSamples; }
+  // Played samples of the whole stream; -1 when unknown. Any thread.
+  int64_t StreamLengthSamples() const { return FLengthSamples.load(); }
+  // The length is an estimate (no frame count in a VBR header, the index not yet complete).
+  bool LengthEstimated() const { return FLengthEstimated.load(); }
+  // True once after the length changed from what opening gave (the index completed).
+  bool TakeLengthChange() { return FLengthChanged.exchange(false); }
+  // Walks frame headers ahead of the index, reading at most about `bytes` of the stream without
+  // disturbing the buffered reading; false when the index is complete (nothing left to do).
+  bool IndexAhead(int64_t bytes);
+  // Indexes every frame now.
+  void CompleteIndex() { WalkIndex(INT64_MAX, INT64_MAX); }
+  bool IndexComplete() const { return FIndexComplete; }
 
   // Plays only the track (after Open; positions are then the track's): starts at its first
-  // sample. A span that does not fit the stream is clamped to it.
+  // sample. A span that does not fit the stream is clamped to it. The stream's frames are indexed
+  // first, so that the track's bounds are exact from the start.
   void SetTrack(const TTrackSpan& track);
   const TTrackSpan& Track() const { return FTrack; }
   // The track's first and end sample in the stream (end: the stream's length when open-ended).
@@ -136,7 +152,7 @@ class TMP3Source {
   int64_t EndTrim() const { return FEndCutTo - FEndCutFrom; }
   // Samples per channel in one frame.
   int SamplesPerFrame() const { return FSamplesPerFrame; }
-  // Frames found by the index (0 when the stream could not be indexed).
+  // Frames found by the index so far.
   int64_t IndexedFrames() const { return static_cast<int64_t>(FFrameIndex.size()); }
   // Whether the encoder-delay and padding trim is applied (off: every frame is played whole).
   void SetGapless(bool on) { FGapless = on; }
@@ -174,8 +190,14 @@ class TMP3Source {
   void ReadLameTag(const uint8_t* tag, int available);
   void ReadITunesGapless();
   int NextFrameLength();
-  void BuildIndex();
+  // Walks headers from the index's end until it holds more than `frames` frames, about `bytes`
+  // were read or the data ends (then the index is complete).
+  void WalkIndex(int64_t frames, int64_t bytes);
+  void AddToIndex(int64_t at, int length);
+  void FinishIndex();
   void SetTrims();
+  // The end cut and the length for a stream of `frames` frames.
+  void SetLength(int64_t frames, bool estimated);
   void StartFrom(int64_t frame);
   void MarkEndOfData();
   void Resync();
@@ -224,16 +246,22 @@ class TMP3Source {
   int64_t FEncoderDelay = 0;  // from the tag, without the decoder's delay
   int64_t FPadding = 0;
   int64_t FTotalSamples = -1;  // iTunSMPB's sample count
-  // Byte position of every audio frame (seekable streams).
+  // Byte position and length of the audio frames found so far (seekable streams); the walk goes
+  // on at FIndexEnd, FIndexResync junk bytes into a run of them.
   std::vector<int64_t> FFrameIndex;
   std::vector<uint16_t> FFrameLengths;
+  int64_t FIndexEnd = 0;
+  int FIndexResync = 0;
+  bool FIndexComplete = false;
   int FSamplesPerFrame = 0;
   int FBytesPerSample = 0;
   // Samples before FStartTrim are not played, nor those in [FEndCutFrom, FEndCutTo).
   int64_t FStartTrim = 0;
   int64_t FEndCutFrom = 0;
   int64_t FEndCutTo = 0;
-  int64_t FLengthSamples = -1;
+  std::atomic<int64_t> FLengthSamples{-1};
+  std::atomic<bool> FLengthEstimated{false};
+  std::atomic<bool> FLengthChanged{false};
   // Number of the next frame produced, and the first sample to play (the start trim or a seek target).
   int64_t FFrameNumber = 0;
   int64_t FPlayFrom = 0;
@@ -243,6 +271,7 @@ class TMP3Source {
   // The track: its played samples [FSpanFirst, FSpanEnd); decoding stops at stream sample
   // FPlayTo (the track's end, or a later track's it continues into); silence still to play.
   TTrackSpan FTrack;
+  bool FHasTrack = false;
   int64_t FSpanFirst = 0;
   int64_t FSpanEnd = -1;
   int64_t FPlayTo = INT64_MAX;

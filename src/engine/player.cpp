@@ -16,6 +16,11 @@ namespace {
 
 // The PCM buffer holds one frame of any stream (1152 samples, two channels, 16 bits) and more.
 constexpr size_t kPcmBufferSize = 5120;
+// While a chained stream's first sample is on its way, the position is looked at this often (ms),
+// so that the change of track is noticed as it is heard.
+constexpr int32_t kJoinNotifyInterval = 10;
+// Bytes of the stream one step of the header walk behind the playback reads.
+constexpr int64_t kIndexStepBytes = 524288;
 
 // Holds a player lock for a scope.
 class Hold {
@@ -388,6 +393,7 @@ void TMP3Player::Seek(int64_t sample) {
     chained = !FChain.empty() || FNextAsked;
     DropChain();
     FSource->SeekSample(sample);
+    if (FSource->TakeLengthChange()) FWindow.PostUnique(MPM_LENGTHCHANGE);
     FPendingBytes = 0;
     FPendingOffset = 0;
     FWrittenBytes = 0;
@@ -444,10 +450,12 @@ void TMP3Player::UpdatePosition() {
   Hold output(FOutputLock);
   if (!FSoundOut->Opened()) return;
   FDoneBytes += FSoundOut->GetDoneBytes();
-  FPosition = TrackTime(FDoneBytes);
-  // The first sample of a chained stream has been played: it becomes the current one.
+  // The first sample of a chained stream has been played: it becomes the current one. Until it
+  // has, the current stream stands at its end (a position past it would belong to no track).
   const int64_t next_start = FNextStartBytes.load();
-  if (next_start >= 0 && FDoneBytes >= next_start) FWindow.PostUnique(MPM_NEXTHEARD);
+  const bool next_heard = next_start >= 0 && FDoneBytes >= next_start;
+  FPosition = TrackTime(next_heard ? next_start : FDoneBytes);
+  if (next_heard) FWindow.PostUnique(MPM_NEXTHEARD);
 }
 
 int32_t TMP3Player::TrackTime(int64_t done_bytes) const {
@@ -721,6 +729,10 @@ void TMP3Player::WndProc(const platform::Message& message) {
       FWindow.RemoveMessages(MPM_TITLECHANGE, MPM_TITLECHANGE);
       if (!FDestroying && FLive && OnTitleChange) OnTitleChange(this);
       break;
+    case MPM_LENGTHCHANGE:
+      FWindow.RemoveMessages(MPM_LENGTHCHANGE, MPM_LENGTHCHANGE);
+      if (!FDestroying && Opened() && OnLengthChange) OnLengthChange(this);
+      break;
     default:
       break;
   }
@@ -839,6 +851,7 @@ void TMP3Player::DecodeStep() {
           else FDecoding->ContinueWith(next.track);
           next.start_bytes = FWrittenBytes;
           if (FNextStartBytes.load() < 0) FNextStartBytes.store(FWrittenBytes);
+          if (FSoundOut->NotifyInterval() > kJoinNotifyInterval) FSoundOut->SetNotifyInterval(kJoinNotifyInterval);
           FNextAsked = true;
           FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
           return;
@@ -862,7 +875,9 @@ void TMP3Player::DecodeStep() {
         FWindow.Post(MPM_ENDOFDATA, static_cast<uintptr_t>(generation));
         return;
       }
-      if (!FDecoding->ProduceFrame(FPcmBuffer.get())) return;
+      const bool produced = FDecoding->ProduceFrame(FPcmBuffer.get());
+      if (FDecoding->TakeLengthChange()) FWindow.PostUnique(MPM_LENGTHCHANGE);
+      if (!produced) return;
       FPendingBytes = FDecoding->ProducedBytes();
       FPendingOffset = FDecoding->ProducedOffset();
       // A frame wholly inside the encoder's delay or padding, or before a seek target.
@@ -882,12 +897,18 @@ void TMP3Player::DecodeStep() {
     }
     free_percent = FSoundOut->FreePercent();
   }
-  // While the output is full, read the input ahead. A live stream has its own read-ahead buffer,
-  // and a read here would wait for the network with the decode lock held.
+  // While the output is full, read the input ahead, then index the frames ahead of the decoding
+  // (a bounded piece at a time, so that a Stop or a Seek waits little for the lock). A live
+  // stream has its own read-ahead buffer, and a read here would wait for the network with the
+  // decode lock held.
   while (free_percent == 0 && !live) {
     {
       Hold decode(FDecodeLock);
-      if (!Signalled(watch) || !FDecoding->Reader().ReadAhead()) break;
+      if (!Signalled(watch)) break;
+      if (!FDecoding->Reader().ReadAhead()) {
+        if (!FDecoding->IndexAhead(kIndexStepBytes)) break;
+        if (FDecoding->TakeLengthChange()) FWindow.PostUnique(MPM_LENGTHCHANGE);
+      }
     }
     Hold output(FOutputLock);
     free_percent = FSoundOut->FreePercent();
@@ -903,6 +924,7 @@ void TMP3Player::DropChain() {
   FDecoding = FSource.get();
   FNextAsked = false;
   FNextStartBytes.store(-1);
+  FSoundOut->SetNotifyInterval(FChangePosStep);
 }
 
 Decoder& TMP3Player::SpareDecoder(const Decoder& busy) {
@@ -1010,6 +1032,7 @@ void TMP3Player::TakeHeardTracks() {
       FTrackStartBytes = start;
       FSeekBase = 0;
       FNextStartBytes.store(!FChain.empty() && FChain.front()->start_bytes >= 0 ? FChain.front()->start_bytes : -1);
+      if (FNextStartBytes.load() < 0) FSoundOut->SetNotifyInterval(FChangePosStep);
       UpdatePosition();
     }
     FWindow.PostUnique(MPM_CHANGEPOSITION);

@@ -74,6 +74,7 @@ inline constexpr uint32_t MPM_EQUALIZER = WM_USER + 16;
 inline constexpr uint32_t MPM_NEXTFILE = WM_USER + 17;
 inline constexpr uint32_t MPM_NEXTHEARD = WM_USER + 18;
 inline constexpr uint32_t MPM_TITLECHANGE = WM_USER + 19;
+inline constexpr uint32_t MPM_LENGTHCHANGE = WM_USER + 20;
 
 // The file to play next, and the track of it (the whole file unless a span is given).
 struct TNextFile {
@@ -141,9 +142,12 @@ class TMP3Player final : private TMPMessageOwner {
   int32_t Position();
   // Whether the open stream can seek (a file, not a pipe).
   bool CanSeek() const { return Opened() && FSource->CanSeek(); }
-  // The open stream's exact length in samples per channel (at Source().SampleRate()); -1 when
-  // it is not known (a pipe) or nothing is open.
+  // The open stream's length in samples per channel (at Source().SampleRate()); -1 when it is
+  // not known (a pipe) or nothing is open. Exact from a VBR header's frame count, else an
+  // estimate (LengthEstimated) until its frames are all indexed, which happens behind the
+  // playback; OnLengthChange tells when the exact length replaces the estimate.
   int64_t LengthSamples() const { return Opened() ? FSource->LengthSamples() : -1; }
+  bool LengthEstimated() const { return Opened() && FSource->LengthEstimated(); }
   // Position when playback last ended (Stop, the end of the data, a failure), which Stop then
   // zeroes; 0 before the first end.
   int32_t EndPosition() const { return FEndPosition; }
@@ -231,6 +235,8 @@ class TMP3Player final : private TMPMessageOwner {
   TNotifyEvent OnTrackChange;
   // The live stream's title (StreamTitle) has changed with the sound being decoded.
   TNotifyEvent OnTitleChange;
+  // The current stream's LengthSamples has changed (its frames are all indexed now).
+  TNotifyEvent OnLengthChange;
   TShowException ShowException;
   // Lets the application process its pending messages before a position event (the panel's
   // event loop); nothing by default.

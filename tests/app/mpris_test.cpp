@@ -504,6 +504,41 @@ TEST_F(MprisTest, ANextFileOfTheSameFormatIsShownWhenItsFirstSampleIsHeard) {
   EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 
+// The position the desktop is told agrees with the sound. At a gapless join the notice that names
+// the new track is followed by a Seeked of its own position (not the previous track's end); after
+// a burst of Next calls Position moves on from the first read.
+TEST_F(MprisTest, PositionNoticesAgreeWithTheSound) {
+  test::CopyFile(test::DataPath("samples/playlists/pl_one.mp3"), dir / "a.mp3");
+  const std::string out = dir / "monitor.txt";
+  const std::unique_ptr<test::Child> monitor = StartMonitor(out);
+  ASSERT_TRUE(monitor);
+  // a, then one (a long copy of a): one is joined to a without a gap.
+  const std::string named_b = "'xesam:url': <'file://" + dir / "one.mp3" + "'>";
+  const std::string mark = "Player.Seeked (int64 ";
+  form->DropFiles({dir / "a.mp3", dir / "one.mp3"});
+  const int64_t a_length = form->MP3Player1().LengthMicroseconds();
+  ASSERT_TRUE(test::PollUntil([&] {
+    QApplication::processEvents();
+    const std::string text = test::ReadFile(out);
+    const size_t change = text.find(named_b);
+    return change != std::string::npos && text.find(mark, change) != std::string::npos;
+  }, 20000)) << test::ReadFile(out);
+  const std::string text = test::ReadFile(out);
+  const size_t seeked = text.find(mark, text.find(named_b));  // the first Seeked, after the change
+  EXPECT_LT(std::atoll(text.c_str() + seeked + mark.size()), a_length / 4) << text;
+  EXPECT_EQ(text.find(mark), seeked) << text;
+
+  form->DropFiles({dir / "one.mp3", dir / "two.mp3", dir / "sub/three.mp3"});
+  for (int i = 0; i < 2; ++i) Gdbus({"call", "--method", "org.mpris.MediaPlayer2.Player.Next"});
+  EXPECT_EQ(form->NowIndex(), 2);
+  std::vector<int64_t> positions;
+  for (int i = 0; i < 3; ++i) positions.push_back(std::llround(std::atof(Playerctl("position").c_str()) * 1e6));
+  EXPECT_TRUE(positions[0] < positions[1] && positions[1] < positions[2]) << testing::PrintToString(positions);
+  monitor->Signal(SIGTERM);
+  monitor->Wait();
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+}
+
 // Position, Seek and SetPosition as playerctl uses them, and the panel's wheel: each move is
 // signalled (Seeked), a request for another track or outside this one is ignored, and a seek
 // past the end goes to the next track.

@@ -117,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(Vectors, Layer3Conformance,
                                          Vector{"l3-he_mode", 0}, Vector{"l3-hecommon", 2}, Vector{"l3-si", 1},
                                          Vector{"l3-si_block", 1}, Vector{"l3-si_huff", 1},
                                          Vector{"l3-sin1k0db", 2}, Vector{"M2L3_bitrate_16_all", 1},
-                                         Vector{"M2L3_bitrate_22_all", 1}, Vector{"M2L3_compl24", 1}),
+                                         Vector{"M2L3_bitrate_22_all", 1}, Vector{"M2L3_compl24", 1},
+                                         Vector{"l3-test46", 2}),
                          [](const testing::TestParamInfo<Vector>& i) {
                            std::string n = i.param.name;
                            for (char& ch : n)

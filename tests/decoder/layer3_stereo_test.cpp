@@ -231,6 +231,24 @@ TEST(Layer3IntensityStereo, LsfBandsOfAPartitionWithoutBitsAreNotIntensityCoded)
   EXPECT_EQ(MaxDifference(Decode(Repeat(Mpeg2Frame(kModeJoint, 1, {left_long, right_long}), 6)), want), 0);
 }
 
+// The top band (long 21, short 12) has no position of its own and takes that of the band below:
+// with every position 0 (ratio 0 : 1) all left lines above band 0, the top band's included, move
+// to the right channel. The left lines lie in long bands 20 and 21 (from line 342 at 44.1 kHz),
+// in short bands 11 and 12.
+TEST(Layer3IntensityStereo, Mpeg1TopBandTakesThePositionOfTheBandBelow) {
+  for (const int block_type : {0, 2}) {
+    SCOPED_TRACE(block_type);
+    Granule left, right, none, right_plain;
+    left.lines = Slice(Pattern(576), 342, 576);
+    right.lines = {1, 0, 0, 0};
+    right_plain.lines = Plus(right.lines, left.lines);
+    for (Granule* g : {&left, &right, &none, &right_plain}) g->block_type = block_type;
+    const std::vector<int16_t> want = Decode(Repeat(Mpeg1Frame(kModeStereo, 0, {none, right_plain}), 4));
+    ASSERT_TRUE(Audible(want));
+    EXPECT_EQ(MaxDifference(Decode(Repeat(Mpeg1Frame(kModeJoint, 1, {left, right}), 4)), want), 0);
+  }
+}
+
 // A mixed block whose lines end early in its long part: the rest of the long part is silent, not
 // what the buffer held from an earlier granule.
 TEST(Layer3MixedBlockStereo, AnEmptyMixedBlockAfterMusicIsSilent) {

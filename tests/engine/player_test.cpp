@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <pthread.h>
 #include <time.h>
@@ -308,6 +309,37 @@ TEST(Player, SeekMovesPlaybackAndPositionAndPausedStaysPaused) {
   // Exactly the samples from the target to the end, and a position that went on from there.
   EXPECT_EQ(r.driver->Stats().bytes_played - before, (88200u - 66150u) * 4);
   EXPECT_GT(last, 1500);
+}
+
+// Counts the bytes read through it.
+struct TByteCount final : TStream {
+  explicit TByteCount(TStream& inner) : inner(inner) {}
+  int32_t Read(void* buffer, int32_t n) override { const int32_t got = inner.Read(buffer, n); bytes += got; return got; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return inner.Seek(offset, origin); }
+  TStream& inner;
+  std::atomic<int64_t> bytes{0};
+};
+
+// A long file without a VBR header opens on its first bytes with an estimated length; its frames
+// are indexed behind the playback, and then the exact length replaces the estimate.
+TEST(Player, OpensOnTheFirstBytesAndLearnsTheExactLengthBehindThePlayback) {
+  Rig r;
+  r.player.SetAutoPlay(false);
+  const std::string path = SamplePath("l3_m1_44k_128_joint_noinfo.mp3");
+  const std::vector<uint8_t> part = test::ReadFile(path);
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 100; ++i) bytes.insert(bytes.end(), part.begin(), part.end());
+  TMemoryStream memory(bytes);
+  TByteCount counted(memory);
+  int changes = 0;
+  r.player.OnLengthChange = [&](TMP3Player*) { ++changes; };
+  r.player.OpenStream(&counted, TMP3Player::kSeekable);
+  EXPECT_LT(counted.bytes.load(), static_cast<int64_t>(bytes.size() / 20));
+  EXPECT_TRUE(r.player.LengthEstimated());
+  r.player.Play();
+  ASSERT_TRUE(r.PumpUntil([&] { return changes > 0; }));
+  EXPECT_FALSE(r.player.LengthEstimated());
+  EXPECT_EQ(r.player.LengthSamples(), 100 * DecodedBytes(path) / 4);
 }
 
 TEST(Player, AStreamThatCannotSeekIsClosedByStop) {

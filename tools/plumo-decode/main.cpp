@@ -341,6 +341,8 @@ int Run(Options o) {
   plumo::StreamDecoder stream(decoder, in, named.Seekable, o.decode);
   if (!track.Whole()) stream.SetTrack(track);
   if (o.info) {
+    // The description gives the exact length: every frame is counted.
+    stream.CompleteIndex();
     PrintInfo(stream, o.in, live);
     return 0;
   }

@@ -97,7 +97,9 @@ TTrackSpan CueTrackSpan(const TCueSheet& sheet, const TCueTrack& track) {
 
 StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options) {
   TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
-  return StreamDecoder(decoder, stream, true, options).Info();
+  StreamDecoder d(decoder, stream, true, options);
+  d.CompleteIndex();
+  return d.Info();
 }
 
 }  // namespace plumo

@@ -63,6 +63,8 @@ class StreamDecoder {
   void Seek(int64_t k);
   // Plays only that track of the stream (positions and length are then the track's).
   void SetTrack(const TTrackSpan& track) { FSource.SetTrack(track); }
+  // Indexes every frame of a seekable stream now: Info then gives the exact length.
+  void CompleteIndex() { FSource.CompleteIndex(); }
 
  private:
   TMP3Source FSource;
