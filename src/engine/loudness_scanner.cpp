@@ -115,30 +115,32 @@ std::optional<TMeasuredFile> TLoudnessScanner::Known(const std::string& file) co
 TMeasuredLevels TLoudnessScanner::Levels(const std::string& file) const {
   TMeasuredLevels levels;
   const std::optional<TMeasuredFile> own = Known(file);
-  if (!own) return levels;
-  if (!own->Loudness.Silent()) {
+  if (own && !own->Loudness.Silent()) {
     levels.Gain.TrackGain = own->Loudness.Gain();
     levels.Gain.TrackPeak = own->Loudness.TruePeak;
   }
   std::lock_guard<std::mutex> hold(FLock);
   const int i = Index(file);
   if (i < 0) return levels;
-  // The album: neighbours in the folder with the same album tag, all of them measured.
-  std::vector<TMeasuredFile> members{*own};
-  bool complete = true;
+  // The album: neighbours in the folder with the same album tag. A file not measured yet counts
+  // as one of them (its tag is not known), and the album's gain waits for it.
+  std::vector<TMeasuredFile> members;
+  if (own) members.push_back(*own);
+  size_t count = 1;
+  bool complete = own.has_value();
   const auto [a, b] = FolderRun(static_cast<size_t>(i));
   for (const int step : {-1, 1}) {
     for (int k = i + step; k >= static_cast<int>(a) && k < static_cast<int>(b); k += step) {
       std::optional<TMeasuredFile> m = Known(FFiles[static_cast<size_t>(k)]);
-      if (!m) {
+      if (m && own && m->Album != own->Album) break;
+      ++count;
+      if (m)
+        members.push_back(std::move(*m));
+      else
         complete = false;
-        break;
-      }
-      if (m->Album != own->Album) break;
-      members.push_back(std::move(*m));
     }
   }
-  levels.AlbumInOrder = FInOrder && members.size() > 1;
+  levels.AlbumInOrder = FInOrder && count > 1;
   if (!complete) return levels;
   std::vector<const TLoudness*> parts;
   double peak = 0;

@@ -127,6 +127,13 @@ class TMP3Source {
   TGaplessInfo GaplessInfo() const { return FGaplessInfo; }
   // The tags' ReplayGain values, the LAME tag's where the tags give none.
   TReplayGain ReplayGain() const { return MergeReplayGain(FInfo.ReplayGain(), FLameGain); }
+  // The measured loudness's gains (empty when not measured) and whether its album plays in order.
+  void SetMeasuredGain(const TReplayGain& gain, bool album_in_order) {
+    FMeasuredGain = gain;
+    FAlbumInOrder = album_in_order;
+  }
+  const TReplayGain& MeasuredGain() const { return FMeasuredGain; }
+  bool AlbumInOrder() const { return FAlbumInOrder; }
 
  private:
   int FindFirstFrame(int& bitrate);
@@ -185,6 +192,8 @@ class TMP3Source {
   int32_t FProducedOffset = 0;
   int32_t FProducedBytes = 0;
   TReplayGain FLameGain;
+  TReplayGain FMeasuredGain;
+  bool FAlbumInOrder = false;
 };
 
 }  // namespace plumo

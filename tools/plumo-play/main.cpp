@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "loudness_scanner.h"
 #include "player.h"
 #include "pulse_wave_device.h"
 #include "sdl_wave_device.h"
@@ -26,7 +27,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: plumo-play [--device auto|pulse|sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album] FILE|URL...\n"
+    "usage: plumo-play [--device auto|pulse|sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album|auto] FILE|URL...\n"
     "  auto      PulseAudio when its server (or PipeWire's) answers, else SDL, as the panel (default)\n"
     "  pulse     the PulseAudio server\n"
     "  sdl       the sound device through SDL\n"
@@ -34,7 +35,10 @@ constexpr const char* kUsage =
     "  wav:FILE  every byte played is written to the WAV file FILE\n"
     "  --start   the first file begins at that time (seconds with a fraction; 0 is its first sample\n"
     "            after the encoder's delay)\n"
-    "  --replaygain  play at the track's or the album's ReplayGain level (default off)\n"
+    "  --replaygain  play at the track's or the album's ReplayGain level (default off); auto: the\n"
+    "            album's while files of one album follow each other, else the track's. Files without\n"
+    "            gain tags are measured (EBU R128) while the one before plays, once: the measurement\n"
+    "            is kept in $XDG_CACHE_HOME/plumo/loudness and used from the file's next start on\n"
     "  --help, --version  this text, the version\n"
     "Exit status 0, 1 when a file could not be played, 2 for a command line that is not one of these.\n";
 
@@ -236,15 +240,24 @@ int main(int argc, char** argv) {
 
   const plumo::TReplayGainMode gainMode = replayGain == "track"   ? plumo::rgmTrack
                                           : replayGain == "album" ? plumo::rgmAlbum
+                                          : replayGain == "auto"  ? plumo::rgmAuto
                                                                   : plumo::rgmOff;
   if (gainMode == plumo::rgmOff && replayGain != "off") {
     std::fprintf(stderr, "plumo-play: unknown ReplayGain mode '%s'\n%s", replayGain.c_str(), kUsage);
     return 2;
   }
+  // Declared before the player, which uses it to its end.
+  std::unique_ptr<plumo::TLoudnessScanner> scanner;
+  if (gainMode != plumo::rgmOff) {
+    scanner = std::make_unique<plumo::TLoudnessScanner>();
+    scanner->SetPlaylist(files);
+  }
   plumo::TMP3Player player(driver);
+  player.SetLoudnessScanner(scanner.get());
   player.SetReplayGainMode(gainMode);
   Playlist playlist(player, files, start);
   bool quit = false;
+  bool interrupted = false;
   player.ShowException = [&](const std::exception_ptr& e) {
     playlist.EndLine();
     PrintException(playlist.Current(), e);
@@ -273,6 +286,7 @@ int main(int argc, char** argv) {
       timespec no_wait{0, 0};
       if (sigtimedwait(&stop_signals, nullptr, &no_wait) > 0) {
         quit = true;
+        interrupted = true;
         player.Stop();
         player.Window().ProcessMessages();
       }
@@ -294,5 +308,7 @@ int main(int argc, char** argv) {
   }
   playlist.EndLine();
   player.Close();
+  // What was begun is measured to its end, for the next start (Ctrl-C gives it up).
+  if (scanner && !interrupted) scanner->WaitIdle();
   return playlist.Failed() ? 1 : 0;
 }
