@@ -23,7 +23,8 @@ std::string Translated(const char* text) {
 }  // namespace
 
 TPlayController::TPlayController(std::shared_ptr<platform::WaveDriver> driver)
-    : FPump([this] { PumpPlayer(); }),
+    : FScanner(std::make_unique<TLoudnessScanner>()),
+      FPump([this] { PumpPlayer(); }),
       FPlayer(std::make_unique<TMP3Player>(std::move(driver))),
       FConnectWake([this] {
         try {
@@ -49,6 +50,7 @@ TPlayController::TPlayController(std::shared_ptr<platform::WaveDriver> driver)
   player.SetUsingCpuCapabilities(kAllCpuCapabilities);
   player.SetVolBalance(0);
   player.SetVolume(0);
+  player.SetLoudnessScanner(FScanner.get());
   player.OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3Player1EndPlay(reason); };
   player.OnGetNextFile = [this](TMP3Player*) { return MP3Player1GetNextFile(); };
   player.OnTrackChange = [this](TMP3Player*) { MP3Player1TrackChange(); };
@@ -104,6 +106,7 @@ void TPlayController::Restore(std::vector<std::string> playlist, TEntryTitles ti
   FPlayState = psPaused;
   FPlayed.clear();
   if (FShuffle) NewOrder(true);
+  SyncLevelling();
 }
 
 void TPlayController::Close() { FClosed = true; }
@@ -181,7 +184,18 @@ void TPlayController::Append(TIntake in) {
   if (in.Error) Say(in.Error);
 }
 
+void TPlayController::SyncLevelling() {
+  std::vector<std::string> files;
+  files.reserve(FPlayList.size());
+  const std::string dir = FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir;
+  for (const std::string& entry : FPlayList)
+    files.push_back(IsStreamAddress(entry) || HasDrivePart(entry) ? entry : JoinFolder(dir, entry));
+  FScanner->SetPlaylist(std::move(files));
+  FScanner->SetInOrder(!FShuffle);
+}
+
 void TPlayController::StoreAndStart(bool start) {
+  SyncLevelling();
   // What was taken in plays even when it cannot be stored; that is said once.
   try {
     if (SavePlaylist) SavePlaylist();
@@ -276,6 +290,7 @@ void TPlayController::SetShuffle(bool on) {
   if (on == FShuffle) return;
   FShuffle = on;
   FPlayed.clear();
+  FScanner->SetInOrder(!on);
   if (on) NewOrder(true);
   if (OnOptions) OnOptions();
   Changed();
@@ -458,6 +473,8 @@ std::string TPlayController::MP3Player1GetNextFile() {
     if (name.empty()) continue;
     // A stream is connected to when the playback before it ends.
     if (IsStreamAddress(name)) return "";
+    // Measured while the current entry plays (in order, the scanner knows it already).
+    if (FShuffle) FScanner->Expect(name);
     FChainedIndexes.push_back(index);
     return name;
   }
