@@ -8,6 +8,7 @@ packages=(
   libsdl2-dev  # sound output where no PulseAudio server answers
   libpulse-dev  # sound output straight to PulseAudio (or PipeWire's pulse server)
   libcurl4-openssl-dev  # network streams (http, https)
+  libebur128-dev  # the loudness meter (EBU R128) behind measured ReplayGain
   python3  # the tests' own loopback radio server
   clang libclang-rt-14-dev  # libFuzzer targets
   ffmpeg  # reference decoder for tests and benchmarks
@@ -25,6 +26,7 @@ packages=(
   at-spi2-core python3-pyatspi  # the screen-reader test reads the panel over AT-SPI
   appstream desktop-file-utils  # the metainfo and the desktop entry are validated in the tests
   dpkg-dev fakeroot lintian  # scripts/package.sh: the Debian package's dependencies, its build and its check
+  twolame  # Layer II test files for the loudness tests (run only)
   lame sox  # test files cut at chosen samples and encoded at test time (run only)
   python3-mutagen mp3gain  # real taggers writing ReplayGain, APEv2 and picture tags in the tests (run only)
 )

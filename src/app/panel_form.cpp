@@ -272,7 +272,8 @@ void TPlatform::FormCreate() {
   move(OnSomeScreen(QPoint(settings.Left, settings.Top)));
   FController->Restore(std::move(settings.PlayList), std::move(settings.Titles), std::move(settings.CurrentDir),
                        settings.NowIndex, settings.VolLevel);
-  if (settings.ReplayGain >= rgmOff && settings.ReplayGain <= rgmAlbum) {
+  FController->Player().SetReplayGainPreamp(settings.ReplayGainPreamp);
+  if (settings.ReplayGain >= rgmOff && settings.ReplayGain <= rgmAuto) {
     FController->SetReplayGainMode(static_cast<TReplayGainMode>(settings.ReplayGain));
     FMenu->CheckReplayGain(settings.ReplayGain);
   }
@@ -389,6 +390,7 @@ void TPlatform::SaveSettings() {
   settings.CurrentDir = c.CurrentDir();
   settings.NowIndex = c.NowIndex();
   settings.ReplayGain = c.Player().ReplayGainMode();
+  settings.ReplayGainPreamp = static_cast<int32_t>(c.Player().ReplayGainPreamp());
   settings.Save(FSettingsFile);
   FController->NowIndexSaved();
 }

@@ -50,11 +50,14 @@ constexpr TMenuRow kRows[] = {
     {"N14", QT_TRANSLATE_NOOP("plumo::TPlatform", "極小"), mkRadio, mcVolume, 20},
     {"N13", QT_TRANSLATE_NOOP("plumo::TPlatform", "消音"), mkRadio, mcVolume, 0},
     {nullptr, nullptr, mkEndSubmenu, mcNone, 0},
-    // ReplayGain: play every file at the level its tags give for the track or the album.
+    // ReplayGain: play every file at the level its tags give for the track or the album (measured
+    // where the tags give none).
     {"ReplayGain1", QT_TRANSLATE_NOOP("plumo::TPlatform", "ReplayGain"), mkSubmenu, mcNone, 0},
     {"ReplayGainOff", QT_TRANSLATE_NOOP("plumo::TPlatform", "オフ"), mkRadio, mcReplayGain, rgmOff},
     {"ReplayGainTrack", QT_TRANSLATE_NOOP("plumo::TPlatform", "トラック"), mkRadio, mcReplayGain, rgmTrack},
     {"ReplayGainAlbum", QT_TRANSLATE_NOOP("plumo::TPlatform", "アルバム"), mkRadio, mcReplayGain, rgmAlbum},
+    // Auto: the album's gain while an album plays in order, else the track's.
+    {"ReplayGainAuto", QT_TRANSLATE_NOOP("plumo::TPlatform", "自動"), mkRadio, mcReplayGain, rgmAuto},
     {nullptr, nullptr, mkEndSubmenu, mcNone, 0},
     {"Equalizer1", QT_TRANSLATE_NOOP("plumo::TPlatform", "イコライザ(&E)"), mkSubmenu, mcNone, 0},
     {"EqualizerOff", QT_TRANSLATE_NOOP("plumo::TPlatform", "オフ"), mkRadio, mcEqualizer, 0},

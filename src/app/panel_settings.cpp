@@ -49,6 +49,7 @@ void TPanelSettings::Load(const std::string& file) {
   CurrentDir = ini.ReadString(kOption, kCurrentDir, CurrentDir);
   NowIndex = ini.ReadInteger(kOption, kNowIndex, 0);
   ReplayGain = ini.ReadInteger(kOption, kReplayGain, 0);
+  ReplayGainPreamp = ini.ReadInteger(kOption, kReplayGainPreamp, 0);
   Visible = ini.ReadBool(kSetup, kVisible, false);
   TopFlag = ini.ReadBool(kSetup, kTopFlag, false);
   VolLevel = ini.ReadInteger(kSetup, kVolLevel, 100);
@@ -88,6 +89,7 @@ void TPanelSettings::Save(const std::string& file) const {
   ini.WriteString(kOption, kCurrentDir, CurrentDir);
   ini.WriteInteger(kOption, kNowIndex, NowIndex);
   ini.WriteInteger(kOption, kReplayGain, ReplayGain);
+  ini.WriteInteger(kOption, kReplayGainPreamp, ReplayGainPreamp);
   ini.UpdateFile();
 }
 

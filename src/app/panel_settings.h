@@ -33,6 +33,8 @@ inline constexpr const char* kTitle = "Title";  // Title0, ...: the title a play
 inline constexpr const char* kCurrentDir = "CurrentDir";
 inline constexpr const char* kNowIndex = "NowIndex";
 inline constexpr const char* kReplayGain = "ReplayGain";
+// dB added to every ReplayGain gain, -6 .. 6.
+inline constexpr const char* kReplayGainPreamp = "ReplayGainPreamp";
 // In the small file of the current entry: its index and the entry itself, which must match the
 // playlist read for the index to count.
 inline constexpr const char* kNow = "Now";
@@ -61,6 +63,7 @@ struct TPanelSettings {
   std::string CurrentDir;
   int32_t NowIndex = 0;
   int32_t ReplayGain = 0;
+  int32_t ReplayGainPreamp = 0;
   // From the small file: the sample NowIndex's entry resumes at (0 when its file changed).
   int64_t Position = 0;
 

@@ -24,7 +24,8 @@ std::string Translated(const char* text) {
 }  // namespace
 
 TPlayController::TPlayController(std::shared_ptr<platform::WaveDriver> driver)
-    : FPump([this] { PumpPlayer(); }),
+    : FScanner(std::make_unique<TLoudnessScanner>()),
+      FPump([this] { PumpPlayer(); }),
       FPlayer(std::make_unique<TMP3Player>(std::move(driver))),
       FConnectWake([this] {
         try {
@@ -50,6 +51,7 @@ TPlayController::TPlayController(std::shared_ptr<platform::WaveDriver> driver)
   player.SetUsingCpuCapabilities(kAllCpuCapabilities);
   player.SetVolBalance(0);
   player.SetVolume(0);
+  player.SetLoudnessScanner(FScanner.get());
   player.OnEndPlay = [this](TMP3Player*, TMP3EndPlayReason reason) { MP3Player1EndPlay(reason); };
   player.OnGetNextFile = [this](TMP3Player*) { return MP3Player1GetNextFile(); };
   player.OnTrackChange = [this](TMP3Player*) { MP3Player1TrackChange(); };
@@ -108,6 +110,7 @@ void TPlayController::Restore(std::vector<std::string> playlist, TEntryTitles ti
   FPlayState = psPaused;
   FPlayed.clear();
   if (FShuffle) NewOrder(true);
+  SyncLevelling();
 }
 
 void TPlayController::Close() { FClosed = true; }
@@ -185,7 +188,18 @@ void TPlayController::Append(TIntake in) {
   if (in.Error) Say(in.Error);
 }
 
+void TPlayController::SyncLevelling() {
+  std::vector<std::string> files;
+  files.reserve(FPlayList.size());
+  const std::string dir = FCurrentDir.empty() ? CurrentDirectory() : FCurrentDir;
+  for (const std::string& entry : FPlayList)
+    files.push_back(IsStreamAddress(entry) || HasDrivePart(entry) ? entry : JoinFolder(dir, entry));
+  FScanner->SetPlaylist(std::move(files));
+  FScanner->SetInOrder(!FShuffle);
+}
+
 void TPlayController::StoreAndStart(bool start) {
+  SyncLevelling();
   // What was taken in plays even when it cannot be stored; that is said once.
   try {
     if (SavePlaylist) SavePlaylist();
@@ -280,6 +294,7 @@ void TPlayController::SetShuffle(bool on) {
   if (on == FShuffle) return;
   FShuffle = on;
   FPlayed.clear();
+  FScanner->SetInOrder(!on);
   if (on) NewOrder(true);
   if (OnOptions) OnOptions();
   Changed();
@@ -497,6 +512,8 @@ TNextFile TPlayController::MP3Player1GetNextFile() {
       // Said when it is started by itself.
       return "";
     }
+    // Measured while the current entry plays (in order, the scanner knows it already).
+    if (FShuffle) FScanner->Expect(file.Name);
     FChainedIndexes.push_back(index);
     return file;
   }

@@ -98,6 +98,8 @@ class TPlayController final {
   // goes to its neighbour.
   void StepVolLevel(int32_t steps);
   void SetReplayGainMode(TReplayGainMode mode);
+  // The scanner learns the playlist's files and whether they play in order.
+  void SyncLevelling();
   // Names taken in as a drop: gathered off the GUI thread (the event loop runs meanwhile); only
   // when that gives an entry that can be played does playback stop and the playlist change,
   // then it is saved and its first entry starts (a failed save is said, and it plays all the
@@ -225,6 +227,8 @@ class TPlayController final {
   void EndFade();
   void SleepEnded();
 
+  // Measures the files without gain tags for the player; outlives it.
+  std::unique_ptr<TLoudnessScanner> FScanner;
   // The player's wake-ups; outlives the player.
   TWakeEvent FPump;
   std::unique_ptr<TMP3Player> FPlayer;

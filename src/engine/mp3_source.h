@@ -183,6 +183,13 @@ class TMP3Source {
   TGaplessInfo GaplessInfo() const { return FGaplessInfo; }
   // The tags' ReplayGain values, the LAME tag's where the tags give none.
   TReplayGain ReplayGain() const;
+  // The measured loudness's gains (empty when not measured) and whether its album plays in order.
+  void SetMeasuredGain(const TReplayGain& gain, bool album_in_order) {
+    FMeasuredGain = gain;
+    FAlbumInOrder = album_in_order;
+  }
+  const TReplayGain& MeasuredGain() const { return FMeasuredGain; }
+  bool AlbumInOrder() const { return FAlbumInOrder; }
 
  private:
   int FindFirstFrame(int& bitrate);
@@ -285,6 +292,8 @@ class TMP3Source {
   // The last frame's first stream sample, and where its PCM was cut by FPlayTo (-1: not cut).
   int64_t FLastFrameStart = 0;
   int64_t FCarryFrom = -1;
+  TReplayGain FMeasuredGain;
+  bool FAlbumInOrder = false;
 };
 
 }  // namespace plumo

@@ -184,6 +184,7 @@ void TMP3Player::OpenStreamAs(TStream* stream, uint8_t flags, const std::string*
         }
         FSource->Open(read, (flags & kSeekable) != 0);
         if (track) FSource->SetTrack(*track);
+        if (!FLive) TakeMeasuredLevels(*FSource, new_name, FReplayGainMode);
         // The first frame is already played at the stream's level.
         TuneDecoder(*FSource);
         FPcmBuffer = std::make_unique<uint8_t[]>(kPcmBufferSize);
@@ -624,20 +625,57 @@ void TMP3Player::RebuildEqualizer() {
 }
 
 void TMP3Player::TuneDecoder(TMP3Source& source) {
-  plumo::RebuildEqualizer(FEqualizer, source.SampleRate(), source.Layer(), source.GetDecoder(),
-                          static_cast<float>(ReplayGainFactor(source)));
+  FTuning = TTuning{FEqualizer, FReplayGainMode, FReplayGainPreamp};
+  Tune(source);
+}
+
+void TMP3Player::Tune(TMP3Source& source) {
+  plumo::RebuildEqualizer(FTuning.equalizer, source.SampleRate(), source.Layer(), source.GetDecoder(),
+                          static_cast<float>(ReplayGainFactor(source, FTuning.mode, FTuning.preamp)));
 }
 
 void TMP3Player::SetReplayGainMode(TReplayGainMode value) {
-  if (value > rgmAlbum || value == FReplayGainMode) return;
+  if (value > rgmAuto || value == FReplayGainMode) return;
   FReplayGainMode = value;
+  if (FScanner && value != rgmOff && Opened() && !FLive && FSource->Opened()) FScanner->Playing(FFileName);
   RebuildEqualizer();
 }
 
-double TMP3Player::ReplayGainFactor() const { return ReplayGainFactor(*FSource); }
+void TMP3Player::SetReplayGainPreamp(double db) {
+  if (!(db >= kMinPreamp && db <= kMaxPreamp) || db == FReplayGainPreamp) return;
+  FReplayGainPreamp = db;
+  RebuildEqualizer();
+}
 
-double TMP3Player::ReplayGainFactor(const TMP3Source& source) const {
-  return source.Opened() ? plumo::ReplayGainFactor(source.ReplayGain(), FReplayGainMode) : 1.0;
+void TMP3Player::TakeMeasuredLevels(TMP3Source& source, const std::string& file, TReplayGainMode mode) {
+  if (!FScanner || file.empty()) return;
+  const TMeasuredLevels levels = FScanner->Levels(file);
+  source.SetMeasuredGain(levels.Gain, levels.AlbumInOrder);
+  const TReplayGain tags = source.ReplayGain();
+  // Files whose tags give gains and their peaks are not measured; a gain without its peak takes
+  // the measured true peak.
+  const bool wanted = (!tags.TrackGain && !tags.AlbumGain) || (tags.TrackGain && !tags.TrackPeak) ||
+                      (tags.AlbumGain && !tags.AlbumPeak);
+  if (mode != rgmOff && wanted) FScanner->Playing(file);
+}
+
+double TMP3Player::ReplayGainFactor() const {
+  return ReplayGainFactor(*FSource, FReplayGainMode, FReplayGainPreamp);
+}
+
+double TMP3Player::ReplayGainFactor(const TMP3Source& source, TReplayGainMode mode, double preamp) {
+  if (!source.Opened()) return 1.0;
+  TReplayGain gain = source.ReplayGain();
+  const TReplayGain& measured = source.MeasuredGain();
+  if (!gain.TrackGain && !gain.AlbumGain) {
+    gain = measured;
+  } else {
+    // A tag without a peak takes the measured true peak when there is one.
+    if (!gain.TrackPeak) gain.TrackPeak = measured.TrackPeak;
+    if (!gain.AlbumPeak) gain.AlbumPeak = measured.AlbumPeak;
+  }
+  if (mode == rgmAuto) mode = source.AlbumInOrder() ? rgmAlbum : rgmTrack;
+  return plumo::ReplayGainFactor(gain, mode, preamp);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -852,6 +890,11 @@ void TMP3Player::DecodeStep() {
           next.start_bytes = FWrittenBytes;
           if (FNextStartBytes.load() < 0) FNextStartBytes.store(FWrittenBytes);
           if (FSoundOut->NotifyInterval() > kJoinNotifyInterval) FSoundOut->SetNotifyInterval(kJoinNotifyInterval);
+          if (next.source) {
+            // Measured while the stream before it played.
+            TakeMeasuredLevels(*next.source, next.file_name, FTuning.mode);
+            Tune(*next.source);
+          }
           FNextAsked = true;
           FWindow.Post(MPM_NEXTFILE, static_cast<uintptr_t>(FPlayGeneration));
           return;

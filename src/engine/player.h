@@ -28,6 +28,7 @@
 
 #include "equalizer.h"
 #include "live_stream.h"
+#include "loudness_scanner.h"
 #include "loop_thread.h"
 #include "main_queue.h"
 #include "mp3_source.h"
@@ -211,10 +212,19 @@ class TMP3Player final : private TMPMessageOwner {
   void SetEqualizerLevel(int band, int32_t level);
   int32_t EqualizerFrequency(int band) const;
 
-  // ReplayGain: Off (the default) plays the samples as decoded; Track and Album scale them by the
-  // stream's gain (see ReplayGainFactor), from the next frame on.
+  // ReplayGain: Off (the default) plays the samples as decoded; Track, Album and Auto scale them
+  // by the stream's gain (see ReplayGainFactor), from the next frame on. Auto takes the album
+  // gain while the album plays in order (the scanner says so), else the track gain.
   TReplayGainMode ReplayGainMode() const { return FReplayGainMode; }
   void SetReplayGainMode(TReplayGainMode value);
+  // Added to every gain, -6 .. +6 dB (0 by default); others are ignored.
+  double ReplayGainPreamp() const { return FReplayGainPreamp; }
+  void SetReplayGainPreamp(double db);
+  // Measured gains for files whose tags carry none (nullptr: none). A file takes what the
+  // scanner knows when it opens (a chained file when its decoding begins) and keeps it to its
+  // end; in a gain mode the scanner is told each file that starts. It must outlive the player
+  // or be unset first.
+  void SetLoudnessScanner(TLoudnessScanner* scanner) { FScanner = scanner; }
   // The amplitude factor the open stream is played with (1 when closed or Off).
   double ReplayGainFactor() const;
 
@@ -281,9 +291,15 @@ class TMP3Player final : private TMPMessageOwner {
   // (output lock).
   int32_t TrackTime(int64_t done_bytes) const;
   void RebuildEqualizer();
-  // Sets the decoder of source up with the equalizer and the stream's ReplayGain (decode lock).
+  // Sets the decoder of source up with the equalizer and the stream's ReplayGain (main thread,
+  // decode lock), keeping those settings for Tune.
   void TuneDecoder(TMP3Source& source);
-  double ReplayGainFactor(const TMP3Source& source) const;
+  // The same with the settings TuneDecoder kept (decode lock, any thread).
+  void Tune(TMP3Source& source);
+  static double ReplayGainFactor(const TMP3Source& source, TReplayGainMode mode, double preamp);
+  // Gives source what the scanner has measured of file, and in a gain mode asks for what is
+  // missing (decode lock).
+  void TakeMeasuredLevels(TMP3Source& source, const std::string& file, TReplayGainMode mode);
   void DoChangeStatus();
   void DoChangePosition();
   void DoEndPlay();
@@ -371,6 +387,14 @@ class TMP3Player final : private TMPMessageOwner {
 
   TEqualizerSettings FEqualizer;
   TReplayGainMode FReplayGainMode = rgmOff;
+  double FReplayGainPreamp = 0;
+  // The equalizer and gain settings as the decoders were last tuned with (decode lock).
+  struct TTuning {
+    TEqualizerSettings equalizer;
+    TReplayGainMode mode = rgmOff;
+    double preamp = 0;
+  } FTuning;
+  TLoudnessScanner* FScanner = nullptr;
 
   // Exceptions of the worker threads on their way to the main thread, in posting order.
   std::mutex FThreadExceptionsLock;

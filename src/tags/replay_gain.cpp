@@ -129,15 +129,19 @@ TReplayGain MergeReplayGain(const TReplayGain& tags, const TReplayGain& lame) {
   return merged;
 }
 
-double ReplayGainFactor(const TReplayGain& gain, TReplayGainMode mode) {
+double ReplayGainFactor(const TReplayGain& gain, TReplayGainMode mode, double preamp) {
   if (mode == rgmOff) return 1;
   const bool album = mode == rgmAlbum ? gain.AlbumGain.has_value() : !gain.TrackGain.has_value();
   const std::optional<double> g = album ? gain.AlbumGain : gain.TrackGain;
   if (!g) return 1;
   std::optional<double> peak = album ? gain.AlbumPeak : gain.TrackPeak;
   if (!peak) peak = album ? gain.TrackPeak : gain.AlbumPeak;
-  double factor = std::pow(10.0, *g / 20);
-  if (peak && *peak > 0 && factor * *peak > 1) factor = 1 / *peak;
+  double factor = std::pow(10.0, (*g + preamp) / 20);
+  // Lowered, never limited sample by sample: the music keeps its shape.
+  if (peak && *peak > 0)
+    factor = std::min(factor, kPeakCeiling / *peak);
+  else
+    factor = std::min(factor, 1.0);
   return factor;
 }
 

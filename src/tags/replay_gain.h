@@ -13,7 +13,14 @@
 
 namespace plumo {
 
-enum TReplayGainMode : uint8_t { rgmOff, rgmTrack, rgmAlbum };
+// Auto: the album gain while an album plays in order, else the track gain (the player decides).
+enum TReplayGainMode : uint8_t { rgmOff, rgmTrack, rgmAlbum, rgmAuto };
+
+// The pre-amplification range, dB.
+inline constexpr double kMinPreamp = -6;
+inline constexpr double kMaxPreamp = 6;
+// No gain lets the (true) peak exceed this fraction of full scale: -1 dBTP.
+inline constexpr double kPeakCeiling = 0.8912509381337456;
 
 struct TReplayGain {
   std::optional<double> TrackGain;  // dB
@@ -39,9 +46,10 @@ TReplayGain LameReplayGain(const uint8_t* tag, size_t size);
 // The explicit tags' values, and the LAME tag's track values where the tags give no track gain.
 TReplayGain MergeReplayGain(const TReplayGain& tags, const TReplayGain& lame);
 
-// The amplitude factor for a mode: Album takes the album gain, else the track gain; Track the
-// track gain, else the album gain. The factor never drives the matching peak past full scale.
+// The amplitude factor for a mode (Auto counts as Track): Album takes the album gain, else the
+// track gain; Track the track gain, else the album gain; preamp dB are added. The factor is
+// lowered so that the matching peak stays at or below -1 dBTP; without any peak it is at most 1.
 // 1 for Off or without any gain.
-double ReplayGainFactor(const TReplayGain& gain, TReplayGainMode mode);
+double ReplayGainFactor(const TReplayGain& gain, TReplayGainMode mode, double preamp = 0);
 
 }  // namespace plumo

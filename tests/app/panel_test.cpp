@@ -118,7 +118,7 @@ TEST_F(PanelTest, FirstStartWithoutSettings) {
   EXPECT_TRUE(p->Closed());
   p.reset();
   std::vector<std::string> expected{"Setup/Left", "Setup/Top", "Option/FileCount", "Option/CurrentDir",
-                                    "Option/NowIndex", "Option/ReplayGain"};
+                                    "Option/NowIndex", "Option/ReplayGain", "Option/ReplayGainPreamp"};
   for (int i = 1; i <= 16; ++i) expected.push_back("KeepFileNames/FileName" + std::to_string(i));
   EXPECT_EQ(Keys(ini), expected);
   const IniFile file(ini);
@@ -977,18 +977,18 @@ TEST_F(PanelTest, VolumeItemsSetThePlayerAtOnce) {
   }
 }
 
-// The ReplayGain group: radio items Off (the default), Track and Album, kept in [Option] across
-// restarts and set on the player at once.
+// The ReplayGain group: radio items Off (the default), Track, Album and Auto, kept in [Option]
+// across restarts and set on the player at once; the pre-amp comes from [Option] too.
 TEST_F(PanelTest, ReplayGainItemsSetThePlayerAndSurviveARestart) {
   auto p = Start();
   EXPECT_EQ(p->Item("ReplayGain1")->text().toStdString(), "ReplayGain");
   std::vector<std::string> captions;
   for (QAction* a : p->Item("ReplayGain1")->menu()->actions()) captions.push_back(a->text().toStdString());
-  EXPECT_EQ(captions, (std::vector<std::string>{"オフ", "トラック", "アルバム"}));
+  EXPECT_EQ(captions, (std::vector<std::string>{"オフ", "トラック", "アルバム", "自動"}));
   EXPECT_TRUE(p->Item("ReplayGainOff")->isChecked());
   EXPECT_EQ(p->MP3Player1().ReplayGainMode(), rgmOff);
   const std::tuple<const char*, TReplayGainMode> items[] = {
-      {"ReplayGainTrack", rgmTrack}, {"ReplayGainAlbum", rgmAlbum}, {"ReplayGainOff", rgmOff}, {"ReplayGainAlbum", rgmAlbum}};
+      {"ReplayGainTrack", rgmTrack}, {"ReplayGainAlbum", rgmAlbum}, {"ReplayGainOff", rgmOff}, {"ReplayGainAuto", rgmAuto}, {"ReplayGainAlbum", rgmAlbum}};
   for (const auto& [name, mode] : items) {
     p->Item(name)->trigger();
     int checked = 0;
@@ -1002,9 +1002,15 @@ TEST_F(PanelTest, ReplayGainItemsSetThePlayerAndSurviveARestart) {
   p->Item("Exit1")->trigger();
   p.reset();
   EXPECT_EQ(IniFile(ini).ReadInteger("Option", "ReplayGain", -1), rgmAlbum);
+  {
+    IniFile file(ini);
+    file.WriteInteger("Option", "ReplayGainPreamp", 3);
+    file.UpdateFile();
+  }
   p = Start();
   EXPECT_TRUE(p->Item("ReplayGainAlbum")->isChecked());
   EXPECT_EQ(p->MP3Player1().ReplayGainMode(), rgmAlbum);
+  EXPECT_EQ(p->MP3Player1().ReplayGainPreamp(), 3);
   EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
 

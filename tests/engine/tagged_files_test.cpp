@@ -84,10 +84,10 @@ const TCase kCases[] = {
      "from mutagen.apev2 import APEv2\n"
      "t=APEv2();t['Replaygain_Track_Gain']='-2.25 dB';t['REPLAYGAIN_ALBUM_GAIN']='-5.00 dB';t.save(f)",
      -2.25, -5.0},
-    {"the peak limits the gain (+10 dB, peak 0.8: +1.94 dB)",
+    {"the peak limits the gain to -1 dBTP (+10 dB, peak 0.8: +0.94 dB)",
      "from mutagen.apev2 import APEv2\n"
      "t=APEv2();t['REPLAYGAIN_TRACK_GAIN']='+10.00 dB';t['REPLAYGAIN_TRACK_PEAK']='0.800000';t.save(f)",
-     20 * std::log10(1 / 0.8), 20 * std::log10(1 / 0.8)},
+     20 * std::log10(0.891251 / 0.8), 20 * std::log10(0.891251 / 0.8)},
 };
 
 // Level of plumo-play's output in a mode against plumo-decode's output, in dB.
@@ -95,7 +95,8 @@ double PlayedGain(const std::string& file, const std::string& mode) {
   const std::string played = TempPath("played.wav");
   const std::string decoded = TempPath("decoded.wav");
   std::remove(played.c_str());
-  EXPECT_EQ(RunShell(std::string(PLUMO_PLAY_TOOL) + " --device wav:" + played + " --replaygain " + mode + " '" + file + "' >/dev/null"), 0);
+  // Gains without a peak have the measured one from the second start on (a cache of the test's own).
+  EXPECT_EQ(RunShell("XDG_CACHE_HOME=" + TempPath("cache") + " " + PLUMO_PLAY_TOOL + " --device wav:" + played + " --replaygain " + mode + " '" + file + "' >/dev/null"), 0);
   EXPECT_EQ(RunShell(std::string(PLUMO_DECODE_TOOL) + " '" + file + "' " + decoded), 0);
   return 20 * std::log10(Rms(played) / Rms(decoded));
 }

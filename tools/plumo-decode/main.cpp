@@ -1,6 +1,8 @@
 // plumo-decode: decodes an MPEG audio file to WAV, raw PCM or standard output, or describes it.
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,8 @@
 #include "cue_sheet.h"
 #include "file_stream.h"
 #include "http_stream.h"
+#include "loudness_meter.h"
+#include "loudness_scanner.h"
 #include "named_stream.h"
 #include "stream_decode.h"
 #include "text_conversion.h"
@@ -27,6 +31,7 @@ constexpr const char* kUsage =
     "usage: plumo-decode [--info] [--channels stereo|mix|left|right] [--invert]\n"
     "                    [--eq LEVELS [--eq-mode subband|freq]] [--kernels FORM]\n"
     "                    [--start SECONDS [--length SECONDS]] [--no-gapless] [--track N] IN [OUT]\n"
+    "       plumo-decode --loudness FILE...\n"
     "  IN: a file, a pipe, or an http:// or https:// stream address (a live stream runs until it ends\n"
     "  or --length is reached), or a .cue sheet: --info lists its tracks (start sample and length in\n"
     "  samples), --track N decodes its Nth track (1 is the first) exactly.\n"
@@ -39,6 +44,8 @@ constexpr const char* kUsage =
     "  --start: begin at that time (seconds with a fraction; 0 is the first sample after the encoder's\n"
     "  delay); --length: write at most that long. --no-gapless: every frame whole, the encoder's delay\n"
     "  and padding included.\n"
+    "  --loudness: measures each file and all of them as one (EBU R128): integrated loudness, loudness\n"
+    "  range, true peak and the ReplayGain 2.0 gains (reference -18 LUFS), one tab-separated line each.\n"
     "  --help: this text; --version: the version. Exit status 0, 1 when the input cannot be decoded,\n"
     "  2 for a command line that is not one of these.\n";
 
@@ -381,6 +388,45 @@ int Run(Options o) {
   return 0;
 }
 
+// Measures files one by one and all together; 0 when every file could be measured.
+int Loudness(const std::vector<std::string>& files) {
+  std::vector<std::unique_ptr<plumo::TLoudnessMeter>> meters;
+  std::vector<plumo::TMeasuredFile> measured;
+  std::vector<std::string> names;
+  int status = 0;
+  for (const std::string& file : files) {
+    try {
+      std::unique_ptr<plumo::TLoudnessMeter> meter;
+      measured.push_back(plumo::MeasureFile(plumo::ProcessDecoder(), file, nullptr, &meter));
+      meters.push_back(std::move(meter));
+      names.push_back(file);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "plumo-decode: %s: %s\n", file.c_str(), e.what());
+      status = 1;
+    }
+  }
+  std::vector<plumo::TLoudnessMeter*> all;
+  double peak = 0;
+  for (size_t i = 0; i < meters.size(); ++i) {
+    all.push_back(meters[i].get());
+    peak = std::max(peak, measured[i].Loudness.TruePeak);
+  }
+  const double album = plumo::TLoudnessMeter::Integrated(all);
+  const auto lufs = [](double v) { return v > -70 ? v : -HUGE_VAL; };
+  const auto db = [](double v) { return v > 0 ? 20 * std::log10(v) : -HUGE_VAL; };
+  const double album_gain = album > -70 ? plumo::kReferenceLoudness - album : 0;
+  std::printf("integrated LUFS\trange LU\ttrue peak dBTP\ttrack gain dB\talbum gain dB\tfile\n");
+  for (size_t i = 0; i < measured.size(); ++i) {
+    const plumo::TLoudness& l = measured[i].Loudness;
+    std::printf("%.2f\t%.2f\t%.2f\t%+.2f\t%+.2f\t%s\n", lufs(l.Integrated), l.Range, db(l.TruePeak), l.Gain(),
+                album_gain, plumo::TerminalText(names[i]).c_str());
+  }
+  if (!meters.empty())
+    std::printf("%.2f\t%.2f\t%.2f\t%+.2f\t%+.2f\t(all)\n", lufs(album), plumo::TLoudnessMeter::Range(all), db(peak),
+                album_gain, album_gain);
+  return status;
+}
+
 // "plumo-decode: FILE: message"; a network stream's messages name their address already.
 void Report(const std::string& file, const std::string& message) {
   if (message.compare(0, file.size() + 2, file + ": ") == 0)
@@ -393,11 +439,14 @@ void Report(const std::string& file, const std::string& message) {
 
 int main(int argc, char** argv) {
   Options o;
+  bool loudness = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--info") {
       o.info = true;
+    } else if (a == "--loudness") {
+      loudness = true;
     } else if (a == "--invert") {
       o.decode.invert_polarity = true;
     } else if (a == "--channels" && i + 1 < argc) {
@@ -480,6 +529,7 @@ int main(int argc, char** argv) {
       files.push_back(a);
     }
   }
+  if (loudness && !files.empty()) return Loudness(files);
   if (files.empty() || files.size() > 2 || (!o.info && files.size() != 2)) {
     std::fputs(kUsage, stderr);
     return 2;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cue_sheet.h"
+#include "loudness_scanner.h"
 #include "player.h"
 #include "stream_decode.h"
 #include "pulse_wave_device.h"
@@ -29,7 +30,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: plumo-play [--device auto|pulse|sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album] FILE|URL...\n"
+    "usage: plumo-play [--device auto|pulse|sdl|null|wav:FILE] [--start SECONDS] [--replaygain off|track|album|auto] FILE|URL...\n"
     "  FILE: an MPEG audio file, a pipe, or a .cue sheet (its tracks, one after another)\n"
     "  auto      PulseAudio when its server (or PipeWire's) answers, else SDL, as the panel (default)\n"
     "  pulse     the PulseAudio server\n"
@@ -38,7 +39,10 @@ constexpr const char* kUsage =
     "  wav:FILE  every byte played is written to the WAV file FILE\n"
     "  --start   the first file begins at that time (seconds with a fraction; 0 is its first sample\n"
     "            after the encoder's delay)\n"
-    "  --replaygain  play at the track's or the album's ReplayGain level (default off)\n"
+    "  --replaygain  play at the track's or the album's ReplayGain level (default off); auto: the\n"
+    "            album's while files of one album follow each other, else the track's. Files without\n"
+    "            gain tags are measured (EBU R128) while the one before plays, once: the measurement\n"
+    "            is kept in $XDG_CACHE_HOME/plumo/loudness and used from the file's next start on\n"
     "  --help, --version  this text, the version\n"
     "Exit status 0, 1 when a file could not be played, 2 for a command line that is not one of these.\n";
 
@@ -248,6 +252,7 @@ int main(int argc, char** argv) {
 
   const plumo::TReplayGainMode gainMode = replayGain == "track"   ? plumo::rgmTrack
                                           : replayGain == "album" ? plumo::rgmAlbum
+                                          : replayGain == "auto"  ? plumo::rgmAuto
                                                                   : plumo::rgmOff;
   if (gainMode == plumo::rgmOff && replayGain != "off") {
     std::fprintf(stderr, "plumo-play: unknown ReplayGain mode '%s'\n%s", replayGain.c_str(), kUsage);
@@ -280,11 +285,21 @@ int main(int argc, char** argv) {
       unreadable = true;
     }
   }
+  // Declared before the player, which uses it to its end; it measures the files the entries play.
+  std::unique_ptr<plumo::TLoudnessScanner> scanner;
+  if (gainMode != plumo::rgmOff) {
+    scanner = std::make_unique<plumo::TLoudnessScanner>();
+    std::vector<std::string> measured;
+    for (const Entry& entry : entries) measured.push_back(entry.file);
+    scanner->SetPlaylist(std::move(measured));
+  }
   plumo::TMP3Player player(driver);
+  player.SetLoudnessScanner(scanner.get());
   player.SetReplayGainMode(gainMode);
   Playlist playlist(player, std::move(entries), start);
   if (unreadable) playlist.Fail();
   bool quit = false;
+  bool interrupted = false;
   player.ShowException = [&](const std::exception_ptr& e) {
     playlist.EndLine();
     PrintException(playlist.Current(), e);
@@ -313,6 +328,7 @@ int main(int argc, char** argv) {
       timespec no_wait{0, 0};
       if (sigtimedwait(&stop_signals, nullptr, &no_wait) > 0) {
         quit = true;
+        interrupted = true;
         player.Stop();
         player.Window().ProcessMessages();
       }
@@ -334,5 +350,7 @@ int main(int argc, char** argv) {
   }
   playlist.EndLine();
   player.Close();
+  // What was begun is measured to its end, for the next start (Ctrl-C gives it up).
+  if (scanner && !interrupted) scanner->WaitIdle();
   return playlist.Failed() ? 1 : 0;
 }

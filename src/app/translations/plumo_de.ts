@@ -170,6 +170,10 @@
         <translation>Album</translation>
     </message>
     <message>
+        <source>自動</source>
+        <translation>Automatisch</translation>
+    </message>
+    <message>
         <source>PLUMO player</source>
         <translation>PLUMO-Player</translation>
     </message>

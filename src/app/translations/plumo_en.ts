@@ -170,6 +170,10 @@
         <translation>Album</translation>
     </message>
     <message>
+        <source>自動</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
         <source>PLUMO player</source>
         <translation>PLUMO player</translation>
     </message>

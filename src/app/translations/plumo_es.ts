@@ -170,6 +170,10 @@
         <translation>Álbum</translation>
     </message>
     <message>
+        <source>自動</source>
+        <translation>Automático</translation>
+    </message>
+    <message>
         <source>PLUMO player</source>
         <translation>Reproductor PLUMO</translation>
     </message>

@@ -170,6 +170,10 @@
         <translation>Album</translation>
     </message>
     <message>
+        <source>自動</source>
+        <translation>Automatique</translation>
+    </message>
+    <message>
         <source>PLUMO player</source>
         <translation>Lecteur PLUMO</translation>
     </message>
