@@ -6,6 +6,7 @@
 
 #include "forms.h"
 #include "mp3_source.h"
+#include "named_stream.h"
 #include "stream.h"
 
 namespace plumo {
@@ -72,16 +73,6 @@ std::string Reason(const std::string& entry, const std::exception_ptr& e, bool& 
 }
 
 }  // namespace
-
-std::string WithoutCredentials(const std::string& address) {
-  const size_t scheme = address.find("://");
-  if (scheme == std::string::npos) return address;
-  const size_t host = scheme + 3;
-  const size_t end = address.find_first_of("/?#", host);
-  const size_t at = address.rfind('@', end == std::string::npos ? address.size() : end);
-  if (at == std::string::npos || at < host) return address;
-  return address.substr(0, host) + address.substr(at + 1);
-}
 
 std::string EntryMessage(const std::string& entry, const std::exception_ptr& e) {
   const std::string shown = WithoutCredentials(entry);

@@ -294,9 +294,10 @@ std::string TPlayController::SongTitle() const {
   const std::string song = FPlayer->Title();
   // Until the stream or the tags name it, the player offers the name's last part: the title the
   // playlist gave the entry is better, and a stream's whole address says more than its end.
-  if (song.empty() || song == entry.substr(entry.find_last_of('/') + 1)) {
+  const std::string shown = WithoutCredentials(entry);
+  if (song.empty() || song == shown.substr(shown.find_last_of('/') + 1)) {
     if (const auto title = FEntryTitles.find(entry); title != FEntryTitles.end()) return title->second;
-    if (IsStreamAddress(entry)) return entry;
+    if (IsStreamAddress(entry)) return shown;
   }
   return song.empty() ? NameWithoutExtension(file) : song;
 }
@@ -305,7 +306,7 @@ std::string TPlayController::EntryName(int32_t index) const {
   const std::string& entry = FPlayList[static_cast<size_t>(index)];
   if (index == FNowIndex && !FPlayer->FileName().empty()) return SongTitle();
   if (const auto given = FEntryTitles.find(entry); given != FEntryTitles.end()) return given->second;
-  return IsUrlOrShare(entry) ? entry : ExtractFileName(entry);
+  return IsUrlOrShare(entry) ? WithoutCredentials(entry) : ExtractFileName(entry);
 }
 
 std::string TPlayController::TipText() const {

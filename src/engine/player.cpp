@@ -466,7 +466,10 @@ std::string TMP3Player::Title() const {
     if (!title.empty()) return title;
   }
   std::string title = FSource->Info().Title();
-  if (title.empty() && !FFileName.empty()) title = FFileName.substr(FFileName.find_last_of('/') + 1);
+  if (title.empty() && !FFileName.empty()) {
+    const std::string name = WithoutCredentials(FFileName);
+    title = name.substr(name.find_last_of('/') + 1);
+  }
   return title;
 }
 
@@ -479,7 +482,7 @@ std::string TMP3Player::Album() const {
 
 std::string TMP3Player::LiveEndMessage() const {
   std::string message = FLive->EndMessage();
-  if (message.empty()) message = FLive->Address() + ": the station ended the stream";
+  if (message.empty()) message = WithoutCredentials(FLive->Address()) + ": the station ended the stream";
   return message;
 }
 

@@ -111,6 +111,9 @@ TEST(HttpStream, AudioComesThroughExactlyAndTitlesChangeAtTheirByte) {
       {"/stream?" + f + "&metaint=1000&titles=A|B|C&name=Radio%20T%C3%A9st", file,
        {{1000, "A"}, {2000, "B"}, {3000, "C"}}, "Radio Tést"},
       {"/redirect?" + f + "&metaint=997&titles=X&name=Caf%E9%20%93FM%94", file, {{997, "X"}}, "Caf\u00e9 \u201cFM\u201d"},
+      // A SHOUTcast v1 answer; Shift-JIS read as Japanese, a NUL ends a title, overrides go.
+      {"/stream?" + f + "&icy=1&metaint=1000&titles=%82%B1%82%F1%82%C9%82%BF%82%CD|A%00B|%E2%80%AEevil%E2%81%A6&name=V1", file,
+       {{1000, "\u3053\u3093\u306b\u3061\u306f"}, {2000, "A"}, {3000, "evil"}}, "V1"},
       // Control characters dropped, Latin-1 read as such, a block of the greatest size, a quote
       // inside a title; the blocks without a readable title leave the title alone.
       {"/badmeta?" + f + "&metaint=2000", file,
@@ -131,6 +134,8 @@ TEST(HttpStream, AudioComesThroughExactlyAndTitlesChangeAtTheirByte) {
   for (const auto& c : cases) {
     THttpOptions options;
     options.BufferBytes = 0;  // the smallest: the transfer pauses when it is full
+    options.ReconnectAfterEnd = false;
+    options.ReconnectFirstDelayMs = 100;
     THttpStream stream(server.Url(c.Path), options);
     const TTaken t = ReadAll(stream, c.Limit);
     EXPECT_EQ(t.Error, "") << c.Path;
@@ -163,13 +168,13 @@ TEST(HttpStream, FailuresAndBreaksNameTheAddressAndTheReason) {
       {tls.Url("/stream?" + f), 0, "SSL certificate problem: self-signed certificate", ""},
       {refused, 0, "Failed to connect to 127.0.0.1 port " + refused.substr(17, refused.size() - 18), ""},
       {server.Url("/stall?" + f + "&after=0"), 0, "no data for 0.3 s", ""},
-      {server.Url("/stall?" + f + "&after=20000"), 20000, "", "no data for 0.3 s"},
+      {server.Url("/stall?" + f + "&after=20000"), 20000, "", "no data for 0.3 s", false},
       {server.Url("/drop?" + f + "&at=20000"), 20000, "", "Recv failure: Connection reset by peer", false},
   };
   for (const auto& c : cases) {
     THttpOptions options;
     options.StallTimeoutMs = 300;
-    options.ReconnectOnce = c.Reconnect;
+    options.Reconnect = c.Reconnect;
     THttpStream stream(c.Url, options);
     std::string waited;
     try {

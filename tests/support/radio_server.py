@@ -7,7 +7,8 @@ ICY stream and the faults a real server rarely makes, chosen by the path:
   /stream?file=F&metaint=N&titles=A|B&name=S  F with a metadata block every N bytes (block k names
                                              title k, the last one repeated); ends cleanly, or
                                              with &repeat=1 plays F over and over, never ending;
-                                             &header=V sends icy-metaint: V instead of N
+                                             &header=V sends icy-metaint: V instead of N;
+                                             &icy=1 answers "ICY 200 OK" as SHOUTcast v1 does
   /cutmeta?file=F&metaint=N                  F up to the middle of its first metadata block
   /badmeta?file=F&metaint=N                  malformed blocks: no quotes, control characters,
                                              Latin-1 text, a title never closed, a huge block
@@ -94,8 +95,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def start(self, metaint=0, name="", status=200, type_="audio/mpeg", header=None):
-        self.send_response(status)
+    def start(self, metaint=0, name="", status=200, type_="audio/mpeg", header=None, icy=False):
+        if icy:
+            # A SHOUTcast v1 server: its own status line, headers as usual.
+            self.wfile.write(b"ICY 200 OK\r\n")
+        else:
+            self.send_response(status)
         self.send_header("Content-Type", type_)
         if header is not None:
             self.send_header("icy-metaint", header)
@@ -115,7 +120,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         try:
             if path == "/stream":
                 titles = q["titles"].split("|") if "titles" in q else []
-                self.start(metaint, q.get("name", ""), header=q.get("header"))
+                self.start(metaint, q.get("name", ""), header=q.get("header"), icy=q.get("icy") == "1")
                 write_stream(self.wfile, audio, metaint, [title_block(t) for t in titles], q.get("repeat") == "1")
             elif path == "/cutmeta":
                 self.start(metaint)

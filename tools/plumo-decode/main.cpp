@@ -16,6 +16,7 @@
 #include "cpu.h"
 #include "http_stream.h"
 #include "named_stream.h"
+#include "playlist.h"
 #include "stream_decode.h"
 #include "text_conversion.h"
 
@@ -284,12 +285,35 @@ class Output {
   std::FILE* FFile = nullptr;
 };
 
+// A network stream connected; a playlist behind the address leads to its first station (through
+// at most a few playlists).
+std::unique_ptr<plumo::THttpStream> ConnectStation(const std::string& address) {
+  std::string next = address;
+  for (int depth = 0;; ++depth) {
+    plumo::THttpOptions options;
+    // A recording ends where the station ends it; a fault is connected again.
+    options.ReconnectAfterEnd = false;
+    auto stream = std::make_unique<plumo::THttpStream>(next, options);
+    stream->WaitReady();
+    if (!stream->IsPlaylist()) return stream;
+    std::vector<std::string> entries;
+    plumo::ReadAddressPlaylist(stream->PlaylistText(), next, entries);
+    const auto station = std::find_if(entries.begin(), entries.end(), [](const std::string& e) { return plumo::IsStreamAddress(e); });
+    if (station == entries.end() || depth == 3)
+      throw std::runtime_error(plumo::WithoutCredentials(next) + ": the playlist names no station");
+    next = *station;
+  }
+}
+
 int Run(const Options& o) {
   // A file, a pipe (which cannot seek) or a network stream, opened as the player opens them.
-  plumo::TNamedStream named = plumo::OpenNamedStream(o.in);
+  plumo::TNamedStream named;
+  if (plumo::IsStreamAddress(o.in))
+    named.Stream = ConnectStation(o.in);
+  else
+    named = plumo::OpenNamedStream(o.in);
   plumo::TStream& in = *named.Stream;
   auto* live = dynamic_cast<plumo::THttpStream*>(named.Stream.get());
-  if (live) live->WaitReady();
   plumo::Decoder& decoder = plumo::ProcessDecoder();
   // The decoder's own variants, in the form asked for; nothing reselects them afterwards.
   if (o.kernels) decoder.SelectKernelSet(plumo::ChooseKernels(plumo::SelectionFlags(plumo::DetectCpu())), *o.kernels);
@@ -334,7 +358,8 @@ int Run(const Options& o) {
 }
 
 // "plumo-decode: FILE: message"; a network stream's messages name their address already.
-void Report(const std::string& file, const std::string& message) {
+void Report(const std::string& name, const std::string& message) {
+  const std::string file = plumo::WithoutCredentials(name);
   if (message.compare(0, file.size() + 2, file + ": ") == 0)
     std::fprintf(stderr, "plumo-decode: %s\n", message.c_str());
   else

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "http_stream.h"
+#include "named_stream.h"
 #include "player.h"
 #include "pulse_wave_device.h"
 #include "sdl_wave_device.h"
@@ -56,7 +58,8 @@ std::string TimeText(int32_t ms) {
 
 // Reports a failure as "plumo-play: FILE: message", FILE being the entry it belongs to (once:
 // a network stream's messages begin with its address already).
-void PrintException(const std::string& file, const std::exception_ptr& e) {
+void PrintException(const std::string& name, const std::exception_ptr& e) {
+  const std::string file = plumo::WithoutCredentials(name);
   try {
     std::rethrow_exception(e);
   } catch (const std::exception& x) {
