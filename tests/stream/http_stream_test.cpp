@@ -238,6 +238,13 @@ TEST(DecodeToolOnStreams, DecodesAddressesAndPipesAsFiles) {
   const std::string reference = Slurp(dir / "file.pcm");
   const std::string live = server.Url("/stream?" + f + "&metaint=1000&titles=Now&name=Test%20FM&repeat=1");
   const std::string html = server.Url("/html"), missing = server.Url("/404");
+  // A station behind a .pls address, an .m3u by its type; refusals that name what was sent.
+  std::string to = server.Url("/stream?" + f + "&metaint=1000&titles=A");
+  for (const auto& [c, escape] : {std::pair{'&', "%26"}, {'=', "%3D"}, {'?', "%3F"}})
+    for (size_t at; (at = to.find(c)) != std::string::npos;) to.replace(at, 1, escape);
+  const std::string pls = server.Url("/listen.pls?to=" + to), m3u = server.Url("/list?kind=m3u&type=audio/x-mpegurl&to=" + to);
+  const std::string aac = server.Url("/aac?" + f), hls = server.Url("/list?kind=hls&type=audio/mpegurl");
+  const std::string hlsType = server.Url("/list?kind=hls&type=application/vnd.apple.mpegurl");
   const struct {
     std::string Args;
     int Status;
@@ -250,6 +257,11 @@ TEST(DecodeToolOnStreams, DecodesAddressesAndPipesAsFiles) {
       {"--length 1 '" + live + "' " + out, 0, reference.substr(0, 44100 * 4), ""},
       {"'" + html + "' " + out, 1, "", "plumo-decode: " + html + ": unknown MPEG Audio format.\n"},
       {"'" + missing + "' " + out, 1, "", "plumo-decode: " + missing + ": HTTP 404 Not Found\n"},
+      {"'" + pls + "' " + out, 0, reference, ""},
+      {"'" + m3u + "' " + out, 0, reference, ""},
+      {"'" + aac + "' " + out, 1, "", "plumo-decode: " + aac + ": sends AAC audio, which PLUMO does not play\n"},
+      {"'" + hls + "' " + out, 1, "", "plumo-decode: " + hls + ": is an HLS playlist, which PLUMO does not play\n"},
+      {"'" + hlsType + "' " + out, 1, "", "plumo-decode: " + hlsType + ": is an HLS playlist, which PLUMO does not play\n"},
   };
   for (const auto& c : cases) {
     std::remove(out.c_str());

@@ -14,6 +14,9 @@ ICY stream and the faults a real server rarely makes, chosen by the path:
                                              Latin-1 text, a title never closed, a huge block
   /drop?file=F&metaint=N&at=K&metaint2=M     the first request breaks off (reset) after K bytes of
                                              F; the next request sends the rest with interval M
+  /aac?file=F                                F as audio/aacp
+  /list?kind=pls|m3u|hls&to=U&type=T         a playlist naming U (type T, text/plain by default);
+  /listen.pls?to=U                           the same at an address that names a .pls
   /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)  /goto?to=U (to U)
   /stall?file=F&after=K                      K bytes of F, then silence
   /silent                                    accepts and never answers
@@ -146,6 +149,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 metaint2 = int(q.get("metaint2", metaint))
                 self.start(metaint2, "Second")
                 self.wfile.write(with_metadata(audio[at:], metaint2, [title_block("After")]))
+            elif path == "/aac":
+                self.start(type_="audio/aacp")
+                self.wfile.write(audio)
+            elif path in ("/list", "/listen.pls"):
+                to, kind = q.get("to", ""), q.get("kind", "pls")
+                body = {"pls": "[playlist]\nNumberOfEntries=1\nFile1=%s\nTitle1=Station\n" % to,
+                        "m3u": "#EXTM3U\n#EXTINF:-1,Station\n%s\n" % to,
+                        "hls": "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nsegment1.ts\n"}[kind]
+                self.start(type_=q.get("type", "text/plain"))
+                self.wfile.write(body.encode())
             elif path == "/html":
                 self.start(type_="text/html")
                 self.wfile.write(b"<!DOCTYPE html><html><head><title>Radio</title></head><body>" +
