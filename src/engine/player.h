@@ -146,6 +146,10 @@ class TMP3Player final : private TMPMessageOwner {
   std::string Album() const;
   // The open stream is a live stream (internet radio).
   bool IsLive() const { return FLive != nullptr; }
+  // The live stream lost its connection and makes a new one (the sound pauses meanwhile).
+  bool LiveReconnecting() const { return FLive && FLive->Reconnecting(); }
+  // The live stream's read-ahead buffer is full (a long pause): what it holds is behind live.
+  bool LiveBufferFull() const { return FLive && FLive->BufferFull(); }
   // Why the last playback of a live stream ended by itself: the stream's own end message (the
   // connection was lost, no data came), or, when the station closed the stream without a fault,
   // a message that says so. "" after a Stop, for files and while playing. Valid in OnEndPlay

@@ -170,11 +170,15 @@ TEST(HttpStream, FailuresAndBreaksNameTheAddressAndTheReason) {
       {server.Url("/stall?" + f + "&after=0"), 0, "no data for 0.3 s", ""},
       {server.Url("/stall?" + f + "&after=20000"), 20000, "", "no data for 0.3 s", false},
       {server.Url("/drop?" + f + "&at=20000"), 20000, "", "Recv failure: Connection reset by peer", false},
+      // Resets, a clean close, a 503, an empty answer: connected to again each time, every byte
+      // comes through; the mount gone ends it.
+      {server.Url("/flaky?" + f + "&metaint=1000"), file.size(), "", "HTTP 404 Not Found"},
   };
   for (const auto& c : cases) {
     THttpOptions options;
     options.StallTimeoutMs = 300;
     options.Reconnect = c.Reconnect;
+    options.ReconnectFirstDelayMs = 50;
     THttpStream stream(c.Url, options);
     std::string waited;
     try {
