@@ -3,7 +3,9 @@
 // network stream from the tests' own radio server that falls silent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -298,6 +300,47 @@ TEST(LivePlayer, WhileTheStationIsSilentNothingOnTheMainThreadWaitsForTheNetwork
     EXPECT_EQ(r.player.EndMessage(), "");
     EXPECT_FALSE(r.player.Opened());
   }
+}
+
+}  // namespace
+}  // namespace plumo
+
+namespace plumo {
+namespace {
+
+// plumo-play on stations as a user runs it: a stop signal ends it in any state, and a long title
+// stays on its one line of a narrow terminal.
+TEST(LivePlayTool, StopsAtOnceInEveryStateAndKeepsToOneLine) {
+  const RadioServer server;
+  const test::TempDir dir;
+  const std::string file = test::DataPath("samples/l3_m1_44k_128_joint_info.mp3");
+  const std::string live = server.Url("/stream?repeat=1&metaint=4000&titles=" + std::string(200, 'T') + "&file=" + file);
+  const struct {
+    std::string Address;
+    int Signal;
+  } cases[] = {{server.Url("/drip"), SIGINT}, {server.Url("/silent"), SIGTERM}, {live, SIGINT}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Address);
+    test::Child play({PLUMO_PLAY_TOOL, "--device", "null", c.Address}, {}, dir / "out.txt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(play.Running());
+    play.Signal(c.Signal);
+    // Within a second (with room for a slow machine), and quietly.
+    EXPECT_EQ(play.Wait(2000), 0);
+  }
+  // A 40-column terminal: the title is cut to fit, and the line is redrawn in place.
+  const std::string tmux = test::FindProgram("tmux");
+  if (tmux.empty()) GTEST_SKIP() << "tmux is not installed";
+  const std::string socket = dir / "tmux", run = tmux + " -S " + socket + " ";
+  ASSERT_EQ(std::system((run + "new-session -d -x 40 -y 10 '" + PLUMO_PLAY_TOOL + " --device null \"" + live + "\"'").c_str()), 0);
+  std::string screen;
+  EXPECT_TRUE(test::PollUntil([&] {
+    screen = test::Capture(run + "capture-pane -p");
+    return screen.find("TTTT") != std::string::npos && screen.find("00:02") != std::string::npos;
+  })) << screen;
+  std::system((run + "kill-server").c_str());
+  EXPECT_EQ(std::count(screen.begin(), screen.end(), 'T'), 40 - 1 - 7) << screen;
+  EXPECT_EQ(screen.find("00:"), screen.rfind("00:")) << screen;
 }
 
 }  // namespace
