@@ -22,6 +22,11 @@ struct TNetworkReason {
   const char* Reason;
 };
 const TNetworkReason kNetworkReasons[] = {
+    {"sends AAC audio", QT_TRANSLATE_NOOP("plumo::TPlatform", "AAC の放送は再生できません")},
+    {"is an HLS playlist", QT_TRANSLATE_NOOP("plumo::TPlatform", "HLS の放送は再生できません")},
+    {"from https to http", QT_TRANSLATE_NOOP("plumo::TPlatform", "安全でない転送先は拒否されました")},
+    {"names no station", QT_TRANSLATE_NOOP("plumo::TPlatform", "プレイリストに放送局がありません")},
+    {"no MPEG audio in the stream", QT_TRANSLATE_NOOP("plumo::TPlatform", "MPEG オーディオではありません")},
     {"HTTP 404", QT_TRANSLATE_NOOP("plumo::TPlatform", "サーバーに見つかりません")},
     {"HTTP 410", QT_TRANSLATE_NOOP("plumo::TPlatform", "サーバーに見つかりません")},
     {"HTTP ", QT_TRANSLATE_NOOP("plumo::TPlatform", "サーバーに拒否されました")},

@@ -174,6 +174,9 @@ void TMP3Player::OpenStreamAs(TStream* stream, uint8_t flags, const std::string*
           FLiveReader = std::make_unique<TUnlockedNetworkRead>(*stream, FDecodeLock, FReadingNetwork, FNetworkCancelled);
           read = FLiveReader.get();
         }
+        // A station's junk and changes of format are passed over, up to the network's own stall
+        // time without a frame.
+        FSource->SetLive(FLive != nullptr, kLiveGiveUpMs);
         FSource->Open(read, (flags & kSeekable) != 0);
         // The first frame is already played at the stream's level.
         TuneDecoder(*FSource);
@@ -482,6 +485,7 @@ std::string TMP3Player::Album() const {
 
 std::string TMP3Player::LiveEndMessage() const {
   std::string message = FLive->EndMessage();
+  if (FSource->NoAudio()) message = WithoutCredentials(FLive->Address()) + ": no MPEG audio in the stream";
   if (message.empty()) message = WithoutCredentials(FLive->Address()) + ": the station ended the stream";
   return message;
 }
@@ -853,6 +857,35 @@ void TMP3Player::DecodeStep() {
       if (!FDecoding->ProduceFrame(FPcmBuffer.get())) return;
       FPendingBytes = FDecoding->ProducedBytes();
       FPendingOffset = FDecoding->ProducedOffset();
+      if (FDecoding->TakeFormatChange()) {
+        // A station changed its format: what was queued plays out, then the device opens again
+        // in the new one, and the frame goes there.
+        {
+          Hold output(FOutputLock);
+          FSoundOut->SetWakeEvent(nullptr);
+          FSoundOut->Flush();
+        }
+        const uint64_t generation = FPlayGeneration;
+        decode.Release();
+        FSoundOut->WaitAllDone();
+        Hold again(FDecodeLock);
+        if (generation != FPlayGeneration || !Signalled(watch)) return;
+        const OutputFormat format = FDecoding->Format();
+        {
+          Hold output(FOutputLock);
+          UpdatePosition();
+          FSoundOut->Close();
+          FSoundOut->SetSampleRate(format.sample_rate);
+          FSoundOut->SetBitsPerSample(format.bits_per_sample);
+          FSoundOut->SetChannels(format.channels);
+          // The time goes on from where the old format left it.
+          FSeekBase = static_cast<int64_t>(FPosition) * format.sample_rate / 1000;
+          FTrackStartBytes = FDoneBytes;
+          FSoundOut->Open();
+        }
+        FWindow.PostUnique(MPM_EQUALIZER);
+        return;
+      }
       // A frame wholly inside the encoder's delay or padding, or before a seek target.
       if (FPendingBytes == 0) return;
     }

@@ -77,6 +77,8 @@ inline constexpr uint32_t MPM_TITLECHANGE = WM_USER + 19;
 
 class TMP3Player final : private TMPMessageOwner {
  public:
+  // A live stream without a frame for this long has ended (as long as the network's stall).
+  static constexpr int32_t kLiveGiveUpMs = 15000;
   using TNotifyEvent = std::function<void(TMP3Player* sender)>;
   using TMP3EndPlayEvent = std::function<void(TMP3Player* sender, TMP3EndPlayReason reason)>;
   using TGetNextFileEvent = std::function<std::string(TMP3Player* sender)>;

@@ -29,6 +29,9 @@ constexpr size_t kMaxHeaderValue = 1024;
 constexpr int32_t kMinBuffer = 4 * CURL_MAX_WRITE_SIZE;
 // How often the transfer loop looks at the clock while nothing happens.
 constexpr int kPollMs = 250;
+// A pause after some audio that makes the stream ready before its prebuffer is full.
+constexpr int kEarlyReadyMs = 1000;
+constexpr int64_t kEarlyReadyBytes = 16384;
 
 // libcurl's process-wide set-up, done once before the first transfer.
 void InitCurl() {
@@ -335,6 +338,14 @@ bool THttpStream::TState::Transfer(std::string& reason, bool& retry) {
       continue;
     }
     const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - LastData).count();
+    // Enough audio to open that came and then paused is ready without the full prebuffer: it
+    // plays meanwhile. (A trickle never is: opening would wait on it.)
+    bool early = false;
+    if (idle >= kEarlyReadyMs) {
+      std::lock_guard lock(Lock);
+      early = !IsReady && Count >= static_cast<size_t>(std::min<int64_t>(ReadyAt, kEarlyReadyBytes));
+    }
+    if (early) AnnounceReady();
     if (idle >= Options.StallTimeoutMs) {
       AbortReason = "no data for " + SecondsText(Options.StallTimeoutMs);
       break;

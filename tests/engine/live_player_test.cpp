@@ -194,6 +194,33 @@ TEST(LivePlayer, AStreamThatEndsBeforeAnySoundFailsWithItsMessage) {
   EXPECT_FALSE(r.player.Opened());
 }
 
+TEST(LivePlayer, JunkIsAGapAndANewFormatOpensTheDeviceAgain) {
+  // 44.1 kHz stereo, 16 KB of junk, then 32 kHz mono (another layer too), as a fallback mount
+  // sends: both parts are heard whole, each in its own format.
+  const std::vector<uint8_t> first = Sample("l3_m1_44k_128_joint_noinfo.mp3"), second = Sample("l2_m1_32k_64_mono.mp2");
+  std::vector<uint8_t> bytes = first;
+  for (int k = 0; k < 16384; ++k) bytes.push_back(static_cast<uint8_t>((k * 7919 + 13) % 251));
+  bytes.insert(bytes.end(), second.begin(), second.end());
+  auto driver = platform::MakeSimulatedWaveDriver(LiveRig::Fast());
+  Decoder decoder;
+  TMP3Player player(driver, decoder);
+  bool ended = false;
+  player.OnEndPlay = [&](TMP3Player*, TMP3EndPlayReason) { ended = true; };
+  player.OpenStream(kAddress, std::make_unique<FakeLiveStream>(bytes, std::vector<FakeLiveStream::TitleAt>{}, ""), 0);
+  ASSERT_TRUE(test::PollUntil([&] {
+    player.Window().ProcessMessages();
+    return ended;
+  }));
+  const platform::SimulatedWaveStats stats = driver->Stats();
+  EXPECT_EQ(stats.opens, 2);
+  EXPECT_EQ(stats.last_format.sample_rate, 32000);
+  EXPECT_EQ(stats.last_format.channels, 1);
+  const size_t pcm = test::ReadFile(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.ref.pcm")).size() +
+                     test::ReadFile(test::DataPath("samples/l2_m1_32k_64_mono.ref.pcm")).size();
+  EXPECT_EQ(stats.bytes_played, pcm);
+  EXPECT_EQ(player.EndMessage(), std::string(kAddress) + ": the station ended the stream");
+}
+
 // tests/support/radio_server.py on a free loopback port.
 class RadioServer {
  public:

@@ -317,7 +317,9 @@ int Run(const Options& o) {
   plumo::Decoder& decoder = plumo::ProcessDecoder();
   // The decoder's own variants, in the form asked for; nothing reselects them afterwards.
   if (o.kernels) decoder.SelectKernelSet(plumo::ChooseKernels(plumo::SelectionFlags(plumo::DetectCpu())), *o.kernels);
-  plumo::StreamDecoder stream(decoder, in, named.Seekable, o.decode);
+  plumo::DecodeOptions decode = o.decode;
+  decode.live = live != nullptr;
+  plumo::StreamDecoder stream(decoder, in, named.Seekable, decode);
   if (o.info) {
     PrintInfo(stream, o.in, live);
     return 0;
@@ -354,6 +356,8 @@ int Run(const Options& o) {
   out.Complete();
   // What a live stream brought is kept; a stream that broke off says why.
   if (live && !live->EndMessage().empty()) throw std::runtime_error(live->EndMessage());
+  if (live && stream.Source().NoAudio())
+    throw std::runtime_error(plumo::WithoutCredentials(o.in) + ": no MPEG audio in the stream");
   return 0;
 }
 
