@@ -509,7 +509,6 @@ size_t THttpStream::TState::OnHeader(char* data, size_t, size_t count, void* sel
         return 0;
       }
       s.Secure = s.Secure || StartsWithNoCase(r.Location, "https://");
-      if (plain) s.Secure = false;
       return count;
     }
     if (r.Status >= 400) {
