@@ -167,6 +167,8 @@ struct THttpStream::TState {
   std::string AbortReason;
   // AbortReason is final: a new connection would be refused the same way.
   bool AbortFinal = false;
+  // The answer was 404: the mount is not there (now).
+  bool Missing = false;
   // The response being read came over https: its redirects must stay there.
   bool Secure = false;
   TClock::time_point LastData;
@@ -220,6 +222,9 @@ void THttpStream::TState::AnnounceReady() {
 
 void THttpStream::TState::Run() {
   int32_t delay = std::max(Options.ReconnectFirstDelayMs, 1);
+  // A station's mount missing (404) this many times in a row is gone for good.
+  constexpr int kMaxMissing = 2;
+  int missing = 0;
   for (;;) {
     std::string reason;
     bool retry = false;
@@ -247,8 +252,9 @@ void THttpStream::TState::Run() {
       Failure = Shown + ": " + reason;
       break;
     }
+    missing = Missing ? missing + 1 : 0;
     // A response with a length is a file: its clean end is the end.
-    const bool again = clean ? Options.ReconnectAfterEnd && !Response.HasLength : retry;
+    const bool again = clean ? Options.ReconnectAfterEnd && !Response.HasLength : retry && missing <= kMaxMissing;
     if (!Options.Reconnect || !again) {
       if (!clean) EndText = Shown + ": " + reason;
       break;
@@ -304,6 +310,7 @@ bool THttpStream::TState::Transfer(std::string& reason, bool& retry) {
   Response = {};
   AbortReason.clear();
   AbortFinal = false;
+  Missing = false;
   Secure = StartsWithNoCase(Address, "https://");
   LastData = TClock::now();
   if (curl_multi_add_handle(Multi.get(), e) != CURLM_OK) {
@@ -513,8 +520,10 @@ size_t THttpStream::TState::OnHeader(char* data, size_t, size_t count, void* sel
     }
     if (r.Status >= 400) {
       s.AbortReason = "HTTP " + std::to_string(r.Status) + (r.Reason.empty() ? "" : " " + IcyText(r.Reason));
-      // A server's trouble may pass; a refusal of the address stays.
-      s.AbortFinal = r.Status < 500;
+      // A server's trouble may pass, as may a mount whose encoder restarts (404 for a while);
+      // another refusal of the address stays.
+      s.AbortFinal = r.Status < 500 && r.Status != 404;
+      s.Missing = r.Status == 404;
       return 0;
     }
     std::lock_guard lock(s.Lock);

@@ -4,8 +4,8 @@
 // icy-metaint) the metadata blocks are cut out of the bytes Read returns and their StreamTitle
 // becomes StreamTitle().
 //
-// A station that has played is connected to again after a drop, a stall, a 5xx answer or a
-// refused connection, after a growing pause (1, 2, 4 ... 30 s, or the server's Retry-After), for
+// A station that has played is connected to again after a drop, a stall, a 5xx answer, a
+// refused connection or a missing mount (404, as while its encoder restarts; a few times), after a growing pause (1, 2, 4 ... 30 s, or the server's Retry-After), for
 // as long as the owner reads: Read then waits, Reconnecting() is true, and the new response's
 // bytes follow the old ones. A response that is a playlist (by its Content-Type, or by an address
 // ending in .pls/.m3u/.m3u8 and a body that reads as one) is not audio: its text is kept
