@@ -1,5 +1,6 @@
 // The ICY demultiplexer on a fuzzed stream cut into fuzzed pieces: the audio is exactly the bytes
-// outside the metadata blocks, whatever the pieces; every step moves on; titles are clean UTF-8.
+// outside the metadata blocks, whatever the pieces; every step moves on; titles are clean UTF-8
+// without direction overrides.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,8 @@ bool IsCleanText(std::string_view s) {
     }
     if (n == 1 && c < 0xA0) return false;  // overlong, or a C1 control
     if ((n == 2 && c < 0x800) || (n == 3 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    // Marks and overrides that turn the text's direction never pass.
+    if (c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) return false;
     i += n + 1;
   }
   return true;

@@ -6,6 +6,7 @@
 
 #include "forms.h"
 #include "mp3_source.h"
+#include "named_stream.h"
 #include "stream.h"
 
 namespace plumo {
@@ -21,6 +22,11 @@ struct TNetworkReason {
   const char* Reason;
 };
 const TNetworkReason kNetworkReasons[] = {
+    {"sends AAC audio", QT_TRANSLATE_NOOP("plumo::TPlatform", "AAC の放送は再生できません")},
+    {"is an HLS playlist", QT_TRANSLATE_NOOP("plumo::TPlatform", "HLS の放送は再生できません")},
+    {"from https to http", QT_TRANSLATE_NOOP("plumo::TPlatform", "安全でない転送先は拒否されました")},
+    {"names no station", QT_TRANSLATE_NOOP("plumo::TPlatform", "プレイリストに放送局がありません")},
+    {"no MPEG audio in the stream", QT_TRANSLATE_NOOP("plumo::TPlatform", "MPEG オーディオではありません")},
     {"HTTP 404", QT_TRANSLATE_NOOP("plumo::TPlatform", "サーバーに見つかりません")},
     {"HTTP 410", QT_TRANSLATE_NOOP("plumo::TPlatform", "サーバーに見つかりません")},
     {"HTTP ", QT_TRANSLATE_NOOP("plumo::TPlatform", "サーバーに拒否されました")},
@@ -72,16 +78,6 @@ std::string Reason(const std::string& entry, const std::exception_ptr& e, bool& 
 }
 
 }  // namespace
-
-std::string WithoutCredentials(const std::string& address) {
-  const size_t scheme = address.find("://");
-  if (scheme == std::string::npos) return address;
-  const size_t host = scheme + 3;
-  const size_t end = address.find_first_of("/?#", host);
-  const size_t at = address.rfind('@', end == std::string::npos ? address.size() : end);
-  if (at == std::string::npos || at < host) return address;
-  return address.substr(0, host) + address.substr(at + 1);
-}
 
 std::string EntryMessage(const std::string& entry, const std::exception_ptr& e) {
   const std::string shown = WithoutCredentials(entry);

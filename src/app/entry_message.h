@@ -11,7 +11,4 @@ namespace plumo {
 
 std::string EntryMessage(const std::string& entry, const std::exception_ptr& e);
 
-// address without "user:password@" (a file's path as it stands).
-std::string WithoutCredentials(const std::string& address);
-
 }  // namespace plumo

@@ -354,7 +354,7 @@ void TMprisService::UpdateMetadata() {
   const QString title = ToQ(FController.SongTitle());
   const QString artist = ToQ(player.Artist());
   const QString album = ToQ(player.Album());
-  const QString url = IsStreamAddress(file) ? ToQ(file) : QUrl::fromLocalFile(ToQ(file)).toString(QUrl::FullyEncoded);
+  const QString url = IsStreamAddress(file) ? ToQ(WithoutCredentials(file)) : QUrl::fromLocalFile(ToQ(file)).toString(QUrl::FullyEncoded);
   QVariantMap metadata;
   metadata.insert(QStringLiteral("mpris:trackid"),
                   QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/plumo/track/%1").arg(FTrackNumber))));

@@ -558,6 +558,7 @@ void TPlatform::Timer1Timer() {
   }
   FDisplay->Scroll();
   TickButtons();
+  FController->WatchStation();
 
   // Hidden with no clicks to act on, a tick has nothing to do but look for the notification
   // area: the timer rests until the panel shows, a click comes or the notification area

@@ -11,6 +11,7 @@
 #include "file_stream.h"
 #include "ini_file.h"
 #include "named_stream.h"
+#include "playlist.h"
 
 namespace plumo {
 
@@ -340,9 +341,10 @@ std::string TPlayController::SongTitle() const {
   const std::string song = FPlayer->Title();
   // Until the stream or the tags name it, the player offers the name's last part: the title the
   // playlist gave the entry is better, and a stream's whole address says more than its end.
-  if (song.empty() || song == entry.substr(entry.find_last_of('/') + 1)) {
+  const std::string shown = WithoutCredentials(entry);
+  if (song.empty() || song == shown.substr(shown.find_last_of('/') + 1)) {
     if (const auto title = FEntryTitles.find(entry); title != FEntryTitles.end()) return title->second;
-    if (IsStreamAddress(entry)) return entry;
+    if (IsStreamAddress(entry)) return shown;
   }
   return song.empty() ? NameWithoutExtension(file) : song;
 }
@@ -351,7 +353,7 @@ std::string TPlayController::EntryName(int32_t index) const {
   const std::string& entry = FPlayList[static_cast<size_t>(index)];
   if (index == FNowIndex && !FPlayer->FileName().empty()) return SongTitle();
   if (const auto given = FEntryTitles.find(entry); given != FEntryTitles.end()) return given->second;
-  return IsUrlOrShare(entry) ? entry : ExtractFileName(entry);
+  return IsUrlOrShare(entry) ? WithoutCredentials(entry) : ExtractFileName(entry);
 }
 
 std::string TPlayController::TipText() const {
@@ -404,6 +406,7 @@ std::string TPlayController::MakeTitle(const std::string& state) {
   }
   // "[PLAY]接続中… Station"
   if (FConnect) title += Translated(QT_TRANSLATE_NOOP("plumo::TPlatform", "接続中… "));
+  else if (player.LiveReconnecting()) title += Translated(QT_TRANSLATE_NOOP("plumo::TPlatform", "再接続中… "));
   title += SongTitle();
   const std::string album = player.Album();
   if (!album.empty()) title += "(" + album + ")";
@@ -582,8 +585,16 @@ void TPlayController::EntryFailed(const std::exception_ptr& e) {
   FFailedInRound.insert(FNowIndex);
 }
 
-void TPlayController::StartConnect(const std::string& address) {
+void TPlayController::WatchStation() {
+  const bool reconnecting = FPlayState != psStopped && FPlayer->LiveReconnecting();
+  if (reconnecting == FShownReconnecting) return;
+  FShownReconnecting = reconnecting;
+  DrawTitle(FPlayState == psPaused ? "PAUSE" : "PLAY");
+}
+
+void TPlayController::StartConnect(const std::string& address, int hops) {
   CancelConnect();
+  FConnectHops = hops;
   THttpOptions options;
   // On the stream's own thread: only wakes the panel.
   options.OnReady = [this] { FConnectWake.Set(); };
@@ -605,6 +616,18 @@ void TPlayController::ConnectReady() {
     // Raises why the connection failed, or that the answer is not MPEG audio.
     stream->WaitReady();
     const std::string address = stream->Address();
+    if (stream->IsPlaylist()) {
+      // A "listen" link: its first station is connected to, with the titles the playlist gives.
+      std::vector<std::string> entries;
+      TEntryTitles titles;
+      ReadAddressPlaylist(stream->PlaylistText(), address, entries, &titles);
+      const auto station = std::find_if(entries.begin(), entries.end(), [](const std::string& e) { return IsStreamAddress(e); });
+      if (station == entries.end() || FConnectHops >= 4)
+        throw EStreamError(WithoutCredentials(address) + ": the playlist names no station");
+      FEntryTitles.merge(titles);
+      StartConnect(*station, FConnectHops + 1);
+      return;
+    }
     FPlayer->OpenStream(address, std::move(stream), TMP3Player::kOwned);
   } catch (...) {
     // As a file whose open failed: said once, and the next entry plays.
@@ -659,6 +682,7 @@ void TPlayController::PausePlay() {
   CancelConnect();
   FPlayer->Pause();
   FPlayState = psPaused;
+  FPausedAt = std::chrono::steady_clock::now();
   DrawTitle(QT_TRANSLATE_NOOP("plumo::TPlatform", "PAUSE"));
   StorePosition();
 }
@@ -668,6 +692,14 @@ void TPlayController::ResumePlay() {
   if (!FChosenAddress.empty() && !FPlayer->Opened()) {
     // Paused while it connected: it connects again.
     FPlayState = psStopped;
+    StartPlay();
+    return;
+  }
+  // A station paused for longer than its buffer holds (or half a minute) would play from far
+  // behind live: it is connected to again.
+  constexpr auto kLiveBehind = std::chrono::seconds(30);
+  if (FPlayer->IsLive() && (FPlayer->LiveBufferFull() || std::chrono::steady_clock::now() - FPausedAt >= kLiveBehind)) {
+    StopBeforeChange();
     StartPlay();
     return;
   }

@@ -183,6 +183,8 @@ class TPlayController final {
   std::string EntryName(int32_t index) const;
   // The notification area's tip: the title, after the sleep timer's time left.
   std::string TipText() const;
+  // The panel's tick: the display follows a station that lost its connection and makes another.
+  void WatchStation();
 
  private:
   void Say(const std::exception_ptr& e);
@@ -193,7 +195,8 @@ class TPlayController final {
   void EntryFailed(const std::exception_ptr& e);
   // StartPlay without forgetting the entries that failed in this round (moving on after one).
   void StartPlayInRound();
-  void StartConnect(const std::string& address);
+  // hops: playlists behind addresses already followed to reach address.
+  void StartConnect(const std::string& address, int hops = 0);
   void ConnectReady();
   void CancelConnect();
   // Gathers names off the GUI thread; false when the intake was overtaken or closed meanwhile,
@@ -237,6 +240,11 @@ class TPlayController final {
   // The network stream being connected for the entry FConnectIndex, before the player gets it.
   std::unique_ptr<THttpStream> FConnect;
   int32_t FConnectIndex = 0;
+  int FConnectHops = 0;
+  // The display says that the station makes a new connection.
+  bool FShownReconnecting = false;
+  // When the playback was last paused: a station paused for long plays live again on resume.
+  std::chrono::steady_clock::time_point FPausedAt;
 
   TPlayState FPlayState = psPaused;
   std::vector<std::string> FPlayList;

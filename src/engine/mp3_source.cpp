@@ -596,12 +596,66 @@ void TMP3Source::MarkEndOfData() { FDataLength = FReader.Position() - FDataStart
 
 void TMP3Source::Resync() {
   FPendingLength = 0;
-  if (FResyncCount >= kMaxResync) {
+  if (FLive && FResyncCount >= kMaxResync) {
+    // A gap in a station's stream is passed over; only a long stretch without audio ends it.
+    const auto now = std::chrono::steady_clock::now();
+    if (FLastFrame == std::chrono::steady_clock::time_point{}) FLastFrame = now;
+    if (now - FLastFrame >= std::chrono::milliseconds(FGiveUpMs)) {
+      FNoAudio = true;
+      MarkEndOfData();
+      return;
+    }
+  } else if (FResyncCount >= kMaxResync) {
     MarkEndOfData();
     return;
   }
   FReader.Skip(1);
   ++FResyncCount;
+}
+
+bool TMP3Source::AdoptNewFormat() {
+  FrameHeader h;
+  const uint8_t* d = FReader.Data();
+  if (ParseFrameHeader(d, 0, h) <= 0 || h.layer_code < 1 || h.layer_code > 3) return false;
+  if (!(h.id == 1 || (h.id == 0 && (h.sync_kind == 1 || h.sync_kind == 2)))) return false;
+  const uint32_t word = HeaderWord(d);
+  const int layer = 4 - h.layer_code;
+  const int length = ParseFrameHeader(d, 0, h) + (h.padding_bit ? (layer == 1 ? 4 : 1) : 0);
+  // The next frame's header must follow: one header alone is too often a chance pattern.
+  if (!FReader.Ensure(std::min(length + 4, FReader.Capacity()))) return false;
+  d = FReader.Data();
+  FrameHeader next;
+  if (FReader.Contiguous() < length + 4 || ParseFrameHeader(d + length, 0, next) <= 0 ||
+      (HeaderWord(d + length) & kSameStreamMask) != (word & kSameStreamMask) ||
+      ((d[length + 3] >> 6) == 3) != ((d[3] >> 6) == 3))
+    return false;
+  const uint32_t oldReference = FReferenceHeader;
+  const int oldLayer = FLayer;
+  FReferenceHeader = word;
+  FLayer = layer;
+  if (!InitDecoder(h, length)) {
+    FReferenceHeader = oldReference;
+    FLayer = oldLayer;
+    FReinitDecoder = true;
+    return false;
+  }
+  const OutputFormat format = FDecoder.GetOutputFormat();
+  const int bytesPerFrame = format.samples_per_frame * format.bits_per_sample / 8;
+  if (bytesPerFrame <= 0 || bytesPerFrame > kMaxPcmBytesPerFrame) {
+    FReferenceHeader = oldReference;
+    FLayer = oldLayer;
+    FReinitDecoder = true;
+    return false;
+  }
+  FSetupHeader = h;
+  FSetupLength = length;
+  FFormat = format;
+  FSampleRate = format.sample_rate;
+  FBytesPerFrame = bytesPerFrame;
+  FSamplesPerFrame = format.samples_per_frame / std::max(1, format.channels);
+  FBytesPerSample = FBytesPerFrame / FSamplesPerFrame;
+  FFormatChanged = true;
+  return true;
 }
 
 // The length of the frame at the reading position (> 0), 0 when junk was skipped, -1 at the end
@@ -615,7 +669,12 @@ int TMP3Source::NextFrameLength() {
       return -1;
     }
     FPendingLength = CheckFrameHeader(FReader.Data(), FFrameHeader);
-    if (FPendingLength <= 0) {
+    // In a live stream a frame of the same rate but another channel count is a new format too.
+    const bool otherChannels =
+        FLive && FPendingLength > 0 && ((FReader.Data()[3] >> 6) == 3) != ((FReferenceHeader >> 30) == 3);
+    if (FLive && (FPendingLength <= 0 || otherChannels) && AdoptNewFormat())
+      FPendingLength = CheckFrameHeader(FReader.Data(), FFrameHeader);
+    else if (FPendingLength <= 0 || otherChannels) {
       Resync();
       return 0;
     }
@@ -665,6 +724,7 @@ bool TMP3Source::ProduceFrame(uint8_t* pcm) {
   FPendingLength = 0;
   FResyncCount = 0;
   if (at_index_end && AtEndOfData()) FinishIndex();
+  if (FLive) FLastFrame = std::chrono::steady_clock::now();
   if (r.consumed <= 0) std::memset(pcm, 0, static_cast<size_t>(FBytesPerFrame));
 
   SetProduced(FFrameNumber++ * FSamplesPerFrame, FPlayFrom);

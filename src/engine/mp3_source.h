@@ -20,9 +20,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decoder.h"
@@ -157,6 +159,19 @@ class TMP3Source {
   // Whether the encoder-delay and padding trim is applied (off: every frame is played whole).
   void SetGapless(bool on) { FGapless = on; }
 
+  // A live stream (a station): junk never ends the data by its length, and frames of another
+  // format (sample rate, channels, layer) that follow each other are taken as the station's new
+  // format (TakeFormatChange). Only when no frame has come for give_up_ms does the data end,
+  // with NoAudio().
+  void SetLive(bool on, int32_t give_up_ms) {
+    FLive = on;
+    FGiveUpMs = give_up_ms;
+  }
+  // True once after ProduceFrame took a frame of a new format: Format() and SampleRate() are its.
+  bool TakeFormatChange() { return std::exchange(FFormatChanged, false); }
+  // The live stream's data ended because nothing in it was MPEG audio for too long.
+  bool NoAudio() const { return FNoAudio; }
+
   // Channel choice and polarity handed to every decoder set-up (the player keeps both channels).
   void SetChannelChoice(int choice) { FChannelChoice = choice & 3; }
 
@@ -223,6 +238,9 @@ class TMP3Source {
   int64_t SpanSamples(int64_t value, int32_t per_second) const;
   // First and end played sample of a span at this stream's rate, clamped to the stream.
   void Resolve(const TTrackSpan& track, int64_t& first, int64_t& end) const;
+  // Live streams: the frame at the reading position begins a stream of another format (its next
+  // frame follows as its length says); the decoder is set up for it.
+  bool AdoptNewFormat();
   int PaddingSlot(const FrameHeader& header) const;
 
   Decoder& FDecoder;
@@ -237,6 +255,11 @@ class TMP3Source {
   int64_t FDataStart = 0;
   int64_t FDataLength = 0;
   int FResyncCount = 0;
+  bool FLive = false;
+  bool FFormatChanged = false;
+  bool FNoAudio = false;
+  int32_t FGiveUpMs = 15000;
+  std::chrono::steady_clock::time_point FLastFrame{};
   int FLayer = 0;
   int FSampleRate = 0;
   int FBytesPerFrame = 0;

@@ -182,6 +182,9 @@ void TMP3Player::OpenStreamAs(TStream* stream, uint8_t flags, const std::string*
           FLiveReader = std::make_unique<TUnlockedNetworkRead>(*stream, FDecodeLock, FReadingNetwork, FNetworkCancelled);
           read = FLiveReader.get();
         }
+        // A station's junk and changes of format are passed over, up to the network's own stall
+        // time without a frame.
+        FSource->SetLive(FLive != nullptr, kLiveGiveUpMs);
         FSource->Open(read, (flags & kSeekable) != 0);
         if (track) FSource->SetTrack(*track);
         if (!FLive) TakeMeasuredLevels(*FSource, new_name, FReplayGainMode);
@@ -480,7 +483,10 @@ std::string TMP3Player::Title() const {
   }
   std::string title = FSource->Track().Title;
   if (title.empty()) title = FSource->Info().Title();
-  if (title.empty() && !FFileName.empty()) title = FFileName.substr(FFileName.find_last_of('/') + 1);
+  if (title.empty() && !FFileName.empty()) {
+    const std::string name = WithoutCredentials(FFileName);
+    title = name.substr(name.find_last_of('/') + 1);
+  }
   return title;
 }
 
@@ -498,7 +504,8 @@ std::string TMP3Player::Album() const {
 
 std::string TMP3Player::LiveEndMessage() const {
   std::string message = FLive->EndMessage();
-  if (message.empty()) message = FLive->Address() + ": the station ended the stream";
+  if (FSource->NoAudio()) message = WithoutCredentials(FLive->Address()) + ": no MPEG audio in the stream";
+  if (message.empty()) message = WithoutCredentials(FLive->Address()) + ": the station ended the stream";
   return message;
 }
 
@@ -923,6 +930,35 @@ void TMP3Player::DecodeStep() {
       if (!produced) return;
       FPendingBytes = FDecoding->ProducedBytes();
       FPendingOffset = FDecoding->ProducedOffset();
+      if (FDecoding->TakeFormatChange()) {
+        // A station changed its format: what was queued plays out, then the device opens again
+        // in the new one, and the frame goes there.
+        {
+          Hold output(FOutputLock);
+          FSoundOut->SetWakeEvent(nullptr);
+          FSoundOut->Flush();
+        }
+        const uint64_t generation = FPlayGeneration;
+        decode.Release();
+        FSoundOut->WaitAllDone();
+        Hold again(FDecodeLock);
+        if (generation != FPlayGeneration || !Signalled(watch)) return;
+        const OutputFormat format = FDecoding->Format();
+        {
+          Hold output(FOutputLock);
+          UpdatePosition();
+          FSoundOut->Close();
+          FSoundOut->SetSampleRate(format.sample_rate);
+          FSoundOut->SetBitsPerSample(format.bits_per_sample);
+          FSoundOut->SetChannels(format.channels);
+          // The time goes on from where the old format left it.
+          FSeekBase = static_cast<int64_t>(FPosition) * format.sample_rate / 1000;
+          FTrackStartBytes = FDoneBytes;
+          FSoundOut->Open();
+        }
+        FWindow.PostUnique(MPM_EQUALIZER);
+        return;
+      }
       // A frame wholly inside the encoder's delay or padding, or before a seek target.
       if (FPendingBytes == 0) return;
     }

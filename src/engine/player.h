@@ -88,6 +88,8 @@ struct TNextFile {
 
 class TMP3Player final : private TMPMessageOwner {
  public:
+  // A live stream without a frame for this long has ended (as long as the network's stall).
+  static constexpr int32_t kLiveGiveUpMs = 15000;
   using TNotifyEvent = std::function<void(TMP3Player* sender)>;
   using TMP3EndPlayEvent = std::function<void(TMP3Player* sender, TMP3EndPlayReason reason)>;
   using TGetNextFileEvent = std::function<TNextFile(TMP3Player* sender)>;
@@ -160,6 +162,10 @@ class TMP3Player final : private TMPMessageOwner {
   std::string Album() const;
   // The open stream is a live stream (internet radio).
   bool IsLive() const { return FLive != nullptr; }
+  // The live stream lost its connection and makes a new one (the sound pauses meanwhile).
+  bool LiveReconnecting() const { return FLive && FLive->Reconnecting(); }
+  // The live stream's read-ahead buffer is full (a long pause): what it holds is behind live.
+  bool LiveBufferFull() const { return FLive && FLive->BufferFull(); }
   // Why the last playback of a live stream ended by itself: the stream's own end message (the
   // connection was lost, no data came), or, when the station closed the stream without a fault,
   // a message that says so. "" after a Stop, for files and while playing. Valid in OnEndPlay

@@ -11,7 +11,9 @@
 #include <utility>
 
 #include "file_stream.h"
+#include "memory_stream.h"
 #include "named_stream.h"
+#include "text_conversion.h"
 
 namespace plumo {
 
@@ -308,6 +310,18 @@ void ReadPlaylist(TStream& stream, const std::string& path, std::vector<std::str
 void ReadPlaylist(const std::string& path, std::vector<std::string>& playlist, TEntryTitles* titles) {
   TFileStream stream(path);
   ReadPlaylist(stream, path, playlist, titles);
+}
+
+void ReadAddressPlaylist(const std::string& text, const std::string& address, std::vector<std::string>& playlist,
+                         TEntryTitles* titles) {
+  std::string_view start(text);
+  while (!start.empty() && static_cast<unsigned char>(start.front()) <= ' ') start.remove_prefix(1);
+  if (start.substr(0, 3) == "\xEF\xBB\xBF") start.remove_prefix(3);
+  const bool pls = StartsWithNoCase(start, "[playlist]");
+  // Relative entries are relative to the address's folder, as a browser would take them.
+  const std::string path = address.substr(0, address.find_first_of("?#"));
+  TMemoryStream stream(std::vector<uint8_t>(text.begin(), text.end()));
+  ReadPlaylist(stream, ExtractFileDir(path) + (pls ? "/list.pls" : "/list.m3u"), playlist, titles);
 }
 
 std::string TimeText(int32_t position_ms) {

@@ -74,6 +74,11 @@ void ReadPlaylist(const std::string& path, std::vector<std::string>& playlist, T
 void ReadPlaylist(TStream& stream, const std::string& path, std::vector<std::string>& playlist,
                   TEntryTitles* titles = nullptr);
 
+// The playlist text a stream address answered with (see THttpStream::PlaylistText): a .pls when
+// it begins with "[playlist]", else an .m3u; relative entries are taken relative to the address.
+void ReadAddressPlaylist(const std::string& text, const std::string& address, std::vector<std::string>& playlist,
+                         TEntryTitles* titles = nullptr);
+
 // "MM:SS" from milliseconds; minutes are not wrapped at 60.
 std::string TimeText(int32_t position_ms);
 

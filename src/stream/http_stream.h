@@ -3,8 +3,17 @@
 // Read never waits on the network while buffered bytes remain. With ICY metadata (the response's
 // icy-metaint) the metadata blocks are cut out of the bytes Read returns and their StreamTitle
 // becomes StreamTitle().
+//
+// A station that has played is connected to again after a drop, a stall, a 5xx answer, a
+// refused connection or a missing mount (404, as while its encoder restarts; a few times), after a growing pause (1, 2, 4 ... 30 s, or the server's Retry-After), for
+// as long as the owner reads: Read then waits, Reconnecting() is true, and the new response's
+// bytes follow the old ones. A response that is a playlist (by its Content-Type, or by an address
+// ending in .pls/.m3u/.m3u8 and a body that reads as one) is not audio: its text is kept
+// (PlaylistText) for the owner to read with the playlist readers. AAC and HLS answers are refused
+// by name.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,8 +27,21 @@ struct THttpOptions {
   int32_t StallTimeoutMs = 15000;    // no data at all for this long ends the stream
   int32_t MaxRedirects = 8;
   int32_t BufferBytes = 1 << 20;     // read-ahead buffer
-  int32_t PrebufferBytes = 32768;    // bytes buffered before the stream counts as ready
-  bool ReconnectOnce = true;         // one new connection after a drop in mid-stream
+  // Play time buffered before the stream counts as ready, at the bit rate the station names
+  // (icy-br) or its first frame shows; PrebufferBytes when neither tells it.
+  int32_t PrebufferMs = 2000;
+  int32_t PrebufferBytes = 32768;
+  // A station that has played is connected to again after a fault; with ReconnectAfterEnd also
+  // after the server ended a response without a length cleanly (a live stream never ends).
+  bool Reconnect = true;
+  bool ReconnectAfterEnd = true;
+  int32_t ReconnectFirstDelayMs = 1000;  // doubled after each failed attempt...
+  int32_t ReconnectMaxDelayMs = 30000;   // ...up to this
+  // Largest playlist body read; a longer one is cut there.
+  int32_t MaxPlaylistBytes = 65536;
+  // When the owner sets it (from any thread or a signal's watcher), the stream acts as on Cancel
+  // within a quarter of a second. It must outlive the stream.
+  const std::atomic<bool>* Abort = nullptr;
   // Called once, on the stream's own thread, when Ready() becomes true. Must not call back into
   // the stream except through Ready() and thread-safe queries.
   std::function<void()> OnReady;
@@ -54,6 +76,11 @@ class THttpStream final : public TLiveStream {
   std::string EndMessage() const override;
   // The response's Content-Type ("" before the response).
   std::string ContentType() const;
+  // After WaitReady: the response was a playlist, and its text (at most MaxPlaylistBytes).
+  bool IsPlaylist() const;
+  std::string PlaylistText() const;
+  bool Reconnecting() const override;
+  bool BufferFull() const override;
 
  private:
   struct TState;

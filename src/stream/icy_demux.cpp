@@ -20,9 +20,10 @@ int64_t ParseIcyMetaInt(std::string_view value) {
 }
 
 std::string IcyText(std::string_view bytes) {
-  // Valid UTF-8 stays; anything else is read as Windows-1252.
-  const std::string text = EightBitToUtf8(bytes, TEightBitCharset::Windows1252);
-  // Control characters (C0, DEL and the C1 range in UTF-8) never reach a display.
+  // The tags' 8-bit rule: UTF-8, else CP932 when plausibly Japanese, else Windows-1252.
+  const std::string text = AnsiToUtf8(bytes);
+  // Control characters (C0, DEL and the C1 range in UTF-8) never reach a display, nor do the
+  // marks and overrides that would turn the text's direction (U+200E/F, U+202A-202E, U+2066-2069).
   std::string clean;
   clean.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -31,6 +32,13 @@ std::string IcyText(std::string_view bytes) {
     if (b == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
       ++i;
       continue;
+    }
+    if (b == 0xE2 && i + 2 < text.size()) {
+      const auto b1 = static_cast<unsigned char>(text[i + 1]), b2 = static_cast<unsigned char>(text[i + 2]);
+      if ((b1 == 0x80 && (b2 == 0x8E || b2 == 0x8F || (b2 >= 0xAA && b2 <= 0xAE))) || (b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9)) {
+        i += 2;
+        continue;
+      }
     }
     clean.push_back(text[i]);
   }
@@ -83,17 +91,17 @@ TIcyDemux::TStep TIcyDemux::Feed(std::span<const uint8_t> in, std::span<uint8_t>
 
 bool TIcyDemux::EndBlock() {
   // The text ends at the padding; a value ends at "';" (titles may hold apostrophes) or, in a
-  // block cut short of it, at the last quote.
-  std::string_view block(FBlock);
-  block = block.substr(0, block.find('\0'));
+  // block cut short of it, at the last quote. A NUL inside the value ends the title there.
+  const std::string_view block(FBlock);
   constexpr std::string_view kKey = "StreamTitle='";
-  const size_t key = block.find(kKey);
+  const size_t key = block.substr(0, block.find('\0')).find(kKey);
   if (key == std::string_view::npos) return false;
-  const std::string_view rest = block.substr(key + kKey.size());
+  std::string_view rest = block.substr(key + kKey.size());
   size_t end = rest.find("';");
   if (end == std::string_view::npos) end = rest.rfind('\'');
   if (end == std::string_view::npos) return false;
-  FTitle = IcyText(rest.substr(0, end));
+  rest = rest.substr(0, end);
+  FTitle = IcyText(rest.substr(0, rest.find('\0')));
   return true;
 }
 

@@ -48,8 +48,9 @@ class TIcyDemux {
 // The response's icy-metaint as an interval: 0 when absent, malformed or out of range.
 int64_t ParseIcyMetaInt(std::string_view value);
 
-// Header or metadata text as UTF-8: valid UTF-8 stays, anything else is read as Windows-1252;
-// control characters are dropped and surrounding spaces trimmed.
+// Header or metadata text as UTF-8 by the tags' 8-bit rule (UTF-8, else CP932 when plausibly
+// Japanese, else Windows-1252); control characters and direction marks and overrides are dropped
+// and surrounding spaces trimmed.
 std::string IcyText(std::string_view bytes);
 
 }  // namespace plumo

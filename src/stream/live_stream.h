@@ -27,6 +27,11 @@ class TLiveStream : public TStream {
   // Makes every wait and read return at once (Read returns 0) and stops the transfer.
   // Thread-safe: the owner calls it while another thread may wait in Read.
   virtual void Cancel() = 0;
+  // The connection was lost and a new one is being made; Read waits meanwhile. Thread-safe.
+  virtual bool Reconnecting() const { return false; }
+  // The read-ahead buffer is full and the transfer waits for the reader (a long pause): what is
+  // buffered is behind the live station. Thread-safe.
+  virtual bool BufferFull() const { return false; }
 
   // Called from inside Read, on the thread that reads, each time StreamTitle changes. Set it
   // before the first Read.

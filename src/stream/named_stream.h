@@ -13,6 +13,10 @@ namespace plumo {
 // Whether name is a stream address: it begins with "http://" or "https://" (the scheme in any case).
 bool IsStreamAddress(const std::string& name);
 
+// address without "user:password@" (a file's path as it stands): the form every message and
+// display shows.
+std::string WithoutCredentials(const std::string& address);
+
 struct TNamedStream {
   std::unique_ptr<TStream> Stream;
   bool Seekable = false;

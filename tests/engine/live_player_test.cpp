@@ -3,7 +3,9 @@
 // network stream from the tests' own radio server that falls silent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -192,6 +194,33 @@ TEST(LivePlayer, AStreamThatEndsBeforeAnySoundFailsWithItsMessage) {
   EXPECT_FALSE(r.player.Opened());
 }
 
+TEST(LivePlayer, JunkIsAGapAndANewFormatOpensTheDeviceAgain) {
+  // 44.1 kHz stereo, 16 KB of junk, then 32 kHz mono (another layer too), as a fallback mount
+  // sends: both parts are heard whole, each in its own format.
+  const std::vector<uint8_t> first = Sample("l3_m1_44k_128_joint_noinfo.mp3"), second = Sample("l2_m1_32k_64_mono.mp2");
+  std::vector<uint8_t> bytes = first;
+  for (int k = 0; k < 16384; ++k) bytes.push_back(static_cast<uint8_t>((k * 7919 + 13) % 251));
+  bytes.insert(bytes.end(), second.begin(), second.end());
+  auto driver = platform::MakeSimulatedWaveDriver(LiveRig::Fast());
+  Decoder decoder;
+  TMP3Player player(driver, decoder);
+  bool ended = false;
+  player.OnEndPlay = [&](TMP3Player*, TMP3EndPlayReason) { ended = true; };
+  player.OpenStream(kAddress, std::make_unique<FakeLiveStream>(bytes, std::vector<FakeLiveStream::TitleAt>{}, ""), 0);
+  ASSERT_TRUE(test::PollUntil([&] {
+    player.Window().ProcessMessages();
+    return ended;
+  }));
+  const platform::SimulatedWaveStats stats = driver->Stats();
+  EXPECT_EQ(stats.opens, 2);
+  EXPECT_EQ(stats.last_format.sample_rate, 32000);
+  EXPECT_EQ(stats.last_format.channels, 1);
+  const size_t pcm = test::ReadFile(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.ref.pcm")).size() +
+                     test::ReadFile(test::DataPath("samples/l2_m1_32k_64_mono.ref.pcm")).size();
+  EXPECT_EQ(stats.bytes_played, pcm);
+  EXPECT_EQ(player.EndMessage(), std::string(kAddress) + ": the station ended the stream");
+}
+
 // tests/support/radio_server.py on a free loopback port.
 class RadioServer {
  public:
@@ -298,6 +327,47 @@ TEST(LivePlayer, WhileTheStationIsSilentNothingOnTheMainThreadWaitsForTheNetwork
     EXPECT_EQ(r.player.EndMessage(), "");
     EXPECT_FALSE(r.player.Opened());
   }
+}
+
+}  // namespace
+}  // namespace plumo
+
+namespace plumo {
+namespace {
+
+// plumo-play on stations as a user runs it: a stop signal ends it in any state, and a long title
+// stays on its one line of a narrow terminal.
+TEST(LivePlayTool, StopsAtOnceInEveryStateAndKeepsToOneLine) {
+  const RadioServer server;
+  const test::TempDir dir;
+  const std::string file = test::DataPath("samples/l3_m1_44k_128_joint_info.mp3");
+  const std::string live = server.Url("/stream?repeat=1&metaint=4000&titles=" + std::string(200, 'T') + "&file=" + file);
+  const struct {
+    std::string Address;
+    int Signal;
+  } cases[] = {{server.Url("/drip"), SIGINT}, {server.Url("/silent"), SIGTERM}, {live, SIGINT}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Address);
+    test::Child play({PLUMO_PLAY_TOOL, "--device", "null", c.Address}, {}, dir / "out.txt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(play.Running());
+    play.Signal(c.Signal);
+    // Within a second (with room for a slow machine), and quietly.
+    EXPECT_EQ(play.Wait(2000), 0);
+  }
+  // A 40-column terminal: the title is cut to fit, and the line is redrawn in place.
+  const std::string tmux = test::FindProgram("tmux");
+  if (tmux.empty()) GTEST_SKIP() << "tmux is not installed";
+  const std::string socket = dir / "tmux", run = tmux + " -S " + socket + " ";
+  ASSERT_EQ(std::system((run + "new-session -d -x 40 -y 10 '" + PLUMO_PLAY_TOOL + " --device null \"" + live + "\"'").c_str()), 0);
+  std::string screen;
+  EXPECT_TRUE(test::PollUntil([&] {
+    screen = test::Capture(run + "capture-pane -p");
+    return screen.find("TTTT") != std::string::npos && screen.find("00:02") != std::string::npos;
+  })) << screen;
+  std::system((run + "kill-server").c_str());
+  EXPECT_EQ(std::count(screen.begin(), screen.end(), 'T'), 40 - 1 - 7) << screen;
+  EXPECT_EQ(screen.find("00:"), screen.rfind("00:")) << screen;
 }
 
 }  // namespace

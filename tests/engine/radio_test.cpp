@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -103,6 +104,21 @@ TEST_F(Radio, PlumoPlayPlaysTheStationFollowsItsTitlesAndEndsWhenTheSourceGoes) 
   const size_t at = decoded.find(stretch, kWavHeader);
   EXPECT_NE(at, std::string::npos);
   EXPECT_EQ((at - kWavHeader) % 4, 0u);
+}
+
+TEST_F(Radio, PlumoPlayPlaysOnWhenTheServerComesBack) {
+  ASSERT_TRUE(FServer.StartSource(FProgramme)) << FServer.Log();
+  auto play = Play(FServer.Url());
+  ASSERT_TRUE(test::PollUntil([&] { return FileSize(Played()) > kWavHeader + kSecond; })) << Output();
+  // The server goes away and comes back on its port: the refused connections are tried again.
+  const int port = FServer.Port();
+  FServer.Kill();
+  ASSERT_TRUE(FServer.Start(port) && FServer.StartSource(FProgramme)) << FServer.Log();
+  const size_t before = FileSize(Played());
+  ASSERT_TRUE(test::PollUntil([&] { return FileSize(Played()) > before + 2 * kSecond; })) << Output();
+  EXPECT_TRUE(play->Running()) << Output();
+  play->Signal(SIGTERM);
+  EXPECT_EQ(play->Wait(), 0) << Output();
 }
 
 TEST_F(Radio, AnAddressThatCannotBePlayedFailsWithOneLine) {

@@ -111,6 +111,9 @@ TEST(HttpStream, AudioComesThroughExactlyAndTitlesChangeAtTheirByte) {
       {"/stream?" + f + "&metaint=1000&titles=A|B|C&name=Radio%20T%C3%A9st", file,
        {{1000, "A"}, {2000, "B"}, {3000, "C"}}, "Radio Tést"},
       {"/redirect?" + f + "&metaint=997&titles=X&name=Caf%E9%20%93FM%94", file, {{997, "X"}}, "Caf\u00e9 \u201cFM\u201d"},
+      // A SHOUTcast v1 answer; Shift-JIS read as Japanese, a NUL ends a title, overrides go.
+      {"/stream?" + f + "&icy=1&metaint=1000&titles=%82%B1%82%F1%82%C9%82%BF%82%CD|A%00B|%E2%80%AEevil%E2%81%A6&name=V1", file,
+       {{1000, "\u3053\u3093\u306b\u3061\u306f"}, {2000, "A"}, {3000, "evil"}}, "V1"},
       // Control characters dropped, Latin-1 read as such, a block of the greatest size, a quote
       // inside a title; the blocks without a readable title leave the title alone.
       {"/badmeta?" + f + "&metaint=2000", file,
@@ -131,6 +134,8 @@ TEST(HttpStream, AudioComesThroughExactlyAndTitlesChangeAtTheirByte) {
   for (const auto& c : cases) {
     THttpOptions options;
     options.BufferBytes = 0;  // the smallest: the transfer pauses when it is full
+    options.ReconnectAfterEnd = false;
+    options.ReconnectFirstDelayMs = 100;
     THttpStream stream(server.Url(c.Path), options);
     const TTaken t = ReadAll(stream, c.Limit);
     EXPECT_EQ(t.Error, "") << c.Path;
@@ -163,13 +168,17 @@ TEST(HttpStream, FailuresAndBreaksNameTheAddressAndTheReason) {
       {tls.Url("/stream?" + f), 0, "SSL certificate problem: self-signed certificate", ""},
       {refused, 0, "Failed to connect to 127.0.0.1 port " + refused.substr(17, refused.size() - 18), ""},
       {server.Url("/stall?" + f + "&after=0"), 0, "no data for 0.3 s", ""},
-      {server.Url("/stall?" + f + "&after=20000"), 20000, "", "no data for 0.3 s"},
+      {server.Url("/stall?" + f + "&after=20000"), 20000, "", "no data for 0.3 s", false},
       {server.Url("/drop?" + f + "&at=20000"), 20000, "", "Recv failure: Connection reset by peer", false},
+      // Resets, a clean close, a 503, an empty answer: connected to again each time, every byte
+      // comes through; the mount gone ends it.
+      {server.Url("/flaky?" + f + "&metaint=1000"), file.size(), "", "HTTP 404 Not Found"},
   };
   for (const auto& c : cases) {
     THttpOptions options;
     options.StallTimeoutMs = 300;
-    options.ReconnectOnce = c.Reconnect;
+    options.Reconnect = c.Reconnect;
+    options.ReconnectFirstDelayMs = 50;
     THttpStream stream(c.Url, options);
     std::string waited;
     try {
@@ -233,6 +242,13 @@ TEST(DecodeToolOnStreams, DecodesAddressesAndPipesAsFiles) {
   const std::string reference = Slurp(dir / "file.pcm");
   const std::string live = server.Url("/stream?" + f + "&metaint=1000&titles=Now&name=Test%20FM&repeat=1");
   const std::string html = server.Url("/html"), missing = server.Url("/404");
+  // A station behind a .pls address, an .m3u by its type; refusals that name what was sent.
+  std::string to = server.Url("/stream?" + f + "&metaint=1000&titles=A");
+  for (const auto& [c, escape] : {std::pair{'&', "%26"}, {'=', "%3D"}, {'?', "%3F"}})
+    for (size_t at; (at = to.find(c)) != std::string::npos;) to.replace(at, 1, escape);
+  const std::string pls = server.Url("/listen.pls?to=" + to), m3u = server.Url("/list?kind=m3u&type=audio/x-mpegurl&to=" + to);
+  const std::string aac = server.Url("/aac?" + f), hls = server.Url("/list?kind=hls&type=audio/mpegurl");
+  const std::string hlsType = server.Url("/list?kind=hls&type=application/vnd.apple.mpegurl");
   const struct {
     std::string Args;
     int Status;
@@ -245,6 +261,11 @@ TEST(DecodeToolOnStreams, DecodesAddressesAndPipesAsFiles) {
       {"--length 1 '" + live + "' " + out, 0, reference.substr(0, 44100 * 4), ""},
       {"'" + html + "' " + out, 1, "", "plumo-decode: " + html + ": unknown MPEG Audio format.\n"},
       {"'" + missing + "' " + out, 1, "", "plumo-decode: " + missing + ": HTTP 404 Not Found\n"},
+      {"'" + pls + "' " + out, 0, reference, ""},
+      {"'" + m3u + "' " + out, 0, reference, ""},
+      {"'" + aac + "' " + out, 1, "", "plumo-decode: " + aac + ": sends AAC audio, which PLUMO does not play\n"},
+      {"'" + hls + "' " + out, 1, "", "plumo-decode: " + hls + ": is an HLS playlist, which PLUMO does not play\n"},
+      {"'" + hlsType + "' " + out, 1, "", "plumo-decode: " + hlsType + ": is an HLS playlist, which PLUMO does not play\n"},
   };
   for (const auto& c : cases) {
     std::remove(out.c_str());

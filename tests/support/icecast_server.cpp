@@ -67,11 +67,11 @@ std::string IcecastServer::Url(const std::string& mount) const {
   return "http://127.0.0.1:" + std::to_string(FPort) + mount;
 }
 
-bool IcecastServer::Start() {
+bool IcecastServer::Start(int port) {
   Kill();
   // Another program may take the free port before the server binds it: try again then.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    FPort = FreePort();
+    FPort = port > 0 ? port : FreePort();
     if (FPort == 0) return false;
     const std::string config = FRoot + "/icecast.xml";
     {

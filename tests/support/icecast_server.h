@@ -23,9 +23,9 @@ class IcecastServer {
   // Whether icecast2, ffmpeg, curl and setpriv are installed.
   static bool Installed();
 
-  // Starts the server on a free port and waits until it answers; false (see Log()) when it
-  // does not within the hang guard.
-  bool Start();
+  // Starts the server on a free port (or on port, as a server that comes back) and waits until
+  // it answers; false (see Log()) when it does not within the hang guard.
+  bool Start(int port = 0);
   // Feeds mount ("/live.mp3") with the MPEG audio file, looped and at its real-time rate,
   // copied as it is (no re-encoding, no tag, no Xing frame), the station named station_name
   // (icy-name). Waits until the mount is live; false when it does not become live.

@@ -7,12 +7,20 @@ ICY stream and the faults a real server rarely makes, chosen by the path:
   /stream?file=F&metaint=N&titles=A|B&name=S  F with a metadata block every N bytes (block k names
                                              title k, the last one repeated); ends cleanly, or
                                              with &repeat=1 plays F over and over, never ending;
-                                             &header=V sends icy-metaint: V instead of N
+                                             &header=V sends icy-metaint: V instead of N;
+                                             &icy=1 answers "ICY 200 OK" as SHOUTcast v1 does
   /cutmeta?file=F&metaint=N                  F up to the middle of its first metadata block
   /badmeta?file=F&metaint=N                  malformed blocks: no quotes, control characters,
                                              Latin-1 text, a title never closed, a huge block
   /drop?file=F&metaint=N&at=K&metaint2=M     the first request breaks off (reset) after K bytes of
                                              F; the next request sends the rest with interval M
+  /aac?file=F                                F as audio/aacp
+  /list?kind=pls|m3u|hls&to=U&type=T         a playlist naming U (type T, text/plain by default);
+  /listen.pls?to=U                           the same at an address that names a .pls
+  /flaky?file=F&metaint=N                    resets twice, closes cleanly, answers 503 (Retry-After: 1),
+                                             closes unanswered, sends the rest of F, then 404
+  /concat?file=F&junk=K&file2=G              F, K bytes of junk, then G
+  /drip                                      a byte a second
   /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)  /goto?to=U (to U)
   /stall?file=F&after=K                      K bytes of F, then silence
   /silent                                    accepts and never answers
@@ -94,8 +102,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def start(self, metaint=0, name="", status=200, type_="audio/mpeg", header=None):
-        self.send_response(status)
+    def start(self, metaint=0, name="", status=200, type_="audio/mpeg", header=None, icy=False):
+        if icy:
+            # A SHOUTcast v1 server: its own status line, headers as usual.
+            self.wfile.write(b"ICY 200 OK\r\n")
+        else:
+            self.send_response(status)
         self.send_header("Content-Type", type_)
         if header is not None:
             self.send_header("icy-metaint", header)
@@ -115,7 +127,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         try:
             if path == "/stream":
                 titles = q["titles"].split("|") if "titles" in q else []
-                self.start(metaint, q.get("name", ""), header=q.get("header"))
+                self.start(metaint, q.get("name", ""), header=q.get("header"), icy=q.get("icy") == "1")
                 write_stream(self.wfile, audio, metaint, [title_block(t) for t in titles], q.get("repeat") == "1")
             elif path == "/cutmeta":
                 self.start(metaint)
@@ -141,6 +153,52 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 metaint2 = int(q.get("metaint2", metaint))
                 self.start(metaint2, "Second")
                 self.wfile.write(with_metadata(audio[at:], metaint2, [title_block("After")]))
+            elif path == "/aac":
+                self.start(type_="audio/aacp")
+                self.wfile.write(audio)
+            elif path in ("/list", "/listen.pls"):
+                to, kind = q.get("to", ""), q.get("kind", "pls")
+                body = {"pls": "[playlist]\nNumberOfEntries=1\nFile1=%s\nTitle1=Station\n" % to,
+                        "m3u": "#EXTM3U\n#EXTINF:-1,Station\n%s\n" % to,
+                        "hls": "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nsegment1.ts\n"}[kind]
+                self.start(type_=q.get("type", "text/plain"))
+                self.wfile.write(body.encode())
+            elif path == "/flaky":
+                # A station in trouble, by request: two resets, a clean close, a 503 with
+                # Retry-After, a connection closed unanswered, the rest; then the mount is gone.
+                # Each piece goes on where the last one ended.
+                with _drops_lock:
+                    n = _drops.get(self.path, 0)
+                    _drops[self.path] = n + 1
+                cut = [len(audio) * k // 4 for k in range(5)]
+                piece = {0: 0, 1: 1, 2: 2, 5: 3}.get(n)
+                if n == 3:
+                    self.send_response(503)
+                    self.send_header("Retry-After", "1")
+                    self.end_headers()
+                elif n == 4 or piece is None and n < 6:
+                    self.close_connection = True
+                elif piece is None:
+                    self.send_error(404, "Not Found")
+                else:
+                    self.start(metaint)
+                    self.wfile.write(with_metadata(audio[cut[piece]:cut[piece + 1]], metaint, [title_block("T%d" % n)]))
+                    self.wfile.flush()
+                    if n < 2:
+                        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                        self.close_connection = True
+                        self.connection.close()
+            elif path == "/concat":
+                # F, junk bytes, then G (another format, as a fallback mount sends).
+                self.start()
+                junk = bytes((k * 7919 + 13) % 251 for k in range(int(q.get("junk", "0"))))
+                self.wfile.write(audio + junk + open(q["file2"], "rb").read())
+            elif path == "/drip":
+                self.start()
+                for _ in range(120):
+                    self.wfile.write(b"\xff")
+                    self.wfile.flush()
+                    time.sleep(1)
             elif path == "/html":
                 self.start(type_="text/html")
                 self.wfile.write(b"<!DOCTYPE html><html><head><title>Radio</title></head><body>" +

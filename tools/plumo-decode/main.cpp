@@ -22,6 +22,7 @@
 #include "loudness_meter.h"
 #include "loudness_scanner.h"
 #include "named_stream.h"
+#include "playlist.h"
 #include "stream_decode.h"
 #include "text_conversion.h"
 
@@ -320,6 +321,26 @@ void PrintSheet(const plumo::TCueSheet& sheet) {
   }
 }
 
+// A network stream connected; a playlist behind the address leads to its first station (through
+// at most a few playlists).
+std::unique_ptr<plumo::THttpStream> ConnectStation(const std::string& address) {
+  std::string next = address;
+  for (int depth = 0;; ++depth) {
+    plumo::THttpOptions options;
+    // A recording ends where the station ends it; a fault is connected again.
+    options.ReconnectAfterEnd = false;
+    auto stream = std::make_unique<plumo::THttpStream>(next, options);
+    stream->WaitReady();
+    if (!stream->IsPlaylist()) return stream;
+    std::vector<std::string> entries;
+    plumo::ReadAddressPlaylist(stream->PlaylistText(), next, entries);
+    const auto station = std::find_if(entries.begin(), entries.end(), [](const std::string& e) { return plumo::IsStreamAddress(e); });
+    if (station == entries.end() || depth == 3)
+      throw std::runtime_error(plumo::WithoutCredentials(next) + ": the playlist names no station");
+    next = *station;
+  }
+}
+
 int Run(Options o) {
   plumo::TTrackSpan track;
   if (plumo::IsCueSheet(o.in)) {
@@ -338,14 +359,19 @@ int Run(Options o) {
     throw std::runtime_error("--track needs a .cue sheet");
   }
   // A file, a pipe (which cannot seek) or a network stream, opened as the player opens them.
-  plumo::TNamedStream named = plumo::OpenNamedStream(o.in);
+  plumo::TNamedStream named;
+  if (plumo::IsStreamAddress(o.in))
+    named.Stream = ConnectStation(o.in);
+  else
+    named = plumo::OpenNamedStream(o.in);
   plumo::TStream& in = *named.Stream;
   auto* live = dynamic_cast<plumo::THttpStream*>(named.Stream.get());
-  if (live) live->WaitReady();
   plumo::Decoder& decoder = plumo::ProcessDecoder();
   // The decoder's own variants, in the form asked for; nothing reselects them afterwards.
   if (o.kernels) decoder.SelectKernelSet(plumo::ChooseKernels(plumo::SelectionFlags(plumo::DetectCpu())), *o.kernels);
-  plumo::StreamDecoder stream(decoder, in, named.Seekable, o.decode);
+  plumo::DecodeOptions decode = o.decode;
+  decode.live = live != nullptr;
+  plumo::StreamDecoder stream(decoder, in, named.Seekable, decode);
   if (!track.Whole()) stream.SetTrack(track);
   if (o.info) {
     // The description gives the exact length: every frame is counted.
@@ -385,6 +411,8 @@ int Run(Options o) {
   out.Complete();
   // What a live stream brought is kept; a stream that broke off says why.
   if (live && !live->EndMessage().empty()) throw std::runtime_error(live->EndMessage());
+  if (live && stream.Source().NoAudio())
+    throw std::runtime_error(plumo::WithoutCredentials(o.in) + ": no MPEG audio in the stream");
   return 0;
 }
 
@@ -428,7 +456,8 @@ int Loudness(const std::vector<std::string>& files) {
 }
 
 // "plumo-decode: FILE: message"; a network stream's messages name their address already.
-void Report(const std::string& file, const std::string& message) {
+void Report(const std::string& name, const std::string& message) {
+  const std::string file = plumo::WithoutCredentials(name);
   if (message.compare(0, file.size() + 2, file + ": ") == 0)
     std::fprintf(stderr, "plumo-decode: %s\n", message.c_str());
   else

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "memory_stream.h"
+#include "player.h"
 
 namespace plumo {
 
@@ -12,6 +15,7 @@ StreamDecoder::StreamDecoder(Decoder& decoder, TStream& stream, bool seekable, c
     : FSource(decoder) {
   FSource.SetChannelChoice(options.channel_choice);
   FSource.SetGapless(options.gapless);
+  FSource.SetLive(options.live, TMP3Player::kLiveGiveUpMs);
   FSource.Open(&stream, seekable);
   decoder.SetPolarity(options.invert_polarity);
   TEqualizerSettings eq;
@@ -55,6 +59,11 @@ int StreamDecoder::Decode(const PcmSink& sink, int64_t samples, size_t batch_byt
     while (left > 0 && !FSource.AtEndOfData()) {
       if (pcm.size() - filled < frame_bytes) deliver();
       if (!FSource.ProduceFrame(pcm.data() + filled)) continue;
+      if (FSource.TakeFormatChange()) {
+        const OutputFormat f = FSource.Format();
+        throw std::runtime_error("the stream changes to " + std::to_string(f.sample_rate) + " Hz " +
+                                 (f.channels == 1 ? "mono" : "stereo") + ", which one recording cannot hold");
+      }
       ++frames;
       const int64_t n = std::min<int64_t>(FSource.ProducedBytes(), left);
       if (n == 0) continue;

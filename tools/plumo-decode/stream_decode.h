@@ -38,6 +38,9 @@ struct DecodeOptions {
   TMP3EqualizerMode eq_mode = memSubBand;
   // Off: every frame's PCM whole, the encoder's delay and padding included.
   bool gapless = true;
+  // A station's stream: junk is passed over as the player does; a change of format, which one
+  // output cannot hold, raises an error.
+  bool live = false;
 };
 
 // Called with the PCM (16-bit little-endian, interleaved) of each frame, or of several frames

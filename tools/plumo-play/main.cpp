@@ -1,26 +1,34 @@
 // plumo-play: plays files one after another through TMP3Player, showing the play time and the
 // title on one terminal line. Files of the same format follow each other without a gap. Stream
 // addresses (internet radio) play until the station ends the stream, the line following the
-// titles it names; pipes and FIFOs play as files that cannot seek. Ctrl-C stops playback and ends
-// the program. A .cue sheet plays its tracks, each as an entry of its own; the tracks of one file
-// follow each other as the file's continuous decode.
+// titles it names (a playlist behind an address plays its entries); pipes and FIFOs play as files
+// that cannot seek. Ctrl-C or SIGTERM stops playback and ends the program within a second, also
+// while a station connects. A .cue sheet plays its tracks, each as an entry of its own; the
+// tracks of one file follow each other as the file's continuous decode.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cue_sheet.h"
+#include "http_stream.h"
 #include "loudness_scanner.h"
+#include "named_stream.h"
 #include "player.h"
-#include "stream_decode.h"
+#include "playlist.h"
 #include "pulse_wave_device.h"
+#include "stream_decode.h"
 #include "sdl_wave_device.h"
 #include "simulated_wave_device.h"
 #include "text_conversion.h"
@@ -55,6 +63,59 @@ std::shared_ptr<plumo::platform::WaveDriver> MakeDriver(const std::string& devic
   return nullptr;
 }
 
+// A station that has not reached its first sound by then fails.
+constexpr int64_t kFirstSoundMs = 20000;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// What the signal watcher and the main thread share: a stop asked for (Ctrl-C, SIGTERM), and the
+// current station's connection given up (the stop, or no sound by the deadline).
+struct TStopWatch {
+  std::atomic<bool> Stop{false};
+  std::atomic<bool> Abort{false};
+  std::atomic<bool> TimedOut{false};
+  std::atomic<int64_t> DeadlineMs{0};  // 0: none
+
+  // A new entry: its own deadline (or none).
+  void Arm(int64_t ms) {
+    TimedOut = false;
+    Abort = Stop.load();
+    DeadlineMs = ms > 0 ? NowMs() + ms : 0;
+  }
+};
+
+// Terminal columns a code point takes: 2 for the wide East Asian ranges, else 1.
+int Columns(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+                 (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                 (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD)
+             ? 2
+             : 1;
+}
+
+// UTF-8 text cut to at most width terminal columns, at a character's boundary.
+std::string CutToWidth(const std::string& text, int width) {
+  int used = 0;
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    char32_t c = n == 1 ? b : b & (0x7F >> n);
+    for (size_t k = 1; k < n && i + k < text.size(); ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    used += Columns(c);
+    if (used > width) return text.substr(0, i);
+    i += n;
+  }
+  return text;
+}
+
+// The terminal's width, 0 when it does not tell.
+int TerminalWidth() {
+  winsize size{};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
 std::string TimeText(int32_t ms) {
   const int32_t seconds = ms / 1000;
   char text[32];
@@ -64,7 +125,8 @@ std::string TimeText(int32_t ms) {
 
 // Reports a failure as "plumo-play: FILE: message", FILE being the entry it belongs to (once:
 // a network stream's messages begin with its address already).
-void PrintException(const std::string& file, const std::exception_ptr& e) {
+void PrintException(const std::string& name, const std::exception_ptr& e) {
+  const std::string file = plumo::WithoutCredentials(name);
   try {
     std::rethrow_exception(e);
   } catch (const std::exception& x) {
@@ -87,23 +149,28 @@ struct Entry {
 
 class Playlist {
  public:
-  Playlist(plumo::TMP3Player& player, std::vector<Entry> files, double start)
-      : FPlayer(player), FFiles(std::move(files)), FTerminal(isatty(STDOUT_FILENO)), FStart(start) {}
+  Playlist(plumo::TMP3Player& player, std::vector<Entry> files, double start, TStopWatch& watch)
+      : FPlayer(player), FFiles(std::move(files)), FTerminal(isatty(STDOUT_FILENO)), FStart(start), FWatch(watch) {}
 
-  // Starts the entry after the current one; false when the list is through.
+  // Starts the entry after the current one; false when the list is through (or a stop came).
   bool Next() {
-    while (++FIndex < static_cast<int>(FFiles.size())) {
+    while (++FIndex < static_cast<int>(FFiles.size()) && !FWatch.Stop) {
       try {
-        if (FStart > 0) {
+        const Entry& entry = FFiles[static_cast<size_t>(FIndex)];
+        const std::string name = entry.file;
+        if (plumo::IsStreamAddress(name)) {
+          if (!Connect(name)) continue;
+        } else if (FStart > 0) {
           // Opened without playing, moved to the start, then played.
           FPlayer.SetAutoPlay(false);
-          FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)].file, FFiles[static_cast<size_t>(FIndex)].track);
+          FPlayer.SetFileName(name, entry.track);
           FPlayer.Seek(static_cast<int64_t>(FStart * FPlayer.Source().SampleRate() + 0.5));
           FStart = 0;
           FPlayer.SetAutoPlay(true);
         } else {
-          FPlayer.SetFileName(FFiles[static_cast<size_t>(FIndex)].file, FFiles[static_cast<size_t>(FIndex)].track);
+          FPlayer.SetFileName(name, entry.track);
         }
+        FWatch.DeadlineMs = 0;
         if (FPlayer.Status() == plumo::mpsPlaying) {
           FAhead = FIndex;
           FTitle = TitleText();
@@ -113,12 +180,40 @@ class Playlist {
         // Opened but did not start: nothing will end it, so go on.
         FFailed = true;
       } catch (...) {
+        FWatch.DeadlineMs = 0;
+        if (FWatch.Stop) return false;
         EndLine();
-        PrintException(Current(), std::current_exception());
+        if (FWatch.TimedOut)
+          std::fprintf(stderr, "plumo-play: %s: no audio within 20 s\n", plumo::WithoutCredentials(Current()).c_str());
+        else
+          PrintException(Current(), std::current_exception());
         FFailed = true;
       }
     }
     return false;
+  }
+
+  // Connects to a station and hands it to the player; a playlist behind the address puts its
+  // entries in its place instead (false). Raises why it could not connect.
+  bool Connect(const std::string& address) {
+    FWatch.Arm(kFirstSoundMs);
+    plumo::THttpOptions options;
+    options.Abort = &FWatch.Abort;
+    auto stream = std::make_unique<plumo::THttpStream>(address, options);
+    stream->WaitReady();
+    if (FWatch.Abort) throw plumo::EStreamError(address + ": cancelled");
+    if (stream->IsPlaylist()) {
+      std::vector<std::string> entries;
+      // A playlist that leads to playlists again ends somewhere.
+      if (++FExpanded <= 16) plumo::ReadAddressPlaylist(stream->PlaylistText(), address, entries, &FEntryTitles);
+      if (entries.empty()) throw plumo::EStreamError(plumo::WithoutCredentials(address) + ": the playlist names no entry");
+      std::vector<Entry> taken;
+      for (const std::string& e : entries) taken.push_back({e, {}, e});
+      FFiles.insert(FFiles.begin() + FIndex + 1, taken.begin(), taken.end());
+      return false;
+    }
+    FPlayer.OpenStream(address, std::move(stream), 0);
+    return true;
   }
 
   // The file to follow the last one handed to the player without a gap; "" after the last entry.
@@ -145,9 +240,11 @@ class Playlist {
     ShowLine(FPlayer.Position(), true);
   }
 
-  // The time ms and the title of the file playing.
+  // The time ms and the title of the file playing, on one line of the terminal.
   void ShowLine(int32_t ms, bool force) {
-    const std::string line = TimeText(ms) + "  " + FTitle;
+    std::string line = TimeText(ms) + "  " + (FPlayer.LiveReconnecting() ? "(reconnecting...)  " : "") + FTitle;
+    // The last column stays free: a line that fills it wraps on some terminals.
+    if (const int width = TerminalWidth(); width > 1) line = CutToWidth(line, width - 1);
     if (!FTerminal) {
       // Each title as it comes, also into a pipe (a station names them as it goes).
       if (force) {
@@ -175,10 +272,15 @@ class Playlist {
 
   void Fail() { FFailed = true; }
 
-  // The title shown: a live stream's with its station.
+  // The title shown: a live stream's with its station; a station's name from its playlist until
+  // it names a title of its own.
   std::string TitleText() const {
     std::string title = FPlayer.Title();
     if (FPlayer.IsLive()) {
+      const std::string address = plumo::WithoutCredentials(FPlayer.FileName());
+      if (const auto given = FEntryTitles.find(FPlayer.FileName());
+          given != FEntryTitles.end() && title == address.substr(address.find_last_of('/') + 1))
+        title = given->second;
       const std::string station = FPlayer.Album();
       if (!station.empty() && station != title) title += "  (" + station + ")";
     }
@@ -196,6 +298,9 @@ class Playlist {
   bool FTerminal;
   bool FFailed = false;
   double FStart;  // where the first file begins, in seconds
+  TStopWatch& FWatch;
+  plumo::TEntryTitles FEntryTitles;  // titles the playlists behind addresses gave
+  int FExpanded = 0;                 // playlists behind addresses read
   std::string FTitle;
   std::string FLastLine;
 };
@@ -296,10 +401,27 @@ int main(int argc, char** argv) {
   plumo::TMP3Player player(driver);
   player.SetLoudnessScanner(scanner.get());
   player.SetReplayGainMode(gainMode);
-  Playlist playlist(player, std::move(entries), start);
+  TStopWatch watch;
+  // Takes the stop signals and watches the deadline of the first sound, so that neither waits for
+  // the main thread, which may wait for a station.
+  std::jthread watcher([&](std::stop_token stop) {
+    while (!stop.stop_requested()) {
+      timespec tick{0, 100 * 1000 * 1000};
+      const bool signalled = sigtimedwait(&stop_signals, nullptr, &tick) > 0;
+      int64_t deadline = watch.DeadlineMs.load();
+      if (signalled) {
+        watch.Stop = true;
+        watch.Abort = true;
+      } else if (deadline != 0 && NowMs() >= deadline && watch.DeadlineMs.compare_exchange_strong(deadline, 0)) {
+        // Taken only while the entry still waits for its first sound.
+        watch.TimedOut = true;
+        watch.Abort = true;
+      }
+    }
+  });
+  Playlist playlist(player, std::move(entries), start, watch);
   if (unreadable) playlist.Fail();
   bool quit = false;
-  bool interrupted = false;
   player.ShowException = [&](const std::exception_ptr& e) {
     playlist.EndLine();
     PrintException(playlist.Current(), e);
@@ -325,10 +447,8 @@ int main(int argc, char** argv) {
       player.Window().ProcessMessages();
       if (quit) break;
       playlist.ShowLine(player.Position(), false);
-      timespec no_wait{0, 0};
-      if (sigtimedwait(&stop_signals, nullptr, &no_wait) > 0) {
+      if (watch.Stop) {
         quit = true;
-        interrupted = true;
         player.Stop();
         player.Window().ProcessMessages();
       }
@@ -351,6 +471,6 @@ int main(int argc, char** argv) {
   playlist.EndLine();
   player.Close();
   // What was begun is measured to its end, for the next start (Ctrl-C gives it up).
-  if (scanner && !interrupted) scanner->WaitIdle();
+  if (scanner && !watch.Stop) scanner->WaitIdle();
   return playlist.Failed() ? 1 : 0;
 }

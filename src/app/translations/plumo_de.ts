@@ -254,6 +254,26 @@
         <translation>Keine abspielbaren Dateien in %1</translation>
     </message>
     <message>
+        <source>再接続中… </source>
+        <translation>Verbinde neu… </translation>
+    </message>
+    <message>
+        <source>AAC の放送は再生できません</source>
+        <translation>AAC-Sendungen können nicht abgespielt werden</translation>
+    </message>
+    <message>
+        <source>HLS の放送は再生できません</source>
+        <translation>HLS-Sendungen können nicht abgespielt werden</translation>
+    </message>
+    <message>
+        <source>安全でない転送先は拒否されました</source>
+        <translation>eine unsichere Weiterleitung wurde abgelehnt</translation>
+    </message>
+    <message>
+        <source>プレイリストに放送局がありません</source>
+        <translation>die Wiedergabeliste nennt keinen Sender</translation>
+    </message>
+    <message>
         <source>接続中… </source>
         <translation>Verbinde… </translation>
     </message>

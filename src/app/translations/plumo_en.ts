@@ -254,6 +254,26 @@
         <translation>No playable files in %1</translation>
     </message>
     <message>
+        <source>再接続中… </source>
+        <translation>Reconnecting… </translation>
+    </message>
+    <message>
+        <source>AAC の放送は再生できません</source>
+        <translation>AAC broadcasts cannot be played</translation>
+    </message>
+    <message>
+        <source>HLS の放送は再生できません</source>
+        <translation>HLS broadcasts cannot be played</translation>
+    </message>
+    <message>
+        <source>安全でない転送先は拒否されました</source>
+        <translation>an insecure redirect was refused</translation>
+    </message>
+    <message>
+        <source>プレイリストに放送局がありません</source>
+        <translation>the playlist names no station</translation>
+    </message>
+    <message>
         <source>接続中… </source>
         <translation>Connecting… </translation>
     </message>

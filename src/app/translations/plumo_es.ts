@@ -254,6 +254,26 @@
         <translation>No hay archivos reproducibles en %1</translation>
     </message>
     <message>
+        <source>再接続中… </source>
+        <translation>Reconectando… </translation>
+    </message>
+    <message>
+        <source>AAC の放送は再生できません</source>
+        <translation>las emisiones AAC no se pueden reproducir</translation>
+    </message>
+    <message>
+        <source>HLS の放送は再生できません</source>
+        <translation>las emisiones HLS no se pueden reproducir</translation>
+    </message>
+    <message>
+        <source>安全でない転送先は拒否されました</source>
+        <translation>se rechazó una redirección insegura</translation>
+    </message>
+    <message>
+        <source>プレイリストに放送局がありません</source>
+        <translation>la lista de reproducción no nombra ninguna emisora</translation>
+    </message>
+    <message>
         <source>接続中… </source>
         <translation>Conectando… </translation>
     </message>

@@ -254,6 +254,26 @@
         <translation>Aucun fichier lisible dans %1</translation>
     </message>
     <message>
+        <source>再接続中… </source>
+        <translation>Reconnexion… </translation>
+    </message>
+    <message>
+        <source>AAC の放送は再生できません</source>
+        <translation>les diffusions AAC ne peuvent pas être lues</translation>
+    </message>
+    <message>
+        <source>HLS の放送は再生できません</source>
+        <translation>les diffusions HLS ne peuvent pas être lues</translation>
+    </message>
+    <message>
+        <source>安全でない転送先は拒否されました</source>
+        <translation>une redirection non sécurisée a été refusée</translation>
+    </message>
+    <message>
+        <source>プレイリストに放送局がありません</source>
+        <translation>la liste de lecture ne nomme aucune station</translation>
+    </message>
+    <message>
         <source>接続中… </source>
         <translation>Connexion… </translation>
     </message>
