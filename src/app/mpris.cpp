@@ -340,17 +340,15 @@ void TMprisService::UpdateMetadata() {
     return;
   }
   const bool new_track = file != FTrackFile || index != FTrackIndex;
-  int64_t length = 0;
   if (new_track) {
     FTrackFile = file;
     FTrackIndex = index;
     ++FTrackNumber;
-    length = player.LengthMicroseconds();
     const std::string cover = CoverArtFile(player.Source().Info().Picture());
     FArtUrl = cover.empty() ? QString() : QUrl::fromLocalFile(ToQ(cover)).toString(QUrl::FullyEncoded);
-  } else {
-    length = FMetadata.value(QStringLiteral("mpris:length")).toLongLong();
   }
+  // An estimated length is replaced by the exact one once the track's frames are all counted.
+  const int64_t length = player.LengthMicroseconds();
   const QString title = ToQ(FController.SongTitle());
   const QString artist = ToQ(player.Artist());
   const QString album = ToQ(player.Album());
