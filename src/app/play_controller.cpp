@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "cue_sheet.h"
+#include "cue_track.h"
 #include "entry_message.h"
 #include "file_stream.h"
 #include "ini_file.h"
@@ -316,17 +316,8 @@ TNextFile TPlayController::PlayerFile(const std::string& name) {
   if (static_cast<size_t>(number) > sheet.Tracks.size())
     throw std::runtime_error(sheet_path + ": the sheet has no track " + std::to_string(number));
   const TCueTrack& t = sheet.Tracks[static_cast<size_t>(number - 1)];
-  TTrackSpan track;
-  track.PerSecond = static_cast<int32_t>(kCueFramesPerSecond);
-  track.First = t.Start;
-  track.End = t.End;
-  track.LeadSilence = t.Pregap;
-  track.TailSilence = t.Postgap;
+  TTrackSpan track = CueTrackSpan(sheet, t);
   track.Entry = name;
-  track.Title = t.Title;
-  track.Artist = t.Performer;
-  track.Album = sheet.Title;
-  track.Gain = t.Gain;
   return TNextFile(t.File, std::move(track));
 }
 

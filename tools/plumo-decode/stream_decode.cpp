@@ -90,20 +90,6 @@ void StreamDecoder::Seek(int64_t k) {
     FSource.PlayFrom(k);
 }
 
-TTrackSpan CueTrackSpan(const TCueSheet& sheet, const TCueTrack& track) {
-  TTrackSpan span;
-  span.PerSecond = static_cast<int32_t>(kCueFramesPerSecond);
-  span.First = track.Start;
-  span.End = track.End;
-  span.LeadSilence = track.Pregap;
-  span.TailSilence = track.Postgap;
-  span.Title = track.Title;
-  span.Artist = track.Performer;
-  span.Album = sheet.Title;
-  span.Gain = track.Gain;
-  return span;
-}
-
 StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options) {
   TMemoryStream stream(std::vector<uint8_t>(file.begin(), file.end()));
   StreamDecoder d(decoder, stream, true, options);

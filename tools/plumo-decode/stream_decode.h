@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "cue_sheet.h"
+#include "cue_track.h"
 #include "decoder.h"
 #include "equalizer.h"
 #include "mp3_source.h"
@@ -72,10 +72,6 @@ class StreamDecoder {
  private:
   TMP3Source FSource;
 };
-
-// The track a sheet's track stands for in its file: its span in CD frames, its silence, its
-// texts (album: the sheet's title) and ReplayGain values.
-TTrackSpan CueTrackSpan(const TCueSheet& sheet, const TCueTrack& track);
 
 // Opens bytes held in memory (a seekable stream) and describes them.
 StreamInfo OpenMpegStream(Decoder& decoder, std::span<const uint8_t> file, const DecodeOptions& options);
