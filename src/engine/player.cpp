@@ -33,6 +33,12 @@ class Hold {
     if (FMutex) FMutex->Leave();
     FMutex = nullptr;
   }
+  // Takes the lock again after Release.
+  void Acquire(TMPAbstractMutex& mutex) {
+    Release();
+    FMutex = &mutex;
+    FMutex->Enter();
+  }
 
  private:
   TMPAbstractMutex* FMutex;
@@ -876,6 +882,21 @@ void TMP3Player::DecodeStep() {
   {
     Hold decode(FDecodeLock);
     if (!Signalled(watch)) return;
+    // Plays out what the device holds. The wait is made without the decode lock, so that Stop
+    // (which resets the device and so ends the wait) is never blocked behind a paused or slow
+    // device; true when, the lock taken again, this playback is still the current one.
+    const auto play_out = [&] {
+      {
+        Hold output(FOutputLock);
+        FSoundOut->SetWakeEvent(nullptr);
+        FSoundOut->Flush();
+      }
+      const uint64_t generation = FPlayGeneration;
+      decode.Release();
+      FSoundOut->WaitAllDone();
+      decode.Acquire(FDecodeLock);
+      return generation == FPlayGeneration && Signalled(watch);
+    };
     live = FLive != nullptr;
     if (FPendingBytes == 0) {
       if (FDecoding->AtEndOfData()) {
@@ -909,20 +930,9 @@ void TMP3Player::DecodeStep() {
         // A live stream that ended before any sound was played has failed (unless it was
         // cancelled: the playback is being stopped).
         if (live && FWrittenBytes == 0 && !FNetworkCancelled.load()) throw EStreamError(LiveEndMessage());
-        {
-          Hold output(FOutputLock);
-          FSoundOut->SetWakeEvent(nullptr);
-          FSoundOut->Flush();
-        }
-        const uint64_t generation = FPlayGeneration;
-        // Wait for the last sound without holding the decode lock, so that Stop (which resets
-        // the device and so ends the wait) is never blocked behind a paused or slow device.
-        decode.Release();
-        FSoundOut->WaitAllDone();
-        Hold again(FDecodeLock);
-        if (generation != FPlayGeneration || !Signalled(watch)) return;
+        if (!play_out()) return;
         watch.ResetEvent();
-        FWindow.Post(MPM_ENDOFDATA, static_cast<uintptr_t>(generation));
+        FWindow.Post(MPM_ENDOFDATA, static_cast<uintptr_t>(FPlayGeneration));
         return;
       }
       const bool produced = FDecoding->ProduceFrame(FPcmBuffer.get());
@@ -933,16 +943,7 @@ void TMP3Player::DecodeStep() {
       if (FDecoding->TakeFormatChange()) {
         // A station changed its format: what was queued plays out, then the device opens again
         // in the new one, and the frame goes there.
-        {
-          Hold output(FOutputLock);
-          FSoundOut->SetWakeEvent(nullptr);
-          FSoundOut->Flush();
-        }
-        const uint64_t generation = FPlayGeneration;
-        decode.Release();
-        FSoundOut->WaitAllDone();
-        Hold again(FDecodeLock);
-        if (generation != FPlayGeneration || !Signalled(watch)) return;
+        if (!play_out()) return;
         const OutputFormat format = FDecoding->Format();
         {
           Hold output(FOutputLock);
