@@ -9,6 +9,7 @@
 #include "cue_track.h"
 #include "entry_message.h"
 #include "file_stream.h"
+#include "http_file_stream.h"
 #include "ini_file.h"
 #include "named_stream.h"
 #include "playlist.h"
@@ -619,7 +620,10 @@ void TPlayController::ConnectReady() {
       StartConnect(*station, FConnectHops + 1);
       return;
     }
-    FPlayer->OpenStream(address, std::move(stream), TMP3Player::kOwned);
+    // A file on a server (a podcast episode) plays as a file: its length shows, and it seeks
+    // when the server takes ranges.
+    TNamedStream opened = FileOrStation(std::move(stream));
+    FPlayer->OpenStream(address, std::move(opened.Stream), opened.Seekable ? TMP3Player::kSeekable : 0);
   } catch (...) {
     // As a file whose open failed: said once, and the next entry plays.
     FNowIndex = FConnectIndex;

@@ -29,6 +29,9 @@ constexpr int64_t kSeekAlign = 8;
 // Largest back-reference of a Layer III frame into earlier frames' main data (MPEG-1: 9 bits).
 constexpr int kMaxReservoir = 511;
 
+// Frames decoded before the target of an estimated seek: they fill the bit reservoir and are cut.
+constexpr int64_t kJumpLeadFrames = 8;
+
 // The header walk reads the stream in blocks of this size.
 constexpr int32_t kWalkBlock = 131072;
 
@@ -96,6 +99,8 @@ void TMP3Source::Close() {
   FReinitDecoder = false;
   FVbrHeader = TVbrHeader::None;
   FVbrFrames = 0;
+  FHasToc = false;
+  FOffIndex = FJumpSync = false;
   FSetupHeader = FrameHeader{};
   FSetupLength = 0;
   FGaplessInfo = TGaplessInfo::None;
@@ -260,7 +265,11 @@ void TMP3Source::ReadVbrHeader() {
     }
     // The byte count is not used: the audio runs to the end of the stream's frames.
     if (flags & 2) at += 4;
-    if (flags & 4) at += 100;
+    if (flags & 4) {
+      FHasToc = has(at, 100);
+      if (FHasToc) std::memcpy(FToc.data(), d + at, FToc.size());
+      at += 100;
+    }
     if (flags & 8) at += 4;
     if (has(at, 24)) ReadLameTag(d + at, 24);
   } else if (has(kVbri, 18) && std::memcmp(d + kVbri, "VBRI", 4) == 0) {
@@ -314,8 +323,8 @@ void TMP3Source::ReadITunesGapless() {
 // decoding: junk is passed a byte at a time (kMaxResync in a row end the data), a frame that runs
 // past the audio or the stream ends it. The stream is read directly in blocks and left where the
 // reader expects it.
-void TMP3Source::WalkIndex(int64_t frame, int64_t bytes) {
-  if (FIndexComplete || !FReader.Attached() || !FReader.Seekable()) return;
+bool TMP3Source::WalkIndex(int64_t frame, int64_t bytes, bool wait) {
+  if (FIndexComplete || !FReader.Attached() || !FReader.Seekable()) return false;
   TStream& stream = *FReader.Stream();
   struct Restore {
     TStream& stream;
@@ -333,9 +342,10 @@ void TMP3Source::WalkIndex(int64_t frame, int64_t bytes) {
   int64_t block_at = p;
   int32_t filled = 0;
   int64_t read = 0;
-  bool ended = false;
+  bool ended = false, waiting = false;
   stream.Seek(p, soBeginning);
-  // The n bytes at p are in the block (p at or after its start); false at the end of the stream.
+  // The n bytes at p are in the block (p at or after its start); false at the end of the stream,
+  // or (waiting) where the bytes have not come over the network yet.
   auto have = [&](int32_t n) {
     if (p + n <= block_at + filled) return true;
     const int32_t keep = static_cast<int32_t>(block_at + filled - p);
@@ -343,7 +353,16 @@ void TMP3Source::WalkIndex(int64_t frame, int64_t bytes) {
     block_at = p;
     filled = keep;
     while (filled < n) {
-      const int32_t got = stream.Read(block.data() + filled, kWalkBlock - filled);
+      int32_t want = kWalkBlock - filled;
+      if (!wait) {
+        const int64_t ready = stream.ReadyBytes();
+        if (ready <= 0) {
+          waiting = true;
+          return false;
+        }
+        want = static_cast<int32_t>(std::min<int64_t>(want, ready));
+      }
+      const int32_t got = stream.Read(block.data() + filled, want);
       if (got <= 0) return false;
       filled += got;
       read += got;
@@ -352,7 +371,7 @@ void TMP3Source::WalkIndex(int64_t frame, int64_t bytes) {
   };
   while (static_cast<int64_t>(FFrameIndex.size()) <= frame && read < bytes) {
     if (p - FDataStart >= FDataLength || !have(4)) {
-      ended = true;
+      ended = !waiting;
       break;
     }
     FrameHeader h;
@@ -368,7 +387,7 @@ void TMP3Source::WalkIndex(int64_t frame, int64_t bytes) {
       continue;
     }
     if (n > FDataLength - (p - FDataStart) || !have(n)) {
-      ended = true;
+      ended = !waiting;
       break;
     }
     AddToIndex(p, n);
@@ -379,6 +398,7 @@ void TMP3Source::WalkIndex(int64_t frame, int64_t bytes) {
     FDataLength = p - FDataStart;
     FinishIndex();
   }
+  return read > 0;
 }
 
 void TMP3Source::AddToIndex(int64_t at, int length) {
@@ -398,8 +418,7 @@ void TMP3Source::FinishIndex() {
 
 bool TMP3Source::IndexAhead(int64_t bytes) {
   if (FIndexComplete || !FReader.Attached() || !FReader.Seekable()) return false;
-  WalkIndex(INT64_MAX, bytes);
-  return true;
+  return WalkIndex(INT64_MAX, bytes, false) || FIndexComplete;
 }
 
 // Where the played samples begin, and the length as far as opening can tell: from a VBR
@@ -447,7 +466,29 @@ void TMP3Source::SetLength(int64_t frames, bool estimated) {
   if (!FHasTrack) FSpanEnd = FDecodeEnd = FLengthSamples.load();
 }
 
+void TMP3Source::JumpNear(int64_t target) {
+  const int64_t spf = FSamplesPerFrame;
+  const int64_t total = std::max<int64_t>(1, FVbrFrames > 0 ? FVbrFrames : (FLengthSamples.load() + FStartTrim) / spf);
+  const int64_t frame = std::clamp<int64_t>(target / spf - kJumpLeadFrames, static_cast<int64_t>(FFrameIndex.size()), total);
+  const double percent = 100.0 * static_cast<double>(frame) / static_cast<double>(total);
+  double share = percent / 100.0;
+  if (FHasToc) {
+    const int i = std::clamp(static_cast<int>(percent), 0, 99);
+    const double a = FToc[static_cast<size_t>(i)], b = i < 99 ? FToc[static_cast<size_t>(i) + 1] : 256.0;
+    share = (a + (b - a) * (percent - i)) / 256.0;
+  }
+  const int64_t at = FDataStart + static_cast<int64_t>(std::clamp(share, 0.0, 1.0) * static_cast<double>(FDataLength));
+  FCarryFrom = -1;
+  FPendingLength = 0;
+  FResyncCount = 0;
+  FReinitDecoder = true;
+  FFrameNumber = frame;
+  FOffIndex = FJumpSync = true;
+  FReader.Seek(std::max(at, FIndexEnd), soBeginning);
+}
+
 void TMP3Source::StartFrom(int64_t frame) {
+  FOffIndex = FJumpSync = false;
   FCarryFrom = -1;
   FPendingLength = 0;
   FResyncCount = 0;
@@ -560,7 +601,7 @@ void TMP3Source::SeekSample(int64_t k) {
   if (!FIndexComplete) {
     FPlayFrom = 0;
     PlayFrom(k);
-    WalkIndex(FPlayFrom / FSamplesPerFrame, INT64_MAX);
+    WalkIndex(FPlayFrom / FSamplesPerFrame, INT64_MAX, false);
   }
   // Within the track: its lead silence, its samples, its tail silence. Until the index is
   // complete the stream's end is not known, nor a bound.
@@ -575,6 +616,12 @@ void TMP3Source::SeekSample(int64_t k) {
   FPlayFrom = RawSample(FSpanFirst + std::min(into, span));
   const int64_t target = FPlayFrom;
   const int64_t frames = static_cast<int64_t>(FFrameIndex.size());
+  // Frames not yet over the network: decoding in order from the index would wait for all of
+  // them, so the place is estimated.
+  if (!FIndexComplete && target / FSamplesPerFrame > frames + kJumpLeadFrames) {
+    JumpNear(target);
+    return;
+  }
   const int64_t f = std::min(target / FSamplesPerFrame, frames);
   // The frame before the target must decode exactly: for Layer III, with its bit reservoir filled
   // from frames before it; one more frame fills the filter histories (two for Layer I's short
@@ -678,6 +725,16 @@ int TMP3Source::NextFrameLength() {
       Resync();
       return 0;
     }
+    // After an estimated jump a header counts only with the next one where its length says.
+    if (FJumpSync) {
+      FrameHeader next;
+      if (FReader.Ensure(FPendingLength + 4) && CheckFrameHeader(FReader.Data() + FPendingLength, next) <= 0) {
+        FPendingLength = 0;
+        Resync();
+        return 0;
+      }
+      FJumpSync = false;
+    }
   }
   // A frame that runs past the end of the audio (into a tag, or cut off by the end of the file)
   // is not played.
@@ -707,7 +764,7 @@ bool TMP3Source::ProduceFrame(uint8_t* pcm) {
     return true;
   }
   // Frames taken in order past the index's end extend it, and their end completes it.
-  const bool at_index_end = FReader.Seekable() && !FIndexComplete && FFrameNumber == IndexedFrames();
+  const bool at_index_end = FReader.Seekable() && !FIndexComplete && !FOffIndex && FFrameNumber == IndexedFrames();
   const int n = NextFrameLength();
   if (n <= 0) {
     if (at_index_end && (n < 0 || AtEndOfData())) FinishIndex();
@@ -763,6 +820,7 @@ void TMP3Source::Rewind() {
     return;
   }
   if (FReader.Attached() && FReader.Seekable()) FReader.Seek(FDataStart, soBeginning);
+  FOffIndex = FJumpSync = false;
   FPendingLength = 0;
   FResyncCount = 0;
   FReinitDecoder = true;

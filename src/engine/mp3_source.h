@@ -19,6 +19,7 @@
 // both turn a file into exactly the same PCM.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -119,7 +120,8 @@ class TMP3Source {
   // True once after the length changed from what opening gave (the index completed).
   bool TakeLengthChange() { return FLengthChanged.exchange(false); }
   // Walks frame headers ahead of the index, reading at most about `bytes` of the stream without
-  // disturbing the buffered reading; false when the index is complete (nothing left to do).
+  // disturbing the buffered reading and without waiting for the network; false when the index
+  // is complete or nothing more can be read now.
   bool IndexAhead(int64_t bytes);
   // Indexes every frame now.
   void CompleteIndex() { WalkIndex(INT64_MAX, INT64_MAX); }
@@ -144,8 +146,12 @@ class TMP3Source {
   // Moves to sample k (0 = the first played sample; clamped to the length): the PCM produced
   // from here is bit for bit what a continuous decode produces from sample k on. Earlier frames
   // are decoded again to fill the bit reservoir and the filter histories, and their PCM is cut.
-  // Requires CanSeek().
+  // In a stream read over the network, a target beyond the frames that can be indexed without
+  // waiting is reached where the VBR header's table (or the mean bit rate) puts it: near the
+  // sample asked for, not exactly (SeekEstimated). Requires CanSeek().
   void SeekSample(int64_t k);
+  // The last seek was placed by estimate: positions are approximate until the next exact seek.
+  bool SeekEstimated() const { return FOffIndex; }
   // For any stream: samples before sample k are not played (those produced already stay played).
   // A stream that cannot seek thus starts at k, its frames before it decoded and cut.
   void PlayFrom(int64_t k);
@@ -214,7 +220,12 @@ class TMP3Source {
   int NextFrameLength();
   // Walks headers from the index's end until it holds more than `frames` frames, about `bytes`
   // were read or the data ends (then the index is complete).
-  void WalkIndex(int64_t frames, int64_t bytes);
+  // With wait, the walk waits for bytes still on their way over the network; without, it
+  // stops before them. True when it read anything.
+  bool WalkIndex(int64_t frames, int64_t bytes, bool wait = true);
+  // A seek beyond what can be indexed now: decoding goes on a few frames before where the VBR
+  // header's table or the mean bit rate puts the raw sample target.
+  void JumpNear(int64_t target);
   void AddToIndex(int64_t at, int length);
   void FinishIndex();
   void SetTrims();
@@ -267,6 +278,13 @@ class TMP3Source {
   bool FReinitDecoder = false;
   TVbrHeader FVbrHeader = TVbrHeader::None;
   uint32_t FVbrFrames = 0;
+  // The Xing table: the byte (in 256ths of the audio) at each percent of the play time.
+  std::array<uint8_t, 100> FToc{};
+  bool FHasToc = false;
+  // Decoding goes on from an estimated place: frames are numbered by estimate and not indexed,
+  // and the first frame taken must be followed by another header.
+  bool FOffIndex = false;
+  bool FJumpSync = false;
 
   // The first frame's header and length: every decoder set-up uses them.
   FrameHeader FSetupHeader;

@@ -158,7 +158,9 @@ struct THttpStream::TState {
     long Status = 0;
     std::string Reason;
     std::string Location;
-    bool HasLocation = false, HasLength = false;
+    bool HasLocation = false, HasLength = false, Ranges = false;
+    int64_t Length = 0;                   // Content-Length
+    int64_t RangeStart = -1, Total = -1;  // Content-Range: bytes RangeStart-.../Total
     int64_t MetaInt = 0;
     int32_t BitRate = 0;       // icy-br, bit/s
     int32_t RetryAfterMs = 0;  // Retry-After
@@ -173,6 +175,11 @@ struct THttpStream::TState {
   bool Secure = false;
   TClock::time_point LastData;
   bool ReadyAnnounced = false;
+  // Body bytes still to drop: the server answered a Range request with the whole resource.
+  int64_t Skip = 0;
+  // The response is a file, and its size (under Lock).
+  bool File = false, FileRanges = false;
+  int64_t FileBytes = 0;
   // Raw body bytes of the first response, for its bit rate.
   std::vector<uint8_t> Probe;
 
@@ -253,8 +260,9 @@ void THttpStream::TState::Run() {
       break;
     }
     missing = Missing ? missing + 1 : 0;
-    // A response with a length is a file: its clean end is the end.
-    const bool again = clean ? Options.ReconnectAfterEnd && !Response.HasLength : retry && missing <= kMaxMissing;
+    // A response with a length is a file: its clean end is the end, and a drop is not connected
+    // again from its first byte (its reader asks for the rest by range).
+    const bool again = !Response.HasLength && (clean ? Options.ReconnectAfterEnd : retry && missing <= kMaxMissing);
     if (!Options.Reconnect || !again) {
       if (!clean) EndText = Shown + ": " + reason;
       break;
@@ -306,7 +314,8 @@ bool THttpStream::TState::Transfer(std::string& reason, bool& retry) {
   curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &TState::OnHeader);
-  curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+  const std::string range = std::to_string(Options.RangeFrom) + "-";
+  if (Options.RangeFrom > 0) curl_easy_setopt(e, CURLOPT_RANGE, range.c_str());
   Response = {};
   AbortReason.clear();
   AbortFinal = false;
@@ -410,6 +419,19 @@ bool THttpStream::TState::TakeResponse() {
       Probing = true;
   }
   Bodies.emplace_back(Written, Playlist || Probing ? 0 : r.MetaInt);
+  // A file: its size, and the bytes before the range asked for when the server sent them all.
+  if (r.HasLength && r.MetaInt == 0 && !Playlist && !Probing) {
+    const bool ranged = r.Status == 206 && r.RangeStart >= 0;
+    if (ranged && r.RangeStart != Options.RangeFrom) {
+      AbortReason = "the server sent another range than the one asked for";
+      AbortFinal = true;
+      return false;
+    }
+    File = true;
+    FileRanges = r.Ranges || ranged;
+    FileBytes = ranged && r.Total >= 0 ? r.Total : (ranged ? Options.RangeFrom : 0) + r.Length;
+    Skip = ranged ? 0 : Options.RangeFrom;
+  }
   if (r.BitRate > 0) SetPrebuffer(r.BitRate);
   return true;
 }
@@ -444,6 +466,7 @@ void THttpStream::TState::SetPrebuffer(int32_t bitRate) {
 size_t THttpStream::TState::OnWrite(char* data, size_t, size_t count, void* self) {
   auto& s = *static_cast<TState*>(self);
   bool ready = false;
+  size_t skip = 0;
   {
     std::lock_guard lock(s.Lock);
     if (s.CancelledNow()) return 0;
@@ -456,11 +479,20 @@ size_t THttpStream::TState::OnWrite(char* data, size_t, size_t count, void* self
       held.erase(held.size() - std::min(held.size(), count));
       s.PutRing(held.data(), held.size());
     }
-    if (s.Ring.size() - s.Count < count) {
+    // Bytes before the range asked for (a server that sent the whole resource) are dropped.
+    // A paused write comes again whole, so the skip is counted only once the bytes are taken.
+    skip = static_cast<size_t>(std::min<int64_t>(s.Skip, static_cast<int64_t>(count)));
+    const size_t keep = count - skip;
+    if (s.Ring.size() - s.Count < keep) {
       s.Paused = true;
-      s.PausedNeed = count;
+      s.PausedNeed = keep;
       return CURL_WRITEFUNC_PAUSE;
     }
+    s.Skip -= static_cast<int64_t>(skip);
+    s.LastData = TClock::now();
+    data += skip;
+    count = keep;
+    if (count == 0) return skip;
     s.PutRing(data, count);
     s.Reconnecting = false;
     // The prebuffer follows the first frames' bit rate when the station does not name it.
@@ -473,7 +505,7 @@ size_t THttpStream::TState::OnWrite(char* data, size_t, size_t count, void* self
     s.Changed.notify_all();
   }
   if (ready) s.AnnounceReady();
-  return count;
+  return skip + count;
 }
 
 void THttpStream::TState::PutRing(const char* data, size_t count) {
@@ -555,8 +587,20 @@ size_t THttpStream::TState::OnHeader(char* data, size_t, size_t count, void* sel
     r.Name = value;
   else if (is("content-type"))
     r.Type = value;
-  else if (is("content-length"))
+  else if (is("content-length")) {
     r.HasLength = true;
+    r.Length = number(INT64_MAX / 16);
+  } else if (is("accept-ranges"))
+    r.Ranges = StartsWithNoCase(value, "bytes");
+  else if (is("content-range") && StartsWithNoCase(value, "bytes ")) {
+    // "bytes FIRST-LAST/TOTAL" (TOTAL may be "*").
+    const std::string text(value.substr(6));
+    long long first = -1, last = -1, total = -1;
+    if (std::sscanf(text.c_str(), "%lld-%lld/%lld", &first, &last, &total) >= 2 && first >= 0) {
+      r.RangeStart = first;
+      r.Total = total;
+    }
+  }
   else if (is("icy-br"))
     r.BitRate = static_cast<int32_t>(number(2000)) * 1000;
   else if (is("retry-after"))
@@ -705,6 +749,21 @@ std::string THttpStream::PlaylistText() const {
 bool THttpStream::Reconnecting() const {
   std::lock_guard lock(FState->Lock);
   return FState->Reconnecting && !FState->Cancelled;
+}
+
+bool THttpStream::IsFile() const {
+  std::lock_guard lock(FState->Lock);
+  return FState->File;
+}
+
+int64_t THttpStream::FileSize() const {
+  std::lock_guard lock(FState->Lock);
+  return FState->FileBytes;
+}
+
+bool THttpStream::AcceptsRanges() const {
+  std::lock_guard lock(FState->Lock);
+  return FState->FileRanges;
 }
 
 bool THttpStream::BufferFull() const {

@@ -37,6 +37,9 @@ struct THttpOptions {
   bool ReconnectAfterEnd = true;
   int32_t ReconnectFirstDelayMs = 1000;  // doubled after each failed attempt...
   int32_t ReconnectMaxDelayMs = 30000;   // ...up to this
+  // Asks for the resource from this byte on (a Range request); 0 asks for all of it. A server
+  // that answers with the whole resource instead has the bytes before it skipped.
+  int64_t RangeFrom = 0;
   // Largest playlist body read; a longer one is cut there.
   int32_t MaxPlaylistBytes = 65536;
   // When the owner sets it (from any thread or a signal's watcher), the stream acts as on Cancel
@@ -81,6 +84,13 @@ class THttpStream final : public TLiveStream {
   std::string PlaylistText() const;
   bool Reconnecting() const override;
   bool BufferFull() const override;
+  // After WaitReady: the response is a file, not a station (it gave a Content-Length and no ICY
+  // metadata). A file's drop or early end is not connected again: its reader asks for the rest.
+  bool IsFile() const;
+  // A file's whole size in bytes (from Content-Range, else RangeFrom plus Content-Length).
+  int64_t FileSize() const;
+  // The server takes Range requests (Accept-Ranges: bytes, or it answered one with 206).
+  bool AcceptsRanges() const;
 
  private:
   struct TState;

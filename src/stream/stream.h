@@ -43,6 +43,10 @@ class TStream {
   // Total length in bytes. The default seeks to the end and back.
   virtual int64_t Size();
 
+  // Bytes from the current position on that Read returns without waiting for the network; a
+  // local stream never waits for it.
+  virtual int64_t ReadyBytes() { return INT64_MAX; }
+
   // Current position (Seek(0, soCurrent)).
   int64_t Position() { return Seek(0, soCurrent); }
 };

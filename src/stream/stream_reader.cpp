@@ -83,6 +83,8 @@ bool TMPStreamReader::Ensure(int32_t n) {
 bool TMPStreamReader::ReadAhead() {
   Assert(FAttached, "ReadAhead needs an attached stream");
   if (FBuffered == FCapacity) return false;
+  // Reading ahead never waits for the network.
+  if (FStream->ReadyBytes() <= 0) return false;
   return Fill(FBuffered + std::min(FCapacity - FBuffered, kChunk));
 }
 

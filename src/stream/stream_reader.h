@@ -33,7 +33,8 @@ class TMPStreamReader {
   bool Fill(int32_t n);
   // Fill(n), then makes the n bytes contiguous at Data(); false at the end of stream.
   bool Ensure(int32_t n);
-  // Buffers up to 16 KiB more; false when the ring is full or the stream has ended.
+  // Buffers up to 16 KiB more; false when the ring is full, the stream has ended or its next
+  // bytes are still on their way over the network.
   bool ReadAhead();
   // Moves the buffered bytes to the start of the ring.
   void Compact();

@@ -375,12 +375,13 @@ TEST(TSoundOutPlaybackTest, WakeEventIsSignalledOnceWhenRoomAppears) {
 }
 
 TEST(TSoundOutPlaybackTest, PositionNotificationsAreRateLimitedAndComeFromTheOutputThread) {
-  auto driver = MakeSimulatedWaveDriver({.real_time = true});
-  TSoundOut out(driver);
-  SetFormat(out, 8000, 1, 8);
+  // Declared before the output: its thread may still call back while it is destroyed.
   std::mutex mutex;
   std::vector<std::chrono::steady_clock::time_point> calls;
   bool all_on_output_thread = true;
+  auto driver = MakeSimulatedWaveDriver({.real_time = true});
+  TSoundOut out(driver);
+  SetFormat(out, 8000, 1, 8);
   out.SetOnPosition([&](TSoundOut* sender) {
     std::lock_guard lock(mutex);
     calls.push_back(std::chrono::steady_clock::now());

@@ -20,6 +20,9 @@ ICY stream and the faults a real server rarely makes, chosen by the path:
   /flaky?file=F&metaint=N                    resets twice, closes cleanly, answers 503 (Retry-After: 1),
                                              closes unanswered, sends the rest of F, then 404
   /concat?file=F&junk=K&file2=G              F, K bytes of junk, then G
+  /file?file=F&ranges=1&drop=K&rate=B       F as a file (Content-Length); with ranges=1 it takes
+                                             Range requests (206) and prints "range N" for each; the
+                                             first response resets after K bytes; B bytes a second
   /drip                                      a byte a second
   /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)  /goto?to=U (to U)
   /stall?file=F&after=K                      K bytes of F, then silence
@@ -193,6 +196,39 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.start()
                 junk = bytes((k * 7919 + 13) % 251 for k in range(int(q.get("junk", "0"))))
                 self.wfile.write(audio + junk + open(q["file2"], "rb").read())
+            elif path == "/file":
+                first = 0
+                ranged = q.get("ranges") == "1" and self.headers.get("Range", "").startswith("bytes=")
+                if ranged:
+                    first = int(self.headers["Range"][6:].split("-")[0])
+                    print("range %d" % first, flush=True)
+                    self.send_response(206)
+                    self.send_header("Content-Range", "bytes %d-%d/%d" % (first, len(audio) - 1, len(audio)))
+                else:
+                    self.send_response(200)
+                self.send_header("Content-Type", "audio/mpeg")
+                self.send_header("Content-Length", str(len(audio) - first))
+                if q.get("ranges") == "1":
+                    self.send_header("Accept-Ranges", "bytes")
+                self.end_headers()
+                with _drops_lock:
+                    n = _drops.get(self.path, 0)
+                    _drops[self.path] = n + 1
+                body = audio[first:]
+                if n == 0 and "drop" in q:
+                    self.wfile.write(body[:int(q["drop"])])
+                    self.wfile.flush()
+                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    self.close_connection = True
+                    self.connection.close()
+                    return
+                rate = int(q.get("rate", "0"))
+                step = max(1, rate // 10) if rate else len(body)
+                for at in range(0, len(body), step):
+                    self.wfile.write(body[at:at + step])
+                    if rate:
+                        self.wfile.flush()
+                        time.sleep(0.1)
             elif path == "/drip":
                 self.start()
                 for _ in range(120):

@@ -18,7 +18,7 @@
 #include "cpu.h"
 #include "cue_sheet.h"
 #include "file_stream.h"
-#include "http_stream.h"
+#include "http_file_stream.h"
 #include "loudness_meter.h"
 #include "loudness_scanner.h"
 #include "named_stream.h"
@@ -361,7 +361,7 @@ int Run(Options o) {
   // A file, a pipe (which cannot seek) or a network stream, opened as the player opens them.
   plumo::TNamedStream named;
   if (plumo::IsStreamAddress(o.in))
-    named.Stream = ConnectStation(o.in);
+    named = plumo::FileOrStation(ConnectStation(o.in));
   else
     named = plumo::OpenNamedStream(o.in);
   plumo::TStream& in = *named.Stream;
@@ -394,6 +394,9 @@ int Run(Options o) {
     // Times to samples, rounded to the nearest.
     const auto samples = [&](double seconds) { return static_cast<int64_t>(seconds * format.sample_rate + 0.5); };
     const int64_t start = samples(o.start);
+    // A file on a server is fetched as far as the start first, so that the start is exact (the
+    // player estimates a place not yet fetched instead).
+    if (start > 0 && dynamic_cast<plumo::THttpFileStream*>(named.Stream.get())) stream.CompleteIndex();
     if (start > 0) stream.Seek(start);
     stream.Decode(
         [&](std::span<const uint8_t> pcm) {

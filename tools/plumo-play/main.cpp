@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "cue_sheet.h"
-#include "http_stream.h"
+#include "http_file_stream.h"
 #include "loudness_scanner.h"
 #include "named_stream.h"
 #include "player.h"
@@ -212,7 +212,16 @@ class Playlist {
       FFiles.insert(FFiles.begin() + FIndex + 1, taken.begin(), taken.end());
       return false;
     }
-    FPlayer.OpenStream(address, std::move(stream), 0);
+    // A file on a server plays as a file: to its end, from --start when its server takes ranges.
+    plumo::TNamedStream opened = plumo::FileOrStation(std::move(stream), options);
+    const bool start = FStart > 0 && opened.Seekable;
+    if (start) FPlayer.SetAutoPlay(false);
+    FPlayer.OpenStream(address, std::move(opened.Stream), opened.Seekable ? plumo::TMP3Player::kSeekable : 0);
+    if (start) {
+      FPlayer.Seek(static_cast<int64_t>(FStart * FPlayer.Source().SampleRate() + 0.5));
+      FStart = 0;
+      FPlayer.SetAutoPlay(true);
+    }
     return true;
   }
 
