@@ -48,7 +48,8 @@ struct THttpFileStream::TState {
   mutable std::mutex Lock;
   std::condition_variable Changed;
   // Under Lock: the byte ranges fetched (first -> end), where the fetch goes on, where a reader
-  // wants it to go on (-1: nowhere else), the transfer (set and cleared by the fetching thread).
+  // wants it to go on (-1: nowhere else; FetchAt is Size while nothing is fetched), the transfer
+  // (set and cleared by the fetching thread).
   std::map<int64_t, int64_t> Have;
   int64_t FetchAt = 0;
   int64_t Want = -1;
@@ -99,50 +100,55 @@ void THttpFileStream::TState::Run(std::unique_ptr<THttpStream> transfer) {
   std::vector<uint8_t> piece(kPiece);
   int failures = 0;
   int64_t at = 0;
-  for (;;) {
-    {
-      std::unique_lock lock(Lock);
-      if (Cancelled) break;
-      // A reader far from the fetch moves it; the transfer going on is given up.
-      if (Want >= 0) {
-        at = NextGap(Want);
-        Want = -1;
+  std::unique_lock lock(Lock);
+  Transfer = transfer.get();
+  // Under Lock: readers call Transfer->Cancel() while it is set.
+  const auto drop = [&] {
+    Transfer = nullptr;
+    transfer.reset();
+  };
+  while (!Cancelled) {
+    // A reader far from the fetch moves it; the transfer going on is given up.
+    if (Want >= 0) {
+      const int64_t gap = NextGap(Want);
+      Want = -1;
+      if (gap != at) {
+        drop();
+        at = gap;
         failures = 0;
         Failure.clear();
-        transfer.reset();
-      }
-      if (transfer && HaveFrom(at) > 0) transfer.reset();  // it came to bytes fetched before
-      if (!transfer) {
-        at = NextGap(at);
-        if (at >= Size || failures >= kMaxFailures) {
-          // Everything is here, or the server gives no more: wait for a reader's wish.
-          Transfer = nullptr;
-          Changed.notify_all();
-          Changed.wait_for(lock, std::chrono::milliseconds(kPollMs));
-          continue;
-        }
-        if (failures > 0) {
-          // A pause before asking again: 1, 2, 4 s.
-          const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1 << (failures - 1));
-          while (!Cancelled && Want < 0 && std::chrono::steady_clock::now() < until)
-            Changed.wait_for(lock, std::chrono::milliseconds(kPollMs));
-          if (Cancelled || Want >= 0) continue;
-        }
-        THttpOptions options = Options;
-        options.RangeFrom = at;
-        options.Reconnect = false;
-        options.OnReady = nullptr;
-        lock.unlock();
-        transfer = std::make_unique<THttpStream>(Address, options);
-        lock.lock();
-      }
-      FetchAt = at;
-      Transfer = transfer.get();
-      if (Cancelled || Want >= 0) {
-        transfer->Cancel();
-        continue;
       }
     }
+    if (transfer && HaveFrom(at) > 0) drop();  // it came to bytes fetched before
+    if (!transfer) {
+      at = NextGap(at);
+      FetchAt = at;
+      if (at >= Size || failures >= kMaxFailures) {
+        // Everything is here, or the server gives no more: wait for a reader's wish.
+        Changed.notify_all();
+        Changed.wait_for(lock, std::chrono::milliseconds(kPollMs));
+        continue;
+      }
+      if (failures > 0) {
+        // A pause before asking again: 1, 2 s.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1 << (failures - 1));
+        while (!Cancelled && Want < 0 && std::chrono::steady_clock::now() < until)
+          Changed.wait_for(lock, std::chrono::milliseconds(kPollMs));
+        if (Cancelled || Want >= 0) continue;
+      }
+      THttpOptions options = Options;
+      options.RangeFrom = at;
+      options.Reconnect = false;
+      options.OnReady = nullptr;
+      lock.unlock();
+      auto fresh = std::make_unique<THttpStream>(Address, options);
+      lock.lock();
+      transfer = std::move(fresh);
+      Transfer = transfer.get();
+      if (Cancelled || Want >= 0) continue;
+    }
+    FetchAt = at;
+    lock.unlock();
     int32_t got = 0;
     std::string broke;
     try {
@@ -152,21 +158,24 @@ void THttpFileStream::TState::Run(std::unique_ptr<THttpStream> transfer) {
     } catch (const EStreamError& e) {
       broke = e.what();
     }
-    const int64_t room = std::max<int64_t>(0, Size - at);
-    const size_t n = static_cast<size_t>(std::min<int64_t>(got, room));
-    for (size_t done = 0; done < n;) {
+    const size_t n = static_cast<size_t>(std::min<int64_t>(got, std::max<int64_t>(0, Size - at)));
+    int error = 0;
+    for (size_t done = 0; done < n && error == 0;) {
       const ssize_t w = pwrite(Fd, piece.data() + done, n - done, at + static_cast<int64_t>(done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        std::lock_guard lock(Lock);
-        Failure = Shown + ": cannot keep the file's bytes (" + std::strerror(errno) + ")";
-        Cancelled = true;
-        Changed.notify_all();
-        return;
-      }
-      done += static_cast<size_t>(w);
+      if (w > 0)
+        done += static_cast<size_t>(w);
+      else if (w == 0)
+        error = ENOSPC;
+      else if (errno != EINTR)
+        error = errno;
     }
-    std::lock_guard lock(Lock);
+    lock.lock();
+    if (error != 0) {
+      Failure = Shown + ": cannot keep the file's bytes (" + std::strerror(error) + ")";
+      Cancelled = true;
+      Changed.notify_all();
+      break;
+    }
     if (n > 0) {
       Add(at, at + static_cast<int64_t>(n));
       at += static_cast<int64_t>(n);
@@ -175,17 +184,15 @@ void THttpFileStream::TState::Run(std::unique_ptr<THttpStream> transfer) {
       Changed.notify_all();
       continue;
     }
-    // Ended without a byte: asked elsewhere, cancelled, or broken off.
-    Transfer = nullptr;
-    transfer.reset();
+    // Ended without a byte: asked elsewhere, cancelled, at the end, or broken off.
+    drop();
     if (Cancelled || Want >= 0) continue;
     if (at < Size && ++failures >= kMaxFailures) {
       Failure = broke;
       Changed.notify_all();
     }
   }
-  std::lock_guard lock(Lock);
-  Transfer = nullptr;
+  drop();
 }
 
 THttpFileStream::THttpFileStream(std::unique_ptr<THttpStream> first, THttpOptions options)
@@ -237,7 +244,7 @@ int32_t THttpFileStream::Read(void* buffer, int32_t count) {
     if (!s.Failure.empty()) throw EStreamError(s.Failure);
     if (s.Options.Abort && s.Options.Abort->load()) return 0;
     // Far from the fetch (or before it): the fetch goes on from here.
-    const bool near = s.Transfer && s.Position >= s.FetchAt && s.Position - s.FetchAt < kNearBytes;
+    const bool near = s.Position >= s.FetchAt && s.Position - s.FetchAt < kNearBytes;
     if (!near && s.Want != s.Position) {
       s.Want = s.Position;
       if (s.Transfer) s.Transfer->Cancel();
