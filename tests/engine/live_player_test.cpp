@@ -23,6 +23,7 @@
 #include "http_stream.h"
 #include "live_stream.h"
 #include "player.h"
+#include "radio_server.h"
 #include "simulated_wave_device.h"
 #include "test_files.h"
 
@@ -221,27 +222,7 @@ TEST(LivePlayer, JunkIsAGapAndANewFormatOpensTheDeviceAgain) {
   EXPECT_EQ(player.EndMessage(), std::string(kAddress) + ": the station ended the stream");
 }
 
-// tests/support/radio_server.py on a free loopback port.
-class RadioServer {
- public:
-  RadioServer() {
-    FChild = std::make_unique<test::Child>(std::vector<std::string>{test::FindProgram("python3"), PLUMO_RADIO_SERVER},
-                                           std::map<std::string, std::string>{}, FDir / "out.txt");
-    EXPECT_TRUE(test::PollUntil([&] {
-      std::ifstream in(FDir / "out.txt");
-      const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      if (out.find('\n') == std::string::npos) return false;
-      FPort = std::atoi(out.c_str());
-      return true;
-    }));
-  }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(FPort) + path; }
-
- private:
-  test::TempDir FDir;
-  std::unique_ptr<test::Child> FChild;
-  int FPort = 0;
-};
+using RadioServer = test::RadioServer;
 
 TEST(LivePlayer, AnAddressThatGivesNoMpegAudioFailsToOpenWithTheReason) {
   const RadioServer server;

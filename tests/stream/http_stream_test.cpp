@@ -19,6 +19,7 @@
 
 #include "child_process.h"
 #include "http_stream.h"
+#include "radio_server.h"
 #include "test_files.h"
 
 namespace plumo {
@@ -31,33 +32,7 @@ std::string Slurp(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// tests/support/radio_server.py on a free loopback port.
-class TRadioServer {
- public:
-  explicit TRadioServer(bool tls = false) : FScheme(tls ? "https" : "http") {
-    std::vector<std::string> argv = {test::FindProgram("python3"), PLUMO_RADIO_SERVER};
-    if (tls) argv.insert(argv.end(), {"--tls", test::DataPath("net/selfsigned.pem"), test::DataPath("net/selfsigned.key")});
-    FChild = std::make_unique<test::Child>(argv, std::map<std::string, std::string>{}, FDir / "out.txt");
-    const bool up = test::PollUntil([&] {
-      const std::string out = Slurp(FDir / "out.txt");
-      if (out.find('\n') == std::string::npos) return false;
-      FPort = std::atoi(out.c_str());
-      return true;
-    });
-    EXPECT_TRUE(up && FPort > 0) << Slurp(FDir / "out.txt");
-  }
-  std::string Url(const std::string& path) const {
-    return FScheme + "://127.0.0.1:" + std::to_string(FPort) + path;
-  }
-  // What the server printed (its port, the ranges asked for).
-  std::string Output() const { return Slurp(FDir / "out.txt"); }
-
- private:
-  std::string FScheme;
-  test::TempDir FDir;
-  std::unique_ptr<test::Child> FChild;
-  int FPort = 0;
-};
+using TRadioServer = test::RadioServer;
 
 // A loopback port nobody listens on.
 int ClosedPort() {
