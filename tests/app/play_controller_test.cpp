@@ -17,6 +17,7 @@
 
 #include "forms.h"
 #include "icecast_server.h"
+#include "radio_server.h"
 #include "simulated_wave_device.h"
 #include "test_support.h"
 
@@ -246,6 +247,40 @@ TEST_F(PlayControllerTest, StationsConnectOffTheMainThreadAndStopNextOrQuitGiveT
   EXPECT_EQ(p->Player().Status(), mpsPlaying);
   p->Previous();
   EXPECT_TRUE(p->Connecting());
+  p.reset();
+  EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
+}
+
+// A file on a server plays as a file (its length, seeking); a station that drops is connected to
+// again with "reconnecting" in the title; a station resumed after its buffer filled in a pause
+// is connected to again, to play live.
+TEST_F(PlayControllerTest, FilesOnAServerSeekAndStationsReconnectOrCatchUp) {
+  const test::RadioServer server;
+  const std::string file = test::DataPath("samples/l3_vbr_v2_xing.mp3");
+  auto p = Start();
+  p->TakeIn({server.Url("/file?ranges=1&file=" + file)});
+  Until([&] { return p->Player().Status() == mpsPlaying; });
+  ASSERT_EQ(p->Player().Status(), mpsPlaying) << testing::PrintToString(errors);
+  EXPECT_TRUE(p->CanSeekNow());
+  EXPECT_EQ(p->Player().LengthSamples(), 88200);
+  EXPECT_TRUE(p->SeekTo(66150));
+  EXPECT_GE(p->Player().Position(), 1500);
+
+  p->TakeIn({server.Url("/flaky?metaint=1000&file=" + file)});
+  bool reconnecting = false;
+  Until([&] { return reconnecting = reconnecting || p->Title().find("再接続中") != std::string::npos; });
+  EXPECT_TRUE(reconnecting) << p->Title();
+  EXPECT_EQ(p->PlayState(), psPlaying);
+
+  p->TakeIn({server.Url("/stream?repeat=1&file=" + file)});
+  Until([&] { return p->Player().Status() == mpsPlaying; });
+  p->PlayPause();
+  Until([&] { return p->Player().LiveBufferFull(); });
+  ASSERT_TRUE(p->Player().LiveBufferFull());
+  p->PlayPause();
+  EXPECT_TRUE(p->Connecting());
+  Until([&] { return p->Player().Status() == mpsPlaying; });
+  EXPECT_EQ(p->Player().Status(), mpsPlaying);
   p.reset();
   EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
