@@ -419,8 +419,9 @@ bool THttpStream::TState::TakeResponse() {
       Probing = true;
   }
   Bodies.emplace_back(Written, Playlist || Probing ? 0 : r.MetaInt);
-  // A file: its size, and the bytes before the range asked for when the server sent them all.
-  if (r.HasLength && r.MetaInt == 0 && !Playlist && !Probing) {
+  // A file (an empty length, as some stations send, is none): its size, and the bytes before
+  // the range asked for when the server sent them all.
+  if (r.HasLength && r.Length > 0 && r.MetaInt == 0 && !Playlist && !Probing) {
     const bool ranged = r.Status == 206 && r.RangeStart >= 0;
     if (ranged && r.RangeStart != Options.RangeFrom) {
       AbortReason = "the server sent another range than the one asked for";
