@@ -262,7 +262,7 @@ void THttpStream::TState::Run() {
     missing = Missing ? missing + 1 : 0;
     // A response with a length is a file: its clean end is the end, and a drop is not connected
     // again from its first byte (its reader asks for the rest by range).
-    const bool again = !Response.HasLength && (clean ? Options.ReconnectAfterEnd : retry && missing <= kMaxMissing);
+    const bool again = clean ? Options.ReconnectAfterEnd && !Response.HasLength : !File && retry && missing <= kMaxMissing;
     if (!Options.Reconnect || !again) {
       if (!clean) EndText = Shown + ": " + reason;
       break;
