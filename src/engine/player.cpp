@@ -85,6 +85,23 @@ class TUnlockedNetworkRead final : public TStream {
   const std::atomic<bool>& FCancelled;
 };
 
+// Keeps the decode thread from waiting for the network (a file on a server) while a command
+// waits for the decode lock: its read gives up, and the decode step is made again afterwards.
+class TReadsInterrupted {
+ public:
+  explicit TReadsInterrupted(TStream* stream) : FStream(stream) {
+    if (FStream) FStream->InterruptReads(true);
+  }
+  ~TReadsInterrupted() {
+    if (FStream) FStream->InterruptReads(false);
+  }
+  TReadsInterrupted(const TReadsInterrupted&) = delete;
+  TReadsInterrupted& operator=(const TReadsInterrupted&) = delete;
+
+ private:
+  TStream* FStream;
+};
+
 }  // namespace
 
 TMP3Player::TMP3Player(std::shared_ptr<platform::WaveDriver> driver, Decoder& decoder)
@@ -245,6 +262,7 @@ void TMP3Player::Close() {
   if (FStatus != mpsStopped) Stop();
   if (!Opened()) return;  // Stop closed a stream that cannot seek
   {
+    const TReadsInterrupted interrupted(FStream);
     Hold decode(FDecodeLock);
     // A decode step may still be inside a cancelled network read; it ends without touching the
     // reader again.
@@ -336,6 +354,7 @@ void TMP3Player::Stop() {
   // the player has stopped.
   std::exception_ptr failure;
   {
+    const TReadsInterrupted interrupted(FStream);
     Hold decode(FDecodeLock);
     Hold output(FOutputLock);
     ++FPlayGeneration;
@@ -391,6 +410,7 @@ void TMP3Player::Seek(int64_t sample) {
   TakeHeardTracks();
   bool chained = false;
   {
+    const TReadsInterrupted interrupted(FStream);
     Hold decode(FDecodeLock);
     Hold output(FOutputLock);
     // The sound queued so far goes; a decode step waiting for the last sound of the old place
@@ -872,6 +892,8 @@ void TMP3Player::MPMWatchEvent() {
     DecodeStep();
   } catch (const TReadCancelled&) {
     // Stop is under way and resets the watch event.
+  } catch (const TReadInterrupted&) {
+    // A command waits for the decode lock; the watch event stays set for the next step.
   }
 }
 

@@ -54,7 +54,7 @@ struct THttpFileStream::TState {
   int64_t FetchAt = 0;
   int64_t Want = -1;
   THttpStream* Transfer = nullptr;
-  bool Cancelled = false;
+  bool Cancelled = false, Interrupted = false;
   std::string Failure;
 
   // The reader's own.
@@ -243,6 +243,7 @@ int32_t THttpFileStream::Read(void* buffer, int32_t count) {
     }
     if (!s.Failure.empty()) throw EStreamError(s.Failure);
     if (s.Options.Abort && s.Options.Abort->load()) return 0;
+    if (s.Interrupted) throw TReadInterrupted{};
     // Far from the fetch (or before it): the fetch goes on from here.
     const bool near = s.Position >= s.FetchAt && s.Position - s.FetchAt < kNearBytes;
     if (!near && s.Want != s.Position) {
@@ -263,6 +264,12 @@ int64_t THttpFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 int64_t THttpFileStream::Size() { return FState->Size; }
+
+void THttpFileStream::InterruptReads(bool on) {
+  std::lock_guard lock(FState->Lock);
+  FState->Interrupted = on;
+  FState->Changed.notify_all();
+}
 
 int64_t THttpFileStream::ReadyBytes() {
   std::lock_guard lock(FState->Lock);

@@ -28,6 +28,7 @@ class THttpFileStream final : public TStream {
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override;
   int64_t ReadyBytes() override;
+  void InterruptReads(bool on) override;
   // Makes every wait and read return at once (Read returns 0). Thread-safe.
   void Cancel();
   std::string Address() const;

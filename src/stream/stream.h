@@ -23,6 +23,9 @@ class EFOpenError : public EStreamError {
   int FError;
 };
 
+// Raised by Read instead of waiting for the network while the stream's reads are interrupted.
+struct TReadInterrupted {};
+
 enum TSeekOrigin : uint8_t { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 
 class TStream {
@@ -46,6 +49,9 @@ class TStream {
   // Bytes from the current position on that Read returns without waiting for the network; a
   // local stream never waits for it.
   virtual int64_t ReadyBytes() { return INT64_MAX; }
+  // While on, a Read that would wait for the network (also one waiting now) raises
+  // TReadInterrupted at once. Thread-safe.
+  virtual void InterruptReads(bool on) { (void)on; }
 
   // Current position (Seek(0, soCurrent)).
   int64_t Position() { return Seek(0, soCurrent); }

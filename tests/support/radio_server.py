@@ -20,9 +20,12 @@ ICY stream and the faults a real server rarely makes, chosen by the path:
   /flaky?file=F&metaint=N                    resets twice, closes cleanly, answers 503 (Retry-After: 1),
                                              closes unanswered, sends the rest of F, then 404
   /concat?file=F&junk=K&file2=G              F, K bytes of junk, then G
-  /file?file=F&ranges=1&drop=K&rate=B       F as a file (Content-Length); with ranges=1 it takes
+  /file?file=F&ranges=1&drop=K&rate=B&slowfrom=S
+                                             F as a file (Content-Length); with ranges=1 it takes
                                              Range requests (206) and prints "range N" for each; the
-                                             first response resets after K bytes; B bytes a second
+                                             first response resets after K bytes; B bytes a second;
+                                             the bytes from S on at 10 bytes a second (but for
+                                             the last KiB, where tags are)
   /drip                                      a byte a second
   /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)  /goto?to=U (to U)
   /stall?file=F&after=K                      K bytes of F, then silence
@@ -223,12 +226,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.connection.close()
                     return
                 rate = int(q.get("rate", "0"))
-                step = max(1, rate // 10) if rate else len(body)
-                for at in range(0, len(body), step):
-                    self.wfile.write(body[at:at + step])
+                slow = min(int(q.get("slowfrom", len(audio))), len(audio) - 1024)
+                fast = max(0, slow - first)
+                step = max(1, rate // 10) if rate else max(1, fast)
+                for at in range(0, fast, step):
+                    self.wfile.write(body[at:min(at + step, fast)])
                     if rate:
                         self.wfile.flush()
                         time.sleep(0.1)
+                for at in range(fast, len(body) - 1024 if fast < len(body) - 1024 else fast):
+                    self.wfile.write(body[at:at + 1])
+                    self.wfile.flush()
+                    time.sleep(0.1)
+                self.wfile.write(body[max(fast, len(body) - 1024):])
             elif path == "/drip":
                 self.start()
                 for _ in range(120):
