@@ -469,8 +469,9 @@ void TMP3Source::SetLength(int64_t frames, bool estimated) {
 void TMP3Source::JumpNear(int64_t target) {
   const int64_t spf = FSamplesPerFrame;
   const int64_t total = std::max<int64_t>(1, FVbrFrames > 0 ? FVbrFrames : (FLengthSamples.load() + FStartTrim) / spf);
-  const int64_t frame = std::clamp<int64_t>(target / spf - kJumpLeadFrames, static_cast<int64_t>(FFrameIndex.size()), total);
-  const double percent = 100.0 * static_cast<double>(frame) / static_cast<double>(total);
+  const int64_t indexed = static_cast<int64_t>(FFrameIndex.size());
+  const int64_t frame = std::clamp<int64_t>(target / spf - kJumpLeadFrames, indexed, std::max(indexed, total));
+  const double percent = std::min(100.0, 100.0 * static_cast<double>(frame) / static_cast<double>(total));
   double share = percent / 100.0;
   if (FHasToc) {
     const int i = std::clamp(static_cast<int>(percent), 0, 99);
