@@ -108,6 +108,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def asked(self):
+        """How often this path was asked for before."""
+        with _drops_lock:
+            n = _drops.get(self.path, 0)
+            _drops[self.path] = n + 1
+        return n
+
+    def reset(self):
+        """Breaks the connection off with a reset, not a clean end."""
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close_connection = True
+        self.connection.close()
+
     def start(self, metaint=0, name="", status=200, type_="audio/mpeg", header=None, icy=False):
         if icy:
             # A SHOUTcast v1 server: its own status line, headers as usual.
@@ -143,18 +156,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.start(metaint)
                 self.wfile.write(with_metadata(audio, metaint, BAD_BLOCKS))
             elif path == "/drop":
-                with _drops_lock:
-                    n = _drops.get(self.path, 0)
-                    _drops[self.path] = n + 1
+                n = self.asked()
                 at = int(q["at"])
                 if n == 0:
                     self.start(metaint, "First")
                     self.wfile.write(with_metadata(audio[:at], metaint, [title_block("Before")]))
                     self.wfile.flush()
                     # A reset, not a clean end: the connection is lost.
-                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                    self.close_connection = True
-                    self.connection.close()
+                    self.reset()
                     return
                 metaint2 = int(q.get("metaint2", metaint))
                 self.start(metaint2, "Second")
@@ -173,9 +182,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 # A station in trouble, by request: two resets, a clean close, a 503 with
                 # Retry-After, a connection closed unanswered, the rest; then the mount is gone.
                 # Each piece goes on where the last one ended.
-                with _drops_lock:
-                    n = _drops.get(self.path, 0)
-                    _drops[self.path] = n + 1
+                n = self.asked()
                 cut = [len(audio) * k // 4 for k in range(5)]
                 piece = {0: 0, 1: 1, 2: 2, 5: 3}.get(n)
                 if n == 3:
@@ -191,9 +198,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.wfile.write(with_metadata(audio[cut[piece]:cut[piece + 1]], metaint, [title_block("T%d" % n)]))
                     self.wfile.flush()
                     if n < 2:
-                        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                        self.close_connection = True
-                        self.connection.close()
+                        self.reset()
             elif path == "/concat":
                 # F, junk bytes, then G (another format, as a fallback mount sends).
                 self.start()
@@ -214,16 +219,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if q.get("ranges") == "1":
                     self.send_header("Accept-Ranges", "bytes")
                 self.end_headers()
-                with _drops_lock:
-                    n = _drops.get(self.path, 0)
-                    _drops[self.path] = n + 1
+                n = self.asked()
                 body = audio[first:]
                 if n == 0 and "drop" in q:
                     self.wfile.write(body[:int(q["drop"])])
                     self.wfile.flush()
-                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                    self.close_connection = True
-                    self.connection.close()
+                    self.reset()
                     return
                 rate = int(q.get("rate", "0"))
                 slow = min(int(q.get("slowfrom", len(audio))), len(audio) - 1024)
