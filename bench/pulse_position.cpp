@@ -2,9 +2,10 @@
 // its own) after a burst of restarts: plays FILE for LEAD ms (default 1500), restarts it N times
 // (default 5) GAP ms apart (default 150) by Stop+Play, by a new SetFileName as the panel's Next
 // does, or by a Seek to the start, then prints Position every 50 ms for three seconds, with when
-// it first moved and the longest time it stood still after that.
+// it first moved and the longest time it stood still after that. The device is PulseAudio's
+// own, or SDL's on the same server.
 //
-//   plumo_pulse_position FILE [stop|open|seek] [N] [GAP] [LEAD]
+//   plumo_pulse_position FILE [stop|open|seek] [N] [GAP] [LEAD] [pulse|sdl]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "player.h"
 #include "pulse_server.h"
 #include "pulse_wave_device.h"
+#include "sdl_wave_device.h"
 
 namespace {
 
@@ -60,7 +62,7 @@ Watched Watch(plumo::TMP3Player& player, int ms, bool print) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE [stop|open|seek] [N] [GAP] [LEAD]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE [stop|open|seek] [N] [GAP] [LEAD] [pulse|sdl]\n", argv[0]);
     return 2;
   }
   const std::string file = argv[1];
@@ -68,6 +70,7 @@ int main(int argc, char** argv) {
   const int count = argc > 3 ? std::atoi(argv[3]) : 5;
   const int gap = argc > 4 ? std::atoi(argv[4]) : 150;
   const int lead = argc > 5 ? std::atoi(argv[5]) : 1500;
+  const bool sdl = argc > 6 && std::string(argv[6]) == "sdl";
   plumo::test::PulseServer server;
   if (!server.Start()) {
     std::fprintf(stderr, "no PulseAudio server:\n%s\n", server.Log().c_str());
@@ -75,7 +78,10 @@ int main(int argc, char** argv) {
   }
   server.UseInThisProcess();
   plumo::Decoder decoder;
-  plumo::TMP3Player player(plumo::platform::MakePulseWaveDriver(), decoder);
+  std::shared_ptr<plumo::platform::WaveDriver> driver = plumo::platform::MakePulseWaveDriver();
+  if (sdl) driver = plumo::platform::MakeSdlWaveDriver();
+  plumo::TMP3Player player(driver,
+                           decoder);
   player.SetFileName(file);
   Watch(player, lead, false);
   for (int i = 0; i < count; ++i) {
