@@ -21,8 +21,10 @@ constexpr const char* kClientName = "PLUMO";
 constexpr pa_usec_t kAnswerTimeout = 5 * PA_USEC_PER_SEC;
 // What the server keeps queued beyond its two requests, for the sink's own buffer.
 constexpr uint64_t kSinkMs = 50;
-// Between two timing updates while playing on (libpulse interpolates in between).
+// Between two timing updates while playing on (the position is reckoned on in between).
 constexpr pa_usec_t kTimingInterval = 2 * PA_USEC_PER_SEC;
+// Between two timing updates while the server has not yet begun playing a new stream.
+constexpr pa_usec_t kStartCheckInterval = 100 * PA_USEC_PER_MSEC;
 
 // One libpulse thread and a connection to the server; the thread stops and the connection goes
 // with the object. Every call into libpulse from another thread holds Lock.
@@ -190,8 +192,9 @@ class PulseWaveDevice final : public WaveDevice {
     attr.minreq = period;
     attr.fragsize = static_cast<uint32_t>(-1);
     // libpulse's automatic timing updates would ask the server after every write; the device
-    // asks itself where the timing changes and otherwise every few seconds, and interpolates.
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
+    // asks itself where the timing changes and otherwise every few seconds, and reckons on from
+    // the last report (GetPosition).
+    const auto flags = PA_STREAM_ADJUST_LATENCY;
     const pa_cvolume volume = ServerVolume();
     if (pa_stream_connect_playback(FStream, nullptr, &attr, flags, &volume, nullptr) < 0) {
       error = pa_strerror(pa_context_errno(FConnection.Context()));
@@ -287,23 +290,29 @@ class PulseWaveDevice final : public WaveDevice {
   int GetPosition(uint64_t& bytes) override {
     LoopLock lock(FConnection.Loop());
     if (FClosed) return MMSYSERR_INVALHANDLE;
-    // What was written less what is still to be heard (the server's queue and the sink's), as
-    // libpulse reckons it between its timing updates. Run dry, everything has been played;
-    // paused, the figure stands, and it never goes back until a reset.
+    // Run dry, everything has been played; paused, the figure stands, and it never goes back
+    // until a reset.
     uint64_t played = FPosition;
     if (FCorked || FLost) {
       played = FPosition;
     } else if (FUnderrun) {
       played = FWritten;
-    } else {
-      pa_usec_t latency = 0;
-      int negative = 0;
-      if (pa_stream_get_latency(FStream, &latency, &negative) >= 0) {
-        const uint64_t pending = negative ? 0
-                                          : latency * static_cast<uint64_t>(FFormat.sample_rate) / PA_USEC_PER_SEC *
-                                                static_cast<uint64_t>(FFormat.BlockAlign());
-        played = FWritten > pending ? FWritten - pending : 0;
-      }
+    } else if (const pa_timing_info* timing = pa_stream_get_timing_info(FStream);
+               timing && !timing->read_index_corrupt && !timing->write_index_corrupt) {
+      // The server's last report: how far it had read and how long its sink takes to sound
+      // what it reads, moved on by the time since while it plays. The sound written since the
+      // reset starts where the write index stood then. libpulse's own interpolation is not
+      // used: it runs on before the server has begun playing a new stream and stops for a
+      // while after a flush, and as its time never goes back it then stands still until the
+      // sound has caught up.
+      const bool playing = timing->playing != 0;
+      const pa_usec_t age = playing ? pa_timeval_age(&timing->timestamp) : 0;
+      const int64_t heard = timing->read_index - Bytes(timing->sink_usec) + Bytes(age);
+      const int64_t start = timing->write_index - static_cast<int64_t>(FWritten);
+      played = heard > start ? static_cast<uint64_t>(heard - start) : 0;
+      // A stream the server has not begun playing is asked after often, so that its position
+      // starts with the sound also where no start notice comes.
+      if (pa_rtclock_now() - FLastTiming >= (playing ? kTimingInterval : kStartCheckInterval)) UpdateTiming();
     }
     FPosition = std::max(FPosition, std::min(played, FWritten));
     bytes = FPosition;
@@ -367,6 +376,12 @@ class PulseWaveDevice final : public WaveDevice {
     if (FLost) return;
     if (pa_operation* op = pa_stream_cork(FStream, cork ? 1 : 0, nullptr, nullptr)) pa_operation_unref(op);
     UpdateTiming();
+  }
+
+  // Bytes of whole frames the stream plays in usec.
+  int64_t Bytes(pa_usec_t usec) const {
+    return static_cast<int64_t>(usec * static_cast<uint64_t>(FFormat.sample_rate) / PA_USEC_PER_SEC) *
+           FFormat.BlockAlign();
   }
 
   // Asks the server for its read index and latencies (the answer comes on the libpulse thread).
@@ -459,7 +474,12 @@ class PulseWaveDevice final : public WaveDevice {
 
   static void Requested(pa_stream*, size_t, void* userdata) { static_cast<PulseWaveDevice*>(userdata)->Pump(); }
   static void RanDry(pa_stream*, void* userdata) { static_cast<PulseWaveDevice*>(userdata)->FUnderrun = true; }
-  static void Started(pa_stream*, void* userdata) { static_cast<PulseWaveDevice*>(userdata)->FUnderrun = false; }
+  static void Started(pa_stream*, void* userdata) {
+    auto* self = static_cast<PulseWaveDevice*>(userdata);
+    self->FUnderrun = false;
+    // A fresh report: the position runs on from where the server now reads.
+    self->UpdateTiming();
+  }
 
   const std::shared_ptr<PulseWaveDriver> FDriver;
   const int FDeviceId;

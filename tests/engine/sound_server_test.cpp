@@ -128,6 +128,38 @@ TEST_P(SoundServerTest, LostServerEndsPlaybackWithTheDeviceTextAndPlayWorksWhenI
   EXPECT_EQ(shown.size(), 1u);
 }
 
+// Restarts in quick succession (as a burst of Next calls does) leave a position that follows the
+// sound: once it moves, it goes on moving. (SDL's device tells its position a callback's worth at
+// a time.)
+class PulsePositionTest : public SoundServerTest {};
+
+TEST_P(PulsePositionTest, PositionMovesOnAfterABurstOfRestarts) {
+  // Pumps for ms, reading the position all the while as the panel's timer does.
+  const auto pump_for = [&](int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    PumpUntil([&] { return player->Position() < 0 || std::chrono::steady_clock::now() >= end; });
+  };
+  const std::string file = LongFile(dir);
+  player->SetFileName(file);
+  pump_for(1500);
+  for (int i = 0; i < 5; ++i) {
+    if (i > 0) pump_for(150);
+    if (i % 2) {
+      player->SetFileName(file);
+    } else {
+      player->Stop();
+      player->Play();
+    }
+  }
+  ASSERT_TRUE(PumpUntil([&] { return player->Position() > 0; })) << "no sound after the restarts";
+  std::vector<int32_t> readings{player->Position()};
+  for (int i = 0; i < 8; ++i) {
+    pump_for(200);
+    readings.push_back(player->Position());
+    EXPECT_GT(readings.back(), readings[readings.size() - 2]) << "readings 200 ms apart: " << testing::PrintToString(readings);
+  }
+}
+
 // The bytes of a file from offset on.
 std::vector<uint8_t> FileBytes(const std::string& path, size_t offset) {
   std::vector<uint8_t> bytes = test::ReadFile(path);
@@ -180,6 +212,8 @@ TEST_P(NullSinkTest, WhatReachesTheNullSinkIsExactlyWhatTheWavDeviceWrites) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, SoundServerTest, ::testing::ValuesIn(kServerDevices),
+                         [](const ::testing::TestParamInfo<ServerDevice>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Devices, PulsePositionTest, ::testing::Values(kServerDevices[0]),
                          [](const ::testing::TestParamInfo<ServerDevice>& info) { return std::string(info.param.name); });
 INSTANTIATE_TEST_SUITE_P(Devices, NullSinkTest, ::testing::ValuesIn(kServerDevices),
                          [](const ::testing::TestParamInfo<ServerDevice>& info) { return std::string(info.param.name); });
