@@ -126,7 +126,7 @@ void THttpFileStream::TState::Run(std::unique_ptr<THttpStream> transfer) {
       if (at >= Size || failures >= kMaxFailures) {
         // Everything is here, or the server gives no more: wait for a reader's wish.
         Changed.notify_all();
-        Changed.wait_for(lock, std::chrono::milliseconds(kPollMs));
+        Changed.wait(lock, [&] { return Cancelled || Want >= 0; });
         continue;
       }
       if (failures > 0) {
