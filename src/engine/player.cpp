@@ -575,11 +575,13 @@ void TMP3Player::SetFileName(const std::string& value, const TTrackSpan& track) 
 }
 
 bool TMP3Player::InvertPolarity() {
+  const TReadsInterrupted interrupted(FStream);
   Hold decode(FDecodeLock);
   return FDecoder.GetPolarity() != 0;
 }
 
 void TMP3Player::SetInvertPolarity(bool value) {
+  const TReadsInterrupted interrupted(FStream);
   Hold decode(FDecodeLock);
   FDecoder.SetPolarity(value);
   if (FSpareDecoder) FSpareDecoder->SetPolarity(value);
@@ -652,6 +654,7 @@ void TMP3Player::RebuildEqualizer() {
   if (!Opened()) return;
   // Under the decode lock, so a frame never sees half-written tables. Each stream's decoder gets
   // the tables for its stream; the stream decoding comes last, as it is the one that uses them.
+  const TReadsInterrupted interrupted(FStream);
   Hold decode(FDecodeLock);
   if (FSource->Opened()) TuneDecoder(*FSource);
   for (const auto& chained : FChain) TuneDecoder(*chained->source);
@@ -1051,6 +1054,7 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
   bool continued = false;
   if (!name.empty()) {
     // The track that follows in the stream being decoded goes on in it.
+    const TReadsInterrupted interrupted(FStream);
     Hold decode(FDecodeLock);
     const std::string& decoding = FChain.empty() ? FFileName : FChain.back()->file_name;
     continued = name == decoding && FDecoding->CanContinueWith(asked.Track);
@@ -1065,6 +1069,7 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
       {
         // The stream decoding keeps its decoder; the next one is set up on the other. Nothing
         // else decodes on that one until the chain hands the next stream over.
+        const TReadsInterrupted interrupted(FStream);
         Hold decode(FDecodeLock);
         decoder = &SpareDecoder(FDecoding->GetDecoder());
       }
@@ -1088,6 +1093,7 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
       next.reset();
     }
   }
+  const TReadsInterrupted interrupted(FStream);
   Hold decode(FDecodeLock);
   // The owner's handler may have stopped or restarted the playback.
   if (generation != FPlayGeneration || FStatus == mpsStopped) return;

@@ -54,7 +54,8 @@ struct THttpFileStream::TState {
   int64_t FetchAt = 0;
   int64_t Want = -1;
   THttpStream* Transfer = nullptr;
-  bool Cancelled = false, Interrupted = false;
+  bool Cancelled = false;
+  int Interrupts = 0;  // InterruptReads on less off
   std::string Failure;
 
   // The reader's own.
@@ -243,7 +244,7 @@ int32_t THttpFileStream::Read(void* buffer, int32_t count) {
     }
     if (!s.Failure.empty()) throw EStreamError(s.Failure);
     if (s.Options.Abort && s.Options.Abort->load()) return 0;
-    if (s.Interrupted) throw TReadInterrupted{};
+    if (s.Interrupts > 0) throw TReadInterrupted{};
     // Far from the fetch (or before it): the fetch goes on from here.
     const bool near = s.Position >= s.FetchAt && s.Position - s.FetchAt < kNearBytes;
     if (!near && s.Want != s.Position) {
@@ -267,7 +268,7 @@ int64_t THttpFileStream::Size() { return FState->Size; }
 
 void THttpFileStream::InterruptReads(bool on) {
   std::lock_guard lock(FState->Lock);
-  FState->Interrupted = on;
+  FState->Interrupts += on ? 1 : -1;
   FState->Changed.notify_all();
 }
 

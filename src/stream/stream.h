@@ -49,8 +49,8 @@ class TStream {
   // Bytes from the current position on that Read returns without waiting for the network; a
   // local stream never waits for it.
   virtual int64_t ReadyBytes() { return INT64_MAX; }
-  // While on, a Read that would wait for the network (also one waiting now) raises
-  // TReadInterrupted at once. Thread-safe.
+  // While on (calls pair up and may nest), a Read that would wait for the network (also one
+  // waiting now) raises TReadInterrupted at once. Thread-safe.
   virtual void InterruptReads(bool on) { (void)on; }
 
   // Current position (Seek(0, soCurrent)).

@@ -273,6 +273,7 @@ TEST_F(PlayControllerTest, FilesOnAServerSeekAndStationsReconnectOrCatchUp) {
   ASSERT_EQ(p->Player().Status(), mpsPlaying) << testing::PrintToString(errors);
   Until([&, t = QDeadlineTimer(3000)] { return t.hasExpired(); });
   p->StopPlay();
+  EXPECT_EQ(server.Output().find("slow end"), std::string::npos);
   p->PlayPause();
   Until([&] { return p->Player().Status() == mpsPlaying; });
   EXPECT_EQ(p->Player().Status(), mpsPlaying);

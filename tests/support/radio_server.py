@@ -24,8 +24,8 @@ ICY stream and the faults a real server rarely makes, chosen by the path:
                                              F as a file (Content-Length); with ranges=1 it takes
                                              Range requests (206) and prints "range N" for each; the
                                              first response resets after K bytes; B bytes a second;
-                                             the bytes from S on at 10 bytes a second (but for
-                                             the last KiB, where tags are)
+                                             300 bytes from S on at 10 bytes a second, then
+                                             "slow end" (not in the last KiB, where tags are)
   /drip                                      a byte a second
   /html  /404  /loop (redirects to itself)  /redirect?... (to /stream?...)  /goto?to=U (to U)
   /stall?file=F&after=K                      K bytes of F, then silence
@@ -227,19 +227,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.reset()
                     return
                 rate = int(q.get("rate", "0"))
-                slow = min(int(q.get("slowfrom", len(audio))), len(audio) - 1024)
+                slow = min(int(q["slowfrom"]), len(audio) - 1024) if "slowfrom" in q else len(audio)
                 fast = max(0, slow - first)
+                end = max(fast, min(len(body), slow + 300 - first))
                 step = max(1, rate // 10) if rate else max(1, fast)
                 for at in range(0, fast, step):
                     self.wfile.write(body[at:min(at + step, fast)])
                     if rate:
                         self.wfile.flush()
                         time.sleep(0.1)
-                for at in range(fast, len(body) - 1024 if fast < len(body) - 1024 else fast):
+                for at in range(fast, end):
                     self.wfile.write(body[at:at + 1])
                     self.wfile.flush()
                     time.sleep(0.1)
-                self.wfile.write(body[max(fast, len(body) - 1024):])
+                if end > fast:
+                    print("slow end", flush=True)
+                self.wfile.write(body[end:])
             elif path == "/drip":
                 self.start()
                 for _ in range(120):
