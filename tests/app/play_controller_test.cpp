@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -259,6 +260,9 @@ TEST_F(PlayControllerTest, FilesOnAServerSeekAndStationsReconnectOrCatchUp) {
   const test::RadioServer server;
   const std::string file = test::DataPath("samples/l3_vbr_v2_xing.mp3");
   auto p = Start();
+  // Each part says when it starts: a part that hangs shows in the output.
+  const auto part = [](const char* name) { std::fprintf(stderr, "part: %s\n", name); };
+  part("a file");
   p->TakeIn({server.Url("/file?ranges=1&file=" + file)});
   Until([&] { return p->Player().Status() == mpsPlaying; });
   ASSERT_EQ(p->Player().Status(), mpsPlaying) << testing::PrintToString(errors);
@@ -267,6 +271,7 @@ TEST_F(PlayControllerTest, FilesOnAServerSeekAndStationsReconnectOrCatchUp) {
   EXPECT_TRUE(p->SeekTo(66150));
   EXPECT_GE(p->Player().Position(), 1500);
   // Waiting for bytes that trickle in does not keep a stop waiting; what came plays again.
+  part("a stop while bytes trickle in");
   test::LongCopy(test::DataPath("samples/l3_m1_44k_128_joint_noinfo.mp3"), dir / "long.mp3");
   p->TakeIn({server.Url("/file?ranges=1&slowfrom=40000&file=" + dir / "long.mp3")});
   Until([&] { return p->Player().Status() == mpsPlaying; });
@@ -278,12 +283,14 @@ TEST_F(PlayControllerTest, FilesOnAServerSeekAndStationsReconnectOrCatchUp) {
   Until([&] { return p->Player().Status() == mpsPlaying; });
   EXPECT_EQ(p->Player().Status(), mpsPlaying);
 
+  part("a station that drops");
   p->TakeIn({server.Url("/flaky?metaint=1000&file=" + file)});
   bool reconnecting = false;
   Until([&] { return reconnecting = reconnecting || p->Title().find("再接続中") != std::string::npos; });
   EXPECT_TRUE(reconnecting) << p->Title();
   EXPECT_EQ(p->PlayState(), psPlaying);
 
+  part("a pause that fills the buffer");
   p->TakeIn({server.Url("/stream?repeat=1&file=" + file)});
   Until([&] { return p->Player().Status() == mpsPlaying; });
   p->PlayPause();
@@ -293,6 +300,7 @@ TEST_F(PlayControllerTest, FilesOnAServerSeekAndStationsReconnectOrCatchUp) {
   EXPECT_TRUE(p->Connecting());
   Until([&] { return p->Player().Status() == mpsPlaying; });
   EXPECT_EQ(p->Player().Status(), mpsPlaying);
+  part("the end");
   p.reset();
   EXPECT_TRUE(errors.empty()) << testing::PrintToString(errors);
 }
