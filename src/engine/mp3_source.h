@@ -148,10 +148,9 @@ class TMP3Source {
   // are decoded again to fill the bit reservoir and the filter histories, and their PCM is cut.
   // In a stream read over the network, a target beyond the frames that can be indexed without
   // waiting is reached where the VBR header's table (or the mean bit rate) puts it: near the
-  // sample asked for, not exactly (SeekEstimated). Requires CanSeek().
+  // sample asked for, not exactly; positions are then approximate until the next exact seek.
+  // Requires CanSeek().
   void SeekSample(int64_t k);
-  // The last seek was placed by estimate: positions are approximate until the next exact seek.
-  bool SeekEstimated() const { return FOffIndex; }
   // For any stream: samples before sample k are not played (those produced already stay played).
   // A stream that cannot seek thus starts at k, its frames before it decoded and cut.
   void PlayFrom(int64_t k);

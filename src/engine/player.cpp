@@ -102,6 +102,17 @@ class TReadsInterrupted {
   TStream* FStream;
 };
 
+// The decode lock as a command on the main thread takes it: reads of the stream are interrupted
+// until the lock is taken and given back.
+class TCommandHold {
+ public:
+  TCommandHold(TStream* stream, TMPAbstractMutex& mutex) : FInterrupted(stream), FHold(mutex) {}
+
+ private:
+  TReadsInterrupted FInterrupted;
+  Hold FHold;
+};
+
 }  // namespace
 
 TMP3Player::TMP3Player(std::shared_ptr<platform::WaveDriver> driver, Decoder& decoder)
@@ -262,8 +273,7 @@ void TMP3Player::Close() {
   if (FStatus != mpsStopped) Stop();
   if (!Opened()) return;  // Stop closed a stream that cannot seek
   {
-    const TReadsInterrupted interrupted(FStream);
-    Hold decode(FDecodeLock);
+    const TCommandHold decode(FStream, FDecodeLock);
     // A decode step may still be inside a cancelled network read; it ends without touching the
     // reader again.
     WaitForNetworkRead();
@@ -354,8 +364,7 @@ void TMP3Player::Stop() {
   // the player has stopped.
   std::exception_ptr failure;
   {
-    const TReadsInterrupted interrupted(FStream);
-    Hold decode(FDecodeLock);
+    const TCommandHold decode(FStream, FDecodeLock);
     Hold output(FOutputLock);
     ++FPlayGeneration;
     FSoundOut->SetOnPosition(nullptr);
@@ -410,8 +419,7 @@ void TMP3Player::Seek(int64_t sample) {
   TakeHeardTracks();
   bool chained = false;
   {
-    const TReadsInterrupted interrupted(FStream);
-    Hold decode(FDecodeLock);
+    const TCommandHold decode(FStream, FDecodeLock);
     Hold output(FOutputLock);
     // The sound queued so far goes; a decode step waiting for the last sound of the old place
     // neither ends the playback nor waits on.
@@ -575,14 +583,12 @@ void TMP3Player::SetFileName(const std::string& value, const TTrackSpan& track) 
 }
 
 bool TMP3Player::InvertPolarity() {
-  const TReadsInterrupted interrupted(FStream);
-  Hold decode(FDecodeLock);
+  const TCommandHold decode(FStream, FDecodeLock);
   return FDecoder.GetPolarity() != 0;
 }
 
 void TMP3Player::SetInvertPolarity(bool value) {
-  const TReadsInterrupted interrupted(FStream);
-  Hold decode(FDecodeLock);
+  const TCommandHold decode(FStream, FDecodeLock);
   FDecoder.SetPolarity(value);
   if (FSpareDecoder) FSpareDecoder->SetPolarity(value);
 }
@@ -654,8 +660,7 @@ void TMP3Player::RebuildEqualizer() {
   if (!Opened()) return;
   // Under the decode lock, so a frame never sees half-written tables. Each stream's decoder gets
   // the tables for its stream; the stream decoding comes last, as it is the one that uses them.
-  const TReadsInterrupted interrupted(FStream);
-  Hold decode(FDecodeLock);
+  const TCommandHold decode(FStream, FDecodeLock);
   if (FSource->Opened()) TuneDecoder(*FSource);
   for (const auto& chained : FChain) TuneDecoder(*chained->source);
 }
@@ -1054,8 +1059,7 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
   bool continued = false;
   if (!name.empty()) {
     // The track that follows in the stream being decoded goes on in it.
-    const TReadsInterrupted interrupted(FStream);
-    Hold decode(FDecodeLock);
+    const TCommandHold decode(FStream, FDecodeLock);
     const std::string& decoding = FChain.empty() ? FFileName : FChain.back()->file_name;
     continued = name == decoding && FDecoding->CanContinueWith(asked.Track);
   }
@@ -1069,8 +1073,7 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
       {
         // The stream decoding keeps its decoder; the next one is set up on the other. Nothing
         // else decodes on that one until the chain hands the next stream over.
-        const TReadsInterrupted interrupted(FStream);
-        Hold decode(FDecodeLock);
+        const TCommandHold decode(FStream, FDecodeLock);
         decoder = &SpareDecoder(FDecoding->GetDecoder());
       }
       next = std::make_unique<TChained>();
@@ -1093,8 +1096,7 @@ void TMP3Player::OpenNextFile(uintptr_t generation) {
       next.reset();
     }
   }
-  const TReadsInterrupted interrupted(FStream);
-  Hold decode(FDecodeLock);
+  const TCommandHold decode(FStream, FDecodeLock);
   // The owner's handler may have stopped or restarted the playback.
   if (generation != FPlayGeneration || FStatus == mpsStopped) return;
   if (next) {
