@@ -160,15 +160,8 @@ class Playlist {
         const std::string name = entry.file;
         if (plumo::IsStreamAddress(name)) {
           if (!Connect(name)) continue;
-        } else if (FStart > 0) {
-          // Opened without playing, moved to the start, then played.
-          FPlayer.SetAutoPlay(false);
-          FPlayer.SetFileName(name, entry.track);
-          FPlayer.Seek(static_cast<int64_t>(FStart * FPlayer.Source().SampleRate() + 0.5));
-          FStart = 0;
-          FPlayer.SetAutoPlay(true);
         } else {
-          FPlayer.SetFileName(name, entry.track);
+          OpenAtStart([&] { FPlayer.SetFileName(name, entry.track); });
         }
         FWatch.DeadlineMs = 0;
         if (FPlayer.Status() == plumo::mpsPlaying) {
@@ -213,16 +206,31 @@ class Playlist {
       return false;
     }
     // A file on a server plays as a file: to its end, from --start when its server takes ranges.
+    const bool file = stream->IsFile();
     plumo::TNamedStream opened = plumo::FileOrStation(std::move(stream), options);
-    const bool start = FStart > 0 && opened.Seekable;
-    if (start) FPlayer.SetAutoPlay(false);
-    FPlayer.OpenStream(address, std::move(opened.Stream), opened.Seekable ? plumo::TMP3Player::kSeekable : 0);
-    if (start) {
-      FPlayer.Seek(static_cast<int64_t>(FStart * FPlayer.Source().SampleRate() + 0.5));
-      FStart = 0;
-      FPlayer.SetAutoPlay(true);
-    }
+    const auto open = [&] {
+      FPlayer.OpenStream(address, std::move(opened.Stream), opened.Seekable ? plumo::TMP3Player::kSeekable : 0);
+    };
+    if (file)
+      OpenAtStart(open);
+    else
+      open();
     return true;
+  }
+
+  // Opens a file with open(); the first one plays from --start: opened without playing, moved to
+  // the start (where it can seek), then played.
+  template <class F>
+  void OpenAtStart(F open) {
+    if (FStart <= 0) {
+      open();
+      return;
+    }
+    FPlayer.SetAutoPlay(false);
+    open();
+    FPlayer.Seek(static_cast<int64_t>(FStart * FPlayer.Source().SampleRate() + 0.5));
+    FStart = 0;
+    FPlayer.SetAutoPlay(true);
   }
 
   // The file to follow the last one handed to the player without a gap; "" after the last entry.
