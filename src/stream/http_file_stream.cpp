@@ -209,16 +209,14 @@ THttpFileStream::THttpFileStream(std::unique_ptr<THttpStream> first, THttpOption
 }
 
 THttpFileStream::~THttpFileStream() {
-  Cancel();
+  {
+    std::lock_guard lock(FState->Lock);
+    FState->Cancelled = true;
+    if (FState->Transfer) FState->Transfer->Cancel();
+    FState->Changed.notify_all();
+  }
   if (FState->Fetcher.joinable()) FState->Fetcher.join();
   close(FState->Fd);
-}
-
-void THttpFileStream::Cancel() {
-  std::lock_guard lock(FState->Lock);
-  FState->Cancelled = true;
-  if (FState->Transfer) FState->Transfer->Cancel();
-  FState->Changed.notify_all();
 }
 
 int32_t THttpFileStream::Read(void* buffer, int32_t count) {
@@ -276,8 +274,6 @@ int64_t THttpFileStream::ReadyBytes() {
   std::lock_guard lock(FState->Lock);
   return FState->HaveFrom(FState->Position);
 }
-
-std::string THttpFileStream::Address() const { return FState->Address; }
 
 TNamedStream FileOrStation(std::unique_ptr<THttpStream> response, THttpOptions options) {
   TNamedStream result;

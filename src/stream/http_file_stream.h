@@ -29,9 +29,6 @@ class THttpFileStream final : public TStream {
   int64_t Size() override;
   int64_t ReadyBytes() override;
   void InterruptReads(bool on) override;
-  // Makes every wait and read return at once (Read returns 0). Thread-safe.
-  void Cancel();
-  std::string Address() const;
 
  private:
   struct TState;
